@@ -1,0 +1,110 @@
+#pragma once
+// The block storage engine. Owns the tables Blocks, BlkFiles and OrgFiles,
+// the counters MemoryInUse, RecountCounter and UseCounter, and at most one
+// open file per file table. Callers outside the engine read (and for loaded
+// blocks write) the records in Blocks directly; everything else goes through
+// the operations below.
+//
+// Reports of its own go to the platform message box with the texts of the
+// block format and the engine carries on; errors of the file system throw
+// platform::FileError (naming the file) to the caller. 32-bit arithmetic that
+// overflows throws platform::OverflowError.
+//
+// The engine reads the host's settings through the references it is given,
+// each time it needs them: `memorySizeToUse` (bytes of samples it may hold in
+// memory) and `appTmpDir` (folder for its temporary block files; "" = the
+// system's temporary folder). Both must outlive the engine.
+// Thread: loop thread only.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "blocks/BlockRec.h"
+#include "platform/File.h"
+#include "platform/MessageBox.h"
+#include "platform/VbArray.h"
+
+class VodoRaraZodorUze final {
+ public:
+  VodoRaraZodorUze(const int32_t& memorySizeToUse, const std::string& appTmpDir, platform::MessageBox& box);
+  ~VodoRaraZodorUze();
+  VodoRaraZodorUze(const VodoRaraZodorUze&) = delete;
+  VodoRaraZodorUze& operator=(const VodoRaraZodorUze&) = delete;
+
+  // ---- tables and counters (slot 0 unused in every table)
+  platform::VbArray<BlockRec> Blocks;
+  int32_t BlockCount = 0;
+  platform::VbArray<BlkFileRec> BlkFiles;
+  int32_t BlkFileCount = 0;
+  platform::VbArray<OrgFileRec> OrgFiles;
+  int32_t OrgFileCount = 0;
+  int32_t OpenBlkSlot = 0;
+  std::unique_ptr<platform::ReadOnlyFile> OpenBlkFileNum;
+  int32_t OpenOrgSlot = 0;
+  std::unique_ptr<platform::ReadOnlyFile> OpenOrgFileNum;
+  int32_t MemoryInUse = 0;
+  int32_t RecountCounter = 0;
+  int32_t UseCounter = 0;
+
+  // Files opened by OpenBlkFile / OpenOrgFile since construction (tests, benchmarks).
+  int64_t FileOpens = 0;
+
+  // ---- host block lists
+  // Throws platform::ListFormatError, naming `listName`, the entry and the
+  // element, when `list` breaks the host list format (element 1 missing or
+  // negative, K below 1, K - 1 below the packed name length, fewer elements
+  // than the entries need). Reads nothing beyond the list. Changes nothing.
+  static void ValidateBlockList(const platform::VbArray<int32_t>& list, const std::string& listName);
+  // REQUIRES: `list` is well formed (ValidateBlockList). Makes one record per
+  // entry and fills `BlkIdxList` (0..N) with their slots.
+  void BlockListIngest(const platform::VbArray<int32_t>& list, platform::VbArray<int32_t>& BlkIdxList);
+  // `NameLongs` indexed from 1: element 1 the byte count, then packed bytes.
+  static std::string LongsToName(const platform::VbArray<int32_t>& NameLongs);
+
+  // ---- loading and the memory limit
+  void LoadBlock(int32_t Block);
+  void MakeBlockWritable(int32_t Block);
+  void WriteBlockToFile(int32_t Block);
+  void LimitMemory();
+  int32_t NextUseStamp();
+
+  // ---- creation, copying, splitting, release
+  int32_t NewBlock(int32_t Length, int32_t Type);
+  int32_t CopyBlock(int32_t Block);
+  // Writes Left and Right only when the split happens.
+  void SplitBlock(int32_t Block, int32_t Pos, int32_t& Left, int32_t& Right);
+  void ReleaseBlock(int32_t Block);
+
+  // ---- file slots and open files
+  int32_t NewBlkFileSlot();
+  int32_t NewOrgFileSlot(const std::string& Name, int32_t Channels, int32_t Bits);
+  void OpenBlkFile(int32_t Slot);
+  void OpenOrgFile(int32_t Slot);
+  void CloseBlkFile(int32_t Slot);
+  void CloseOrgFile(int32_t Slot);
+  void ReleaseOrgFile(int32_t Slot);
+  void ReleaseUnusedFiles();
+  std::string NewTempFileName();
+
+  // ---- the window read of the channel buffer
+  // REQUIRES: FromPos..ToPos lies inside the block, FromPos <= ToPos.
+  // Redimensions Out to 0..ToPos-FromPos, all zero, and fills it from the
+  // block's memory, block file or Orgfile with one positioned read. Never
+  // loads or stamps the block.
+  void ReadBlockRange(int32_t Block, int32_t FromPos, int32_t ToPos, platform::VbArray<int16_t>& Out);
+
+  platform::MessageBox& Box() { return box_; }
+  int32_t MemorySizeToUse() const { return memorySizeToUse_; }
+  const std::string& AppTmpDir() const { return appTmpDir_; }
+
+ private:
+  int32_t NewBlockSlot();
+
+  const int32_t& memorySizeToUse_;
+  const std::string& appTmpDir_;
+  platform::MessageBox& box_;
+  std::vector<uint8_t> scratch_;  // raw bytes of an interleaved or 8-bit read
+  int64_t tempSerial_ = 0;
+};

@@ -1,0 +1,59 @@
+#pragma once
+// One channel of the wave as an ordered list of block records of the block
+// storage engine. The buffer stores no samples itself; it owns the records its
+// list names (releases them when they leave the list and on destruction) and
+// serves the play chunk builder's window reads (QuickBuffGet), single-sample
+// access (WaveLR), resizing and export of its list.
+//
+// Positions are 1-based, 32-bit signed. Samples of 8-bit Orgfiles arrive as
+// -128..127 (not scaled). Messages go to the platform message box; file errors
+// throw platform::FileError to the caller. Thread: loop thread only.
+
+#include <cstdint>
+
+#include "blocks/VodoRaraZodorUze.h"
+#include "platform/VbArray.h"
+
+class BlockCarrBuffClass final {
+ public:
+  // `memorySizeToUse` fixes GrowBlockSize once, at construction.
+  BlockCarrBuffClass(VodoRaraZodorUze& blocks, int32_t memorySizeToUse);
+  // Releases every block of the list, then ReleaseUnusedFiles.
+  ~BlockCarrBuffClass();
+  BlockCarrBuffClass(const BlockCarrBuffClass&) = delete;
+  BlockCarrBuffClass& operator=(const BlockCarrBuffClass&) = delete;
+
+  int32_t WaveINos() const { return WaveINos_; }
+  void SetWaveINos(int32_t v) { WaveINos_ = v; }
+  int32_t QuickBufferLength() const { return QuickBufferLength_; }
+  void SetQuickBufferLength(int32_t v) { QuickBufferLength_ = v; }
+
+  void BuffBlocksGet(platform::VbArray<int32_t>& BlkSet) const;
+  void BuffBlocksGetCopy(platform::VbArray<int32_t>& BlkSet);
+  // Fills QBuff(1..UBound) with positions FromPos.. ; QBuff(0) and positions
+  // no block covers are left as they are. One ReadBlockRange and one block
+  // move per block share; never loads or stamps a block, never moves CurBlock.
+  void QuickBuffGet(const int32_t& FromPos, platform::VbArray<int16_t>& QBuff);
+  void ReDimSize(int32_t NewSz);
+  int16_t WaveLR(int32_t WavPos);
+  void SetWaveLR(int32_t WavPos, int16_t NewVal);
+  // Takes ownership of the records NewBlkSet(1..UBound) names.
+  void BuffBlocksPutFresh(const platform::VbArray<int32_t>& NewBlkSet);
+
+  // For tests: the block list and the single-sample cache.
+  int32_t BuffBlockCount() const { return BuffBlockCount_; }
+  int32_t CurBlock() const { return CurBlock_; }
+  int32_t GrowBlockSize() const { return GrowBlockSize_; }
+
+ private:
+  void FindBlock(int32_t WavPos);
+
+  VodoRaraZodorUze& blocks_;
+  int32_t WaveINos_ = 0;
+  int32_t QuickBufferLength_ = 0;
+  platform::VbArray<int32_t> BuffBlocks_;
+  int32_t BuffBlockCount_ = 0;
+  int32_t CurBlock_ = 0;
+  int32_t GrowBlockSize_ = 0;
+  platform::VbArray<int16_t> scratch_;  // one block share of a window read
+};

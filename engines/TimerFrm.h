@@ -1,0 +1,20 @@
+#pragma once
+// The hidden form with the three timer controls shared by the waveOut and the
+// DirectSound 7 engine, once per PlayContext. Timer2 (40 ms) is the waveOut
+// poll; Timer0 (1 ms design interval) is the one-shot stop timer of whichever
+// of the two engines exists; Timer1 (1 ms) is unused. All start disabled.
+// An engine binds a control by setting its OnTick, and on destruction disables
+// it and clears OnTick.
+
+#include "platform/EventLoop.h"
+
+struct TimerFrm {
+  explicit TimerFrm(platform::EventLoop& loop) : Timer2(loop), Timer1(loop), Timer0(loop) {
+    Timer2.SetInterval(40);
+    Timer1.SetInterval(1);
+    Timer0.SetInterval(1);
+  }
+  platform::Timer Timer2;
+  platform::Timer Timer1;
+  platform::Timer Timer0;
+};

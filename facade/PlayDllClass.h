@@ -1,0 +1,88 @@
+#pragma once
+// The public object the host drives. Holds at most one output engine (chosen
+// by DxObj), forwards every report of the engine unchanged through its own
+// event MsgBoxOb, and implements the play commands and the wave hand-over on
+// the shared playback state of its PlayContext.
+//
+// Every outcome of a play command reaches the host through MsgBoxOb, which is
+// delivered synchronously (the operation goes on after the handler returns).
+// Members without an error handler of their own (PlayAgain, PlayAgainRev,
+// PlayUTurn, PlayAtPos, PlayAtPosRev, ReleaseFiles) let a run-time error
+// (platform::PlayError or another std::exception) escape to the caller.
+// Thread: loop thread only.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engines/EngineContract.h"
+#include "facade/PlayContext.h"
+#include "platform/VbArray.h"
+
+class PlayDllClass final {
+ public:
+  using MsgHandler = std::function<void(const std::string& Msg, const std::string& Ttl)>;
+
+  // Construction: both tempo factors 1.0, no engine (DriverType 0).
+  PlayDllClass(PlayContext& ctx, EngineFactory factory);
+  // Runs Terminate() unless it has run.
+  ~PlayDllClass();
+  PlayDllClass(const PlayDllClass&) = delete;
+  PlayDllClass& operator=(const PlayDllClass&) = delete;
+
+  // The host's event sink for MsgBoxOb.
+  void ConnectMsgBoxOb(MsgHandler handler) { msgBoxOb_ = std::move(handler); }
+
+  // ---- members of the dispatch interface, in interface order
+  void DxObj(int32_t& MFrmHwnd);
+  int32_t PlayCurrentPosition();
+  void PlayAgain();
+  void PlayAgainRev();
+  int32_t PlayRunningDx7State() const;
+  void PlayUTurn();
+  void PlayAtPos(int32_t& Pos);
+  void PlayAtPosRev(int32_t& Pos);
+  void ReleaseFiles();
+  void StopPlay();
+  void PlayContinue();
+  void UpdatePlayPosition();
+  void PlayPause();
+  // Lists are the host's arrays: element 1 holds the entry count N.
+  void WriteWaveMemo(int32_t& FmtBits, int32_t& FmtChannal, int32_t& FmtFriq, int32_t& WaveNos,
+                     const platform::VbArray<int32_t>& BlkInLstL, const platform::VbArray<int32_t>& BlkInLstR);
+  void SetMemorySizeToUse(int32_t value);
+  void SetLoopPlayON(bool value);
+  void SetPlayTempoFor(float value);
+  void SetPlayTempoRev(float value);
+  void SetAppTmpDir(const std::string& value);
+
+  // ---- destruction of the object, as the host's release triggers it:
+  // DxObj(0), ReleaseFiles, release of the three engine fields, then, 300 ms
+  // later on the loop's clock, the end-of-process hook (the server exits
+  // there). Runs once; later calls do nothing.
+  void Terminate();
+  void SetEndOfProcessHook(std::function<void()> hook) { endOfProcess_ = std::move(hook); }
+
+  // ---- for tests
+  int32_t DriverType() const { return DriverType_; }
+  EngineContract* Engine() const;
+  PlayContext& Context() { return ctx_; }
+
+ private:
+  void RaiseMsg(const std::string& Msg, const std::string& Ttl);
+  void ConnectEngine(EngineContract& engine);
+  void ReleaseEngineFields();
+
+  PlayContext& ctx_;
+  PlayDllMod& mod_;
+  EngineFactory factory_;
+  MsgHandler msgBoxOb_;
+  std::function<void()> endOfProcess_;
+  bool terminated_ = false;
+
+  std::unique_ptr<Dx7EngineContract> StrmDx7Cls;
+  std::unique_ptr<EngineContract> PlayApiCls;
+  std::unique_ptr<Dx9EngineContract> StrmDx9Cls;
+  int32_t DriverType_ = 0;
+};

@@ -1,0 +1,49 @@
+#pragma once
+// The shared playback state: the variables through which the facade, the play
+// chunk builder, the engines and the block storage engine exchange format,
+// tempo, loop switch, direction, progress, position, output geometry and the
+// two channel buffers. One instance per PlayContext; every field starts at
+// zero, false, empty or no object. Single-threaded: loop thread only.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "buffers/BlockCarrBuffClass.h"
+#include "platform/VbArray.h"
+
+struct PlayDllMod {
+  PlayDllMod() = default;
+  PlayDllMod(const PlayDllMod&) = delete;
+  PlayDllMod& operator=(const PlayDllMod&) = delete;
+
+  int32_t CurrentPos = 0;     // 1-based position as reported to the host
+  int32_t PlayBase = 0;       // samples behind the start of the current run
+  bool LoopPlayON = false;
+  int32_t FmtBits = 0;
+  int32_t FmtChannal = 0;
+  int32_t FmtFriq = 0;
+  int32_t WaveNos = 0;        // samples per channel; below 1 means no wave
+  int32_t PlayFriq = 0;       // device rate of the DirectSound engines
+  float PlayTempoFor = 0.0f;  // PlayDllClass construction sets 1.0
+  float PlayTempoRev = 0.0f;
+  int32_t RunningState = 0;   // 0 idle/stopped, 1 playing, 2 playing with loop, 3 paused
+  std::string AppTmpDir;
+  int32_t MemorySizeToUse = 0;
+  std::unique_ptr<BlockCarrBuffClass> ChanBuffL;
+  std::unique_ptr<BlockCarrBuffClass> ChanBuffR;
+  int32_t PlayDirection = 0;  // 1 forward, -1 reverse
+  int32_t PlayProgress = 0;   // 1-based count along the direction of the next sample
+  int32_t BufferSamples = 0;
+  int32_t ChunkSamples = 0;
+  int32_t ChunkFilled = 0;
+  platform::VbArray<int16_t> PlayChunk;  // 1..PlayChunkLen, two halves
+  int32_t PlayChunkLen = 0;
+  int32_t HalfOffset = 0;
+  int32_t HalfBytes = 0;
+  int32_t BufferBytes = 0;
+  int32_t ChunkBytes = 0;
+  int32_t StopTimerMark = 0;
+  bool EndOfData = false;
+  int32_t TailMs = 0;
+};

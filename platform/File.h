@@ -1,0 +1,58 @@
+#pragma once
+// File access for the rest of the server: POSIX descriptors, positioned reads
+// and writes, one system call per run (a call is repeated only when the kernel
+// returns part of a run or EINTR). Offsets here are 0-based byte offsets; code
+// that works with the 1-based positions of the block formats converts once, at
+// the call. Every failure throws platform::FileError naming the file.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// A file open for reading. Move-only; closes on destruction.
+class ReadOnlyFile final {
+ public:
+  // Throws FileError when the file cannot be opened.
+  static std::unique_ptr<ReadOnlyFile> Open(const std::string& path);
+  ~ReadOnlyFile();
+  ReadOnlyFile(const ReadOnlyFile&) = delete;
+  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+  // Reads exactly `bytes` bytes at `offset`. A file that ends before the run
+  // does is an error ("short read"), as is any failing read.
+  void ReadExactAt(void* dst, size_t bytes, int64_t offset) const;
+
+  const std::string& Path() const { return path_; }
+  int Fd() const { return fd_; }
+
+ private:
+  ReadOnlyFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  int fd_;
+  std::string path_;
+};
+
+namespace files {
+
+bool Exists(const std::string& path);
+// Length in bytes; throws when the file cannot be examined.
+int64_t Length(const std::string& path);
+// Opens (creating it when `create`), writes the run at `offset`, closes.
+void WriteAt(const std::string& path, const void* data, size_t bytes, int64_t offset, bool create);
+// Opens, reads exactly the run at `offset`, closes.
+void ReadAt(const std::string& path, void* dst, size_t bytes, int64_t offset);
+// Replaces `to` with a copy of `from`.
+void Copy(const std::string& from, const std::string& to);
+// Deletes the file; false (and no error) when it did not exist or could not go.
+bool Remove(const std::string& path) noexcept;
+// Cuts or extends an existing file to `length` bytes; false when the file is
+// missing or cannot be opened or resized.
+bool SetLength(const std::string& path, int64_t length) noexcept;
+// The folder for temporary files: `appTmpDir`, or the system's temporary
+// folder when it is empty. No trailing slash.
+std::string TempFolder(const std::string& appTmpDir);
+
+}  // namespace files
+}  // namespace platform

@@ -1,0 +1,108 @@
+#include "platform/EventLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using platform::EventLoop;
+using platform::ManualClock;
+using platform::Timer;
+
+namespace {
+
+class EventLoopTest : public ::testing::Test {
+ protected:
+  ManualClock clock;
+  EventLoop loop{clock};
+};
+
+TEST_F(EventLoopTest, RunForDispatchesDueTasksInTimeOrderThenStops) {
+  std::vector<std::pair<int, int64_t>> seen;
+  loop.PostAt(30'000, [&] { seen.push_back({3, clock.NowUs()}); });
+  loop.PostAt(10'000, [&] { seen.push_back({1, clock.NowUs()}); });
+  loop.PostAt(10'000, [&] { seen.push_back({2, clock.NowUs()}); });  // same time: posting order
+  loop.PostAt(50'001, [&] { seen.push_back({9, clock.NowUs()}); });
+  loop.RunFor(50);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0], (std::pair<int, int64_t>{1, 10'000}));
+  EXPECT_EQ(seen[1], (std::pair<int, int64_t>{2, 10'000}));
+  EXPECT_EQ(seen[2], (std::pair<int, int64_t>{3, 30'000}));
+  EXPECT_EQ(clock.NowUs(), 50'000);
+  loop.RunFor(1);
+  EXPECT_EQ(seen.size(), 4u);
+}
+
+TEST_F(EventLoopTest, TaskPostedInsideDispatchRunsAfterItAndCancelWorks) {
+  std::vector<int> order;
+  loop.Post([&] {
+    order.push_back(1);
+    loop.Post([&] { order.push_back(3); });
+    order.push_back(2);
+    EXPECT_TRUE(loop.InDispatch());
+    EXPECT_THROW(loop.RunFor(1), std::logic_error);
+  });
+  const auto id = loop.PostAt(5'000, [&] { order.push_back(99); });
+  loop.Cancel(id);
+  loop.RunFor(10);
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(EventLoopTest, TimerTicksEveryIntervalWhileEnabled) {
+  Timer t(loop);
+  int ticks = 0;
+  t.SetOnTick([&] { ++ticks; });
+  t.SetInterval(40);
+  loop.RunFor(200);
+  EXPECT_EQ(ticks, 0) << "disabled timer ticked";
+  t.SetEnabled(true);
+  loop.RunFor(399);
+  EXPECT_EQ(ticks, 9);
+  loop.RunFor(1);
+  EXPECT_EQ(ticks, 10);
+  t.SetInterval(0);
+  loop.RunFor(1000);
+  EXPECT_EQ(ticks, 10) << "interval 0 must not tick";
+  t.SetInterval(100);  // changing the interval restarts the countdown
+  loop.RunFor(250);
+  EXPECT_EQ(ticks, 12);
+}
+
+TEST_F(EventLoopTest, TimerDisabledInsideItsTickStopsAndIsNeverReentered) {
+  Timer t(loop);
+  int ticks = 0;
+  bool inside = false;
+  t.SetOnTick([&] {
+    EXPECT_FALSE(inside);
+    inside = true;
+    ++ticks;
+    loop.PostAt(clock.NowUs(), [] {});  // work queued during the tick runs after it
+    if (ticks == 3) t.SetEnabled(false);
+    inside = false;
+  });
+  t.SetInterval(10);
+  t.SetEnabled(true);
+  loop.RunFor(1000);
+  EXPECT_EQ(ticks, 3);
+  EXPECT_FALSE(t.Enabled());
+}
+
+TEST_F(EventLoopTest, TimerDisableThenEnableInsideTickRestartsCountdown) {
+  Timer t(loop);
+  std::vector<int64_t> at;
+  t.SetOnTick([&] {
+    at.push_back(clock.NowUs());
+    t.SetEnabled(false);
+    t.SetEnabled(true);
+  });
+  t.SetInterval(100);
+  t.SetEnabled(true);
+  loop.RunFor(350);
+  EXPECT_EQ(at, (std::vector<int64_t>{100'000, 200'000, 300'000}));
+}
+
+TEST_F(EventLoopTest, TimeOfDayFollowsTheManualClock) {
+  ManualClock c(86400LL * 1000000 + 1'500'000);
+  EXPECT_DOUBLE_EQ(c.SecondsSinceMidnight(), 1.5);
+}
+
+}  // namespace
