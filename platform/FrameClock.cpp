@@ -36,14 +36,17 @@ void FrameClock::SetRate(int32_t rate) {
 int64_t FrameClock::Frames() const {
   if (!running_) return base_;
   const int64_t elapsed = clock_.NowUs() - startUs_;
-  return base_ + static_cast<int64_t>((static_cast<__int128>(elapsed) * rate_) / 1000000);
+  // Whole seconds and the rest apart, so the product cannot overflow.
+  return base_ + (elapsed / 1000000) * rate_ + ((elapsed % 1000000) * rate_) / 1000000;
 }
 
 int64_t FrameClock::TimeOfFrameUs(int64_t k) const {
   if (!running_) throw std::logic_error("FrameClock is stopped");
   if (k <= Frames()) return clock_.NowUs();
-  const __int128 num = static_cast<__int128>(k - base_) * 1000000;
-  return startUs_ + static_cast<int64_t>((num + rate_ - 1) / rate_);
+  const int64_t frames = k - base_;
+  const int64_t whole = frames / rate_;
+  const int64_t rest = frames % rate_;
+  return startUs_ + whole * 1000000 + (rest * 1000000 + rate_ - 1) / rate_;
 }
 
 }  // namespace platform
