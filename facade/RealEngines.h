@@ -1,0 +1,8 @@
+#pragma once
+// The engine factory of the running server: DxObj gets the DirectSound 9,
+// DirectSound 7 and waveOut engines built on the given context.
+
+#include "engines/EngineContract.h"
+#include "facade/PlayContext.h"
+
+EngineFactory MakeEngineFactory(PlayContext& ctx);
