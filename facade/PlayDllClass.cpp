@@ -1,0 +1,342 @@
+#include "facade/PlayDllClass.h"
+
+#include <iostream>
+
+#include "blocks/VodoRaraZodorUze.h"
+#include "buffers/BlockCarrBuffClass.h"
+
+namespace {
+
+// Keeps a tempo factor's rate between 100 and 100000 samples per second once
+// the wave's rate is known; computed in double precision, stored as float.
+void ClampTempo(float& tempo, int32_t fmtFriq) {
+  if (fmtFriq == 0) return;
+  const double friq = fmtFriq;
+  if (static_cast<double>(tempo) * friq < 100.0) {
+    tempo = static_cast<float>(100.0 / friq);
+  } else if (static_cast<double>(tempo) * friq > 100000.0) {
+    tempo = static_cast<float>(100000.0 / friq);
+  }
+}
+
+}  // namespace
+
+PlayDllClass::PlayDllClass(PlayContext& ctx, EngineFactory factory)
+    : ctx_(ctx), mod_(ctx.Mod), factory_(std::move(factory)) {
+  mod_.PlayTempoFor = 1.0f;
+  mod_.PlayTempoRev = 1.0f;
+  // Two empty channels from the start, so that no path can meet a missing
+  // buffer; the first hand-over replaces them as every later one does.
+  mod_.ChanBuffL = std::make_unique<BlockCarrBuffClass>(ctx_.Blocks, mod_.MemorySizeToUse);
+  mod_.ChanBuffR = std::make_unique<BlockCarrBuffClass>(ctx_.Blocks, mod_.MemorySizeToUse);
+}
+
+PlayDllClass::~PlayDllClass() {
+  try {
+    Terminate();
+  } catch (const std::exception& e) {
+    std::cerr << "playsrv: error while releasing the object: " << e.what() << '\n';
+  }
+}
+
+void PlayDllClass::RaiseMsg(const std::string& Msg, const std::string& Ttl) {
+  if (msgBoxOb_) msgBoxOb_(Msg, Ttl);
+}
+
+void PlayDllClass::ConnectEngine(EngineContract& engine) {
+  engine.ConnectMsgBoxOb([this](const std::string& Msg, const std::string& Ttl) { RaiseMsg(Msg, Ttl); });
+}
+
+EngineContract* PlayDllClass::Engine() const {
+  switch (DriverType_) {
+    case 1: return StrmDx7Cls.get();
+    case 2: return PlayApiCls.get();
+    case 3: return StrmDx9Cls.get();
+    default: return nullptr;
+  }
+}
+
+// ------------------------------------------------------------ engine selection
+
+void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
+  try {
+    switch (DriverType_) {
+      case 1: StrmDx7Cls.reset(); break;
+      case 2: PlayApiCls.reset(); break;
+      case 3: StrmDx9Cls.reset(); break;
+      default: break;
+    }
+    DriverType_ = 0;
+    mod_.RunningState = 0;
+    if (MFrmHwnd <= 0) return;
+
+    StrmDx9Cls = factory_.NewStreamDx9();
+    ConnectEngine(*StrmDx9Cls);
+    if (StrmDx9Cls->PutONDx9Ds(MFrmHwnd)) {
+      DriverType_ = 3;
+      MFrmHwnd = 1;
+      return;
+    }
+    StrmDx9Cls.reset();
+
+    StrmDx7Cls = factory_.NewStreamDx7();
+    ConnectEngine(*StrmDx7Cls);
+    if (StrmDx7Cls->PutONDx7Ds(MFrmHwnd)) {
+      DriverType_ = 1;
+      MFrmHwnd = 1;
+      return;
+    }
+    StrmDx7Cls.reset();
+
+    DriverType_ = 2;
+    PlayApiCls = factory_.NewPlayApi();
+    ConnectEngine(*PlayApiCls);
+    MFrmHwnd = 2;
+  } catch (const std::exception& e) {
+    std::cerr << "playsrv: DxObj failed: " << e.what() << '\n';
+    DriverType_ = 0;
+    MFrmHwnd = -1;
+    PlayApiCls.reset();
+    StrmDx7Cls.reset();
+  }
+}
+
+int32_t PlayDllClass::PlayRunningDx7State() const { return mod_.RunningState; }
+
+void PlayDllClass::SetMemorySizeToUse(int32_t value) { mod_.MemorySizeToUse = value; }
+void PlayDllClass::SetLoopPlayON(bool value) { mod_.LoopPlayON = value; }
+void PlayDllClass::SetAppTmpDir(const std::string& value) { mod_.AppTmpDir = value; }
+
+void PlayDllClass::SetPlayTempoFor(float value) {
+  mod_.PlayTempoFor = value;
+  ClampTempo(mod_.PlayTempoFor, mod_.FmtFriq);
+}
+
+void PlayDllClass::SetPlayTempoRev(float value) {
+  mod_.PlayTempoRev = value;
+  ClampTempo(mod_.PlayTempoRev, mod_.FmtFriq);
+}
+
+// ------------------------------------------------------------ play commands
+
+void PlayDllClass::PlayAgain() {
+  if (mod_.WaveNos < 1) {
+    RaiseMsg("S2", "Play Again - Failed");
+    RaiseMsg("Not ready", "Do \"Play New\" first");
+    return;
+  }
+  mod_.PlayDirection = 1;
+  mod_.PlayProgress = 1;
+  if (DriverType_ == 0) {
+    RaiseMsg("S2", "Driver is Off");
+    return;
+  }
+  const bool started = Engine()->PlayMe();
+  if (!started && DriverType_ != 3) RaiseMsg("S2", "Play Failed");
+}
+
+void PlayDllClass::PlayAgainRev() {
+  if (mod_.WaveNos < 1) {
+    RaiseMsg("S2", "Play Again Rev. - Failed");
+    RaiseMsg("Not ready", "Do \"Play New\" first");
+    return;
+  }
+  mod_.PlayDirection = -1;
+  mod_.PlayProgress = 1;
+  if (DriverType_ == 0) {
+    RaiseMsg("S2", "Driver is Off");
+    return;
+  }
+  const bool started = Engine()->PlayMe();
+  if (!started && DriverType_ != 3) RaiseMsg("S2", "Play Failed");
+}
+
+void PlayDllClass::PlayUTurn() {
+  bool ok = false;
+  if (DriverType_ == 0) {
+    RaiseMsg("S2", "Driver is Off");
+  } else {
+    ok = Engine()->UTurn();
+  }
+  if (!ok) RaiseMsg("S2", "U-Turn Failed");
+}
+
+void PlayDllClass::PlayAtPos(int32_t& Pos) {
+  mod_.PlayDirection = 1;
+  mod_.CurrentPos = Pos;
+  bool ok = false;
+  if (DriverType_ == 0) {
+    RaiseMsg("S2", "Driver is Off");
+  } else {
+    ok = Engine()->PlayAtCurrentPosition();
+  }
+  if (!ok) RaiseMsg("S2", "Play at.. failed");
+}
+
+void PlayDllClass::PlayAtPosRev(int32_t& Pos) {
+  mod_.PlayDirection = -1;
+  mod_.CurrentPos = Pos;
+  bool ok = false;
+  if (DriverType_ == 0) {
+    RaiseMsg("S2", "Driver is Off");
+  } else {
+    ok = Engine()->PlayAtCurrentPosition();
+  }
+  if (!ok) RaiseMsg("S2", "Play at.. failed");
+}
+
+void PlayDllClass::StopPlay() {
+  try {
+    if (DriverType_ == 0) {
+      RaiseMsg("S2", "Driver is Off");
+    } else {
+      Engine()->StopPlay();
+    }
+    VodoRaraZodorUze& blocks = ctx_.Blocks;
+    for (int32_t slot = 1; slot <= blocks.OrgFileCount; ++slot) blocks.CloseOrgFile(slot);
+    for (int32_t slot = 1; slot <= blocks.BlkFileCount; ++slot) blocks.CloseBlkFile(slot);
+  } catch (const std::exception& e) {
+    std::cerr << "playsrv: StopPlay: " << e.what() << '\n';
+    RaiseMsg("Stop Play error", "Stop Play error");
+  }
+}
+
+void PlayDllClass::PlayContinue() {
+  try {
+    if (mod_.WaveNos > 0) {
+      if (DriverType_ == 0) {
+        RaiseMsg("S2", "Driver is Off");
+      } else {
+        Engine()->PlayContinue();
+      }
+    } else {
+      RaiseMsg("S2", "Nothing to Continue");
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "playsrv: PlayContinue: " << e.what() << '\n';
+    RaiseMsg("S2", "Play Continue error");
+  }
+}
+
+void PlayDllClass::PlayPause() {
+  try {
+    if (DriverType_ == 0) {
+      RaiseMsg("S2", "Driver is Off");
+    } else {
+      Engine()->PlayPause();
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "playsrv: PlayPause: " << e.what() << '\n';
+    RaiseMsg("S2", "Play Pause error");
+  }
+}
+
+void PlayDllClass::UpdatePlayPosition() {
+  try {
+    if (DriverType_ != 0) Engine()->UpdatePlayPosition();
+  } catch (const std::exception& e) {
+    std::cerr << "playsrv: UpdatePlayPosition: " << e.what() << '\n';
+    mod_.CurrentPos = 0;
+  }
+}
+
+int32_t PlayDllClass::PlayCurrentPosition() {
+  try {
+    switch (DriverType_) {
+      case 1:
+      case 3:
+        Engine()->UpdatePlayPosition();
+        return mod_.CurrentPos;
+      case 2:
+        return mod_.CurrentPos;  // kept current by the engine's poll
+      default:
+        return 0;
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "playsrv: PlayCurrentPosition: " << e.what() << '\n';
+    return 0;
+  }
+}
+
+// ------------------------------------------------------------ wave hand-over
+
+void PlayDllClass::WriteWaveMemo(int32_t& FmtBits, int32_t& FmtChannal, int32_t& FmtFriq, int32_t& WaveNos,
+                                 const platform::VbArray<int32_t>& BlkInLstL,
+                                 const platform::VbArray<int32_t>& BlkInLstR) {
+  try {
+    RaiseMsg("S2", "Writing to Play Buffer");
+    if (WaveNos == 0) {
+      RaiseMsg("Zero size wave found", "Play wave error");
+      RaiseMsg("S2", "Sound Buffer Failed");
+      return;
+    }
+    if ((FmtChannal != 1 && FmtChannal != 2) || (FmtBits != 16 && FmtBits != 8)) {
+      RaiseMsg("Format not Known to write wave file", "Play wave error");
+      RaiseMsg("S2", "Sound Buffer Failed");
+      return;
+    }
+    // Both lists are checked before anything changes, so a malformed list
+    // leaves the previous wave in place and playable.
+    VodoRaraZodorUze::ValidateBlockList(BlkInLstL, "BlkInLstL");
+    if (FmtChannal == 2) VodoRaraZodorUze::ValidateBlockList(BlkInLstR, "BlkInLstR");
+
+    mod_.PlayDirection = 1;
+    mod_.PlayProgress = 1;
+    ReleaseFiles();
+    mod_.WaveNos = WaveNos;
+
+    platform::VbArray<int32_t> blkIdxList;  // one temporary list serves both channels
+    ctx_.Blocks.BlockListIngest(BlkInLstL, blkIdxList);
+    mod_.ChanBuffL->BuffBlocksPutFresh(blkIdxList);
+    if (FmtChannal == 2) {
+      ctx_.Blocks.BlockListIngest(BlkInLstR, blkIdxList);
+      mod_.ChanBuffR->BuffBlocksPutFresh(blkIdxList);
+    }
+    mod_.FmtBits = FmtBits;
+    mod_.FmtChannal = FmtChannal;
+    mod_.FmtFriq = FmtFriq;
+
+    if (DriverType_ == 0) {
+      RaiseMsg("S2", "Driver is Off");
+    } else if (!Engine()->CreateSoundBuffer()) {
+      RaiseMsg("S2", "Sound Buffer Failed");
+      return;
+    }
+    mod_.ChanBuffL->SetQuickBufferLength(mod_.ChunkSamples);
+    mod_.ChanBuffR->SetQuickBufferLength(mod_.ChunkSamples);
+    RaiseMsg("S2", "Done");
+  } catch (const std::exception& e) {
+    RaiseMsg(e.what(), "Play Wave error");
+    RaiseMsg("S2", "Failed to play");
+  }
+}
+
+void PlayDllClass::ReleaseFiles() {
+  StopPlay();
+  mod_.ChanBuffL.reset();
+  mod_.ChanBuffR.reset();
+  mod_.ChanBuffL = std::make_unique<BlockCarrBuffClass>(ctx_.Blocks, mod_.MemorySizeToUse);
+  mod_.ChanBuffR = std::make_unique<BlockCarrBuffClass>(ctx_.Blocks, mod_.MemorySizeToUse);
+  mod_.WaveNos = 0;
+}
+
+// ------------------------------------------------------------ destruction
+
+void PlayDllClass::Terminate() {
+  if (terminated_) return;
+  terminated_ = true;
+  int32_t none = 0;
+  DxObj(none);
+  try {
+    ReleaseFiles();
+  } catch (const std::exception& e) {
+    std::cerr << "playsrv: ReleaseFiles during release: " << e.what() << '\n';
+  }
+  StrmDx7Cls.reset();
+  PlayApiCls.reset();
+  StrmDx9Cls.reset();
+  auto hook = endOfProcess_;
+  ctx_.Loop.PostAt(ctx_.Loop.NowUs() + 300'000, [hook] {
+    if (hook) hook();
+  });
+}

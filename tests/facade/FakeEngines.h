@@ -1,0 +1,108 @@
+#pragma once
+// Scriptable engines for the facade's tests: each records the operations it
+// was asked for, answers as told, and can raise reports or throw on demand.
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engines/EngineContract.h"
+#include "facade/PlayDllMod.h"
+#include "platform/VbMath.h"
+
+namespace testing_support {
+
+struct FakeScript {
+  std::vector<std::string> calls;      // "Dx9:PlayMe", "Dx7:~", ...
+  bool dx9Accepts = true;
+  bool dx7Accepts = true;
+  bool createOk = true;
+  bool playOk = true;
+  bool throwIn = false;                // every operation throws
+  std::string throwOp;                 // only this operation throws
+  std::vector<std::pair<std::string, std::string>> reportsOnPlay;  // raised by PlayMe
+};
+
+template <typename Base>
+class FakeEngine : public Base {
+ public:
+  FakeEngine(std::string name, FakeScript& script, PlayDllMod& mod) : name_(std::move(name)), s_(script), mod_(mod) {}
+  // Like the real engines, releasing one stops it and says so.
+  ~FakeEngine() override {
+    s_.calls.push_back(name_ + ":~");
+    this->RaiseMsgBoxOb("S2", "Stopped");
+  }
+
+  bool CreateSoundBuffer() override {
+    Note("CreateSoundBuffer");
+    mod_.ChunkSamples = vb::CLng(mod_.FmtFriq * 4.0);
+    mod_.RunningState = 0;
+    return s_.createOk;
+  }
+  bool PlayMe() override {
+    Note("PlayMe");
+    for (auto& [m, t] : s_.reportsOnPlay) this->RaiseMsgBoxOb(m, t);
+    if (s_.playOk) mod_.RunningState = 1;
+    return s_.playOk;
+  }
+  void PlayContinue() override { Note("PlayContinue"); }
+  void UpdatePlayPosition() override {
+    Note("UpdatePlayPosition");
+    mod_.CurrentPos = 4242;
+  }
+  void PlayPause() override { Note("PlayPause"); }
+  bool StopPlay() override {
+    Note("StopPlay");
+    this->RaiseMsgBoxOb("S2", "Stopped");
+    return true;
+  }
+  bool UTurn() override {
+    Note("UTurn");
+    return s_.playOk;
+  }
+  bool PlayAtCurrentPosition() override {
+    Note("PlayAtCurrentPosition");
+    return s_.playOk;
+  }
+  void Raise(const std::string& m, const std::string& t) { this->RaiseMsgBoxOb(m, t); }
+
+ protected:
+  void Note(const std::string& op) {
+    s_.calls.push_back(name_ + ":" + op);
+    if (s_.throwIn || s_.throwOp == op) throw std::runtime_error(name_ + " failed in " + op);
+  }
+  std::string name_;
+  FakeScript& s_;
+  PlayDllMod& mod_;
+};
+
+class FakeDx9 final : public FakeEngine<Dx9EngineContract> {
+ public:
+  using FakeEngine::FakeEngine;
+  bool PutONDx9Ds(int32_t& MFrmHwnd) override {
+    Note("PutONDx9Ds " + std::to_string(MFrmHwnd));
+    return s_.dx9Accepts;
+  }
+};
+
+class FakeDx7 final : public FakeEngine<Dx7EngineContract> {
+ public:
+  using FakeEngine::FakeEngine;
+  bool PutONDx7Ds(int32_t& MFrmHwnd) override {
+    Note("PutONDx7Ds " + std::to_string(MFrmHwnd));
+    return s_.dx7Accepts;
+  }
+};
+
+using FakeWaveOut = FakeEngine<EngineContract>;
+
+inline EngineFactory FakeFactory(FakeScript& script, PlayDllMod& mod) {
+  EngineFactory f;
+  f.NewStreamDx9 = [&] { return std::make_unique<FakeDx9>("Dx9", script, mod); };
+  f.NewStreamDx7 = [&] { return std::make_unique<FakeDx7>("Dx7", script, mod); };
+  f.NewPlayApi = [&] { return std::make_unique<FakeWaveOut>("WaveOut", script, mod); };
+  return f;
+}
+
+}  // namespace testing_support
