@@ -100,7 +100,20 @@ class VodoRaraZodorUze final {
   const std::string& AppTmpDir() const { return appTmpDir_; }
 
  private:
+  // First free record from slot 1, else a new last slot. The record is left
+  // free; the caller gives it its type.
   int32_t NewBlockSlot();
+  // Steps 1 and 2 of NewBlkFileSlot: the first free block file slot (its file
+  // closed first), else a new last slot. Leaves Name as it was.
+  int32_t TakeBlkFileSlot();
+  // Reads n samples of an Orgfile's channel into dst, converting by the
+  // slot's Channels and Bits; the slot's file must be the open Orgfile.
+  // `bytePos` is the 1-based byte of the first sample. Returns false (and
+  // reads nothing) for a format other than 1 or 2 channels of 8 or 16 bits.
+  bool ReadOrgRun(int32_t Slot, int32_t bytePos, int32_t n, int16_t* dst);
+  // Raises or lowers MemoryInUse by 2 x `length` bytes.
+  void AddMemory(int32_t length);
+  void SubtractMemory(int32_t length);
 
   const int32_t& memorySizeToUse_;
   const std::string& appTmpDir_;

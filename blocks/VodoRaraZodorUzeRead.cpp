@@ -1,0 +1,100 @@
+// Reading runs of samples where they lie: ReadBlockRange serves the channel
+// buffer's window read straight from memory, block files and Orgfiles, and
+// ReadOrgRun turns the interleaved or 8-bit data of an Orgfile into one
+// channel of 16-bit samples for both the window read and LoadBlock.
+//
+// Every run costs one positioned read: 16-bit mono data lands directly in the
+// caller's array; 8-bit and stereo data are read whole into scratch_ and then
+// converted.
+
+#include <bit>
+#include <cstring>
+#include <string>
+
+#include "blocks/VodoRaraZodorUze.h"
+#include "platform/VbMath.h"
+
+static_assert(std::endian::native == std::endian::little, "files hold little-endian samples");
+
+namespace {
+
+const char kFreeNotRead[] = "Error - A block can not be read for quick buffer";
+
+int64_t Offset(int32_t bytePos) { return static_cast<int64_t>(bytePos) - 1; }
+
+bool KnownOrgLayout(const OrgFileRec& org) {
+  return (org.Channels == 1 || org.Channels == 2) && (org.Bits == 8 || org.Bits == 16);
+}
+
+int16_t Le16(const uint8_t* p) { return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8))); }
+
+}  // namespace
+
+bool VodoRaraZodorUze::ReadOrgRun(int32_t Slot, int32_t bytePos, int32_t n, int16_t* dst) {
+  const int32_t channels = OrgFiles(Slot).Channels;
+  const int32_t bits = OrgFiles(Slot).Bits;
+  const bool known = KnownOrgLayout(OrgFiles(Slot));
+  if (!known || n < 1) return known;
+  const platform::ReadOnlyFile& file = *OpenOrgFileNum;
+  const int64_t offset = Offset(bytePos);
+  if (channels == 1 && bits == 16) {
+    file.ReadExactAt(dst, static_cast<size_t>(vb::Mul(2, n)), offset);
+    return true;
+  }
+  // Stereo takes every other sample from the first one read: 2n - 1 samples.
+  const int32_t values = channels == 1 ? n : vb::Sub(vb::Mul(2, n), 1);
+  const int32_t bytes = bits == 16 ? vb::Mul(2, values) : values;
+  scratch_.resize(static_cast<size_t>(bytes));
+  file.ReadExactAt(scratch_.data(), scratch_.size(), offset);
+  const size_t step = static_cast<size_t>(channels) * static_cast<size_t>(bits / 8);
+  const uint8_t* p = scratch_.data();
+  if (bits == 16) {
+    for (int32_t i = 0; i < n; ++i, p += step) dst[i] = Le16(p);
+  } else {
+    for (int32_t i = 0; i < n; ++i, p += step) dst[i] = static_cast<int16_t>(*p - 128);
+  }
+  return true;
+}
+
+void VodoRaraZodorUze::ReadBlockRange(int32_t Block, int32_t FromPos, int32_t ToPos,
+                                      platform::VbArray<int16_t>& Out) {
+  const int32_t n = vb::Add(vb::Sub(ToPos, FromPos), 1);
+  const int32_t off = vb::Sub(FromPos, Blocks(Block).StartPos);
+  Out.ReDim(0, n - 1);
+
+  const int32_t type = Blocks(Block).BlockType;
+  if (type == BlockFree) {
+    box_.Show(kFreeNotRead);
+    return;
+  }
+  if (type != BlockMemFile && type != BlockMem && type != BlockFile && type != BlockOrg) return;  // silence
+  if (n < 1) return;
+  const BlockRec& b = Blocks(Block);
+  if (off < 0 || static_cast<int64_t>(off) + n > b.Length) {
+    throw platform::RangeError("positions " + std::to_string(FromPos) + " To " + std::to_string(ToPos) +
+                               " outside block " + std::to_string(Block));
+  }
+  switch (type) {
+    case BlockMemFile:
+    case BlockMem:
+      platform::MoveRun(Out, 0, b.Samples, off, n);
+      return;
+    case BlockFile: {
+      const int32_t bytePos = vb::Add(b.FilePos, vb::Mul(off, 2));
+      OpenBlkFile(b.FileSlot);
+      OpenBlkFileNum->ReadExactAt(Out.Ptr(0), static_cast<size_t>(vb::Mul(2, n)), Offset(bytePos));
+      return;
+    }
+    case BlockOrg: {
+      const int32_t slot = b.FileSlot;
+      OpenOrgFile(slot);
+      const OrgFileRec& org = OrgFiles(slot);
+      if (!KnownOrgLayout(org)) return;  // reads as silence
+      const int32_t frameBytes = org.Channels * (org.Bits / 8);
+      ReadOrgRun(slot, vb::Add(b.FilePos, vb::Mul(off, frameBytes)), n, Out.Ptr(0));
+      return;
+    }
+    default:
+      return;
+  }
+}
