@@ -1,0 +1,215 @@
+#include "platform/WaveOutApi.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <numeric>
+#include <vector>
+
+#include "platform/AudioPlatform.h"
+#include "platform/Clock.h"
+#include "platform/EventLoop.h"
+#include "platform/VirtualOutput.h"
+
+namespace {
+
+using namespace platform;
+
+WAVEFORMATEX Pcm16(uint16_t channels, uint32_t rate) {
+  WAVEFORMATEX f;
+  f.wFormatTag = WAVE_FORMAT_PCM;
+  f.nChannels = channels;
+  f.nSamplesPerSec = rate;
+  f.wBitsPerSample = 16;
+  f.nBlockAlign = static_cast<uint16_t>(channels * 2);
+  f.nAvgBytesPerSec = f.nBlockAlign * rate;
+  return f;
+}
+
+std::vector<int16_t> Ramp(int16_t from, size_t count) {
+  std::vector<int16_t> v(count);
+  std::iota(v.begin(), v.end(), from);
+  return v;
+}
+
+class WaveOutApiTest : public ::testing::Test {
+ protected:
+  WaveOutApiTest() : loop(clock), audio(loop, output, AudioOffer{}, "") {}
+
+  // Opens the device (mono 1000 Hz unless told) and returns its handle.
+  HWAVEOUT Open(uint16_t channels = 1, uint32_t rate = 1000) {
+    HWAVEOUT h = 0;
+    const WAVEFORMATEX f = Pcm16(channels, rate);
+    EXPECT_EQ(api.waveOutOpen(&h, WAVE_MAPPER, &f, 0, 0, 0), MMSYSERR_NOERROR);
+    return h;
+  }
+  // Prepares `hdr` over `samples` and writes it.
+  MMRESULT Queue(HWAVEOUT h, WAVEHDR& hdr, std::vector<int16_t>& samples) {
+    hdr = WAVEHDR{};
+    hdr.lpData = reinterpret_cast<char*>(samples.data());
+    hdr.dwBufferLength = static_cast<uint32_t>(samples.size() * 2);
+    EXPECT_EQ(api.waveOutPrepareHeader(h, &hdr, kWaveHdrSize), MMSYSERR_NOERROR);
+    return api.waveOutWrite(h, &hdr, kWaveHdrSize);
+  }
+  uint32_t Position(HWAVEOUT h, uint32_t type = TIME_SAMPLES) {
+    MMTIME t;
+    t.wType = type;
+    EXPECT_EQ(api.waveOutGetPosition(h, &t, kMmTimeSize), MMSYSERR_NOERROR);
+    return t.u.sample;
+  }
+
+  ManualClock clock;
+  EventLoop loop;
+  VirtualOutput output;
+  AudioPlatform audio;
+  WaveOutApi api{audio};
+};
+
+TEST_F(WaveOutApiTest, QueuedHeadersPlayInOrderAndThePositionStopsAtTheEnd) {
+  const HWAVEOUT h = Open();
+  std::vector<int16_t> a = Ramp(1, 100), b = Ramp(101, 50);
+  WAVEHDR ha, hb;
+  ASSERT_EQ(Queue(h, ha, a), MMSYSERR_NOERROR);
+  ASSERT_EQ(Queue(h, hb, b), MMSYSERR_NOERROR);
+  EXPECT_EQ(ha.dwFlags, WHDR_PREPARED | WHDR_INQUEUE);
+
+  loop.RunFor(30);
+  EXPECT_EQ(Position(h), 30u);
+  EXPECT_EQ(output.Samples(), Ramp(1, 30));
+  EXPECT_EQ(output.Segments().at(0).firstUs, 0);
+
+  loop.RunFor(70);  // 100 ms: header a has played, without any call
+  EXPECT_EQ(ha.dwFlags, WHDR_PREPARED | WHDR_DONE);
+  EXPECT_EQ(hb.dwFlags, WHDR_PREPARED | WHDR_INQUEUE);
+  EXPECT_EQ(output.FramesPlayed(), 100);
+
+  loop.RunFor(200);
+  EXPECT_EQ(Position(h), 150u);
+  EXPECT_EQ(hb.dwFlags, WHDR_PREPARED | WHDR_DONE);
+  EXPECT_EQ(output.Samples(), Ramp(1, 150));
+  EXPECT_EQ(output.LastFrameEndUs(), 150'000);
+  EXPECT_EQ(output.Stops(), 1);  // fell silent when the queue ran dry
+
+  // A write after the device ran dry sounds from the moment of the write and
+  // the position goes on from where it stood.
+  std::vector<int16_t> c = Ramp(500, 10);
+  WAVEHDR hc;
+  ASSERT_EQ(Queue(h, hc, c), MMSYSERR_NOERROR);
+  loop.RunFor(50);
+  EXPECT_EQ(Position(h), 160u);
+  EXPECT_EQ(output.LastFrameEndUs(), 310'000);
+  MMTIME ms;
+  ms.wType = TIME_MS;
+  ASSERT_EQ(api.waveOutGetPosition(h, &ms, kMmTimeSize), MMSYSERR_NOERROR);
+  EXPECT_EQ(ms.u.ms, 160u);
+  MMTIME bytes;
+  bytes.wType = TIME_BYTES;
+  ASSERT_EQ(api.waveOutGetPosition(h, &bytes, kMmTimeSize), MMSYSERR_NOERROR);
+  EXPECT_EQ(bytes.u.cb, 320u);
+  EXPECT_EQ(api.waveOutClose(h), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveOutApiTest, PauseHoldsRestartResumesResetDropsTheQueueAndRewindsThePosition) {
+  const HWAVEOUT h = Open(2, 1000);
+  std::vector<int16_t> a = Ramp(1, 200);  // 100 stereo frames
+  WAVEHDR ha;
+  ASSERT_EQ(Queue(h, ha, a), MMSYSERR_NOERROR);
+  loop.RunFor(20);
+  ASSERT_EQ(api.waveOutPause(h), MMSYSERR_NOERROR);
+  loop.RunFor(500);
+  EXPECT_EQ(Position(h), 20u);
+  EXPECT_EQ(output.Samples(), Ramp(1, 40));
+  ASSERT_EQ(api.waveOutRestart(h), MMSYSERR_NOERROR);
+  loop.RunFor(30);
+  EXPECT_EQ(Position(h), 50u);
+  EXPECT_EQ(output.Samples(), Ramp(1, 100));
+  EXPECT_EQ(output.LastFrameEndUs(), 550'000);  // 20 ms, paused 500 ms, 30 ms
+
+  ASSERT_EQ(api.waveOutReset(h), MMSYSERR_NOERROR);
+  EXPECT_EQ(ha.dwFlags, WHDR_PREPARED | WHDR_DONE);
+  EXPECT_EQ(Position(h), 0u);
+  loop.RunFor(100);
+  EXPECT_EQ(output.FramesPlayed(), 50);
+
+  // Reset also ends a pause: the next write plays at once.
+  ASSERT_EQ(api.waveOutPause(h), MMSYSERR_NOERROR);
+  ASSERT_EQ(api.waveOutReset(h), MMSYSERR_NOERROR);
+  std::vector<int16_t> b = Ramp(-10, 20);
+  ASSERT_EQ(Queue(h, ha, b), MMSYSERR_NOERROR);
+  loop.RunFor(100);
+  EXPECT_EQ(Position(h), 10u);
+  std::vector<int16_t> expected = Ramp(1, 100);
+  expected.insert(expected.end(), b.begin(), b.end());
+  EXPECT_EQ(output.Samples(), expected);
+}
+
+TEST_F(WaveOutApiTest, TheDeviceReadsQueuedMemoryWhenItPlaysIt) {
+  const HWAVEOUT h = Open(1, 44100);
+  std::vector<int16_t> a = Ramp(0, 44100);
+  WAVEHDR ha;
+  ASSERT_EQ(Queue(h, ha, a), MMSYSERR_NOERROR);
+  loop.RunFor(500);
+  EXPECT_EQ(Position(h), 22050u);  // every call first renders what has sounded
+  a[100] = -1;     // already played: not heard again
+  a[30000] = -2;   // not yet played: heard as changed
+  ha.lpData = nullptr;  // the queue keeps the address taken at the write
+  loop.RunFor(600);
+  std::vector<int16_t> expected = Ramp(0, 44100);
+  expected[30000] = -2;
+  EXPECT_EQ(output.Samples(), expected);
+  EXPECT_EQ(output.LastFrameEndUs(), 1'000'000);
+}
+
+TEST_F(WaveOutApiTest, ResultCodesForMisuse) {
+  HWAVEOUT h = 0;
+  WAVEFORMATEX bad = Pcm16(1, 44100);
+  bad.wBitsPerSample = 8;
+  EXPECT_EQ(api.waveOutOpen(&h, WAVE_MAPPER, &bad, 0, 0, 0), WAVERR_BADFORMAT);
+  const WAVEFORMATEX good = Pcm16(2, 44100);
+  EXPECT_EQ(api.waveOutOpen(&h, 3, &good, 0, 0, 0), MMSYSERR_BADDEVICEID);
+  EXPECT_EQ(api.waveOutOpen(&h, WAVE_MAPPER, &good, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+  EXPECT_EQ(h, 0u);  // a query opens nothing
+  h = Open(2, 44100);
+  HWAVEOUT second = 0;
+  EXPECT_EQ(api.waveOutOpen(&second, 0, &good, 0, 0, 0), MMSYSERR_ALLOCATED);
+
+  std::vector<int16_t> a = Ramp(1, 8);
+  WAVEHDR hdr;
+  hdr.lpData = reinterpret_cast<char*>(a.data());
+  hdr.dwBufferLength = 16;
+  EXPECT_EQ(api.waveOutWrite(h, &hdr, kWaveHdrSize), WAVERR_UNPREPARED);
+  EXPECT_EQ(api.waveOutPrepareHeader(h, &hdr, 8), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(api.waveOutPrepareHeader(h + 1, &hdr, kWaveHdrSize), MMSYSERR_INVALHANDLE);
+  ASSERT_EQ(api.waveOutPrepareHeader(h, &hdr, kWaveHdrSize), MMSYSERR_NOERROR);
+  ASSERT_EQ(api.waveOutWrite(h, &hdr, kWaveHdrSize), MMSYSERR_NOERROR);
+  EXPECT_EQ(api.waveOutWrite(h, &hdr, kWaveHdrSize), WAVERR_STILLPLAYING);
+  EXPECT_EQ(api.waveOutUnprepareHeader(h, &hdr, kWaveHdrSize), WAVERR_STILLPLAYING);
+  EXPECT_EQ(api.waveOutClose(h), WAVERR_STILLPLAYING);
+  MMTIME t;
+  EXPECT_EQ(api.waveOutGetPosition(h, &t, 8), MMSYSERR_INVALPARAM);
+  loop.RunFor(1);  // 4 frames at 44.1 kHz take 0.09 ms
+  EXPECT_EQ(api.waveOutUnprepareHeader(h, &hdr, kWaveHdrSize), MMSYSERR_NOERROR);
+  EXPECT_EQ(hdr.dwFlags, WHDR_DONE);
+  EXPECT_EQ(api.waveOutClose(h), MMSYSERR_NOERROR);
+  EXPECT_EQ(api.waveOutClose(h), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(api.waveOutReset(h), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(output.Samples(), a);
+  const HWAVEOUT again = Open(2, 44100);
+  EXPECT_NE(again, h);  // a closed handle never comes back
+}
+
+TEST_F(WaveOutApiTest, NoDeviceWhenNotOfferedOrTheOutputIsUnavailable) {
+  EXPECT_EQ(api.waveOutGetNumDevs(), 1u);
+  const WAVEFORMATEX f = Pcm16(1, 44100);
+  HWAVEOUT h = 0;
+  audio.SetOffer(AudioOffer{true, true, false});
+  EXPECT_EQ(api.waveOutGetNumDevs(), 0u);
+  EXPECT_EQ(api.waveOutOpen(&h, WAVE_MAPPER, &f, 0, 0, 0), MMSYSERR_BADDEVICEID);
+  audio.SetOffer(AudioOffer{});
+  output.SetAvailable(false);
+  EXPECT_EQ(api.waveOutGetNumDevs(), 0u);
+  EXPECT_EQ(api.waveOutOpen(&h, 0, &f, 0, 0, 0), MMSYSERR_BADDEVICEID);
+  EXPECT_EQ(h, 0u);
+}
+
+}  // namespace
