@@ -47,6 +47,10 @@ class BlockCarrBuffClass final {
 
  private:
   void FindBlock(int32_t WavPos);
+  // Keeps CurBlock when it covers WavPos, else FindBlock.
+  void LocateCurBlock(int32_t WavPos);
+  // ReDimSize to a size not above WaveINos.
+  void ShrinkTo(int32_t NewSz);
 
   VodoRaraZodorUze& blocks_;
   int32_t WaveINos_ = 0;
