@@ -1,0 +1,280 @@
+#include "platform/DirectSound7.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <utility>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Errors.h"
+#include "platform/EventLoop.h"
+#include "platform/VirtualOutput.h"
+
+namespace {
+
+using platform::DSBPOSITIONNOTIFY;
+using platform::DSBUFFERDESC;
+using platform::DSCURSORS;
+using platform::WAVEFORMATEX;
+
+constexpr int32_t kAllCaps = platform::DSBCAPS_GETCURRENTPOSITION2 | platform::DSBCAPS_GLOBALFOCUS |
+                             platform::DSBCAPS_CTRLPOSITIONNOTIFY | platform::DSBCAPS_CTRLFREQUENCY |
+                             platform::DSBCAPS_LOCSOFTWARE;
+
+WAVEFORMATEX Format(int16_t channels, int32_t rate) {
+  WAVEFORMATEX f;
+  f.nFormatTag = 1;
+  f.nChannels = channels;
+  f.lSamplesPerSec = rate;
+  f.nBlockAlign = static_cast<int16_t>(2 * channels);
+  f.lAvgBytesPerSec = f.nBlockAlign * rate;
+  f.nBitsPerSample = 16;
+  f.nSize = 24;
+  return f;
+}
+
+// One notification as it reached a handler: which handler, the eventid it
+// got, and the loop time.
+struct Heard {
+  int which;
+  int32_t eventid;
+  int64_t atUs;
+  bool operator==(const Heard&) const = default;
+};
+
+class DirectSound7Test : public ::testing::Test {
+ protected:
+  DirectSound7Test() : loop(clock), audio(loop, output, {}, "") {}
+
+  // A mono buffer of `frames` frames at 1000 frames per second (one frame per
+  // millisecond), holding 1, 2, 3, ... and notifications at the given frames,
+  // each with a handler of its own.
+  std::unique_ptr<platform::DirectSoundBuffer> MakeBuffer(int32_t frames, const std::vector<int32_t>& notifyFrames,
+                                                          int32_t caps = kAllCaps) {
+    ds = root.DirectSoundCreate("");
+    ds->SetCooperativeLevel(7, platform::DSSCL_PRIORITY);
+    auto buf = ds->CreateSoundBuffer(DSBUFFERDESC{caps, frames * 2, 0}, Format(1, 1000));
+    content.resize(static_cast<size_t>(frames));
+    std::iota(content.begin(), content.end(), int16_t{1});
+    buf->WriteBuffer(0, frames * 2, content.data(), 0);
+    std::vector<DSBPOSITIONNOTIFY> table;
+    for (size_t i = 0; i < notifyFrames.size(); ++i) {
+      const int which = static_cast<int>(i);
+      handles.push_back(root.CreateEvent([this, which](int32_t id) { heard.push_back({which, id, loop.NowUs()}); }));
+      table.push_back({notifyFrames[i] * 2, handles.back()});
+    }
+    if (!table.empty()) buf->SetNotificationPositions(static_cast<int32_t>(table.size()), table.data());
+    return buf;
+  }
+
+  Heard At(int which, int64_t ms) const { return {which, handles[static_cast<size_t>(which)], ms * 1000}; }
+
+  platform::ManualClock clock;
+  platform::EventLoop loop;
+  platform::VirtualOutput output;
+  platform::AudioPlatform audio;
+  platform::DirectX7 root{audio};
+  std::unique_ptr<platform::DirectSound> ds;
+  std::vector<int16_t> content;
+  std::vector<int32_t> handles;
+  std::vector<Heard> heard;
+};
+
+TEST_F(DirectSound7Test, DeviceCreationFollowsTheOfferAndTheOutput) {
+  audio.SetOffer({true, false, true});
+  EXPECT_THROW(root.DirectSoundCreate(""), platform::PlayError);
+  audio.SetOffer({});
+  output.SetAvailable(false);
+  EXPECT_THROW(root.DirectSoundCreate(""), platform::PlayError);
+  output.SetAvailable(true);
+  EXPECT_THROW(root.DirectSoundCreate("{other}"), platform::PlayError);
+
+  auto dev = root.DirectSoundCreate("");
+  ASSERT_NE(dev, nullptr);
+  EXPECT_THROW(dev->CreateSoundBuffer(DSBUFFERDESC{kAllCaps, 400, 0}, Format(2, 44100)), platform::PlayError)
+      << "a buffer needs a cooperative level first";
+  EXPECT_THROW(dev->SetCooperativeLevel(0, 2), platform::PlayError);
+  dev->SetCooperativeLevel(5, platform::DSSCL_PRIORITY);
+  EXPECT_THROW(dev->CreateSoundBuffer(DSBUFFERDESC{kAllCaps, 402, 0}, Format(2, 44100)), platform::PlayError)
+      << "402 bytes are not whole stereo frames";
+  WAVEFORMATEX eightBit = Format(1, 8000);
+  eightBit.nBitsPerSample = 8;
+  EXPECT_THROW(dev->CreateSoundBuffer(DSBUFFERDESC{kAllCaps, 400, 0}, eightBit), platform::PlayError);
+  auto buf = dev->CreateSoundBuffer(DSBUFFERDESC{kAllCaps, 400, 0}, Format(2, 44100));
+  EXPECT_EQ(buf->SizeBytes(), 400);
+  EXPECT_EQ(buf->GetFrequency(), 44100);
+
+  const int32_t a = root.CreateEvent([](int32_t) {});
+  const int32_t b = root.CreateEvent([](int32_t) {});
+  EXPECT_NE(a, 0);
+  EXPECT_NE(b, 0);
+  EXPECT_NE(a, b);
+  root.DestroyEvent(a);
+  EXPECT_THROW(root.DestroyEvent(a), platform::PlayError);
+}
+
+TEST_F(DirectSound7Test, CursorsMoveWhilePlayingAndHoldWhileStopped) {
+  auto buf = MakeBuffer(1000, {});
+  DSCURSORS c;
+  buf->GetCurrentPosition(c);
+  EXPECT_EQ(c.lPlay, 0);
+  EXPECT_EQ(c.lWrite, 0);
+
+  buf->Play(platform::DSBPLAY_LOOPING);
+  loop.RunFor(250);
+  buf->GetCurrentPosition(c);
+  EXPECT_EQ(c.lPlay, 500);
+  EXPECT_EQ(c.lWrite, 520) << "ten milliseconds ahead while playing";
+
+  buf->Stop();
+  loop.RunFor(400);
+  buf->GetCurrentPosition(c);
+  EXPECT_EQ(c.lPlay, 500) << "stop holds the position";
+  EXPECT_EQ(c.lWrite, 500);
+
+  buf->Play(platform::DSBPLAY_LOOPING);
+  loop.RunFor(800);  // 250 + 800 frames: round the end of the buffer
+  buf->GetCurrentPosition(c);
+  EXPECT_EQ(c.lPlay, 100);
+
+  buf->SetCurrentPosition(1200);
+  loop.RunFor(10);
+  buf->GetCurrentPosition(c);
+  EXPECT_EQ(c.lPlay, 1220);
+  buf->Stop();
+
+  // What sounded: frames 1..250, then 251..1000 and 1..50, then 10 frames from 600 on.
+  std::vector<int16_t> expected(content.begin(), content.begin() + 250);
+  expected.insert(expected.end(), content.begin() + 250, content.end());
+  expected.insert(expected.end(), content.begin(), content.begin() + 50);
+  expected.insert(expected.end(), content.begin() + 600, content.begin() + 610);
+  EXPECT_EQ(output.Samples(), expected);
+  EXPECT_EQ(output.Stops(), 2);
+}
+
+TEST_F(DirectSound7Test, TheOutputGetsWhatTheBufferHeldWhenEachFrameSounded) {
+  auto buf = MakeBuffer(1000, {});
+  buf->Play(platform::DSBPLAY_LOOPING);
+  loop.RunFor(300);
+  // Overwrite the whole buffer, wrapping from frame 900: frames 900..999 and 0..899.
+  std::vector<int16_t> fresh(1000);
+  for (size_t i = 0; i < fresh.size(); ++i) fresh[i] = static_cast<int16_t>(-1 - static_cast<int>(i));
+  buf->WriteBuffer(1800, 2000, fresh.data(), 0);
+  loop.RunFor(200);
+  buf->Stop();
+
+  std::vector<int16_t> expected(content.begin(), content.begin() + 300);
+  for (int f = 300; f < 500; ++f) expected.push_back(fresh[static_cast<size_t>(f + 100)]);
+  EXPECT_EQ(output.Samples(), expected);
+  ASSERT_EQ(output.Segments().size(), 1u);
+  EXPECT_EQ(output.Segments()[0].firstUs, 0);
+  EXPECT_EQ(output.LastFrameEndUs(), 500000);
+
+  EXPECT_THROW(buf->WriteBuffer(1, 2, fresh.data(), 0), platform::PlayError) << "half a frame";
+  EXPECT_THROW(buf->WriteBuffer(2000, 2, fresh.data(), 0), platform::PlayError) << "past the end";
+  EXPECT_THROW(buf->Play(0), platform::PlayError) << "only looping play";
+}
+
+TEST_F(DirectSound7Test, NotificationsReachTheirOwnHandlerWhenTheCursorGetsThere) {
+  auto buf = MakeBuffer(1000, {0, 500, 999});
+  buf->SetCurrentPosition(0);
+  buf->Play(platform::DSBPLAY_LOOPING);
+  EXPECT_TRUE(heard.empty()) << "never delivered inside the call";
+  loop.RunFor(2100);
+  const std::vector<Heard> expected{At(0, 0),    At(1, 500),  At(2, 999),  At(0, 1000),
+                                    At(1, 1500), At(2, 1999), At(0, 2000)};
+  EXPECT_EQ(heard, expected);
+}
+
+TEST_F(DirectSound7Test, StopHoldsNotificationsAndPlayResumesThem) {
+  auto buf = MakeBuffer(1000, {0, 500});
+  buf->Play(platform::DSBPLAY_LOOPING);
+  loop.RunFor(300);
+  buf->Stop();
+  loop.RunFor(1000);
+  buf->Play(platform::DSBPLAY_LOOPING);  // resumes at frame 300: nothing there
+  loop.RunFor(300);
+  buf->Stop();
+  buf->SetCurrentPosition(0);
+  loop.RunFor(50);
+  buf->Play(platform::DSBPLAY_LOOPING);  // from position 0: the entry at 0 again
+  loop.RunFor(10);
+  const std::vector<Heard> expected{At(0, 0), At(1, 1500), At(0, 1650)};
+  EXPECT_EQ(heard, expected);
+
+  EXPECT_THROW(buf->SetNotificationPositions(0, nullptr), platform::PlayError) << "not while playing";
+}
+
+TEST_F(DirectSound7Test, AFrequencyChangeRestartsTheOutputAndMovesTheNotifications) {
+  auto buf = MakeBuffer(1000, {500});
+  buf->Play(platform::DSBPLAY_LOOPING);
+  loop.RunFor(200);
+  buf->SetFrequency(2000);
+  EXPECT_EQ(buf->GetFrequency(), 2000);
+  loop.RunFor(100);
+  DSCURSORS c;
+  buf->GetCurrentPosition(c);
+  EXPECT_EQ(c.lPlay, 800) << "200 frames, then 200 more in 100 ms";
+  loop.RunFor(100);  // frame 500 is reached at 350 ms
+  buf->SetFrequency(platform::DSBFREQUENCY_ORIGINAL);
+  buf->Stop();
+
+  EXPECT_EQ(heard, (std::vector<Heard>{At(0, 350)}));
+  ASSERT_EQ(output.Segments().size(), 3u);
+  EXPECT_EQ(output.Segments()[0].rate, 1000);
+  EXPECT_EQ(output.Segments()[1].rate, 2000);
+  EXPECT_EQ(output.Segments()[1].firstUs, 200000);
+  EXPECT_EQ(output.Segments()[1].samples,
+            std::vector<int16_t>(content.begin() + 200, content.begin() + 600));
+  EXPECT_EQ(output.Segments()[2].rate, 1000);
+  EXPECT_TRUE(output.Segments()[2].samples.empty());
+
+  EXPECT_THROW(buf->SetFrequency(99), platform::PlayError);
+  EXPECT_THROW(buf->SetFrequency(100001), platform::PlayError);
+  auto plain = ds->CreateSoundBuffer(DSBUFFERDESC{platform::DSBCAPS_CTRLPOSITIONNOTIFY, 100, 0}, Format(1, 1000));
+  EXPECT_THROW(plain->SetFrequency(2000), platform::PlayError);
+}
+
+TEST_F(DirectSound7Test, DestroyedEventsAndReleasedBuffersDeliverNothing) {
+  auto buf = MakeBuffer(1000, {0, 500});
+  buf->Play(platform::DSBPLAY_LOOPING);
+  root.DestroyEvent(handles[0]);  // signalled at the start, not yet delivered
+  loop.RunFor(600);
+  EXPECT_EQ(heard, (std::vector<Heard>{At(1, 500)}));
+
+  buf->Stop();
+  buf->SetCurrentPosition(1000);
+  loop.RunFor(30);
+  buf->Play(platform::DSBPLAY_LOOPING);  // the cursor stands on frame 500: signalled, delivery queued
+  buf.reset();
+  loop.RunFor(1000);
+  EXPECT_EQ(heard, (std::vector<Heard>{At(1, 500)}));
+  EXPECT_EQ(output.FramesPlayed(), 600);
+  EXPECT_EQ(output.Stops(), 2) << "the stop, then the release of the playing buffer";
+
+  DSBPOSITIONNOTIFY bad{0, handles[0]};
+  auto other = ds->CreateSoundBuffer(DSBUFFERDESC{kAllCaps, 100, 0}, Format(1, 1000));
+  EXPECT_THROW(other->SetNotificationPositions(1, &bad), platform::PlayError) << "a destroyed handle";
+}
+
+TEST_F(DirectSound7Test, AHandlerMayStopAndRewindTheBufferItIsTold) {
+  auto buf = MakeBuffer(1000, {});
+  const int32_t h = root.CreateEvent([&](int32_t) {
+    heard.push_back({0, 0, loop.NowUs()});
+    buf->Stop();
+    buf->SetCurrentPosition(0);
+  });
+  DSBPOSITIONNOTIFY entry{400, h};
+  buf->SetNotificationPositions(1, &entry);
+  buf->Play(platform::DSBPLAY_LOOPING);
+  loop.RunFor(500);
+  buf->Play(platform::DSBPLAY_LOOPING);
+  loop.RunFor(500);
+  EXPECT_EQ(heard, (std::vector<Heard>{{0, 0, 200000}, {0, 0, 700000}}));
+  std::vector<int16_t> expected(content.begin(), content.begin() + 200);
+  expected.insert(expected.end(), content.begin(), content.begin() + 200);
+  EXPECT_EQ(output.Samples(), expected);
+}
+
+}  // namespace
