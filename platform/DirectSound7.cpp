@@ -6,7 +6,7 @@
 
 #include "platform/Errors.h"
 
-namespace platform {
+namespace platform::dx7 {
 
 namespace {
 
@@ -322,4 +322,4 @@ int32_t DirectSoundBuffer::PlayFrame() const {
   return static_cast<int32_t>(Mod(origin_ + clock_.Frames(), bufferFrames_));
 }
 
-}  // namespace platform
+}  // namespace platform::dx7

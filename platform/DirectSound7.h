@@ -23,6 +23,8 @@
 //
 // Lifetime: the objects may be released in any order; a buffer released while
 // playing stops sounding. One buffer sounds on the output at a time.
+// The types keep the library's names (WAVEFORMATEX, DSBUFFERDESC, ...) in a
+// namespace of their own, apart from the waveOut-style API's.
 // Thread: loop thread only.
 
 #include <cstdint>
@@ -35,7 +37,7 @@
 #include "platform/AudioPlatform.h"
 #include "platform/FrameClock.h"
 
-namespace platform {
+namespace platform::dx7 {
 
 // Cooperative levels of SetCooperativeLevel.
 constexpr int32_t DSSCL_NORMAL = 1;
@@ -218,4 +220,4 @@ class DirectSoundBuffer final {
   uint64_t deliverId_ = 0;
 };
 
-}  // namespace platform
+}  // namespace platform::dx7

@@ -13,14 +13,15 @@
 
 namespace {
 
-using platform::DSBPOSITIONNOTIFY;
-using platform::DSBUFFERDESC;
-using platform::DSCURSORS;
-using platform::WAVEFORMATEX;
+namespace dx7 = platform::dx7;
+using dx7::DSBPOSITIONNOTIFY;
+using dx7::DSBUFFERDESC;
+using dx7::DSCURSORS;
+using dx7::WAVEFORMATEX;
 
-constexpr int32_t kAllCaps = platform::DSBCAPS_GETCURRENTPOSITION2 | platform::DSBCAPS_GLOBALFOCUS |
-                             platform::DSBCAPS_CTRLPOSITIONNOTIFY | platform::DSBCAPS_CTRLFREQUENCY |
-                             platform::DSBCAPS_LOCSOFTWARE;
+constexpr int32_t kAllCaps = dx7::DSBCAPS_GETCURRENTPOSITION2 | dx7::DSBCAPS_GLOBALFOCUS |
+                             dx7::DSBCAPS_CTRLPOSITIONNOTIFY | dx7::DSBCAPS_CTRLFREQUENCY |
+                             dx7::DSBCAPS_LOCSOFTWARE;
 
 WAVEFORMATEX Format(int16_t channels, int32_t rate) {
   WAVEFORMATEX f;
@@ -50,10 +51,10 @@ class DirectSound7Test : public ::testing::Test {
   // A mono buffer of `frames` frames at 1000 frames per second (one frame per
   // millisecond), holding 1, 2, 3, ... and notifications at the given frames,
   // each with a handler of its own.
-  std::unique_ptr<platform::DirectSoundBuffer> MakeBuffer(int32_t frames, const std::vector<int32_t>& notifyFrames,
+  std::unique_ptr<dx7::DirectSoundBuffer> MakeBuffer(int32_t frames, const std::vector<int32_t>& notifyFrames,
                                                           int32_t caps = kAllCaps) {
     ds = root.DirectSoundCreate("");
-    ds->SetCooperativeLevel(7, platform::DSSCL_PRIORITY);
+    ds->SetCooperativeLevel(7, dx7::DSSCL_PRIORITY);
     auto buf = ds->CreateSoundBuffer(DSBUFFERDESC{caps, frames * 2, 0}, Format(1, 1000));
     content.resize(static_cast<size_t>(frames));
     std::iota(content.begin(), content.end(), int16_t{1});
@@ -74,8 +75,8 @@ class DirectSound7Test : public ::testing::Test {
   platform::EventLoop loop;
   platform::VirtualOutput output;
   platform::AudioPlatform audio;
-  platform::DirectX7 root{audio};
-  std::unique_ptr<platform::DirectSound> ds;
+  dx7::DirectX7 root{audio};
+  std::unique_ptr<dx7::DirectSound> ds;
   std::vector<int16_t> content;
   std::vector<int32_t> handles;
   std::vector<Heard> heard;
@@ -95,7 +96,7 @@ TEST_F(DirectSound7Test, DeviceCreationFollowsTheOfferAndTheOutput) {
   EXPECT_THROW(dev->CreateSoundBuffer(DSBUFFERDESC{kAllCaps, 400, 0}, Format(2, 44100)), platform::PlayError)
       << "a buffer needs a cooperative level first";
   EXPECT_THROW(dev->SetCooperativeLevel(0, 2), platform::PlayError);
-  dev->SetCooperativeLevel(5, platform::DSSCL_PRIORITY);
+  dev->SetCooperativeLevel(5, dx7::DSSCL_PRIORITY);
   EXPECT_THROW(dev->CreateSoundBuffer(DSBUFFERDESC{kAllCaps, 402, 0}, Format(2, 44100)), platform::PlayError)
       << "402 bytes are not whole stereo frames";
   WAVEFORMATEX eightBit = Format(1, 8000);
@@ -121,7 +122,7 @@ TEST_F(DirectSound7Test, CursorsMoveWhilePlayingAndHoldWhileStopped) {
   EXPECT_EQ(c.lPlay, 0);
   EXPECT_EQ(c.lWrite, 0);
 
-  buf->Play(platform::DSBPLAY_LOOPING);
+  buf->Play(dx7::DSBPLAY_LOOPING);
   loop.RunFor(250);
   buf->GetCurrentPosition(c);
   EXPECT_EQ(c.lPlay, 500);
@@ -133,7 +134,7 @@ TEST_F(DirectSound7Test, CursorsMoveWhilePlayingAndHoldWhileStopped) {
   EXPECT_EQ(c.lPlay, 500) << "stop holds the position";
   EXPECT_EQ(c.lWrite, 500);
 
-  buf->Play(platform::DSBPLAY_LOOPING);
+  buf->Play(dx7::DSBPLAY_LOOPING);
   loop.RunFor(800);  // 250 + 800 frames: round the end of the buffer
   buf->GetCurrentPosition(c);
   EXPECT_EQ(c.lPlay, 100);
@@ -155,7 +156,7 @@ TEST_F(DirectSound7Test, CursorsMoveWhilePlayingAndHoldWhileStopped) {
 
 TEST_F(DirectSound7Test, TheOutputGetsWhatTheBufferHeldWhenEachFrameSounded) {
   auto buf = MakeBuffer(1000, {});
-  buf->Play(platform::DSBPLAY_LOOPING);
+  buf->Play(dx7::DSBPLAY_LOOPING);
   loop.RunFor(300);
   // Overwrite the whole buffer, wrapping from frame 900: frames 900..999 and 0..899.
   std::vector<int16_t> fresh(1000);
@@ -179,7 +180,7 @@ TEST_F(DirectSound7Test, TheOutputGetsWhatTheBufferHeldWhenEachFrameSounded) {
 TEST_F(DirectSound7Test, NotificationsReachTheirOwnHandlerWhenTheCursorGetsThere) {
   auto buf = MakeBuffer(1000, {0, 500, 999});
   buf->SetCurrentPosition(0);
-  buf->Play(platform::DSBPLAY_LOOPING);
+  buf->Play(dx7::DSBPLAY_LOOPING);
   EXPECT_TRUE(heard.empty()) << "never delivered inside the call";
   loop.RunFor(2100);
   const std::vector<Heard> expected{At(0, 0),    At(1, 500),  At(2, 999),  At(0, 1000),
@@ -189,16 +190,16 @@ TEST_F(DirectSound7Test, NotificationsReachTheirOwnHandlerWhenTheCursorGetsThere
 
 TEST_F(DirectSound7Test, StopHoldsNotificationsAndPlayResumesThem) {
   auto buf = MakeBuffer(1000, {0, 500});
-  buf->Play(platform::DSBPLAY_LOOPING);
+  buf->Play(dx7::DSBPLAY_LOOPING);
   loop.RunFor(300);
   buf->Stop();
   loop.RunFor(1000);
-  buf->Play(platform::DSBPLAY_LOOPING);  // resumes at frame 300: nothing there
+  buf->Play(dx7::DSBPLAY_LOOPING);  // resumes at frame 300: nothing there
   loop.RunFor(300);
   buf->Stop();
   buf->SetCurrentPosition(0);
   loop.RunFor(50);
-  buf->Play(platform::DSBPLAY_LOOPING);  // from position 0: the entry at 0 again
+  buf->Play(dx7::DSBPLAY_LOOPING);  // from position 0: the entry at 0 again
   loop.RunFor(10);
   const std::vector<Heard> expected{At(0, 0), At(1, 1500), At(0, 1650)};
   EXPECT_EQ(heard, expected);
@@ -208,7 +209,7 @@ TEST_F(DirectSound7Test, StopHoldsNotificationsAndPlayResumesThem) {
 
 TEST_F(DirectSound7Test, AFrequencyChangeRestartsTheOutputAndMovesTheNotifications) {
   auto buf = MakeBuffer(1000, {500});
-  buf->Play(platform::DSBPLAY_LOOPING);
+  buf->Play(dx7::DSBPLAY_LOOPING);
   loop.RunFor(200);
   buf->SetFrequency(2000);
   EXPECT_EQ(buf->GetFrequency(), 2000);
@@ -217,7 +218,7 @@ TEST_F(DirectSound7Test, AFrequencyChangeRestartsTheOutputAndMovesTheNotificatio
   buf->GetCurrentPosition(c);
   EXPECT_EQ(c.lPlay, 800) << "200 frames, then 200 more in 100 ms";
   loop.RunFor(100);  // frame 500 is reached at 350 ms
-  buf->SetFrequency(platform::DSBFREQUENCY_ORIGINAL);
+  buf->SetFrequency(dx7::DSBFREQUENCY_ORIGINAL);
   buf->Stop();
 
   EXPECT_EQ(heard, (std::vector<Heard>{At(0, 350)}));
@@ -232,13 +233,13 @@ TEST_F(DirectSound7Test, AFrequencyChangeRestartsTheOutputAndMovesTheNotificatio
 
   EXPECT_THROW(buf->SetFrequency(99), platform::PlayError);
   EXPECT_THROW(buf->SetFrequency(100001), platform::PlayError);
-  auto plain = ds->CreateSoundBuffer(DSBUFFERDESC{platform::DSBCAPS_CTRLPOSITIONNOTIFY, 100, 0}, Format(1, 1000));
+  auto plain = ds->CreateSoundBuffer(DSBUFFERDESC{dx7::DSBCAPS_CTRLPOSITIONNOTIFY, 100, 0}, Format(1, 1000));
   EXPECT_THROW(plain->SetFrequency(2000), platform::PlayError);
 }
 
 TEST_F(DirectSound7Test, DestroyedEventsAndReleasedBuffersDeliverNothing) {
   auto buf = MakeBuffer(1000, {0, 500});
-  buf->Play(platform::DSBPLAY_LOOPING);
+  buf->Play(dx7::DSBPLAY_LOOPING);
   root.DestroyEvent(handles[0]);  // signalled at the start, not yet delivered
   loop.RunFor(600);
   EXPECT_EQ(heard, (std::vector<Heard>{At(1, 500)}));
@@ -246,7 +247,7 @@ TEST_F(DirectSound7Test, DestroyedEventsAndReleasedBuffersDeliverNothing) {
   buf->Stop();
   buf->SetCurrentPosition(1000);
   loop.RunFor(30);
-  buf->Play(platform::DSBPLAY_LOOPING);  // the cursor stands on frame 500: signalled, delivery queued
+  buf->Play(dx7::DSBPLAY_LOOPING);  // the cursor stands on frame 500: signalled, delivery queued
   buf.reset();
   loop.RunFor(1000);
   EXPECT_EQ(heard, (std::vector<Heard>{At(1, 500)}));
@@ -267,9 +268,9 @@ TEST_F(DirectSound7Test, AHandlerMayStopAndRewindTheBufferItIsTold) {
   });
   DSBPOSITIONNOTIFY entry{400, h};
   buf->SetNotificationPositions(1, &entry);
-  buf->Play(platform::DSBPLAY_LOOPING);
+  buf->Play(dx7::DSBPLAY_LOOPING);
   loop.RunFor(500);
-  buf->Play(platform::DSBPLAY_LOOPING);
+  buf->Play(dx7::DSBPLAY_LOOPING);
   loop.RunFor(500);
   EXPECT_EQ(heard, (std::vector<Heard>{{0, 0, 200000}, {0, 0, 700000}}));
   std::vector<int16_t> expected(content.begin(), content.begin() + 200);
