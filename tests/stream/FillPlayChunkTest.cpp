@@ -1,0 +1,273 @@
+#include "stream/FillPlayChunk.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "blocks/VodoRaraZodorUze.h"
+#include "buffers/BlockCarrBuffClass.h"
+#include "engines/Dx9CallBackMod.h"
+#include "facade/PlayDllMod.h"
+#include "platform/Errors.h"
+#include "platform/MessageBox.h"
+#include "platform/VbArray.h"
+#include "tests/support/TestWorld.h"
+
+namespace {
+
+using platform::VbArray;
+using testing_support::HostList;
+using testing_support::TempDir;
+
+// The values a call leaves for the engines.
+struct Books {
+  int32_t ChunkFilled, ChunkBytes, TailMs, EndHalf, EndTicks, PlayProgress;
+  bool operator==(const Books&) const = default;
+};
+
+void PrintTo(const Books& b, std::ostream* os) {
+  *os << "{ChunkFilled " << b.ChunkFilled << ", ChunkBytes " << b.ChunkBytes << ", TailMs " << b.TailMs
+      << ", EndHalf " << b.EndHalf << ", EndTicks " << b.EndTicks << ", PlayProgress " << b.PlayProgress << "}";
+}
+
+class FillPlayChunkTest : public ::testing::Test {
+ protected:
+  FillPlayChunkTest() { box.SetQuiet(true); }
+  ~FillPlayChunkTest() override {
+    // The buffers release their records into the engine, so they go first.
+    mod.ChanBuffL.reset();
+    mod.ChanBuffR.reset();
+  }
+
+  // Format and the engines' geometry: two halves of chunkSamples frames.
+  void Geometry(int32_t channels, int32_t bits, int32_t friq, int32_t chunkSamples, int32_t waveNos) {
+    mod.FmtChannal = channels;
+    mod.FmtBits = bits;
+    mod.FmtFriq = friq;
+    mod.ChunkSamples = chunkSamples;
+    mod.HalfOffset = chunkSamples * channels;
+    mod.PlayChunkLen = 2 * mod.HalfOffset;
+    mod.WaveNos = waveNos;
+  }
+
+  void Start(int32_t direction, int32_t progress = 1) {
+    mod.PlayDirection = direction;
+    mod.PlayProgress = progress;
+  }
+
+  std::unique_ptr<BlockCarrBuffClass> Channel(const VbArray<int32_t>& list) {
+    auto b = std::make_unique<BlockCarrBuffClass>(engine, memory);
+    b->BuffBlocksPutFresh(list);
+    return b;
+  }
+
+  std::unique_ptr<BlockCarrBuffClass> Ingested(const HostList& list) {
+    VbArray<int32_t> idx;
+    engine.BlockListIngest(list.Build(), idx);
+    return Channel(idx);
+  }
+
+  // One memory block at position 1 holding `values`.
+  std::unique_ptr<BlockCarrBuffClass> MemChannel(const std::vector<int16_t>& values) {
+    const int32_t s = engine.NewBlock(static_cast<int32_t>(values.size()), BlockMem);
+    for (size_t i = 0; i < values.size(); ++i) engine.Blocks(s).Samples(static_cast<int32_t>(i)) = values[i];
+    engine.Blocks(s).StartPos = 1;
+    VbArray<int32_t> list(0, 1);
+    list(1) = s;
+    return Channel(list);
+  }
+
+  bool Fill(int32_t half) { return FillPlayChunk(mod, dx9, half); }
+
+  // Elements from..to of PlayChunk.
+  std::vector<int16_t> Chunk(int32_t from, int32_t to) const {
+    return std::vector<int16_t>(mod.PlayChunk.Ptr(from), mod.PlayChunk.Ptr(to) + 1);
+  }
+
+  Books Bookkeeping() const {
+    return {mod.ChunkFilled, mod.ChunkBytes, mod.TailMs, dx9.EndHalf, dx9.EndTicks, mod.PlayProgress};
+  }
+
+  TempDir tmp;
+  platform::MessageBox box;
+  int32_t memory = 100'000'000;
+  std::string appTmpDir = tmp.Path();
+  VodoRaraZodorUze engine{memory, appTmpDir, box};
+  PlayDllMod mod;
+  Dx9CallBackMod dx9;
+};
+
+int16_t LeftAt(int32_t pos) { return static_cast<int16_t>(pos * 3); }
+int16_t RightAt(int32_t pos) { return static_cast<int16_t>(-pos); }
+
+// Counts the frames of half `half` that are not positions first, first + 1, ...
+int CountWrongFrames(const PlayDllMod& mod, int32_t half, int32_t first, int32_t frames) {
+  const int32_t base = half == 2 ? mod.HalfOffset : 0;
+  int wrong = 0;
+  for (int32_t k = 1; k <= frames; ++k) {
+    const int32_t pos = first + k - 1;
+    if (mod.PlayChunk(base + 2 * k - 1) != LeftAt(pos) || mod.PlayChunk(base + 2 * k) != RightAt(pos)) ++wrong;
+  }
+  return wrong;
+}
+
+TEST_F(FillPlayChunkTest, WorkedExampleCallByCall) {
+  // Left from a block file, right from a 16-bit stereo Orgfile (the right
+  // sample of each frame), 400000 frames at 44100.
+  constexpr int32_t kN = 400000;
+  std::vector<int16_t> left, frames;
+  for (int32_t p = 1; p <= kN; ++p) {
+    left.push_back(LeftAt(p));
+    frames.push_back(7);
+    frames.push_back(RightAt(p));
+  }
+  testing_support::WriteSamples(tmp.File("left.raw"), left);
+  testing_support::WriteSamples(tmp.File("stereo.wav"), frames);
+  mod.ChanBuffL = Ingested(HostList().Blk(tmp.File("left.raw"), kN, 1, 1));
+  mod.ChanBuffR = Ingested(HostList().Org(tmp.File("stereo.wav"), kN, 1, 3, 2, 16));
+  Geometry(2, 16, 44100, 176400, kN);
+  Start(1);
+  const int32_t H = mod.HalfOffset;
+
+  EXPECT_TRUE(Fill(1));
+  EXPECT_EQ(Bookkeeping(), (Books{176400, 705600, 0, 0, 0, 176401}));
+  EXPECT_EQ(mod.PlayChunk.LBound(), 1);
+  EXPECT_EQ(mod.PlayChunk.UBound(), 2 * H);
+  EXPECT_EQ(CountWrongFrames(mod, 1, 1, 176400), 0);
+  const auto half1 = Chunk(1, H);
+
+  EXPECT_TRUE(Fill(2));
+  EXPECT_EQ(Bookkeeping(), (Books{176400, 705600, 0, 0, 0, 352801}));
+  EXPECT_EQ(CountWrongFrames(mod, 2, 176401, 176400), 0);
+  EXPECT_EQ(Chunk(1, H), half1);
+
+  EXPECT_TRUE(Fill(1));
+  EXPECT_EQ(Bookkeeping(), (Books{47200, 188800, 1071, 1, 11, 400001}));
+  EXPECT_EQ(CountWrongFrames(mod, 1, 352801, 47200), 0);
+  EXPECT_EQ(Chunk(2 * 47200 + 1, H), std::vector<int16_t>(static_cast<size_t>(H - 2 * 47200), 0));
+  EXPECT_EQ(CountWrongFrames(mod, 2, 176401, 176400), 0);
+  const auto last = Chunk(1, H);
+
+  EXPECT_FALSE(Fill(2));
+  EXPECT_EQ(Bookkeeping(), (Books{0, 0, 1, 0, 0, 400001}));
+  EXPECT_EQ(Chunk(H + 1, 2 * H), std::vector<int16_t>(static_cast<size_t>(H), 0));
+  EXPECT_EQ(Chunk(1, H), last);
+  EXPECT_TRUE(box.Shown().empty());
+}
+
+TEST_F(FillPlayChunkTest, AWaveOfExactlyTwoChunksEndsOnTheSecond) {
+  std::vector<int16_t> wave;
+  for (int32_t p = 1; p <= 200; ++p) wave.push_back(static_cast<int16_t>(p));
+  mod.ChanBuffL = MemChannel(wave);
+  Geometry(1, 16, 8000, 100, 200);
+  Start(1);
+  EXPECT_TRUE(Fill(1));
+  EXPECT_EQ(Bookkeeping(), (Books{100, 200, 0, 0, 0, 101}));
+  EXPECT_TRUE(Fill(2));
+  EXPECT_EQ(Bookkeeping(), (Books{100, 200, 0, 2, -1, 201}));
+  EXPECT_EQ(Chunk(101, 200), std::vector<int16_t>(wave.begin() + 100, wave.end()));
+  EXPECT_EQ(Chunk(1, 100), std::vector<int16_t>(wave.begin(), wave.begin() + 100));
+  EXPECT_FALSE(Fill(1));
+  EXPECT_EQ(Bookkeeping(), (Books{0, 0, 1, 0, 0, 201}));
+  EXPECT_EQ(Chunk(1, 100), std::vector<int16_t>(100, 0));
+}
+
+TEST_F(FillPlayChunkTest, AShortReverseWaveGoesOutLastPositionFirst) {
+  // 12 frames at 8000: 1.5 ms + 1 = 2.5, rounded to even: 2.
+  mod.ChanBuffL = MemChannel({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+  mod.ChanBuffR = MemChannel({-1, -2, -3, -4, -5, -6, -7, -8, -9, -10, -11, -12});
+  Geometry(2, 16, 8000, 100, 12);
+  Start(-1);
+  EXPECT_TRUE(Fill(1));
+  EXPECT_EQ(Bookkeeping(), (Books{12, 48, 2, 1, 1, 13}));
+  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{12, -12, 11, -11, 10, -10, 9, -9}));
+  EXPECT_EQ(Chunk(21, 24), (std::vector<int16_t>{2, -2, 1, -1}));
+  EXPECT_EQ(Chunk(25, 200), std::vector<int16_t>(176, 0));
+  EXPECT_FALSE(Fill(2));
+}
+
+TEST_F(FillPlayChunkTest, ReverseFromTheMiddleReadsPositions600DownTo501) {
+  std::vector<int16_t> wave;
+  for (int32_t p = 1; p <= 1000; ++p) wave.push_back(static_cast<int16_t>(p));
+  // Two blocks meeting at 550, so the window crosses a block border.
+  testing_support::WriteSamples(tmp.File("w.raw"), wave);
+  mod.ChanBuffL = Ingested(HostList().Blk(tmp.File("w.raw"), 550, 1, 1).Blk(tmp.File("w.raw"), 450, 551, 1101));
+  Geometry(1, 16, 44100, 100, 1000);
+  Start(-1, 401);
+  EXPECT_TRUE(Fill(2));
+  EXPECT_EQ(Bookkeeping(), (Books{100, 200, 0, 0, 0, 501}));
+  std::vector<int16_t> expected;
+  for (int16_t p = 600; p >= 501; --p) expected.push_back(p);
+  EXPECT_EQ(Chunk(101, 200), expected);
+  EXPECT_EQ(Chunk(1, 100), std::vector<int16_t>(100, 0));
+}
+
+TEST_F(FillPlayChunkTest, TicksUseTheSinglePrecisionTenth) {
+  // 999 frames at 1000 Hz: TailMs 1000, and 1.0 / 0.1f is just under 10.
+  mod.ChanBuffL = MemChannel(std::vector<int16_t>(999, 1));
+  Geometry(1, 16, 1000, 2000, 999);
+  Start(1);
+  EXPECT_TRUE(Fill(1));
+  EXPECT_EQ(Bookkeeping(), (Books{999, 1998, 1000, 1, 10, 1000}));
+}
+
+TEST_F(FillPlayChunkTest, EightBitStereoIsScaledIn16BitsAndOverflowIsAnError) {
+  testing_support::WriteBytes(tmp.File("st8.wav"), {0x00, 0xFF, 0x80, 0x81, 0xFF, 0x00});
+  mod.ChanBuffL = Ingested(HostList().Org(tmp.File("st8.wav"), 3, 1, 1, 2, 8));
+  mod.ChanBuffR = Ingested(HostList().Org(tmp.File("st8.wav"), 3, 1, 2, 2, 8));
+  Geometry(2, 8, 11025, 4, 3);
+  Start(1);
+  EXPECT_TRUE(Fill(1));
+  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{-32768, 32512, 0, 256, 32512, -32768, 0, 0}));
+  EXPECT_EQ(mod.ChunkBytes, 12);
+
+  Start(-1);
+  EXPECT_TRUE(Fill(2));
+  EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{32512, -32768, 0, 256, -32768, 32512, 0, 0}));
+
+  // A sample outside -128..127 in an 8-bit wave does not fit 16 bits.
+  mod.ChanBuffR = MemChannel({1, 128, 3});
+  Start(1);
+  EXPECT_THROW(Fill(1), platform::OverflowError);
+  EXPECT_EQ(mod.PlayProgress, 1);
+}
+
+TEST_F(FillPlayChunkTest, NoDirectionClearsOnlyTheRequestedHalf) {
+  mod.ChanBuffL = MemChannel({1, 2, 3, 4});
+  Geometry(1, 16, 8000, 4, 4);
+  mod.PlayChunk.ReDim(1, 8);
+  for (int32_t i = 1; i <= 8; ++i) mod.PlayChunk(i) = static_cast<int16_t>(50 + i);
+  mod.ChunkFilled = 9;
+  Start(0, 2);
+  EXPECT_FALSE(Fill(2));
+  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{51, 52, 53, 54, 0, 0, 0, 0}));
+  EXPECT_EQ(mod.ChunkFilled, 9);
+  EXPECT_EQ(mod.PlayProgress, 2);
+
+  // Any half other than 2 is half 1; a PlayChunk of another size is made afresh.
+  mod.PlayChunk.ReDim(1, 3);
+  Start(1);
+  EXPECT_TRUE(Fill(7));
+  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{1, 2, 3, 4, 0, 0, 0, 0}));
+  EXPECT_EQ(mod.PlayChunk.UBound(), 8);
+}
+
+TEST_F(FillPlayChunkTest, FillingHalfTwoLeavesHalfOneByteForByte) {
+  mod.ChanBuffL = MemChannel({1, 2, 3});
+  mod.ChanBuffR = MemChannel({4, 5, 6});
+  Geometry(2, 16, 8000, 3, 3);
+  mod.PlayChunk.ReDim(1, 12);
+  const std::vector<int16_t> pattern{-1, 2, -3, 4, -5, 6};
+  for (int32_t i = 1; i <= 6; ++i) mod.PlayChunk(i) = pattern[static_cast<size_t>(i - 1)];
+  Start(1);
+  EXPECT_TRUE(Fill(2));
+  EXPECT_EQ(Chunk(1, 6), pattern);
+  EXPECT_EQ(Chunk(7, 12), (std::vector<int16_t>{1, 4, 2, 5, 3, 6}));
+  EXPECT_EQ(Bookkeeping(), (Books{3, 12, 0, 2, -1, 4}));
+}
+
+}  // namespace
