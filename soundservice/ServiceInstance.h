@@ -1,0 +1,81 @@
+#pragma once
+// One looping sound buffer of the sound service library: two halves of whole
+// frames, played at a given rate on the host's output. Private to the library;
+// the C entries in SoundService.cpp own the instances and check handles.
+//
+// Positions: `played_` counts the buffer frames that have sounded since the
+// last mode-1 start (held once the end mark has sounded); `rendered_` counts
+// every frame the device has put out since then, silence after the end
+// included. Both advance only in CatchUp, from the host's clock.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "soundservice/SoundServiceHost.h"
+
+// Only the C entries are exported from the shared object.
+#pragma GCC visibility push(hidden)
+
+namespace soundservice {
+
+class ServiceInstance final {
+ public:
+  // nullptr when the format is unusable: channels 1 or 2, friq > 0, a buffer
+  // of two halves of whole frames, bytesPer100Ms > 0.
+  static std::unique_ptr<ServiceInstance> Create(const SoundServiceHost& host, int32_t channels, int32_t friq,
+                                                 int32_t bufferBytes, int32_t bytesPer100Ms);
+  // Stops the output if the buffer is playing.
+  ~ServiceInstance();
+  ServiceInstance(const ServiceInstance&) = delete;
+  ServiceInstance& operator=(const ServiceInstance&) = delete;
+
+  bool Play(int32_t mode, int32_t rate);
+  void Stop();
+  bool Write(const int16_t* data, int32_t byteCount, int32_t byteOffset, int32_t endHalf, int32_t endTicks);
+  void Position(int32_t& passes, int32_t& bytePos);
+  void TakeFlags(int32_t& half2, int32_t& half1, int32_t& playing, int32_t& endPlayed);
+
+ private:
+  ServiceInstance(const SoundServiceHost& host, int32_t channels, int64_t bufferFrames, int32_t bytesPer100Ms);
+
+  void CatchUp();
+  int64_t DeviceFramesAt(int64_t nowUs) const;
+  int64_t TimeOfDeviceFrameUs(int64_t frame) const;
+  void RenderBuffer(int64_t from, int64_t to);
+  void RenderSilence(int64_t from, int64_t to);
+  void FlagHalvesPassed(int64_t from, int64_t to);
+  void ResolveMark(int64_t reference);
+
+  SoundServiceHost host_;
+  int32_t channels_;
+  int64_t bufferFrames_;
+  int64_t halfFrames_;
+  int32_t bytesPer100Ms_;
+  std::vector<int16_t> buffer_;   // bufferFrames_ x channels_ samples
+  std::vector<int16_t> silence_;  // a run of zero frames for the time after the end
+
+  // Device clock: frames counted at rate_ from startUs_ on, on top of countBase_.
+  bool running_ = false;
+  int32_t rate_ = 0;
+  int64_t startUs_ = 0;
+  int64_t countBase_ = 0;
+  int64_t rendered_ = 0;
+  int64_t played_ = 0;
+
+  bool half1Flag_ = false;
+  bool half2Flag_ = false;
+  bool endFlag_ = false;
+  bool ended_ = false;
+
+  // End mark: in the buffer (half and frame position), and as the value of
+  // played_ at which it sounds.
+  bool markSet_ = false;
+  int32_t markHalf_ = 0;
+  int64_t markPos_ = 0;
+  int64_t markAt_ = 0;
+};
+
+}  // namespace soundservice
+
+#pragma GCC visibility pop
