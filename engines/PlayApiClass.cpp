@@ -1,0 +1,327 @@
+#include "engines/PlayApiClass.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "platform/VbMath.h"
+#include "stream/FillPlayChunk.h"
+
+namespace {
+
+void LogFailure(const char* where, const std::exception& e) {
+  std::fprintf(stderr, "waveOut engine, %s: %s\n", where, e.what());
+}
+
+}  // namespace
+
+PlayApiClass::PlayApiClass(PlayContext& ctx)
+    : ctx_(ctx),
+      mod_(ctx.Mod),
+      winmm_(ctx.Audio),
+      StopPlayTimer(ctx.Timers.Timer0),
+      CallBackTimer(ctx.Timers.Timer2) {
+  HdrSize = platform::kWaveHdrSize;
+  PosInfo.wType = platform::TIME_SAMPLES;
+  PosInfoSize = platform::kMmTimeSize;
+  StopPlayTimer.SetOnTick([this] { StopPlayTimer_Timer(); });
+  CallBackTimer.SetOnTick([this] { CallBackTimer_Timer(); });
+}
+
+PlayApiClass::~PlayApiClass() {
+  try {
+    mod_.EndOfData = true;
+    CloseDevice();
+  } catch (const std::exception& e) {
+    LogFailure("closing the device", e);
+  }
+  CallBackTimer.SetEnabled(false);
+  CallBackTimer.SetOnTick(nullptr);
+  StopPlayTimer.SetEnabled(false);
+  StopPlayTimer.SetOnTick(nullptr);
+}
+
+// ---- device
+
+void PlayApiClass::OpenDevice() {
+  if (DeviceOpen) LastResult = winmm_.waveOutClose(WaveOutHandle);
+  if (winmm_.waveOutGetNumDevs() < 1) {
+    DeviceOpen = false;
+    return;
+  }
+  const int32_t blockAlign = vb::Mul(16 / 8, mod_.FmtChannal);
+  WaveFmt.wFormatTag = platform::WAVE_FORMAT_PCM;
+  WaveFmt.nChannels = static_cast<uint16_t>(mod_.FmtChannal);
+  WaveFmt.nSamplesPerSec = static_cast<uint32_t>(mod_.FmtFriq);
+  WaveFmt.wBitsPerSample = 16;
+  WaveFmt.nBlockAlign = static_cast<uint16_t>(blockAlign);
+  WaveFmt.nAvgBytesPerSec = static_cast<uint32_t>(vb::Mul(blockAlign, mod_.FmtFriq));
+  WaveFmt.cbSize = 0;
+  LastResult = winmm_.waveOutOpen(&WaveOutHandle, platform::WAVE_MAPPER, &WaveFmt, 0, 0, 0);
+  DeviceOpen = (LastResult == platform::MMSYSERR_NOERROR);
+}
+
+void PlayApiClass::CloseDevice() {
+  if (!DeviceOpen) return;
+  CallBackTimer.SetEnabled(false);
+  mod_.EndOfData = true;
+  StopRequested = true;
+  LastResult = winmm_.waveOutReset(WaveOutHandle);
+  for (int32_t h = 1; h <= 2; ++h) {
+    if (HdrPrepared[h]) {
+      LastResult = winmm_.waveOutUnprepareHeader(WaveOutHandle, &WaveHdrs[h], HdrSize);
+      HdrPrepared[h] = false;
+    }
+  }
+  LastResult = winmm_.waveOutClose(WaveOutHandle);
+}
+
+bool PlayApiClass::CreateSoundBuffer() {
+  try {
+    if (mod_.RunningState != 0) StopPlay();
+    mod_.ChunkSamples = vb::CLng(mod_.FmtFriq * 4.0);
+    mod_.BufferSamples = vb::Mul(2, mod_.ChunkSamples);
+    mod_.HalfOffset = vb::Mul(mod_.FmtChannal, mod_.ChunkSamples);
+    mod_.PlayChunkLen = vb::Mul(2, mod_.HalfOffset);
+    mod_.HalfBytes = vb::Mul(2, mod_.HalfOffset);
+    mod_.BufferBytes = vb::Mul(4, mod_.HalfOffset);
+    CloseDevice();
+    OpenDevice();
+    mod_.RunningState = 0;
+    return DeviceOpen;
+  } catch (const std::exception&) {
+    RaiseMsgBoxOb("S2", "Play Buffer - Failed");
+    return false;
+  }
+}
+
+// ---- queueing chunks
+
+void PlayApiClass::StopInternal() {
+  StopRequested = true;
+  CallBackTimer.SetEnabled(false);
+  // A pending end of the run that is being stopped must not end (or restart)
+  // whatever run comes next.
+  StopPlayTimer.SetEnabled(false);
+  LastResult = winmm_.waveOutReset(WaveOutHandle);
+  mod_.RunningState = 0;
+}
+
+void PlayApiClass::PrepareHalf(int32_t Half) {
+  platform::WAVEHDR& hdr = WaveHdrs[Half];
+  const int32_t first = (Half == 2) ? vb::Add(mod_.HalfOffset, 1) : 1;
+  hdr.lpData = reinterpret_cast<char*>(mod_.PlayChunk.Ptr(first));
+  hdr.dwBufferLength = static_cast<uint32_t>(mod_.ChunkBytes);
+  hdr.dwBytesRecorded = 0;
+  hdr.dwUser = 0;
+  hdr.dwFlags = 0;
+  hdr.dwLoops = 0;
+  hdr.lpNext = nullptr;
+  LastResult = winmm_.waveOutPrepareHeader(WaveOutHandle, &hdr, HdrSize);
+  HdrPrepared[Half] = (LastResult == platform::MMSYSERR_NOERROR);
+}
+
+void PlayApiClass::FillNext() {
+  if (FillBusy) return;
+  FillBusy = true;
+  try {
+    const int32_t h = NextHalf;
+    LastWriteOk = false;
+    if (mod_.EndOfData) {
+      if (!StopRequested) {
+        // Arm the stop timer; when it is armed already, its tick stays where it
+        // was (the poll comes here again while the device stands at the end).
+        if (StopPlayTimer.Interval() != 40) StopPlayTimer.SetInterval(40);
+        StopPlayTimer.SetEnabled(true);
+      }
+      FillBusy = false;
+      return;
+    }
+    if (!FillPlayChunk(mod_, ctx_.Dx9Mod, h)) {
+      NextHalf = 0;
+      mod_.EndOfData = true;
+      FillBusy = false;
+      return;
+    }
+    PrepareHalf(h);
+    LastResult = winmm_.waveOutWrite(WaveOutHandle, &WaveHdrs[h], HdrSize);
+    if (LastResult == platform::MMSYSERR_NOERROR) {
+      LastWriteOk = true;
+      PrevQueuedEnd = QueuedEnd;
+      QueuedEnd = vb::Add(QueuedEnd, mod_.ChunkFilled);
+      if (mod_.ChunkFilled < mod_.ChunkSamples) mod_.EndOfData = true;  // the last chunk
+    }
+    NextHalf = (NextHalf == 1) ? 2 : 1;
+    FillBusy = false;
+  } catch (const std::exception& e) {
+    // A chunk that cannot be built ends the run: what is queued drains, then
+    // the run ends as at the end of the wave.
+    LogFailure("building the next chunk", e);
+    FillBusy = false;
+    mod_.EndOfData = true;
+    NextHalf = 0;
+  }
+}
+
+// ---- timers
+
+void PlayApiClass::CallBackTimer_Timer() {
+  try {
+    UpdatePlayPosition();
+    if (DevicePos > PrevQueuedEnd && !mod_.EndOfData) FillNext();  // the device has begun the latest chunk
+    if (StallSeen && DevicePos == QueuedEnd) FillNext();           // played out, on two polls in a row
+    StallSeen = (DevicePos == QueuedEnd);
+  } catch (const std::exception& e) {
+    LogFailure("poll", e);
+    CallBackTimer.SetEnabled(false);
+    mod_.EndOfData = true;
+    NextHalf = 0;
+    if (!StopRequested) {
+      StopPlayTimer.SetInterval(40);
+      StopPlayTimer.SetEnabled(true);
+    }
+  }
+}
+
+void PlayApiClass::StopPlayTimer_Timer() {
+  try {
+    StopPlayTimer.SetEnabled(false);
+    if (mod_.LoopPlayON) {
+      const int32_t c = LoopCount;
+      StopInternal();
+      PlayMe();
+      LoopCount = vb::Add(c, 1);
+      RaiseMsgBoxOb("S2", "Playing Loop" + vb::Str(LoopCount));
+    } else {
+      LoopCount = 0;
+      StopInternal();
+      RaiseMsgBoxOb("S2", "Play Done");
+    }
+  } catch (const std::exception& e) {
+    LogFailure("end of run", e);
+    StopInternal();
+  }
+}
+
+// ---- the contract
+
+bool PlayApiClass::StopPlay() {
+  try {
+    StopInternal();
+    RaiseMsgBoxOb("S2", "Stopped");
+    return true;
+  } catch (const std::exception&) {
+    CallBackTimer.SetEnabled(false);
+    return false;
+  }
+}
+
+void PlayApiClass::UpdatePlayPosition() {
+  LastResult = winmm_.waveOutGetPosition(WaveOutHandle, &PosInfo, PosInfoSize);
+  DevicePos = static_cast<int32_t>(PosInfo.u.sample);
+  if (mod_.PlayDirection == 1) {
+    mod_.CurrentPos = vb::Add(mod_.PlayBase, DevicePos);
+  } else if (mod_.PlayDirection == -1) {
+    mod_.CurrentPos = vb::Add(vb::Sub(mod_.WaveNos, vb::Add(mod_.PlayBase, DevicePos)), 1);
+  }
+}
+
+bool PlayApiClass::PlayMe() {
+  try {
+    if (mod_.RunningState != 0) StopInternal();
+    mod_.PlayProgress = 1;
+    mod_.PlayBase = 0;
+    mod_.EndOfData = false;
+    LoopCount = 0;
+    StopRequested = false;
+    NextHalf = 1;
+    QueuedEnd = 0;
+    PrevQueuedEnd = 0;
+    StallSeen = false;
+    FillNext();  // the poll queues the second chunk once the device has started
+    if (LastWriteOk) {
+      CallBackTimer.SetEnabled(true);
+      if (mod_.LoopPlayON) {
+        mod_.RunningState = 2;
+        RaiseMsgBoxOb("S2", "Playing Loop");
+      } else {
+        mod_.RunningState = 1;
+        RaiseMsgBoxOb("S2", "Playing");
+      }
+      return true;
+    }
+  } catch (const std::exception&) {
+  }
+  CallBackTimer.SetEnabled(false);
+  RaiseMsgBoxOb("S2", "Play Failed");
+  return false;
+}
+
+bool PlayApiClass::StartAtProgress() {
+  if (mod_.PlayProgress > mod_.WaveNos) mod_.PlayProgress = mod_.WaveNos;
+  if (mod_.PlayProgress < 1) mod_.PlayProgress = 1;
+  mod_.PlayBase = mod_.PlayProgress - 1;
+  mod_.EndOfData = false;
+  StopRequested = false;
+  NextHalf = 1;
+  QueuedEnd = 0;
+  PrevQueuedEnd = 0;
+  StallSeen = false;
+  FillNext();
+  if (!LastWriteOk) return false;
+  CallBackTimer.SetEnabled(true);
+  if (mod_.LoopPlayON) {
+    mod_.RunningState = 2;
+    RaiseMsgBoxOb("S2", "Playing Loop" + vb::Str(LoopCount));
+  } else {
+    mod_.RunningState = 1;
+    RaiseMsgBoxOb("S2", "Playing");
+  }
+  return true;
+}
+
+bool PlayApiClass::UTurn() {
+  try {
+    UpdatePlayPosition();
+    if (mod_.RunningState != 0) StopInternal();
+    if (mod_.PlayDirection == -1) {
+      mod_.PlayDirection = 1;
+      mod_.PlayProgress = mod_.CurrentPos;
+    } else if (mod_.PlayDirection == 1) {
+      mod_.PlayDirection = -1;
+      mod_.PlayProgress = vb::Add(vb::Sub(mod_.WaveNos, mod_.CurrentPos), 1);
+    }
+    if (StartAtProgress()) return true;
+  } catch (const std::exception&) {
+  }
+  CallBackTimer.SetEnabled(false);
+  RaiseMsgBoxOb("S2", "UTurn failed");
+  return false;
+}
+
+bool PlayApiClass::PlayAtCurrentPosition() {
+  try {
+    if (mod_.RunningState != 0) StopInternal();
+    if (mod_.PlayDirection == 1) {
+      mod_.PlayProgress = mod_.CurrentPos;
+    } else if (mod_.PlayDirection == -1) {
+      mod_.PlayProgress = vb::Add(vb::Sub(mod_.WaveNos, mod_.CurrentPos), 1);
+    }
+    if (StartAtProgress()) return true;
+  } catch (const std::exception&) {
+  }
+  CallBackTimer.SetEnabled(false);
+  RaiseMsgBoxOb("S2", "Play at.. failed");
+  return false;
+}
+
+void PlayApiClass::PlayPause() {
+  CallBackTimer.SetEnabled(false);
+  LastResult = winmm_.waveOutPause(WaveOutHandle);
+  mod_.RunningState = 3;
+}
+
+void PlayApiClass::PlayContinue() {
+  LastResult = winmm_.waveOutRestart(WaveOutHandle);
+  CallBackTimer.SetEnabled(true);
+  mod_.RunningState = mod_.LoopPlayON ? 2 : 1;
+}
