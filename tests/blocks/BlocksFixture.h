@@ -113,13 +113,6 @@ class BlocksTest : public ::testing::Test {
     for (int32_t s = 1; s <= eng.BlockCount; ++s) n += Type(s) == BlockMemFile || Type(s) == BlockMem;
     return n;
   }
-  // Records of the types that `fileTypes` lists pointing at `slot`.
-  int32_t Users(int32_t slot, std::initializer_list<int32_t> fileTypes) {
-    int32_t n = 0;
-    for (int32_t s = 1; s <= eng.BlockCount; ++s)
-      for (int32_t t : fileTypes) n += Type(s) == t && eng.Blocks(s).FileSlot == slot;
-    return n;
-  }
 
   std::string dir;
   int32_t memLimit = 1 << 30;
