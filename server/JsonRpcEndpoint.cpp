@@ -1,0 +1,101 @@
+#include "server/JsonRpcEndpoint.h"
+
+#include <new>
+
+#include "server/RpcError.h"
+
+namespace rpc {
+
+using nlohmann::json;
+
+namespace {
+
+json ErrorResponse(const json& id, int code, const std::string& message) {
+  return json{{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}};
+}
+
+bool IsBlank(std::string_view line) {
+  return line.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// JSON-RPC 2.0 allows a string, a number or null as id.
+bool IsUsableId(const json& id) { return id.is_string() || id.is_number() || id.is_null(); }
+
+}  // namespace
+
+void JsonRpcEndpoint::AddMethod(const std::string& name, Method method) { methods_[name] = std::move(method); }
+
+void JsonRpcEndpoint::HandleLine(std::string_view line) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (IsBlank(line)) return;
+  json doc;
+  try {
+    doc = json::parse(line);
+  } catch (const json::parse_error& e) {
+    Write(ErrorResponse(nullptr, kParseError, std::string("Parse error: ") + e.what()));
+    return;
+  }
+  if (!doc.is_array()) {
+    if (auto answer = HandleOne(doc)) Write(*answer);
+    return;
+  }
+  if (doc.empty()) {
+    Write(ErrorResponse(nullptr, kInvalidRequest, "Invalid Request: empty batch"));
+    return;
+  }
+  json answers = json::array();
+  for (const json& request : doc)
+    if (auto answer = HandleOne(request)) answers.push_back(std::move(*answer));
+  if (!answers.empty()) Write(answers);
+}
+
+std::optional<json> JsonRpcEndpoint::HandleOne(const json& request) {
+  if (!request.is_object()) return ErrorResponse(nullptr, kInvalidRequest, "Invalid Request: not an object");
+  const auto idIt = request.find("id");
+  const bool isNotification = idIt == request.end();
+  if (!isNotification && !IsUsableId(*idIt))
+    return ErrorResponse(nullptr, kInvalidRequest, "Invalid Request: id must be a string, a number or null");
+  const json id = isNotification ? json(nullptr) : *idIt;
+
+  const auto version = request.find("jsonrpc");
+  if (version == request.end() || *version != "2.0")
+    return ErrorResponse(id, kInvalidRequest, "Invalid Request: \"jsonrpc\" must be \"2.0\"");
+  const auto method = request.find("method");
+  if (method == request.end() || !method->is_string())
+    return ErrorResponse(id, kInvalidRequest, "Invalid Request: \"method\" must be a string");
+  const auto params = request.find("params");
+  if (params != request.end() && !params->is_object() && !params->is_array())
+    return ErrorResponse(id, kInvalidRequest, "Invalid Request: \"params\" must be an object or an array");
+
+  json answer = Call(id, method->get<std::string>(), params == request.end() ? json(nullptr) : *params);
+  if (isNotification) return std::nullopt;
+  return answer;
+}
+
+json JsonRpcEndpoint::Call(const json& id, const std::string& name, const json& params) {
+  const auto it = methods_.find(name);
+  if (it == methods_.end()) return ErrorResponse(id, kMethodNotFound, "Method not found: " + name);
+  try {
+    return json{{"jsonrpc", "2.0"}, {"id", id}, {"result", it->second(params)}};
+  } catch (const RpcError& e) {
+    return ErrorResponse(id, e.Code(), e.what());
+  } catch (const std::bad_alloc&) {
+    return ErrorResponse(id, kServerError, "Out of memory");
+  } catch (const std::exception& e) {
+    return ErrorResponse(id, kServerError, e.what());
+  }
+}
+
+void JsonRpcEndpoint::WriteError(int code, const std::string& message) {
+  Write(ErrorResponse(nullptr, code, message));
+}
+
+void JsonRpcEndpoint::Notify(const std::string& method, json params) {
+  Write(json{{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}});
+}
+
+void JsonRpcEndpoint::Write(const json& message) {
+  out_(message.dump(-1, ' ', false, json::error_handler_t::replace));
+}
+
+}  // namespace rpc

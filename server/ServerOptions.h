@@ -1,0 +1,24 @@
+#pragma once
+// What the server is started with (command-line options only: the server
+// reads no configuration file and no environment variable).
+
+#include <string>
+
+#include "platform/AudioPlatform.h"
+
+struct ServerOptions {
+  // Virtual clock: time moves only through AdvanceTime.
+  bool Simulate = false;
+  // Audio output spec (virtual, null, wav:PATH); empty: "virtual" when
+  // simulated, "null" otherwise.
+  std::string Output;
+  // The device APIs the platform offers (--engines).
+  platform::AudioOffer Offer;
+
+  std::string OutputSpec() const { return !Output.empty() ? Output : Simulate ? "virtual" : "null"; }
+};
+
+// Parses a comma list of dx9, dx7 and waveout into an offer: the named engines
+// are offered, the others not. An empty list offers none. Throws
+// std::invalid_argument naming an unknown entry.
+platform::AudioOffer ParseEngineList(const std::string& list);

@@ -1,0 +1,227 @@
+#include "server/ServerProcess.h"
+
+#include <limits.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "facade/PlayDllClass.h"
+#include "facade/RealEngines.h"
+#include "platform/AudioOutputs.h"
+#include "platform/Clock.h"
+#include "platform/EventLoop.h"
+#include "platform/File.h"
+#include "platform/MessageBox.h"
+#include "server/JsonRpcEndpoint.h"
+#include "server/LineSplitter.h"
+#include "server/PlayService.h"
+#include "server/RpcError.h"
+
+namespace {
+
+constexpr size_t kMaxLineBytes = 64u << 20;
+constexpr size_t kReadBytes = 64u << 10;
+constexpr int64_t kEndDelayMs = 300;
+
+// The sound service library lies next to the server's executable.
+std::string SoundServicePath() {
+  char exe[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return "";
+  std::string path(exe, static_cast<size_t>(n));
+  const size_t slash = path.rfind('/');
+  path = (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/libsoundservice.so";
+  return platform::files::Exists(path) ? path : "";
+}
+
+std::unique_ptr<platform::Clock> MakeClock(bool simulate) {
+  if (simulate) return std::make_unique<platform::ManualClock>();
+  return std::make_unique<platform::SteadyClock>();
+}
+
+class ServerProcess final {
+ public:
+  ServerProcess(const ServerOptions& options, int inFd, int outFd);
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  int Run();
+
+ private:
+  void RunSimulated();
+  void RunReal();
+  void OnInputReadable();
+  void HandleLine(std::string_view line);
+  void RunDueTasks();
+  void WriteLine(const std::string& line);
+  void OnReleased();
+  void OnEndOfProcess();
+
+  const bool simulate_;
+  const int inFd_;
+  const int outFd_;
+  std::unique_ptr<platform::Clock> clock_;
+  platform::EventLoop loop_;
+  platform::MessageBox box_;
+  std::unique_ptr<platform::AudioOutput> output_;
+  platform::AudioPlatform audio_;
+  PlayContext ctx_;
+  PlayDllClass play_;
+  rpc::JsonRpcEndpoint endpoint_;
+  PlayService service_;
+  LineSplitter splitter_;
+  bool ended_ = false;
+  bool outBroken_ = false;
+};
+
+ServerProcess::ServerProcess(const ServerOptions& options, int inFd, int outFd)
+    : simulate_(options.Simulate),
+      inFd_(inFd),
+      outFd_(outFd),
+      clock_(MakeClock(options.Simulate)),
+      loop_(*clock_),
+      output_(platform::MakeAudioOutput(options.OutputSpec())),
+      audio_(loop_, *output_, options.Offer, SoundServicePath()),
+      ctx_(loop_, box_, audio_),
+      play_(ctx_, MakeEngineFactory(ctx_)),
+      endpoint_([this](const std::string& line) { WriteLine(line); }),
+      service_(play_, endpoint_,
+               PlayService::Hooks{
+                   simulate_ ? std::function<int64_t(int32_t)>([this](int32_t ms) {
+                     loop_.RunFor(ms);
+                     return loop_.NowUs() / 1000;
+                   })
+                             : nullptr,
+                   [this] { OnReleased(); }}),
+      splitter_(
+          kMaxLineBytes, [this](std::string_view line) { HandleLine(line); },
+          [this] {
+            endpoint_.WriteError(rpc::kInvalidRequest,
+                                 "Invalid Request: line longer than " + std::to_string(kMaxLineBytes) + " bytes");
+          }) {
+  play_.SetEndOfProcessHook([this] { OnEndOfProcess(); });
+}
+
+int ServerProcess::Run() {
+  if (simulate_) {
+    RunSimulated();
+  } else {
+    RunReal();
+  }
+  return 0;
+}
+
+// ------------------------------------------------------------ simulated clock
+
+void ServerProcess::RunSimulated() {
+  std::string buffer(kReadBytes, '\0');
+  while (!ended_) {
+    if (service_.IsReleased()) {
+      // The object is gone; the end of the process falls due 300 ms later.
+      loop_.RunFor(kEndDelayMs);
+      continue;
+    }
+    const ssize_t n = read(inFd_, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      splitter_.Finish();
+      service_.EndOfInput();
+      continue;
+    }
+    splitter_.Feed(std::string_view(buffer.data(), static_cast<size_t>(n)));
+  }
+}
+
+// ------------------------------------------------------------ real clock
+
+void ServerProcess::RunReal() {
+  loop_.WatchFd(inFd_, [this] { OnInputReadable(); });
+  while (!ended_) {
+    try {
+      loop_.Run();
+    } catch (const std::exception& e) {
+      // A timer tick or device event without an error handler failed; the
+      // server reports it and goes on serving the host.
+      std::cerr << "playsrv: run-time error: " << e.what() << '\n';
+    }
+  }
+}
+
+void ServerProcess::OnInputReadable() {
+  std::string buffer(kReadBytes, '\0');
+  const ssize_t n = read(inFd_, buffer.data(), buffer.size());
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n > 0) {
+    splitter_.Feed(std::string_view(buffer.data(), static_cast<size_t>(n)));
+    return;
+  }
+  loop_.UnwatchFd(inFd_);
+  splitter_.Finish();
+  loop_.Post([this] { service_.EndOfInput(); });
+}
+
+// ------------------------------------------------------------ both
+
+void ServerProcess::HandleLine(std::string_view line) {
+  if (simulate_) {
+    if (service_.IsReleased()) return;
+    endpoint_.HandleLine(line);
+    RunDueTasks();
+    return;
+  }
+  // Each line becomes a dispatch of its own, after the ticks already due.
+  loop_.Post([this, text = std::string(line)] {
+    if (!service_.IsReleased()) endpoint_.HandleLine(text);
+  });
+}
+
+void ServerProcess::RunDueTasks() {
+  try {
+    loop_.RunUntilIdle();
+  } catch (const std::exception& e) {
+    std::cerr << "playsrv: run-time error: " << e.what() << '\n';
+  }
+}
+
+void ServerProcess::WriteLine(const std::string& line) {
+  if (outBroken_) return;
+  std::string out = line;
+  out.push_back('\n');
+  size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n = write(outFd_, out.data() + done, out.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      std::cerr << "playsrv: the host no longer reads the output; answers are dropped\n";
+      outBroken_ = true;
+      return;
+    }
+    done += static_cast<size_t>(n);
+  }
+}
+
+void ServerProcess::OnReleased() {
+  // No further request is read: the object is gone.
+  if (!simulate_) loop_.UnwatchFd(inFd_);
+}
+
+void ServerProcess::OnEndOfProcess() {
+  ended_ = true;
+  if (!simulate_) loop_.Quit();
+}
+
+}  // namespace
+
+int RunServer(const ServerOptions& options, int inFd, int outFd) {
+  std::unique_ptr<ServerProcess> process;
+  try {
+    process = std::make_unique<ServerProcess>(options, inFd, outFd);
+  } catch (const std::exception& e) {
+    std::cerr << "playsrv: " << e.what() << '\n';
+    return 2;
+  }
+  return process->Run();
+}

@@ -1,0 +1,60 @@
+// playsrv: the playback server. Started by a host as a child process, it
+// creates one PlayDllClass object and serves it over JSON-RPC 2.0 on standard
+// input and output, one message per line. Diagnostics go to standard error.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+#include <stdexcept>
+
+#include "server/ServerOptions.h"
+#include "server/ServerProcess.h"
+
+namespace {
+
+// Keeps the protocol channel private: the answers go to a duplicate of the
+// original standard output, and standard output itself is pointed at standard
+// error, so that a stray print anywhere cannot corrupt the stream of messages.
+int TakeProtocolOutput() {
+  const int fd = dup(STDOUT_FILENO);
+  if (fd < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    std::perror("playsrv: cannot set up the output channel");
+    return -1;
+  }
+  return fd;
+}
+
+int ServerMain(int argc, char** argv) {
+  CLI::App app{"playsrv - the playback server; speaks JSON-RPC 2.0 on stdin/stdout, one message per line"};
+  ServerOptions options;
+  std::string engines = "dx9,dx7,waveout";
+  app.add_option("--output", options.Output,
+                 "where the sound goes: virtual, null or wav:PATH (default: virtual with --simulate, else null)");
+  app.add_option("--engines", engines, "comma list of the engines the platform offers: dx9,dx7,waveout")
+      ->capture_default_str();
+  app.add_flag("--simulate", options.Simulate,
+               "virtual clock: time moves only through the method AdvanceTime {\"ms\": n}");
+  app.set_version_flag("--version", "playsrv 1.0");
+  try {
+    app.parse(argc, argv);
+    options.Offer = ParseEngineList(engines);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  } catch (const std::invalid_argument& e) {
+    std::cerr << "playsrv: " << e.what() << '\n';
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  const int out = TakeProtocolOutput();
+  if (out < 0) return 2;
+  const int status = RunServer(options, STDIN_FILENO, out);
+  close(out);
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return ServerMain(argc, argv); }
