@@ -3,7 +3,9 @@
 // the counters MemoryInUse, RecountCounter and UseCounter, and at most one
 // open file per file table. Callers outside the engine read (and for loaded
 // blocks write) the records in Blocks directly; everything else goes through
-// the operations below.
+// the operations below. NewBlock, CopyBlock, SplitBlock and BlockListIngest
+// may grow Blocks, which moves its records: a reference into Blocks taken
+// before such a call is not valid after it (slot numbers stay valid).
 //
 // Reports of its own go to the platform message box with the texts of the
 // block format and the engine carries on; errors of the file system throw
@@ -55,15 +57,21 @@ class VodoRaraZodorUze final {
   // Throws platform::ListFormatError, naming `listName`, the entry and the
   // element, when `list` breaks the host list format (element 1 missing or
   // negative, K below 1, K - 1 below the packed name length, fewer elements
-  // than the entries need). Reads nothing beyond the list. Changes nothing.
+  // than the entries need, a negative Length). Reads nothing beyond the list.
+  // Changes nothing.
   static void ValidateBlockList(const platform::VbArray<int32_t>& list, const std::string& listName);
-  // REQUIRES: `list` is well formed (ValidateBlockList). Makes one record per
-  // entry and fills `BlkIdxList` (0..N) with their slots.
+  // Makes one record per entry and fills `BlkIdxList` (0..N) with their
+  // slots. Checks the list first, so a malformed one throws ListFormatError
+  // before any record is made.
   void BlockListIngest(const platform::VbArray<int32_t>& list, platform::VbArray<int32_t>& BlkIdxList);
   // `NameLongs` indexed from 1: element 1 the byte count, then packed bytes.
   static std::string LongsToName(const platform::VbArray<int32_t>& NameLongs);
 
   // ---- loading and the memory limit
+  // A load whose file cannot be opened or read throws FileError and leaves
+  // the block, its file slot and MemoryInUse as they were. LoadBlock,
+  // NewBlock (type 2) and CopyBlock (types 1, 2) end with LimitMemory, which
+  // may write the least recently used memory blocks to temporary files.
   void LoadBlock(int32_t Block);
   void MakeBlockWritable(int32_t Block);
   void WriteBlockToFile(int32_t Block);
@@ -92,7 +100,7 @@ class VodoRaraZodorUze final {
   // REQUIRES: FromPos..ToPos lies inside the block, FromPos <= ToPos.
   // Redimensions Out to 0..ToPos-FromPos, all zero, and fills it from the
   // block's memory, block file or Orgfile with one positioned read. Never
-  // loads or stamps the block.
+  // loads or stamps the block. Positions outside the block throw RangeError.
   void ReadBlockRange(int32_t Block, int32_t FromPos, int32_t ToPos, platform::VbArray<int16_t>& Out);
 
   platform::MessageBox& Box() { return box_; }
