@@ -31,8 +31,8 @@ class FacadeTest : public ::testing::Test {
 
   SimWorld world;
   FakeScript script;
+  std::vector<Msg> msgs;  // outlives obj, whose release still reports
   PlayDllClass obj;
-  std::vector<Msg> msgs;
 };
 
 TEST_F(FacadeTest, ConstructionSetsTempoOneAndNoEngine) {
@@ -144,6 +144,7 @@ TEST_F(FacadeTest, EngineReportsReachTheHostUnchangedInOrderAndSynchronously) {
   engine->Raise("weird", "");
   EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Playing Loop 3"}, Msg{"weird", ""}));
   EXPECT_EQ(stateSeenByHost, 0);
+  obj.ConnectMsgBoxOb(nullptr);  // the sink above dies with this test body
 }
 
 TEST_F(FacadeTest, StartCommandsWithoutAWaveOrEngineReportAndChangeNothing) {

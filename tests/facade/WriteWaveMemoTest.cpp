@@ -38,8 +38,8 @@ class WriteWaveMemoTest : public ::testing::Test {
 
   SimWorld world;
   FakeScript script;
+  std::vector<Msg> msgs;  // outlives obj, whose release still reports
   PlayDllClass obj;
-  std::vector<Msg> msgs;
   std::string org;
   platform::VbArray<int32_t> none;
 };
