@@ -236,7 +236,7 @@ bool PlayApiClass::PlayMe() {
     NextHalf = 1;
     QueuedEnd = 0;
     PrevQueuedEnd = 0;
-    StallSeen = false;
+    StallSeen = false;  // no poll of this run has seen the device stand still yet
     FillNext();  // the poll queues the second chunk once the device has started
     if (LastWriteOk) {
       CallBackTimer.SetEnabled(true);
