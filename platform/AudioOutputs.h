@@ -14,6 +14,6 @@
 
 namespace platform {
 
-std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& spec);
+std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice);
 
 }  // namespace platform
