@@ -1,0 +1,15 @@
+#pragma once
+// The hidden form of the DirectSound 9 engine: its polling timer Dx9Timer,
+// 100 ms by design and disabled when the form is loaded. The engine loads one
+// form per engine object, binds the timer by setting its OnTick, and on
+// destruction disables it and clears OnTick.
+
+#include "platform/EventLoop.h"
+
+struct Dx9CallbackFrm {
+  explicit Dx9CallbackFrm(platform::EventLoop& loop) : Dx9Timer(loop) { Dx9Timer.SetInterval(100); }
+  Dx9CallbackFrm(const Dx9CallbackFrm&) = delete;
+  Dx9CallbackFrm& operator=(const Dx9CallbackFrm&) = delete;
+
+  platform::Timer Dx9Timer;
+};

@@ -1,0 +1,288 @@
+#include "engines/StreamDx9Class.h"
+
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include "engines/SoundServiceLibrary.h"
+#include "platform/Errors.h"
+#include "platform/VbMath.h"
+#include "stream/FillPlayChunk.h"
+
+namespace {
+
+void LogFailure(const char* where, const std::exception& e) {
+  std::cerr << "playsrv: DirectSound 9 engine, " << where << ": " << e.what() << '\n';
+}
+
+}  // namespace
+
+StreamDx9Class::StreamDx9Class(PlayContext& ctx)
+    : ctx_(ctx), mod_(ctx.Mod), dx9_(ctx.Dx9Mod), form_(ctx.Loop), Dx9CallBackTimer(form_.Dx9Timer) {
+  dx9_.ServiceHandle = 0;
+  Dx9CallBackTimer.SetOnTick([this] { Dx9CallBackTimer_Timer(); });
+}
+
+StreamDx9Class::~StreamDx9Class() {
+  try {
+    ReleaseEngine();
+  } catch (const std::exception& e) {
+    LogFailure("release", e);
+  }
+  Dx9CallBackTimer.SetEnabled(false);
+  Dx9CallBackTimer.SetOnTick(nullptr);
+}
+
+SoundServiceLibrary& StreamDx9Class::Library() {
+  if (!library_) library_ = std::make_unique<SoundServiceLibrary>(ctx_.Audio);
+  return *library_;
+}
+
+bool StreamDx9Class::PutONDx9Ds(int32_t& MFrmHwnd) {
+  if (!ctx_.Audio.Offer().Dx9) {
+    ReleaseEngine();
+    return false;
+  }
+  WindowHandle = MFrmHwnd;
+  return true;
+}
+
+// ------------------------------------------------------------ buffer
+
+bool StreamDx9Class::CreateSoundBuffer() {
+  bool ok = false;
+  try {
+    if (mod_.RunningState != 0) StopInternal();
+    // The polling interval follows the tempo of the direction in force now.
+    if (mod_.PlayDirection == 1) {
+      Dx9CallBackTimer.SetInterval(vb::CLng(4.0 / static_cast<double>(mod_.PlayTempoFor) * 25));
+    } else if (mod_.PlayDirection == -1) {
+      Dx9CallBackTimer.SetInterval(vb::CLng(4.0 / static_cast<double>(mod_.PlayTempoRev) * 25));
+    }
+    mod_.ChunkSamples = vb::CLng(mod_.FmtFriq * 4.0);
+    mod_.BufferSamples = vb::Mul(2, mod_.ChunkSamples);
+    mod_.HalfOffset = vb::Mul(mod_.ChunkSamples, mod_.FmtChannal);
+    mod_.PlayChunkLen = vb::Mul(2, mod_.HalfOffset);
+    mod_.HalfBytes = vb::Mul(2, mod_.HalfOffset);
+    mod_.BufferBytes = vb::Mul(2, mod_.HalfBytes);
+    const int32_t bytesPer100Ms = vb::CLng(mod_.FmtFriq * 0.1 * mod_.FmtChannal * 2);
+    dx9_.ServiceHandle = Library().Service02(dx9_.ServiceHandle, WindowHandle, mod_.FmtChannal, mod_.FmtFriq,
+                                             mod_.BufferBytes, bytesPer100Ms);
+    ok = dx9_.ServiceHandle != 0;
+  } catch (const std::exception& e) {
+    LogFailure("CreateSoundBuffer", e);
+  }
+  if (!ok) {
+    RaiseMsgBoxOb("S2", "Play Buffer - Failed");
+    return false;
+  }
+  BufferLive = true;
+  return true;
+}
+
+// ------------------------------------------------------------ starts
+
+void StreamDx9Class::ComputePlayFriq() {
+  if (mod_.PlayDirection == 1) {
+    mod_.PlayFriq = vb::CLng(static_cast<double>(mod_.PlayTempoFor) * mod_.FmtFriq);
+  } else if (mod_.PlayDirection == -1) {
+    mod_.PlayFriq = vb::CLng(static_cast<double>(mod_.PlayTempoRev) * mod_.FmtFriq);
+  }
+}
+
+// The first value of a half in PlayChunk, after checking that the whole half
+// lies inside the array.
+const int16_t* StreamDx9Class::HalfData(int32_t half) const {
+  const int32_t first = half == 2 ? vb::Add(mod_.HalfOffset, 1) : 1;
+  (void)mod_.PlayChunk.Ptr(vb::Sub(vb::Add(first, mod_.HalfOffset), 1));
+  return mod_.PlayChunk.Ptr(first);
+}
+
+// The common tail of the starts, after FillPlayChunk(1): half 1 to the
+// library, play from the buffer's start at the direction's rate, report.
+// Library results other than 1 give "Play Failed"; errors propagate.
+bool StreamDx9Class::StartRun(bool countedLoopText, bool resetLoopCount) {
+  SoundServiceLibrary& lib = Library();
+  if (lib.Service06(dx9_.ServiceHandle, HalfData(1), mod_.HalfBytes, 0, dx9_.EndHalf, dx9_.EndTicks) != 1) {
+    RaiseMsgBoxOb("S2", "Play Failed");
+    return false;
+  }
+  if (resetLoopCount) LoopCount = 0;
+  mod_.EndOfData = false;
+  ComputePlayFriq();
+  if (lib.Service04(dx9_.ServiceHandle, 1, mod_.PlayFriq) != 1) {
+    RaiseMsgBoxOb("S2", "Play Failed");
+    return false;
+  }
+  Dx9CallBackTimer.SetEnabled(true);
+  if (mod_.LoopPlayON) {
+    mod_.RunningState = 2;
+    RaiseMsgBoxOb("S2", countedLoopText ? "Playing Loop" + vb::Str(LoopCount) : "Playing Loop");
+  } else {
+    mod_.RunningState = 1;
+    RaiseMsgBoxOb("S2", "Playing");
+  }
+  BufferLive = true;
+  return true;
+}
+
+bool StreamDx9Class::PlayMe() {
+  try {
+    StopInternal();
+    mod_.PlayProgress = 1;
+    mod_.TailMs = 0;
+    mod_.PlayBase = 0;
+    dx9_.EndHalf = 0;
+    dx9_.EndTicks = 0;
+    const int32_t half = 1;
+    FillPlayChunk(mod_, dx9_, half);
+    return StartRun(false, true);
+  } catch (const std::exception& e) {
+    LogFailure("PlayMe", e);
+    RaiseMsgBoxOb("S2", "Play Failed");
+    return false;
+  }
+}
+
+// Steps shared by UTurn and PlayAtCurrentPosition once PlayProgress is set.
+bool StreamDx9Class::ClampProgressAndStart() {
+  if (mod_.PlayProgress > mod_.WaveNos) mod_.PlayProgress = mod_.WaveNos;
+  if (mod_.PlayProgress < 1) mod_.PlayProgress = 1;
+  mod_.PlayBase = vb::Sub(mod_.PlayProgress, 1);
+  const int32_t half = 1;
+  FillPlayChunk(mod_, dx9_, half);
+  return StartRun(true, false);
+}
+
+bool StreamDx9Class::UTurn() {
+  mod_.EndOfData = false;
+  UpdatePlayPosition();
+  StopInternal();
+  if (mod_.PlayDirection == 1) {
+    mod_.PlayDirection = -1;
+    mod_.PlayProgress = vb::Add(vb::Sub(mod_.WaveNos, mod_.CurrentPos), 1);
+  } else if (mod_.PlayDirection == -1) {
+    mod_.PlayDirection = 1;
+    mod_.PlayProgress = mod_.CurrentPos;
+  }
+  return ClampProgressAndStart();
+}
+
+bool StreamDx9Class::PlayAtCurrentPosition() {
+  StopInternal();
+  if (mod_.PlayDirection == 1) {
+    mod_.PlayProgress = mod_.CurrentPos;
+  } else if (mod_.PlayDirection == -1) {
+    mod_.PlayProgress = vb::Add(vb::Sub(mod_.WaveNos, mod_.CurrentPos), 1);
+  }
+  return ClampProgressAndStart();
+}
+
+// ------------------------------------------------------------ polling
+
+void StreamDx9Class::Dx9CallBackTimer_Timer() {
+  try {
+    PollOnce();
+  } catch (const std::exception& e) {
+    // Nothing can be refilled any more: end the run as at its end.
+    LogFailure("poll", e);
+    try {
+      LoopCount = 0;
+      StopInternal();
+      RaiseMsgBoxOb("S2", "Play Done");
+    } catch (const std::exception& e2) {
+      LogFailure("ending the run after a failed poll", e2);
+    }
+    Dx9CallBackTimer.SetEnabled(true);
+  }
+}
+
+void StreamDx9Class::PollOnce() {
+  Dx9CallBackTimer.SetEnabled(false);
+  int32_t refillHalf2 = 0;
+  int32_t refillHalf1 = 0;
+  int32_t third = 0;
+  int32_t endPlayed = 0;
+  Library().Service08(dx9_.ServiceHandle, refillHalf2, refillHalf1, third, endPlayed);
+  if (refillHalf2 != 0) RefillHalf(2);
+  if (refillHalf1 != 0) RefillHalf(1);
+  if (endPlayed != 0) {
+    if (mod_.LoopPlayON) {
+      const int32_t n = LoopCount;
+      PlayMe();
+      LoopCount = vb::Add(n, 1);
+      RaiseMsgBoxOb("S2", "Playing Loop" + vb::Str(LoopCount));
+    } else {
+      LoopCount = 0;
+      StopInternal();
+      RaiseMsgBoxOb("S2", "Play Done");
+    }
+  }
+  Dx9CallBackTimer.SetEnabled(true);
+}
+
+void StreamDx9Class::RefillHalf(int32_t half) {
+  if (FillPlayChunk(mod_, dx9_, half)) {
+    Library().Service06(dx9_.ServiceHandle, HalfData(half), mod_.HalfBytes, half == 2 ? mod_.HalfBytes : 0,
+                        dx9_.EndHalf, dx9_.EndTicks);
+  } else {
+    mod_.EndOfData = true;
+  }
+}
+
+// ------------------------------------------------------------ position, pause, stop
+
+void StreamDx9Class::UpdatePlayPosition() {
+  try {
+    int32_t passes = 0;
+    int32_t bytePos = 0;
+    int32_t pos = 0;
+    if (Library().Service07(dx9_.ServiceHandle, passes, bytePos) != 0) {
+      pos = vb::CLng(bytePos / static_cast<double>(vb::Mul(2, mod_.FmtChannal)) +
+                     vb::Mul(mod_.BufferSamples, passes));
+    }
+    if (mod_.PlayDirection == 1) {
+      mod_.CurrentPos = vb::Add(mod_.PlayBase, pos);
+    } else if (mod_.PlayDirection == -1) {
+      mod_.CurrentPos = vb::Add(vb::Sub(mod_.WaveNos, vb::Add(mod_.PlayBase, pos)), 1);
+    }
+  } catch (const std::exception&) {
+    // The position stays as it was; no report.
+  }
+}
+
+void StreamDx9Class::PlayPause() {
+  StopInternal();
+  mod_.RunningState = 3;
+}
+
+void StreamDx9Class::PlayContinue() {
+  ComputePlayFriq();
+  if (Library().Service04(dx9_.ServiceHandle, 0, mod_.PlayFriq) != 1) return;
+  Dx9CallBackTimer.SetEnabled(true);
+  mod_.RunningState = mod_.LoopPlayON ? 2 : 1;
+  BufferLive = true;
+}
+
+bool StreamDx9Class::StopPlay() {
+  const bool ok = StopInternal();
+  RaiseMsgBoxOb("S2", "Stopped");
+  return ok;
+}
+
+bool StreamDx9Class::StopInternal() {
+  try {
+    if (BufferLive) Library().Service05(dx9_.ServiceHandle);
+    mod_.RunningState = 0;
+    BufferLive = false;
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// Releases the library's buffer; a library that was never loaded holds none.
+void StreamDx9Class::ReleaseEngine() {
+  StopPlay();
+  if (library_) library_->Service03(dx9_.ServiceHandle);
+}
