@@ -1,0 +1,383 @@
+#include "engines/StreamDx7Class.h"
+
+#include <cstdint>
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include "platform/Errors.h"
+#include "platform/VbMath.h"
+#include "stream/FillPlayChunk.h"
+
+namespace {
+
+namespace dx7 = platform::dx7;
+
+// DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_GLOBALFOCUS | DSBCAPS_CTRLPOSITIONNOTIFY
+// | DSBCAPS_CTRLFREQUENCY | DSBCAPS_LOCSOFTWARE
+constexpr int32_t kBufferFlags = 98600;
+static_assert(kBufferFlags == (dx7::DSBCAPS_GETCURRENTPOSITION2 | dx7::DSBCAPS_GLOBALFOCUS |
+                               dx7::DSBCAPS_CTRLPOSITIONNOTIFY | dx7::DSBCAPS_CTRLFREQUENCY |
+                               dx7::DSBCAPS_LOCSOFTWARE));
+
+// A 16-bit field of a library record: a value that does not fit overflows.
+int16_t Integer(int32_t v) {
+  if (v < INT16_MIN || v > INT16_MAX) throw platform::OverflowError();
+  return static_cast<int16_t>(v);
+}
+
+void LogHandlerFailure(const char* where, const std::exception& e) {
+  std::cerr << "StreamDx7Class " << where << ": " << e.what() << '\n';
+}
+
+}  // namespace
+
+StreamDx7Class::StreamDx7Class(PlayContext& ctx)
+    : ctx_(ctx), mod_(ctx.Mod), StopPlayTimer(ctx.Timers.Timer0) {
+  StopPlayTimer.SetOnTick([this] { StopPlayTimer_Timer(); });
+}
+
+StreamDx7Class::~StreamDx7Class() {
+  try {
+    ReleaseEngine();
+  } catch (const std::exception& e) {
+    LogHandlerFailure("release", e);
+  }
+  StopPlayTimer.SetEnabled(false);
+  StopPlayTimer.SetOnTick(nullptr);
+}
+
+// ---------------------------------------------------------------- attach and release
+
+bool StreamDx7Class::PutONDx7Ds(int32_t& MFrmHwnd) {
+  try {
+    DxRoot = std::make_unique<dx7::DirectX7>(ctx_.Audio);
+    DSound = DxRoot->DirectSoundCreate("");
+    DSound->SetCooperativeLevel(MFrmHwnd, dx7::DSSCL_PRIORITY);
+    OpenEvent(DxEventFrm0, EventHandle0, &StreamDx7Class::DxEventFrm0_DxEventForward);
+    OpenEvent(DxEventFrm1, EventHandle1, &StreamDx7Class::DxEventFrm1_DxEventForward);
+    OpenEvent(DxEventFrm2, EventHandle2, &StreamDx7Class::DxEventFrm2_DxEventForward);
+    return true;
+  } catch (const std::exception&) {
+    // Also destroys the events made so far, in order, and drops the forms,
+    // the device and the root.
+    ReleaseEngine();
+    return false;
+  }
+}
+
+void StreamDx7Class::OpenEvent(std::unique_ptr<DxEventFrm>& form, int32_t& handle,
+                               void (StreamDx7Class::*handler)(int32_t)) {
+  form = std::make_unique<DxEventFrm>();
+  form->ConnectDxEventForward([this, handler](int32_t eventid) { (this->*handler)(eventid); });
+  DxEventFrm* f = form.get();
+  handle = DxRoot->CreateEvent([f](int32_t eventid) { f->DirectXEvent_DXCallback(eventid); });
+}
+
+// The event goes before its form, so no callback can reach a dropped form.
+void StreamDx7Class::CloseEvent(std::unique_ptr<DxEventFrm>& form, int32_t& handle) {
+  if (handle != 0) {
+    if (DxRoot) DxRoot->DestroyEvent(handle);
+    handle = 0;
+  }
+  form.reset();
+}
+
+void StreamDx7Class::ReleaseEngine() {
+  StopPlay();
+  DSBuffer.reset();
+  mod_.RunningState = 0;
+  BufferLive = false;
+  CloseEvent(DxEventFrm0, EventHandle0);
+  CloseEvent(DxEventFrm1, EventHandle1);
+  CloseEvent(DxEventFrm2, EventHandle2);
+  DSound.reset();
+  DxRoot.reset();
+}
+
+// ---------------------------------------------------------------- the buffer
+
+bool StreamDx7Class::CreateSoundBuffer() {
+  try {
+    if (mod_.RunningState != 0) StopPlay();
+
+    const int32_t chunkSamples = vb::CLng(mod_.FmtFriq * 4.0);
+    const int32_t bufferSamples = vb::Mul(2, chunkSamples);
+    const int32_t halfOffset = vb::Mul(chunkSamples, mod_.FmtChannal);
+    const int32_t playChunkLen = vb::Mul(2, halfOffset);
+    const int32_t halfBytes = vb::Mul(2, halfOffset);
+    const int32_t bufferBytes = vb::Mul(2, halfBytes);
+    mod_.ChunkSamples = chunkSamples;
+    mod_.BufferSamples = bufferSamples;
+    mod_.HalfOffset = halfOffset;
+    mod_.PlayChunkLen = playChunkLen;
+    mod_.HalfBytes = halfBytes;
+    mod_.BufferBytes = bufferBytes;
+
+    WaveFmt = dx7::WAVEFORMATEX{};
+    WaveFmt.nFormatTag = 1;
+    WaveFmt.nChannels = Integer(mod_.FmtChannal);
+    WaveFmt.lSamplesPerSec = mod_.FmtFriq;
+    WaveFmt.nBlockAlign = Integer(vb::Mul(16 / 8, mod_.FmtChannal));
+    WaveFmt.lAvgBytesPerSec = vb::Mul(WaveFmt.nBlockAlign, mod_.FmtFriq);
+    WaveFmt.nBitsPerSample = 16;
+    WaveFmt.nSize = 24;
+    WaveFmt.lExtra = 0;
+    BuffDesc = dx7::DSBUFFERDESC{};
+    BuffDesc.lFlags = kBufferFlags;
+    BuffDesc.lBufferBytes = mod_.BufferBytes;
+
+    if (!DSound) throw platform::PlayError("no DirectSound device");
+    DSBuffer = DSound->CreateSoundBuffer(BuffDesc, WaveFmt);
+    mod_.RunningState = 0;
+
+    NotifyPos.ReDim(0, 2);
+    NotifyCount = 3;
+    NotifyPos(0) = {0, EventHandle0};
+    NotifyPos(1) = {mod_.HalfBytes, EventHandle1};
+    NotifyPos(2) = {vb::Sub(mod_.BufferBytes, 1), EventHandle2};
+    DSBuffer->SetNotificationPositions(NotifyCount, NotifyPos.Ptr(0));
+
+    BufferLive = true;
+    return true;
+  } catch (const std::exception&) {
+    RaiseMsgBoxOb("S2", "Play Buffer - Failed");
+    return false;
+  }
+}
+
+dx7::DirectSoundBuffer& StreamDx7Class::Buffer() {
+  if (!DSBuffer) throw platform::PlayError("DirectSound 7 engine: no sound buffer");
+  return *DSBuffer;
+}
+
+void StreamDx7Class::WriteHalf(int32_t Half) {
+  const int32_t first = Half == 2 ? vb::Add(mod_.HalfOffset, 1) : 1;
+  const int32_t offset = Half == 2 ? mod_.HalfBytes : 0;
+  (void)mod_.PlayChunk.Ptr(first + mod_.HalfOffset - 1);  // the whole half lies inside PlayChunk
+  Buffer().WriteBuffer(offset, mod_.HalfBytes, mod_.PlayChunk.Ptr(first), 0);
+}
+
+// ---------------------------------------------------------------- tempo and the stop timer
+
+bool StreamDx7Class::DirectionTempo(double& tempo) const {
+  if (mod_.PlayDirection == 1) {
+    tempo = mod_.PlayTempoFor;
+    return true;
+  }
+  if (mod_.PlayDirection == -1) {
+    tempo = mod_.PlayTempoRev;
+    return true;
+  }
+  return false;
+}
+
+void StreamDx7Class::ComputePlayFriq() {
+  double tempo = 0;
+  if (DirectionTempo(tempo)) mod_.PlayFriq = vb::CLng(tempo * mod_.FmtFriq);
+}
+
+void StreamDx7Class::ArmStopTimer() {
+  double tempo = 0;
+  if (DirectionTempo(tempo)) StopPlayTimer.SetInterval(vb::CLng(mod_.TailMs / tempo + 1));
+  StopPlayTimer.SetEnabled(true);
+}
+
+int32_t StreamDx7Class::TimeOfDayMs() const {
+  return vb::CLng(ctx_.Loop.GetClock().SecondsSinceMidnight() * 1000);
+}
+
+// ---------------------------------------------------------------- starts
+
+void StreamDx7Class::ReportStart(bool counted) {
+  if (mod_.LoopPlayON) {
+    mod_.RunningState = 2;
+    RaiseMsgBoxOb("S2", counted ? "Playing Loop" + vb::Str(LoopCount) : "Playing Loop");
+  } else {
+    mod_.RunningState = 1;
+    RaiseMsgBoxOb("S2", "Playing");
+  }
+}
+
+bool StreamDx7Class::PlayMe() {
+  try {
+    if (mod_.RunningState != 0) StopInternal();
+    mod_.PlayProgress = 1;
+    mod_.TailMs = 0;
+    mod_.PlayBase = 0;
+    FillPlayChunk(mod_, ctx_.Dx9Mod, 1);
+    WriteHalf(1);
+    mod_.EndOfData = false;
+    LoopCount = 0;
+    WrapCount = 0;
+    PendingWraps = 0;
+    ComputePlayFriq();
+    Buffer().SetCurrentPosition(0);
+    Buffer().SetFrequency(mod_.PlayFriq);
+    Buffer().Play(dx7::DSBPLAY_LOOPING);
+    if (mod_.TailMs > 0) ArmStopTimer();
+    ReportStart(false);
+    BufferLive = true;
+    return true;
+  } catch (const std::exception&) {
+    RaiseMsgBoxOb("S2", "Play Failed");
+    return false;
+  }
+}
+
+bool StreamDx7Class::UTurn() {
+  mod_.EndOfData = false;
+  UpdatePlayPosition();
+  StopInternal();
+  if (mod_.PlayDirection == -1) {
+    mod_.PlayDirection = 1;
+    mod_.PlayProgress = mod_.CurrentPos;
+  } else if (mod_.PlayDirection == 1) {
+    mod_.PlayDirection = -1;
+    mod_.PlayProgress = vb::Add(vb::Sub(mod_.WaveNos, mod_.CurrentPos), 1);
+  }
+  return StartAtProgress();
+}
+
+bool StreamDx7Class::PlayAtCurrentPosition() {
+  StopInternal();
+  if (mod_.PlayDirection == 1) {
+    mod_.PlayProgress = mod_.CurrentPos;
+  } else if (mod_.PlayDirection == -1) {
+    mod_.PlayProgress = vb::Add(vb::Sub(mod_.WaveNos, mod_.CurrentPos), 1);
+  }
+  return StartAtProgress();
+}
+
+bool StreamDx7Class::StartAtProgress() {
+  if (mod_.PlayProgress > mod_.WaveNos) mod_.PlayProgress = mod_.WaveNos;
+  if (mod_.PlayProgress < 1) mod_.PlayProgress = 1;
+  ComputePlayFriq();
+  mod_.PlayBase = vb::Sub(mod_.PlayProgress, 1);
+  FillPlayChunk(mod_, ctx_.Dx9Mod, 1);
+  WriteHalf(1);
+  mod_.EndOfData = false;
+  WrapCount = 0;
+  PendingWraps = 0;
+  Buffer().SetCurrentPosition(0);
+  Buffer().SetFrequency(mod_.PlayFriq);
+  Buffer().Play(dx7::DSBPLAY_LOOPING);
+  if (mod_.TailMs > 0) ArmStopTimer();
+  ReportStart(true);
+  BufferLive = true;
+  return true;
+}
+
+// ---------------------------------------------------------------- pause, continue, stop
+
+void StreamDx7Class::PlayPause() {
+  if (BufferLive) Buffer().Stop();
+  mod_.RunningState = 3;
+  if (StopPlayTimer.Enabled()) {
+    StopPlayTimer.SetEnabled(false);
+    mod_.StopTimerMark = vb::CLng(ctx_.Loop.GetClock().SecondsSinceMidnight() * 1000 - mod_.StopTimerMark);
+  }
+}
+
+void StreamDx7Class::PlayContinue() {
+  ComputePlayFriq();
+  Buffer().SetFrequency(mod_.PlayFriq);
+  Buffer().Play(dx7::DSBPLAY_LOOPING);
+  if (mod_.StopTimerMark > 0) ArmStopTimer();
+  mod_.RunningState = mod_.LoopPlayON ? 2 : 1;
+  BufferLive = true;
+}
+
+bool StreamDx7Class::StopPlay() {
+  const bool result = StopInternal();
+  RaiseMsgBoxOb("S2", "Stopped");
+  return result;
+}
+
+bool StreamDx7Class::StopInternal() {
+  try {
+    if (BufferLive) Buffer().Stop();
+    StopPlayTimer.SetEnabled(false);
+    StopPlayTimer.SetInterval(0);
+    mod_.RunningState = 0;
+    BufferLive = false;
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// ---------------------------------------------------------------- position
+
+void StreamDx7Class::UpdatePlayPosition() {
+  Buffer().GetCurrentPosition(Cursors);
+  if (Cursors.lPlay < LastPlayCursor) {
+    WrapCount = vb::Add(WrapCount, PendingWraps);
+    PendingWraps = 0;
+  }
+  const int32_t pos = vb::CLng(static_cast<double>(Cursors.lPlay) / WaveFmt.nBlockAlign +
+                               static_cast<double>(mod_.BufferSamples) * WrapCount);
+  LastPlayCursor = Cursors.lPlay;
+  if (mod_.PlayDirection == 1) {
+    mod_.CurrentPos = vb::Add(mod_.PlayBase, pos);
+  } else if (mod_.PlayDirection == -1) {
+    mod_.CurrentPos = vb::Add(vb::Sub(mod_.WaveNos, vb::Add(mod_.PlayBase, pos)), 1);
+  }
+}
+
+// ---------------------------------------------------------------- notifications and the stop tick
+
+void StreamDx7Class::DxEventFrm0_DxEventForward(int32_t /*eventid*/) { Refill(2); }
+
+void StreamDx7Class::DxEventFrm1_DxEventForward(int32_t /*eventid*/) { Refill(1); }
+
+void StreamDx7Class::DxEventFrm2_DxEventForward(int32_t /*eventid*/) {
+  try {
+    PendingWraps = vb::Add(PendingWraps, 1);
+  } catch (const std::exception& e) {
+    LogHandlerFailure("wrap notification", e);
+  }
+}
+
+// A refill that fails ends the run as running out of data would: nothing
+// more is written and the next notification arms the stop timer.
+void StreamDx7Class::Refill(int32_t Half) {
+  if (InRefill) return;
+  InRefill = true;
+  try {
+    if (mod_.TailMs < 1 && !mod_.EndOfData) {
+      if (FillPlayChunk(mod_, ctx_.Dx9Mod, Half)) {
+        WriteHalf(Half);
+      } else {
+        mod_.EndOfData = true;
+      }
+    } else {
+      ArmStopTimer();
+      mod_.StopTimerMark = TimeOfDayMs();
+    }
+  } catch (const std::exception& e) {
+    LogHandlerFailure("refill", e);
+    mod_.EndOfData = true;
+  }
+  InRefill = false;
+}
+
+void StreamDx7Class::StopPlayTimer_Timer() {
+  try {
+    StopPlayTimer.SetEnabled(false);
+    if (mod_.LoopPlayON) {
+      const int32_t n = LoopCount;
+      PlayMe();
+      LoopCount = vb::Add(n, 1);
+      RaiseMsgBoxOb("S2", "Playing Loop" + vb::Str(LoopCount));
+    } else {
+      LoopCount = 0;
+      StopInternal();
+      RaiseMsgBoxOb("S2", "Play Done");
+    }
+    mod_.StopTimerMark = 0;
+  } catch (const std::exception& e) {
+    LogHandlerFailure("stop timer", e);
+    StopInternal();
+  }
+}
