@@ -1,5 +1,6 @@
 #include "engines/StreamDx9Class.h"
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -92,7 +93,7 @@ void StreamDx9Class::ComputePlayFriq() {
 
 // The first value of a half in PlayChunk, after checking that the whole half
 // lies inside the array.
-const int16_t* StreamDx9Class::HalfData(int32_t half) const {
+int16_t* StreamDx9Class::HalfData(int32_t half) {
   const int32_t first = half == 2 ? vb::Add(mod_.HalfOffset, 1) : 1;
   (void)mod_.PlayChunk.Ptr(vb::Sub(vb::Add(first, mod_.HalfOffset), 1));
   return mod_.PlayChunk.Ptr(first);
@@ -204,8 +205,9 @@ void StreamDx9Class::PollOnce() {
   int32_t third = 0;
   int32_t endPlayed = 0;
   Library().Service08(dx9_.ServiceHandle, refillHalf2, refillHalf1, third, endPlayed);
-  if (refillHalf2 != 0) RefillHalf(2);
-  if (refillHalf1 != 0) RefillHalf(1);
+  bool refilled = true;
+  if (refillHalf2 != 0) refilled = RefillHalf(2);
+  if (refillHalf1 != 0 && refilled) RefillHalf(1);
   if (endPlayed != 0) {
     if (mod_.LoopPlayON) {
       const int32_t n = LoopCount;
@@ -221,13 +223,28 @@ void StreamDx9Class::PollOnce() {
   Dx9CallBackTimer.SetEnabled(true);
 }
 
-void StreamDx9Class::RefillHalf(int32_t half) {
-  if (FillPlayChunk(mod_, dx9_, half)) {
-    Library().Service06(dx9_.ServiceHandle, HalfData(half), mod_.HalfBytes, half == 2 ? mod_.HalfBytes : 0,
-                        dx9_.EndHalf, dx9_.EndTicks);
+// False when the next chunk could not be built (a file that went away, an
+// 8-bit sample out of range): then the wave ends where this half begins, so
+// that what the library holds still plays and the run ends as at its end.
+bool StreamDx9Class::RefillHalf(int32_t half) {
+  const int32_t offset = half == 2 ? mod_.HalfBytes : 0;
+  bool filled = false;
+  try {
+    filled = FillPlayChunk(mod_, dx9_, half);
+  } catch (const std::exception& e) {
+    LogFailure("refill", e);
+    int16_t* data = HalfData(half);
+    std::fill_n(data, mod_.HalfOffset, int16_t{0});
+    Library().Service06(dx9_.ServiceHandle, data, mod_.HalfBytes, offset, half, 0);
+    mod_.EndOfData = true;
+    return false;
+  }
+  if (filled) {
+    Library().Service06(dx9_.ServiceHandle, HalfData(half), mod_.HalfBytes, offset, dx9_.EndHalf, dx9_.EndTicks);
   } else {
     mod_.EndOfData = true;
   }
+  return true;
 }
 
 // ------------------------------------------------------------ position, pause, stop

@@ -13,7 +13,8 @@
 // for the life of the engine, also while idle.
 //
 // Reports go out through MsgBoxOb with Msg "S2". Failures inside a timer tick
-// are logged to stderr and end the run as a normal end does ("Play Done").
+// are logged to stderr and end the run as a normal end does ("Play Done"): a
+// chunk that cannot be built ends the wave after what the library holds.
 // Thread: loop thread only. The context must outlive the engine.
 
 #include <cstdint>
@@ -57,9 +58,9 @@ class StreamDx9Class final : public Dx9EngineContract {
   bool ClampProgressAndStart();
   void Dx9CallBackTimer_Timer();
   void PollOnce();
-  void RefillHalf(int32_t half);
+  bool RefillHalf(int32_t half);
   void ComputePlayFriq();
-  const int16_t* HalfData(int32_t half) const;
+  int16_t* HalfData(int32_t half);
   SoundServiceLibrary& Library();
 
   PlayContext& ctx_;

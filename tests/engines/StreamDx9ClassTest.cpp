@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -406,6 +407,36 @@ TEST_F(StreamDx9ClassTest, BothHalvesFlaggedInOnePollRefillHalfTwoFirst) {
   const std::vector<int16_t> played = w.output.Samples();
   ASSERT_EQ(played.size(), 128000u);
   EXPECT_EQ(std::vector<int16_t>(played.begin() + 96000, played.end()), FramesOf(wave, 32001, 64000));
+}
+
+TEST_F(StreamDx9ClassTest, AChunkThatCannotBeBuiltEndsTheRunAfterWhatWasWritten) {
+  // Chunk 1 comes from one Orgfile, the rest from another that goes away.
+  Wave wave;
+  std::vector<uint8_t> a, b;
+  for (int32_t i = 0; i < 32000; ++i) {
+    wave.L.push_back(Sample(i, 3));
+    AppendLE16(a, wave.L.back());
+  }
+  for (int32_t i = 0; i < 20000; ++i) AppendLE16(b, Sample(i, 4));
+  const std::string nameA = w.tmp.File("a.wav"), nameB = w.tmp.File("b.wav");
+  testing_support::WriteBytes(nameA, a);
+  testing_support::WriteBytes(nameB, b);
+  mod().PlayDirection = 1;
+  Load(1, 8000, 52000, HostList().Org(nameA, 32000, 1, 1, 1, 16).Org(nameB, 20000, 32001, 1, 1, 16));
+  ASSERT_TRUE(engine->PlayMe());
+  std::filesystem::remove(nameB);
+  PlayOutAndCheck(FramesOf(wave, 1, 32000), 6'000, 0);
+  EXPECT_EQ(reportUs.back(), 4'000'000);
+  EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
+  EXPECT_TRUE(engine->PollEnabled());
+
+  // Nothing of the wave can be built at the start: the start fails.
+  Forget();
+  mod().PlayDirection = -1;
+  EXPECT_FALSE(engine->PlayMe());
+  EXPECT_EQ(reports, Reports{"Play Failed"});
+  w.loop.RunFor(1000);
+  EXPECT_EQ(w.output.FramesPlayed(), 0);
 }
 
 TEST_F(StreamDx9ClassTest, WithoutTheLibraryOrAnOutputTheBufferFails) {
