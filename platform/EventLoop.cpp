@@ -161,6 +161,7 @@ void Timer::Reschedule(int64_t dueUs) {
 
 void Timer::SetInterval(int32_t ms) {
   if (ms < 0) ms = 0;
+  if (ms == intervalMs_) return;  // the same interval keeps the running countdown
   intervalMs_ = ms;
   Reschedule(loop_.NowUs() + static_cast<int64_t>(intervalMs_) * 1000);
 }

@@ -86,7 +86,8 @@ class EventLoop final {
 
 // A timer control: while Enabled and Interval > 0 it ticks every Interval
 // milliseconds, the first tick one Interval after it was enabled (or after the
-// interval was changed while enabled). Interval 0 gives no ticks. A tick is a
+// interval was changed while enabled; setting the interval it already has
+// changes nothing). Interval 0 gives no ticks. A tick is a
 // dispatch of the loop, so it never runs inside another dispatch and is never
 // re-entered. Disabling inside a tick stops the ticks at once.
 class Timer final {

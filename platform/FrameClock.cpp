@@ -42,7 +42,7 @@ int64_t FrameClock::Frames() const {
 
 int64_t FrameClock::TimeOfFrameUs(int64_t k) const {
   if (!running_) throw std::logic_error("FrameClock is stopped");
-  if (k <= Frames()) return clock_.NowUs();
+  if (k <= base_) return startUs_;
   const int64_t frames = k - base_;
   const int64_t whole = frames / rate_;
   const int64_t rest = frames % rate_;

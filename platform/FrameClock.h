@@ -4,7 +4,9 @@
 // Every device stand-in uses one, so that under a ManualClock the number of
 // frames played by any moment is exact and repeatable:
 //   Frames() = base + floor((now - startUs) * rate / 1e6)
-// TimeOfFrameUs(k) is the first loop time at which Frames() >= k.
+// TimeOfFrameUs(k) is the first loop time at which Frames() >= k, in the past
+// as well as in the future (frames counted before the present running span
+// give the span's start).
 
 #include <cstdint>
 
@@ -28,7 +30,7 @@ class FrameClock final {
   bool Running() const { return running_; }
   int32_t Rate() const { return rate_; }
   int64_t Frames() const;
-  // REQUIRES: Running(). For k <= Frames() returns the present time.
+  // REQUIRES: Running().
   int64_t TimeOfFrameUs(int64_t k) const;
 
  private:

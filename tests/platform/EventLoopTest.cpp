@@ -65,6 +65,10 @@ TEST_F(EventLoopTest, TimerTicksEveryIntervalWhileEnabled) {
   t.SetInterval(100);  // changing the interval restarts the countdown
   loop.RunFor(250);
   EXPECT_EQ(ticks, 12);
+  loop.RunFor(40);    // 290 ms since the change
+  t.SetInterval(100);  // the same interval does not
+  loop.RunFor(10);
+  EXPECT_EQ(ticks, 13);
 }
 
 TEST_F(EventLoopTest, TimerDisabledInsideItsTickStopsAndIsNeverReentered) {
