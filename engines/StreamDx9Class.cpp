@@ -6,7 +6,6 @@
 #include <string>
 
 #include "engines/SoundServiceLibrary.h"
-#include "platform/Errors.h"
 #include "platform/VbMath.h"
 #include "stream/FillPlayChunk.h"
 
