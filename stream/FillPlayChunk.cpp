@@ -1,5 +1,6 @@
 #include "stream/FillPlayChunk.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -13,16 +14,22 @@ namespace {
 // The single-precision 0.1 of the tick arithmetic, widened to double.
 constexpr double kTickSeconds = static_cast<double>(0.1f);
 
-// Step 2: PlayChunk has the bounds 1..PlayChunkLen, and the half from Base + 1
-// on is zero. The other half is left alone: the device may be playing it.
-void ClearHalf(PlayDllMod& mod, int32_t base) {
+// Step 2, first part: PlayChunk has the bounds 1..PlayChunkLen (made afresh,
+// all zero, when missing or of another size), and the half to fill lies
+// inside it.
+void PrepareChunk(PlayDllMod& mod, int32_t base) {
   auto& chunk = mod.PlayChunk;
   if (!chunk.Dimensioned() || chunk.LBound() != 1 || chunk.UBound() != mod.PlayChunkLen)
     chunk.ReDim(1, mod.PlayChunkLen);
-  if (mod.HalfOffset <= 0) return;
-  int16_t* first = chunk.Ptr(vb::Add(base, 1));
-  (void)chunk.Ptr(vb::Add(base, mod.HalfOffset));
-  std::memset(first, 0, static_cast<size_t>(mod.HalfOffset) * sizeof(int16_t));
+  if (mod.HalfOffset > 0) {
+    (void)chunk.Ptr(vb::Add(base, 1));
+    (void)chunk.Ptr(vb::Add(base, mod.HalfOffset));
+  }
+}
+
+// Zeros `count` elements of PlayChunk from element `first` on.
+void ZeroElements(PlayDllMod& mod, int32_t first, int32_t count) {
+  if (count > 0) std::memset(mod.PlayChunk.Ptr(first), 0, static_cast<size_t>(count) * sizeof(int16_t));
 }
 
 // Step 4: the length of this chunk and the end-of-wave bookkeeping.
@@ -50,24 +57,52 @@ BlockCarrBuffClass& Channel(const std::unique_ptr<BlockCarrBuffClass>& buff, con
   return *buff;
 }
 
-// Steps 7 to 9 for one channel: frame k of the chunk takes src(i), i = k
-// forward or n - k + 1 reverse, and lands every `stride` elements from `dst`.
-void PlaceChannel(const platform::VbArray<int16_t>& src, int32_t n, bool reverse, bool eightBit, int16_t* dst,
-                  int32_t stride) {
-  const int16_t* s = src.Ptr(1);
-  (void)src.Ptr(n);
-  for (int32_t k = 1; k <= n; ++k) {
-    const int16_t v = s[reverse ? n - k : k - 1];
-    dst[static_cast<size_t>(k - 1) * static_cast<size_t>(stride)] = eightBit ? vb::Mul16(v, 256) : v;
+// Step 9 for 8-bit data: each sample times 256 in 16-bit arithmetic. A
+// sample outside -128..127 overflows; the whole run is checked before any
+// sample changes, so that the scaling itself is a plain (vectorised) loop.
+void ScaleEightBit(platform::VbArray<int16_t>& a, int32_t n) {
+  int16_t* s = a.Ptr(1);
+  (void)a.Ptr(n);
+  int16_t lo = 0;
+  int16_t hi = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    lo = std::min(lo, s[i]);
+    hi = std::max(hi, s[i]);
+  }
+  (void)vb::Mul16(lo, 256);  // throws OverflowError for a value out of range
+  (void)vb::Mul16(hi, 256);
+  for (int32_t i = 0; i < n; ++i) s[i] = static_cast<int16_t>(s[i] * 256);
+}
+
+// Steps 7 to 9: frame k (1..n) takes source index i = k forward, n - k + 1
+// reverse, and goes to out[k - 1] (mono) or out[2k - 2], out[2k - 1] (stereo).
+void PlaceFrames(const int16_t* l, const int16_t* r, int32_t n, bool reverse, int16_t* out) {
+  const size_t count = static_cast<size_t>(n);
+  if (r == nullptr) {
+    if (!reverse) {
+      std::memcpy(out, l, count * sizeof(int16_t));
+      return;
+    }
+    for (size_t k = 0; k < count; ++k) out[k] = l[count - 1 - k];
+    return;
+  }
+  if (!reverse) {
+    for (size_t k = 0; k < count; ++k) {
+      out[2 * k] = l[k];
+      out[2 * k + 1] = r[k];
+    }
+    return;
+  }
+  for (size_t k = 0; k < count; ++k) {
+    out[2 * k] = l[count - 1 - k];
+    out[2 * k + 1] = r[count - 1 - k];
   }
 }
 
-}  // namespace
-
-bool FillPlayChunk(PlayDllMod& mod, Dx9CallBackMod& dx9, const int32_t& Half) {
-  const int32_t base = Half == 2 ? mod.HalfOffset : 0;
-  ClearHalf(mod, base);
-  if (mod.PlayDirection != 1 && mod.PlayDirection != -1) return false;
+// Steps 3 to 11. Returns the number of PlayChunk elements placed from
+// base + 1 on, 0 when nothing was placed.
+int32_t FillHalf(PlayDllMod& mod, Dx9CallBackMod& dx9, int32_t Half, int32_t base) {
+  if (mod.PlayDirection != 1 && mod.PlayDirection != -1) return 0;
 
   SizeChunk(mod, dx9, Half);
   if (mod.ChunkFilled <= 0) {  // nothing left to play
@@ -76,7 +111,7 @@ bool FillPlayChunk(PlayDllMod& mod, Dx9CallBackMod& dx9, const int32_t& Half) {
     dx9.EndHalf = 0;
     dx9.EndTicks = 0;
     mod.ChunkBytes = 0;
-    return false;
+    return 0;
   }
 
   const int32_t n = mod.ChunkFilled;
@@ -95,14 +130,37 @@ bool FillPlayChunk(PlayDllMod& mod, Dx9CallBackMod& dx9, const int32_t& Half) {
     Channel(mod.ChanBuffR, "right").QuickBuffGet(from, R);
   }
 
-  const int32_t channels = stereo ? 2 : 1;
+  const int32_t placed = vb::Mul(n, stereo ? 2 : 1);
   int16_t* out = mod.PlayChunk.Ptr(vb::Add(base, 1));
-  (void)mod.PlayChunk.Ptr(vb::Add(base, vb::Mul(n, channels)));  // the chunk must fit the array
-  const bool eightBit = mod.FmtBits == 8;
-  PlaceChannel(L, n, reverse, eightBit, out, channels);
-  if (stereo) PlaceChannel(R, n, reverse, eightBit, out + 1, channels);
+  (void)mod.PlayChunk.Ptr(vb::Add(base, placed));  // the chunk must fit the array
+  if (mod.FmtBits == 8) {
+    ScaleEightBit(L, n);
+    if (stereo) ScaleEightBit(R, n);
+  }
+  PlaceFrames(L.Ptr(1), stereo ? R.Ptr(1) : nullptr, n, reverse, out);
 
   mod.ChunkBytes = vb::Mul(n, stereo ? 4 : 2);
   mod.PlayProgress = vb::Add(mod.PlayProgress, n);
-  return true;
+  return placed;
+}
+
+}  // namespace
+
+bool FillPlayChunk(PlayDllMod& mod, Dx9CallBackMod& dx9, const int32_t& Half) {
+  const int32_t base = Half == 2 ? mod.HalfOffset : 0;
+  PrepareChunk(mod, base);
+  // The half is cleared before it is filled, and the other half is never
+  // touched: the device may be playing it. Only the elements the chunk does
+  // not cover need the zeros, so they are written last; a call that fails
+  // clears the whole half, just as if the zeros had come first.
+  int32_t placed = 0;
+  try {
+    placed = FillHalf(mod, dx9, Half, base);
+  } catch (...) {
+    ZeroElements(mod, base + 1, mod.HalfOffset);
+    throw;
+  }
+  const int32_t covered = std::clamp(placed, 0, std::max(mod.HalfOffset, 0));
+  ZeroElements(mod, base + 1 + covered, mod.HalfOffset - covered);
+  return placed > 0;
 }

@@ -234,6 +234,19 @@ TEST_F(FillPlayChunkTest, EightBitStereoIsScaledIn16BitsAndOverflowIsAnError) {
   Start(1);
   EXPECT_THROW(Fill(1), platform::OverflowError);
   EXPECT_EQ(mod.PlayProgress, 1);
+  EXPECT_EQ(Chunk(1, 8), std::vector<int16_t>(8, 0));
+  EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{32512, -32768, 0, 256, -32768, 32512, 0, 0}));
+}
+
+TEST_F(FillPlayChunkTest, AFailedReadLeavesTheHalfClearedAndTheOtherAsItWas) {
+  mod.ChanBuffL = Ingested(HostList().Blk(tmp.File("gone.raw"), 8, 1, 1));
+  Geometry(1, 16, 8000, 4, 8);
+  mod.PlayChunk.ReDim(1, 8);
+  for (int32_t i = 1; i <= 8; ++i) mod.PlayChunk(i) = static_cast<int16_t>(i);
+  Start(1, 3);
+  EXPECT_THROW(Fill(2), platform::FileError);
+  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{1, 2, 3, 4, 0, 0, 0, 0}));
+  EXPECT_EQ(mod.PlayProgress, 3);
 }
 
 TEST_F(FillPlayChunkTest, NoDirectionClearsOnlyTheRequestedHalf) {
