@@ -70,8 +70,10 @@ void StreamDx7Class::OpenEvent(std::unique_ptr<DxEventFrm>& form, int32_t& handl
                                void (StreamDx7Class::*handler)(int32_t)) {
   form = std::make_unique<DxEventFrm>();
   form->ConnectDxEventForward([this, handler](int32_t eventid) { (this->*handler)(eventid); });
-  DxEventFrm* f = form.get();
-  handle = DxRoot->CreateEvent([f](int32_t eventid) { f->DirectXEvent_DXCallback(eventid); });
+  // The library calls whichever form the field holds when the event comes.
+  handle = DxRoot->CreateEvent([&form](int32_t eventid) {
+    if (form) form->DirectXEvent_DXCallback(eventid);
+  });
 }
 
 // The event goes before its form, so no callback can reach a dropped form.
