@@ -14,9 +14,8 @@ namespace {
 // The single-precision 0.1 of the tick arithmetic, widened to double.
 constexpr double kTickSeconds = static_cast<double>(0.1f);
 
-// Step 2, first part: PlayChunk has the bounds 1..PlayChunkLen (made afresh,
-// all zero, when missing or of another size), and the half to fill lies
-// inside it.
+// PlayChunk has the bounds 1..PlayChunkLen (made afresh, all zero, when
+// missing or of another size), and the half to fill lies inside it.
 void PrepareChunk(PlayDllMod& mod, int32_t base) {
   auto& chunk = mod.PlayChunk;
   if (!chunk.Dimensioned() || chunk.LBound() != 1 || chunk.UBound() != mod.PlayChunkLen)
@@ -32,7 +31,7 @@ void ZeroElements(PlayDllMod& mod, int32_t first, int32_t count) {
   if (count > 0) std::memset(mod.PlayChunk.Ptr(first), 0, static_cast<size_t>(count) * sizeof(int16_t));
 }
 
-// Step 4: the length of this chunk and the end-of-wave bookkeeping.
+// The length of this chunk and the end-of-wave bookkeeping.
 void SizeChunk(PlayDllMod& mod, Dx9CallBackMod& dx9, int32_t Half) {
   const int32_t P = mod.PlayProgress;
   const int32_t C = mod.ChunkSamples;
@@ -57,9 +56,9 @@ BlockCarrBuffClass& Channel(const std::unique_ptr<BlockCarrBuffClass>& buff, con
   return *buff;
 }
 
-// Step 9 for 8-bit data: each sample times 256 in 16-bit arithmetic. A
-// sample outside -128..127 overflows; the whole run is checked before any
-// sample changes, so that the scaling itself is a plain (vectorised) loop.
+// 8-bit data: each sample times 256 in 16-bit arithmetic. A sample outside
+// -128..127 overflows; the whole run is checked before any sample changes,
+// so that the scaling itself is a plain (vectorised) loop.
 void ScaleEightBit(platform::VbArray<int16_t>& a, int32_t n) {
   int16_t* s = a.Ptr(1);
   (void)a.Ptr(n);
@@ -74,8 +73,8 @@ void ScaleEightBit(platform::VbArray<int16_t>& a, int32_t n) {
   for (int32_t i = 0; i < n; ++i) s[i] = static_cast<int16_t>(s[i] * 256);
 }
 
-// Steps 7 to 9: frame k (1..n) takes source index i = k forward, n - k + 1
-// reverse, and goes to out[k - 1] (mono) or out[2k - 2], out[2k - 1] (stereo).
+// Frame k (1..n) takes source index i = k forward, n - k + 1 reverse, and
+// goes to out[k - 1] (mono) or to out[2k - 2], out[2k - 1] (stereo, left first).
 void PlaceFrames(const int16_t* l, const int16_t* r, int32_t n, bool reverse, int16_t* out) {
   const size_t count = static_cast<size_t>(n);
   if (r == nullptr) {
@@ -99,8 +98,9 @@ void PlaceFrames(const int16_t* l, const int16_t* r, int32_t n, bool reverse, in
   }
 }
 
-// Steps 3 to 11. Returns the number of PlayChunk elements placed from
-// base + 1 on, 0 when nothing was placed.
+// Sizes the chunk, reads it from the channel buffers (one window read per
+// channel) and places it from element base + 1 on. Returns the number of
+// elements placed, 0 when nothing was placed.
 int32_t FillHalf(PlayDllMod& mod, Dx9CallBackMod& dx9, int32_t Half, int32_t base) {
   if (mod.PlayDirection != 1 && mod.PlayDirection != -1) return 0;
 
