@@ -58,7 +58,11 @@ FileCarrBuffClass::~FileCarrBuffClass() {
 
 // ---- private helpers
 
-void FileCarrBuffClass::ShowOutOfLimit(const std::string& extra) { box_.Show(kOutOfLimit + extra); }
+void FileCarrBuffClass::ShowOutOfLimit(const std::string& extra) {
+  std::string text(kOutOfLimit);
+  text.append(extra);
+  box_.Show(text);
+}
 
 // The first free name tm<c+1>.tmp, tm<c+2>.tmp, ... with c the seconds since
 // midnight. A buffer without samples gets a real one-sample file; otherwise
@@ -68,7 +72,8 @@ void FileCarrBuffClass::CreateTempFile() {
   const std::string folder = files::TempFolder(appTmpDir_);
   do {
     ++c;
-    FileName_ = folder + "/tm" + std::to_string(c) + ".tmp";
+    FileName_ = folder;
+    FileName_.append("/tm").append(std::to_string(c)).append(".tmp");
   } while (files::Exists(FileName_));
   if (WaveINos_ == 0) {
     const int16_t zero = 0;
@@ -162,7 +167,9 @@ void FileCarrBuffClass::BuffPut(const int32_t& WavPos, const platform::VbArray<i
     WindowDirty_ = true;
     return;
   }
-  ShowOutOfLimit("\r\n" + vb::Str(n) + vb::Str(BuffLength_) + vb::Str(WavPos));
+  std::string numbers("\r\n");
+  numbers.append(vb::Str(n)).append(vb::Str(BuffLength_)).append(vb::Str(WavPos));
+  ShowOutOfLimit(numbers);
 }
 
 int16_t FileCarrBuffClass::WaveLR(int32_t WavPos) {
