@@ -162,7 +162,6 @@ void DirectSoundBuffer::SetCurrentPosition(int32_t byteOffset) {
   scanned_ = 0;
   if (wasPlaying) {
     clock_.Start(rate_);
-    StartSpan();
     CatchUp();  // the cursor now stands on the new position: its notification is due
     PlanTick();
   }
@@ -190,7 +189,6 @@ void DirectSoundBuffer::SetFrequency(int32_t hz) {
   rate_ = hz;
   if (clock_.Running()) {
     clock_.SetRate(rate_);
-    StartSpan();
     platform_.Output().Start(channels_, rate_);
     PlanTick();
   }
@@ -201,7 +199,6 @@ void DirectSoundBuffer::Play(int32_t flags) {
   CatchUp();
   if (clock_.Running()) return;
   clock_.Start(rate_);
-  StartSpan();
   platform_.Output().Start(channels_, rate_);
   CatchUp();  // a notification where the cursor stands is signalled at the start
   PlanTick();
@@ -247,7 +244,7 @@ void DirectSoundBuffer::Render(int64_t upTo) {
     const int64_t frame = Mod(origin_ + rendered_, bufferFrames_);
     const int64_t run = std::min(upTo - rendered_, bufferFrames_ - frame);
     platform_.Output().Play(samples_.data() + frame * channels_, static_cast<size_t>(run),
-                            SpanTimeOfFrameUs(rendered_));
+                            clock_.TimeOfFrameUs(rendered_));
     rendered_ += run;
   }
 }
@@ -296,20 +293,6 @@ void DirectSoundBuffer::Deliver() {
   signalled_.clear();
   const std::shared_ptr<DxEventTable> events = events_;
   for (const int32_t h : handles) events->Fire(h);
-}
-
-void DirectSoundBuffer::StartSpan() {
-  spanStartUs_ = platform_.Loop().NowUs();
-  spanStartCount_ = clock_.Frames();
-}
-
-// The loop time at which count k was reached in the present running span.
-// REQUIRES: k >= spanStartCount_.
-int64_t DirectSoundBuffer::SpanTimeOfFrameUs(int64_t k) const {
-  const int64_t frames = k - spanStartCount_;
-  const int64_t whole = frames / rate_;
-  const int64_t rest = frames % rate_;
-  return spanStartUs_ + whole * 1000000 + (rest * 1000000 + rate_ - 1) / rate_;
 }
 
 // The first count from `from` on at which the cursor stands on `frame`.

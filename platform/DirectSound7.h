@@ -192,8 +192,6 @@ class DirectSoundBuffer final {
   void PlanTick();
   void Tick();
   void Deliver();
-  void StartSpan();
-  int64_t SpanTimeOfFrameUs(int64_t k) const;
   int64_t NextCountOf(int32_t frame, int64_t from) const;
   int32_t PlayFrame() const;
 
@@ -211,8 +209,6 @@ class DirectSoundBuffer final {
   // Position: frame count k of the clock sounds buffer frame (origin_ + k) mod size.
   FrameClock clock_;
   int32_t origin_ = 0;
-  int64_t spanStartUs_ = 0;     // when the clock last (re)started counting
-  int64_t spanStartCount_ = 0;  // its count at that moment
   int64_t rendered_ = 0;        // counts below this have gone to the output
   int64_t scanned_ = 0;         // notifications up to below this count have been signalled
   std::vector<int32_t> signalled_;  // handles waiting for delivery, in order
