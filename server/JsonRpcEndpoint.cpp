@@ -31,7 +31,8 @@ void JsonRpcEndpoint::HandleLine(std::string_view line) {
   json doc;
   try {
     doc = json::parse(line);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {
+    // parse_error, and out_of_range for numbers beyond a double (1e999).
     Write(ErrorResponse(nullptr, kParseError, std::string("Parse error: ") + e.what()));
     return;
   }

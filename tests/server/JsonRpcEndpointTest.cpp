@@ -64,6 +64,7 @@ TEST_F(JsonRpcEndpointTest, ErrorCodesFollowJsonRpc) {
   auto code = [&](const std::string& line) { return Single(line)["error"]["code"].get<int>(); };
   EXPECT_EQ(code("not json"), -32700);
   EXPECT_EQ(code(R"({"jsonrpc":"2.0","id":1,"method":"Echo")"), -32700);
+  EXPECT_EQ(code(R"({"jsonrpc":"2.0","id":1,"method":"Echo","params":[1e999]})"), -32700);
   EXPECT_EQ(code("42"), -32600);
   EXPECT_EQ(code(R"({"id":1,"method":"Echo"})"), -32600);
   EXPECT_EQ(code(R"({"jsonrpc":"1.0","id":1,"method":"Echo"})"), -32600);

@@ -1,0 +1,33 @@
+#pragma once
+// WAV files for the end-to-end tests: writing PCM test files with any header
+// layout, and reading back what the server's wav output recorded.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct WavSpec {
+  uint16_t Tag = 1;  // 1 PCM, 3 float, 0xFFFE extensible
+  uint16_t Channels = 2;
+  uint32_t Rate = 8000;
+  uint16_t Bits = 16;
+  bool ListChunkFirst = false;  // an odd-sized LIST chunk before fmt and data
+};
+
+// Writes `data` as the data chunk; returns the 0-based offset of its first byte.
+int64_t WriteWav(const std::string& path, const WavSpec& spec, const std::vector<uint8_t>& data);
+std::vector<uint8_t> SamplesToBytes(const std::vector<int16_t>& samples);
+
+struct RecordedWav {
+  int32_t Channels = 0;
+  int32_t Rate = 0;
+  int32_t Bits = 0;
+  std::vector<int16_t> Samples;  // interleaved
+};
+
+// Reads a 16-bit PCM WAV as the wav output writes it.
+RecordedWav ReadRecordedWav(const std::string& path);
+
+}  // namespace testing_support

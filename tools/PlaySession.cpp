@@ -1,0 +1,148 @@
+#include "tools/PlaySession.h"
+
+#include <stdlib.h>
+#include <time.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <set>
+
+#include "platform/File.h"
+#include "tools/HostLists.h"
+
+namespace playctl {
+
+using nlohmann::json;
+
+namespace {
+
+constexpr int32_t kStepMs = 250;
+constexpr int32_t kWindowHandle = 1;
+
+int64_t MonotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Status reports that mean a command did not do what was asked.
+bool IsFailureStatus(const std::string& ttl) {
+  static const std::set<std::string> failures{
+      "Driver is Off",       "Play Again - Failed", "Play Again Rev. - Failed", "Play Failed",
+      "U-Turn Failed",       "UTurn failed",        "Play at.. failed",         "Play Buffer - Failed",
+      "Sound Buffer Failed", "Failed to play",      "Nothing to Continue",      "Play Continue error",
+      "Play Pause error"};
+  return failures.count(ttl) != 0;
+}
+
+std::vector<std::string> ServerArgs(const SessionOptions& o) {
+  std::vector<std::string> args;
+  if (o.Simulate) args.push_back("--simulate");
+  if (!o.Output.empty()) args.insert(args.end(), {"--output", o.Output});
+  if (!o.Engine.empty()) args.insert(args.end(), {"--engines", o.Engine});
+  return args;
+}
+
+}  // namespace
+
+TempFolder::TempFolder() {
+  std::string tmpl = platform::files::TempFolder("") + "/playctl-XXXXXX";
+  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("cannot create a temporary folder in " + tmpl);
+  path_ = tmpl;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+PlaySession::PlaySession(const SessionOptions& options, std::ostream& out)
+    : out_(out), simulate_(options.Simulate), memoryBytes_(options.MemoryBytes) {
+  client_ = std::make_unique<ServerClient>(
+      ServerBesideMe(), ServerArgs(options),
+      [this](const std::string& method, const json& params) { OnNotification(method, params); });
+  startMs_ = MonotonicMs();
+}
+
+double PlaySession::NowSeconds() const {
+  return static_cast<double>(simulate_ ? virtualMs_ : MonotonicMs() - startMs_) / 1000.0;
+}
+
+void PlaySession::OnNotification(const std::string& method, const json& params) {
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "[%8.3f s] ", NowSeconds());
+  if (method == "MessageBox") {
+    out_ << stamp << "message box: " << params.value("text", "") << std::endl;
+    return;
+  }
+  if (method != "MsgBoxOb") return;
+  const std::string msg = params.value("Msg", "");
+  const std::string ttl = params.value("Ttl", "");
+  out_ << stamp << "MsgBoxOb  " << msg << "  " << ttl << std::endl;
+  if (releasing_) return;
+  if (msg == "S2" && ttl == "Play Done") playDone_ = true;
+  if (failure_.empty() && (msg != "S2" || IsFailureStatus(ttl))) failure_ = msg == "S2" ? ttl : ttl + ": " + msg;
+}
+
+void PlaySession::CheckFailure() {
+  if (!failure_.empty()) throw PlayFailure("the server reports: " + failure_);
+}
+
+void PlaySession::Prepare(const std::string& wavPath, const WavInfo& wav, bool loop, float tempo) {
+  rate_ = wav.Rate;
+  const json attached = Command("DxObj", {{"MFrmHwnd", kWindowHandle}});
+  const int32_t kind = attached.value("MFrmHwnd", -1);
+  if (kind < 0) throw PlayFailure("the server could not attach an engine");
+  out_ << "engine: " << (kind == 1 ? "DirectSound" : "waveOut") << std::endl;
+  Command("AppTmpDir", {{"value", tmp_.Path()}});
+  Command("MemorySizeToUse", {{"value", memoryBytes_}});
+  const HostLists lists = BuildOrgLists(wavPath, wav);
+  json wave{{"FmtBits", wav.Bits}, {"FmtChannal", wav.Channels}, {"FmtFriq", wav.Rate},
+            {"WaveNos", wav.Frames}, {"BlkInLstL", lists.Left}};
+  if (wav.Channels == 2) wave["BlkInLstR"] = lists.Right;
+  Command("WriteWaveMemo", wave);
+  Command("LoopPlayON", {{"value", loop}});
+  Command("PlayTempoFor", {{"value", tempo}});
+  Command("PlayTempoRev", {{"value", tempo}});
+}
+
+json PlaySession::Command(const std::string& member, const json& params) {
+  playDone_ = false;
+  json result = client_->Call(member, params);
+  CheckFailure();
+  return result;
+}
+
+int32_t PlaySession::Position() { return client_->Call("PlayCurrentPosition").get<int32_t>(); }
+
+void PlaySession::Step(int32_t ms) {
+  if (simulate_) {
+    virtualMs_ = client_->Call("AdvanceTime", {{"ms", ms}}).value("now_ms", virtualMs_ + ms);
+  } else {
+    client_->Pump(ms);
+  }
+  CheckFailure();
+  if (playDone_) return;  // the position past the end says nothing
+  const int32_t pos = Position();
+  char line[96];
+  std::snprintf(line, sizeof line, "[%8.3f s] position %d (%.3f s)", NowSeconds(), pos,
+                rate_ > 0 ? (pos - 1) / static_cast<double>(rate_) : 0.0);
+  out_ << line << std::endl;
+}
+
+void PlaySession::Pass(int32_t ms) {
+  for (int32_t done = 0; done < ms; done += kStepMs) Step(std::min(kStepMs, ms - done));
+}
+
+bool PlaySession::WaitForPlayDone(int32_t maxMs) {
+  for (int32_t done = 0; !playDone_ && done < maxMs; done += kStepMs) Step(kStepMs);
+  return playDone_;
+}
+
+int PlaySession::Release() {
+  releasing_ = true;
+  client_->Call("Release");
+  return client_->CloseAndWait();
+}
+
+}  // namespace playctl

@@ -1,0 +1,90 @@
+#pragma once
+// One playback session of the command-line host: starts playsrv, attaches the
+// object to a window, gives it a private folder for temporary files and a
+// memory limit, hands a WAV file over (read in place) and runs commands,
+// printing every report of the server and a position line as time passes.
+//
+// Time: with Simulate the server's clock is virtual and the session moves it
+// with AdvanceTime; otherwise time is real and the session waits.
+// A failure report of the server (an error box, or a status such as
+// "Play Failed") ends the session with PlayFailure.
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/ServerClient.h"
+#include "tools/WavFile.h"
+
+namespace playctl {
+
+class PlayFailure final : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents at the end.
+class TempFolder final {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+struct SessionOptions {
+  std::string Output;  // playsrv --output; empty: the server's default
+  std::string Engine;  // dx9, dx7 or waveout: the only engine offered; empty: all
+  bool Simulate = false;
+  int32_t MemoryBytes = 64 << 20;
+};
+
+class PlaySession final {
+ public:
+  PlaySession(const SessionOptions& options, std::ostream& out);
+  PlaySession(const PlaySession&) = delete;
+  PlaySession& operator=(const PlaySession&) = delete;
+
+  // DxObj, AppTmpDir, MemorySizeToUse, WriteWaveMemo; then LoopPlayON and the
+  // two tempo factors (after the hand-over, so that the server keeps them in
+  // its rate range). `wavPath` must be a full path.
+  void Prepare(const std::string& wavPath, const WavInfo& wav, bool loop, float tempo);
+  // Calls a member; a failure report during the call throws PlayFailure.
+  nlohmann::json Command(const std::string& member, const nlohmann::json& params = nullptr);
+  // Lets `ms` of time pass, printing the position every quarter second.
+  void Pass(int32_t ms);
+  // Lets time pass until "Play Done" (true) or `maxMs` have passed (false).
+  bool WaitForPlayDone(int32_t maxMs);
+  int32_t Position();
+  // Destroys the object and waits for the server to end; its exit status.
+  int Release();
+
+ private:
+  void OnNotification(const std::string& method, const nlohmann::json& params);
+  void Step(int32_t ms);
+  void CheckFailure();
+  double NowSeconds() const;
+
+  std::ostream& out_;
+  bool simulate_;
+  int32_t memoryBytes_;
+  int32_t rate_ = 0;
+  TempFolder tmp_;
+  std::unique_ptr<ServerClient> client_;
+  int64_t virtualMs_ = 0;
+  int64_t startMs_ = 0;
+  bool playDone_ = false;
+  bool releasing_ = false;
+  std::string failure_;
+};
+
+}  // namespace playctl

@@ -1,0 +1,74 @@
+#pragma once
+// The host's end of the pipes to a playsrv child process: starts the server,
+// sends JSON-RPC requests one per line, reads its lines, hands every
+// notification to the handler in the order it arrives and returns each call's
+// result. A call's error answer throws CallError (code and message); a server
+// that ends or stops answering throws ClientError.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace playctl {
+
+class ClientError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class CallError final : public ClientError {
+ public:
+  CallError(int code, const std::string& message) : ClientError(message), code_(code) {}
+  int Code() const { return code_; }
+
+ private:
+  int code_;
+};
+
+class ServerClient final {
+ public:
+  using OnNotification = std::function<void(const std::string& method, const nlohmann::json& params)>;
+
+  // Starts `serverPath` with `args`; its standard error stays ours.
+  ServerClient(const std::string& serverPath, const std::vector<std::string>& args, OnNotification onNotification);
+  // Closes the server's input and waits for it to end.
+  ~ServerClient();
+  ServerClient(const ServerClient&) = delete;
+  ServerClient& operator=(const ServerClient&) = delete;
+
+  // Sends one request and waits (at most `timeoutMs`) for its answer.
+  nlohmann::json Call(const std::string& method, const nlohmann::json& params = nullptr, int timeoutMs = 30000);
+  // Handles the lines that arrive within `ms` milliseconds (real time).
+  void Pump(int ms);
+  // Closes the server's input (end of input) and waits for the process to
+  // end; returns its exit status (128 + signal when killed).
+  int CloseAndWait(int timeoutMs = 10000);
+
+ private:
+  // Reads and handles lines until `done` or the deadline; false on timeout.
+  bool ReadUntil(const std::function<bool()>& done, int64_t deadlineMs);
+  void TakeLines(const char* bytes, size_t count);
+  void HandleLine(const std::string& line);
+
+  OnNotification onNotification_;
+  pid_t pid_ = -1;
+  int toServer_ = -1;
+  int fromServer_ = -1;
+  std::string pending_;
+  int64_t nextId_ = 1;
+  int64_t awaitedId_ = 0;
+  bool answered_ = false;
+  nlohmann::json answer_;
+  int exitStatus_ = -1;
+};
+
+// Full path of the playsrv that lies next to this executable.
+std::string ServerBesideMe();
+
+}  // namespace playctl

@@ -1,0 +1,44 @@
+// playctl: the command-line host of playsrv. Plays a WAV file through the
+// server (read in place, as an editor would hand it over) or runs the demo.
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "tools/Commands.h"
+
+namespace {
+
+int CtlMain(int argc, char** argv) {
+  CLI::App app{"playctl - plays WAV files through playsrv"};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "playctl 1.0");
+
+  playctl::PlayOptions play;
+  CLI::App* playCmd = app.add_subcommand("play", "play a PCM WAV file (8 or 16 bit, mono or stereo)");
+  playCmd->add_option("FILE", play.File, "the WAV file")->required();
+  playCmd->add_flag("--reverse", play.Reverse, "play backwards");
+  playCmd->add_option("--from", play.FromSeconds, "start at this many seconds into the file")
+      ->check(CLI::NonNegativeNumber);
+  playCmd->add_option("--tempo", play.Tempo, "tempo factor (DirectSound engines; speed and pitch together)")
+      ->check(CLI::PositiveNumber);
+  playCmd->add_flag("--loop", play.Loop, "loop until --seconds have passed");
+  playCmd->add_option("--seconds", play.Seconds, "how long a loop plays")->check(CLI::PositiveNumber);
+  playCmd->add_option("--engine", play.Engine, "offer only this engine")
+      ->check(CLI::IsMember({"dx9", "dx7", "waveout"}));
+  playCmd->add_option("--output", play.Output, "playsrv output: virtual, null or wav:PATH");
+  playCmd->add_flag("--simulate", play.Simulate, "run the server on a virtual clock (no waiting)");
+
+  playctl::DemoOptions demo;
+  CLI::App* demoCmd =
+      app.add_subcommand("demo", "play a synthesised tune: forward, a U-turn after one second, back to the start");
+  demoCmd->add_option("--output", demo.Output, "playsrv output: virtual, null or wav:PATH");
+  demoCmd->add_flag("--simulate", demo.Simulate, "run the server on a virtual clock (no waiting)");
+
+  CLI11_PARSE(app, argc, argv);
+  if (playCmd->parsed()) return playctl::RunPlay(play, std::cout);
+  return playctl::RunDemo(demo, std::cout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return CtlMain(argc, argv); }
