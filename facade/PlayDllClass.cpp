@@ -119,34 +119,23 @@ void PlayDllClass::SetPlayTempoRev(float value) {
 
 // ------------------------------------------------------------ play commands
 
-void PlayDllClass::PlayAgain() {
-  if (mod_.WaveNos < 1) {
-    RaiseMsg("S2", "Play Again - Failed");
-    RaiseMsg("Not ready", "Do \"Play New\" first");
-    return;
-  }
-  mod_.PlayDirection = 1;
-  mod_.PlayProgress = 1;
-  if (DriverType_ == 0) {
-    RaiseMsg("S2", "Driver is Off");
-    return;
-  }
-  const bool started = Engine()->PlayMe();
-  if (!started && DriverType_ != 3) RaiseMsg("S2", "Play Failed");
-}
+void PlayDllClass::PlayAgain() { StartFromBeginning(1, "Play Again - Failed"); }
 
-void PlayDllClass::PlayAgainRev() {
+void PlayDllClass::PlayAgainRev() { StartFromBeginning(-1, "Play Again Rev. - Failed"); }
+
+void PlayDllClass::StartFromBeginning(int32_t direction, const char* noWaveText) {
   if (mod_.WaveNos < 1) {
-    RaiseMsg("S2", "Play Again Rev. - Failed");
+    RaiseMsg("S2", noWaveText);
     RaiseMsg("Not ready", "Do \"Play New\" first");
     return;
   }
-  mod_.PlayDirection = -1;
+  mod_.PlayDirection = direction;
   mod_.PlayProgress = 1;
   if (DriverType_ == 0) {
     RaiseMsg("S2", "Driver is Off");
     return;
   }
+  // The DirectSound 9 engine reports its own failure; the others are echoed.
   const bool started = Engine()->PlayMe();
   if (!started && DriverType_ != 3) RaiseMsg("S2", "Play Failed");
 }
@@ -161,21 +150,13 @@ void PlayDllClass::PlayUTurn() {
   if (!ok) RaiseMsg("S2", "U-Turn Failed");
 }
 
-void PlayDllClass::PlayAtPos(int32_t& Pos) {
-  mod_.PlayDirection = 1;
-  mod_.CurrentPos = Pos;
-  bool ok = false;
-  if (DriverType_ == 0) {
-    RaiseMsg("S2", "Driver is Off");
-  } else {
-    ok = Engine()->PlayAtCurrentPosition();
-  }
-  if (!ok) RaiseMsg("S2", "Play at.. failed");
-}
+void PlayDllClass::PlayAtPos(int32_t& Pos) { StartAtPosition(1, Pos); }
 
-void PlayDllClass::PlayAtPosRev(int32_t& Pos) {
-  mod_.PlayDirection = -1;
-  mod_.CurrentPos = Pos;
+void PlayDllClass::PlayAtPosRev(int32_t& Pos) { StartAtPosition(-1, Pos); }
+
+void PlayDllClass::StartAtPosition(int32_t direction, int32_t pos) {
+  mod_.PlayDirection = direction;
+  mod_.CurrentPos = pos;  // no range test: the engine clamps the start to the wave
   bool ok = false;
   if (DriverType_ == 0) {
     RaiseMsg("S2", "Driver is Off");

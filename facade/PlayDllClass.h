@@ -71,6 +71,8 @@ class PlayDllClass final {
 
  private:
   void RaiseMsg(const std::string& Msg, const std::string& Ttl);
+  void StartFromBeginning(int32_t direction, const char* noWaveText);
+  void StartAtPosition(int32_t direction, int32_t pos);
   void ConnectEngine(EngineContract& engine);
   void ReleaseEngineFields();
 
