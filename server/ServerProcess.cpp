@@ -7,6 +7,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "facade/PlayDllClass.h"
 #include "facade/RealEngines.h"
@@ -55,7 +56,11 @@ class ServerProcess final {
   void RunReal();
   void OnInputReadable();
   void HandleLine(std::string_view line);
-  void RunDueTasks();
+  void HandleRequest(std::string_view line);
+  void HandleOverlongLine();
+  // Simulated clock: runs what falls due within `ms` (0: what is due now).
+  void RunDueTasks(int64_t ms);
+  PlayService::Hooks MakeHooks();
   void WriteLine(const std::string& line);
   void OnReleased();
   void OnEndOfProcess();
@@ -73,6 +78,7 @@ class ServerProcess final {
   rpc::JsonRpcEndpoint endpoint_;
   PlayService service_;
   LineSplitter splitter_;
+  std::vector<char> readBuffer_ = std::vector<char>(kReadBytes);
   bool ended_ = false;
   bool outBroken_ = false;
 };
@@ -88,21 +94,22 @@ ServerProcess::ServerProcess(const ServerOptions& options, int inFd, int outFd)
       ctx_(loop_, box_, audio_),
       play_(ctx_, MakeEngineFactory(ctx_)),
       endpoint_([this](const std::string& line) { WriteLine(line); }),
-      service_(play_, endpoint_,
-               PlayService::Hooks{
-                   simulate_ ? std::function<int64_t(int32_t)>([this](int32_t ms) {
-                     loop_.RunFor(ms);
-                     return loop_.NowUs() / 1000;
-                   })
-                             : nullptr,
-                   [this] { OnReleased(); }}),
+      service_(play_, endpoint_, MakeHooks()),
       splitter_(
-          kMaxLineBytes, [this](std::string_view line) { HandleLine(line); },
-          [this] {
-            endpoint_.WriteError(rpc::kInvalidRequest,
-                                 "Invalid Request: line longer than " + std::to_string(kMaxLineBytes) + " bytes");
-          }) {
+          kMaxLineBytes, [this](std::string_view line) { HandleLine(line); }, [this] { HandleOverlongLine(); }) {
   play_.SetEndOfProcessHook([this] { OnEndOfProcess(); });
+}
+
+PlayService::Hooks ServerProcess::MakeHooks() {
+  PlayService::Hooks hooks;
+  if (simulate_) {
+    hooks.AdvanceTime = [this](int32_t ms) {
+      loop_.RunFor(ms);
+      return loop_.NowUs() / 1000;
+    };
+  }
+  hooks.Released = [this] { OnReleased(); };
+  return hooks;
 }
 
 int ServerProcess::Run() {
@@ -117,21 +124,20 @@ int ServerProcess::Run() {
 // ------------------------------------------------------------ simulated clock
 
 void ServerProcess::RunSimulated() {
-  std::string buffer(kReadBytes, '\0');
   while (!ended_) {
     if (service_.IsReleased()) {
       // The object is gone; the end of the process falls due 300 ms later.
-      loop_.RunFor(kEndDelayMs);
+      RunDueTasks(kEndDelayMs);
       continue;
     }
-    const ssize_t n = read(inFd_, buffer.data(), buffer.size());
+    const ssize_t n = read(inFd_, readBuffer_.data(), readBuffer_.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       splitter_.Finish();
       service_.EndOfInput();
       continue;
     }
-    splitter_.Feed(std::string_view(buffer.data(), static_cast<size_t>(n)));
+    splitter_.Feed(std::string_view(readBuffer_.data(), static_cast<size_t>(n)));
   }
 }
 
@@ -151,11 +157,10 @@ void ServerProcess::RunReal() {
 }
 
 void ServerProcess::OnInputReadable() {
-  std::string buffer(kReadBytes, '\0');
-  const ssize_t n = read(inFd_, buffer.data(), buffer.size());
+  const ssize_t n = read(inFd_, readBuffer_.data(), readBuffer_.size());
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
   if (n > 0) {
-    splitter_.Feed(std::string_view(buffer.data(), static_cast<size_t>(n)));
+    splitter_.Feed(std::string_view(readBuffer_.data(), static_cast<size_t>(n)));
     return;
   }
   loop_.UnwatchFd(inFd_);
@@ -167,20 +172,39 @@ void ServerProcess::OnInputReadable() {
 
 void ServerProcess::HandleLine(std::string_view line) {
   if (simulate_) {
-    if (service_.IsReleased()) return;
-    endpoint_.HandleLine(line);
-    RunDueTasks();
+    HandleRequest(line);
+    RunDueTasks(0);
     return;
   }
   // Each line becomes a dispatch of its own, after the ticks already due.
-  loop_.Post([this, text = std::string(line)] {
-    if (!service_.IsReleased()) endpoint_.HandleLine(text);
-  });
+  loop_.Post([this, text = std::string(line)] { HandleRequest(text); });
 }
 
-void ServerProcess::RunDueTasks() {
+void ServerProcess::HandleRequest(std::string_view line) {
+  if (service_.IsReleased()) return;
   try {
-    loop_.RunUntilIdle();
+    endpoint_.HandleLine(line);
+  } catch (const std::exception& e) {
+    // Only running out of memory while reading the request gets here.
+    endpoint_.WriteError(rpc::kServerError, e.what());
+  }
+}
+
+void ServerProcess::HandleOverlongLine() {
+  auto answer = [this] {
+    endpoint_.WriteError(rpc::kInvalidRequest,
+                         "Invalid Request: line longer than " + std::to_string(kMaxLineBytes) + " bytes");
+  };
+  if (simulate_) {
+    answer();
+  } else {
+    loop_.Post(answer);
+  }
+}
+
+void ServerProcess::RunDueTasks(int64_t ms) {
+  try {
+    loop_.RunFor(ms);
   } catch (const std::exception& e) {
     std::cerr << "playsrv: run-time error: " << e.what() << '\n';
   }
