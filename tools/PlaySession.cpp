@@ -117,7 +117,9 @@ int32_t PlaySession::Position() { return client_->Call("PlayCurrentPosition").ge
 
 void PlaySession::Step(int32_t ms) {
   if (simulate_) {
-    virtualMs_ = client_->Call("AdvanceTime", {{"ms", ms}}).value("now_ms", virtualMs_ + ms);
+    // Reports raised on the way are stamped with the time the step reaches.
+    virtualMs_ += ms;
+    virtualMs_ = client_->Call("AdvanceTime", {{"ms", ms}}).value("now_ms", virtualMs_);
   } else {
     client_->Pump(ms);
   }
