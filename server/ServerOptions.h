@@ -9,13 +9,13 @@
 struct ServerOptions {
   // Virtual clock: time moves only through AdvanceTime.
   bool Simulate = false;
-  // Audio output spec (virtual, null, wav:PATH); empty: "virtual" when
+  // Audio output (virtual, null, wav:PATH); empty: "virtual" when
   // simulated, "null" otherwise.
   std::string Output;
   // The device APIs the platform offers (--engines).
   platform::AudioOffer Offer;
 
-  std::string OutputSpec() const { return !Output.empty() ? Output : Simulate ? "virtual" : "null"; }
+  std::string OutputName() const { return !Output.empty() ? Output : Simulate ? "virtual" : "null"; }
 };
 
 // Parses a comma list of dx9, dx7 and waveout into an offer: the named engines

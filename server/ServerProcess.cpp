@@ -89,7 +89,7 @@ ServerProcess::ServerProcess(const ServerOptions& options, int inFd, int outFd)
       outFd_(outFd),
       clock_(MakeClock(options.Simulate)),
       loop_(*clock_),
-      output_(platform::MakeAudioOutput(options.OutputSpec())),
+      output_(platform::MakeAudioOutput(options.OutputName())),
       audio_(loop_, *output_, options.Offer, SoundServicePath()),
       ctx_(loop_, box_, audio_),
       play_(ctx_, MakeEngineFactory(ctx_)),

@@ -54,9 +54,9 @@ int ReportEnd(int serverStatus, const std::string& output, std::ostream& out) {
 
 }  // namespace
 
-std::string AbsoluteOutputSpec(const std::string& spec) {
-  if (spec.rfind("wav:", 0) != 0 || spec.size() == 4) return spec;
-  return "wav:" + AbsolutePath(spec.substr(4));
+std::string AbsoluteOutput(const std::string& output) {
+  if (output.rfind("wav:", 0) != 0 || output.size() == 4) return output;
+  return "wav:" + AbsolutePath(output.substr(4));
 }
 
 int RunPlay(const PlayOptions& o, std::ostream& out) {
@@ -72,7 +72,7 @@ int RunPlay(const PlayOptions& o, std::ostream& out) {
   if (!(o.Tempo > 0)) return Fail("--tempo must be greater than 0", 2);
   out << path << ": " << wav.Channels << " channel(s), " << wav.Bits << " bit, " << wav.Rate << " Hz, "
       << wav.Frames << " samples" << std::endl;
-  const std::string output = AbsoluteOutputSpec(o.Output);
+  const std::string output = AbsoluteOutput(o.Output);
   try {
     PlaySession session({output, o.Engine, o.Simulate}, out);
     session.Prepare(path, wav, o.Loop, static_cast<float>(o.Tempo));
@@ -90,7 +90,7 @@ int RunPlay(const PlayOptions& o, std::ostream& out) {
 }
 
 int RunDemo(const DemoOptions& o, std::ostream& out) {
-  const std::string output = AbsoluteOutputSpec(o.Output);
+  const std::string output = AbsoluteOutput(o.Output);
   try {
     TempFolder folder;
     const std::string tune = folder.Path() + "/demo-tune.wav";

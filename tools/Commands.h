@@ -30,8 +30,8 @@ struct DemoOptions {
 
 int RunDemo(const DemoOptions& options, std::ostream& out);
 
-// A wav:PATH output spec with PATH made absolute (the server's folder may
+// A wav:PATH output with PATH made absolute (the server's folder may
 // differ from ours); other specs unchanged.
-std::string AbsoluteOutputSpec(const std::string& spec);
+std::string AbsoluteOutput(const std::string& output);
 
 }  // namespace playctl

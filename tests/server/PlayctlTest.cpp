@@ -10,7 +10,7 @@
 #include "tests/support/TestWorld.h"
 
 using testing_support::ChildProcess;
-using testing_support::WavSpec;
+using testing_support::WavFormat;
 
 namespace {
 
@@ -45,7 +45,7 @@ class PlayctlTest : public ::testing::Test {
 TEST_F(PlayctlTest, RefusesWhatItCannotPlayWithAClearMessage) {
   const std::vector<uint8_t> data(600, 1);
   struct Case {
-    WavSpec Spec;
+    WavFormat Format;
     const char* Message;
   };
   const std::vector<Case> cases{
@@ -56,7 +56,7 @@ TEST_F(PlayctlTest, RefusesWhatItCannotPlayWithAClearMessage) {
   };
   for (const Case& c : cases) {
     const std::string path = tmp.File("refused.wav");
-    testing_support::WriteWav(path, c.Spec, data);
+    testing_support::WriteWav(path, c.Format, data);
     const CtlRun r = Playctl({"play", path, "--simulate"});
     EXPECT_EQ(r.Status, 2) << c.Message;
     EXPECT_NE(r.Err.find(path + ": " + c.Message), std::string::npos) << r.Err;

@@ -24,23 +24,23 @@ uint16_t Get16(const std::vector<uint8_t>& b, size_t at) { return static_cast<ui
 
 }  // namespace
 
-int64_t WriteWav(const std::string& path, const WavSpec& spec, const std::vector<uint8_t>& data) {
+int64_t WriteWav(const std::string& path, const WavFormat& format, const std::vector<uint8_t>& data) {
   std::vector<uint8_t> body;
   PutId(body, "WAVE");
-  if (spec.ListChunkFirst) {
+  if (format.ListChunkFirst) {
     PutId(body, "LIST");
     Put32(body, 5);
     body.insert(body.end(), {'I', 'N', 'F', 'O', 'x', 0});  // 5 bytes and the pad byte
   }
   PutId(body, "fmt ");
   Put32(body, 16);
-  Put16(body, spec.Tag);
-  Put16(body, spec.Channels);
-  Put32(body, spec.Rate);
-  const uint16_t align = static_cast<uint16_t>(spec.Channels * spec.Bits / 8);
-  Put32(body, spec.Rate * align);
+  Put16(body, format.Tag);
+  Put16(body, format.Channels);
+  Put32(body, format.Rate);
+  const uint16_t align = static_cast<uint16_t>(format.Channels * format.Bits / 8);
+  Put32(body, format.Rate * align);
   Put16(body, align);
-  Put16(body, spec.Bits);
+  Put16(body, format.Bits);
   PutId(body, "data");
   Put32(body, static_cast<uint32_t>(data.size()));
   const int64_t dataOffset = 8 + static_cast<int64_t>(body.size());

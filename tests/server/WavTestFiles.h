@@ -8,7 +8,7 @@
 
 namespace testing_support {
 
-struct WavSpec {
+struct WavFormat {
   uint16_t Tag = 1;  // 1 PCM, 3 float, 0xFFFE extensible
   uint16_t Channels = 2;
   uint32_t Rate = 8000;
@@ -17,7 +17,7 @@ struct WavSpec {
 };
 
 // Writes `data` as the data chunk; returns the 0-based offset of its first byte.
-int64_t WriteWav(const std::string& path, const WavSpec& spec, const std::vector<uint8_t>& data);
+int64_t WriteWav(const std::string& path, const WavFormat& format, const std::vector<uint8_t>& data);
 std::vector<uint8_t> SamplesToBytes(const std::vector<int16_t>& samples);
 
 struct RecordedWav {
