@@ -12,6 +12,8 @@ using rpc::Params;
 
 namespace {
 
+constexpr int32_t kMaxAdvanceMs = 3'600'000;
+
 // A member without arguments: takes no params and answers null.
 rpc::JsonRpcEndpoint::Method NoArgs(std::function<void()> call) {
   return [call = std::move(call)](const json& params) {
@@ -131,8 +133,12 @@ void PlayService::AddPropertiesAndExtras() {
     return;
   }
   Add("AdvanceTime", [this](const json& params) {
+    // One call moves at most an hour, so that no single request keeps the
+    // server busy for long; a host moves further with more calls.
     const int32_t ms = Params(params, {"ms"}).Int32("ms");
-    if (ms < 0) throw rpc::RpcError(rpc::kInvalidParams, "Invalid params: \"ms\" must not be negative");
+    if (ms < 0 || ms > kMaxAdvanceMs)
+      throw rpc::RpcError(rpc::kInvalidParams,
+                          "Invalid params: \"ms\" must lie between 0 and " + std::to_string(kMaxAdvanceMs));
     return json{{"now_ms", hooks_.AdvanceTime(ms)}};
   });
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The members of _PlayDllClass as JSON-RPC methods of an endpoint, plus
 // Describe (the interface description) and, when the host of the service
-// gives a clock hook, AdvanceTime. Connects the object's MsgBoxOb event and the
+// gives a clock hook, AdvanceTime {"ms": 0 to 3600000}. Connects the object's MsgBoxOb event and the
 // server's message box to the endpoint's notifications "MsgBoxOb"
 // {"Msg","Ttl"} and "MessageBox" {"text"}; both are written the moment they
 // are raised, so everything raised during a call precedes its answer.

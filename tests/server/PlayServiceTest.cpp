@@ -161,6 +161,7 @@ TEST_F(PlayServiceTest, AdvanceTimeMovesTheVirtualClock) {
   EXPECT_EQ(Answer("AdvanceTime", {{"ms", 250}})["result"], json({{"now_ms", 250}}));
   EXPECT_EQ(Answer("AdvanceTime", {{"ms", 0}})["result"]["now_ms"], 250);
   EXPECT_EQ(Answer("AdvanceTime", {{"ms", -1}})["error"]["code"], -32602);
+  EXPECT_EQ(Answer("AdvanceTime", {{"ms", 3'600'001}})["error"]["code"], -32602);
   EXPECT_EQ(world.loop.NowUs(), 250'000);
 }
 
