@@ -64,6 +64,13 @@ PlaySession::PlaySession(const SessionOptions& options, std::ostream& out)
   startMs_ = MonotonicMs();
 }
 
+PlaySession::~PlaySession() {
+  // The server's last reports still reach OnNotification, so it goes while
+  // every member is alive.
+  releasing_ = true;
+  client_.reset();
+}
+
 double PlaySession::NowSeconds() const {
   return static_cast<double>(simulate_ ? virtualMs_ : MonotonicMs() - startMs_) / 1000.0;
 }

@@ -51,6 +51,8 @@ struct SessionOptions {
 class PlaySession final {
  public:
   PlaySession(const SessionOptions& options, std::ostream& out);
+  // Ends a server that was not released: closes its input and waits.
+  ~PlaySession();
   PlaySession(const PlaySession&) = delete;
   PlaySession& operator=(const PlaySession&) = delete;
 
