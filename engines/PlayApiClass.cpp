@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <exception>
 
+#include "engines/EngineGeometry.h"
+#include "engines/RunStart.h"
 #include "platform/VbMath.h"
 #include "stream/FillPlayChunk.h"
 
@@ -78,12 +80,7 @@ void PlayApiClass::CloseDevice() {
 bool PlayApiClass::CreateSoundBuffer() {
   try {
     if (mod_.RunningState != 0) StopPlay();
-    mod_.ChunkSamples = vb::CLng(mod_.FmtFriq * 4.0);
-    mod_.BufferSamples = vb::Mul(2, mod_.ChunkSamples);
-    mod_.HalfOffset = vb::Mul(mod_.FmtChannal, mod_.ChunkSamples);
-    mod_.PlayChunkLen = vb::Mul(2, mod_.HalfOffset);
-    mod_.HalfBytes = vb::Mul(2, mod_.HalfOffset);
-    mod_.BufferBytes = vb::Mul(4, mod_.HalfOffset);
+    SetBufferGeometry(mod_);
     CloseDevice();
     OpenDevice();
     mod_.RunningState = 0;
@@ -190,7 +187,7 @@ void PlayApiClass::StopPlayTimer_Timer() {
       StopInternal();
       PlayMe();
       LoopCount = vb::Add(c, 1);
-      RaiseMsgBoxOb("S2", "Playing Loop" + vb::Str(LoopCount));
+      RaiseMsgBoxOb("S2", LoopText(LoopCount));
     } else {
       LoopCount = 0;
       StopInternal();
@@ -218,11 +215,7 @@ bool PlayApiClass::StopPlay() {
 void PlayApiClass::UpdatePlayPosition() {
   LastResult = winmm_.waveOutGetPosition(WaveOutHandle, &PosInfo, PosInfoSize);
   DevicePos = static_cast<int32_t>(PosInfo.u.sample);
-  if (mod_.PlayDirection == 1) {
-    mod_.CurrentPos = vb::Add(mod_.PlayBase, DevicePos);
-  } else if (mod_.PlayDirection == -1) {
-    mod_.CurrentPos = vb::Add(vb::Sub(mod_.WaveNos, vb::Add(mod_.PlayBase, DevicePos)), 1);
-  }
+  SetCurrentPosFromPlayed(mod_, DevicePos);
 }
 
 bool PlayApiClass::PlayMe() {
@@ -240,13 +233,7 @@ bool PlayApiClass::PlayMe() {
     FillNext();  // the poll queues the second chunk once the device has started
     if (LastWriteOk) {
       CallBackTimer.SetEnabled(true);
-      if (mod_.LoopPlayON) {
-        mod_.RunningState = 2;
-        RaiseMsgBoxOb("S2", "Playing Loop");
-      } else {
-        mod_.RunningState = 1;
-        RaiseMsgBoxOb("S2", "Playing");
-      }
+      RaiseMsgBoxOb("S2", MarkRunStarted(mod_, false, LoopCount));
       return true;
     }
   } catch (const std::exception&) {
@@ -257,8 +244,7 @@ bool PlayApiClass::PlayMe() {
 }
 
 bool PlayApiClass::StartAtProgress() {
-  if (mod_.PlayProgress > mod_.WaveNos) mod_.PlayProgress = mod_.WaveNos;
-  if (mod_.PlayProgress < 1) mod_.PlayProgress = 1;
+  ClampPlayProgress(mod_);
   mod_.PlayBase = mod_.PlayProgress - 1;
   mod_.EndOfData = false;
   StopRequested = false;
@@ -269,13 +255,7 @@ bool PlayApiClass::StartAtProgress() {
   FillNext();
   if (!LastWriteOk) return false;
   CallBackTimer.SetEnabled(true);
-  if (mod_.LoopPlayON) {
-    mod_.RunningState = 2;
-    RaiseMsgBoxOb("S2", "Playing Loop" + vb::Str(LoopCount));
-  } else {
-    mod_.RunningState = 1;
-    RaiseMsgBoxOb("S2", "Playing");
-  }
+  RaiseMsgBoxOb("S2", MarkRunStarted(mod_, true, LoopCount));
   return true;
 }
 
@@ -283,13 +263,7 @@ bool PlayApiClass::UTurn() {
   try {
     UpdatePlayPosition();
     if (mod_.RunningState != 0) StopInternal();
-    if (mod_.PlayDirection == -1) {
-      mod_.PlayDirection = 1;
-      mod_.PlayProgress = mod_.CurrentPos;
-    } else if (mod_.PlayDirection == 1) {
-      mod_.PlayDirection = -1;
-      mod_.PlayProgress = vb::Add(vb::Sub(mod_.WaveNos, mod_.CurrentPos), 1);
-    }
+    TurnAtCurrentPos(mod_);
     if (StartAtProgress()) return true;
   } catch (const std::exception&) {
   }
@@ -301,11 +275,7 @@ bool PlayApiClass::UTurn() {
 bool PlayApiClass::PlayAtCurrentPosition() {
   try {
     if (mod_.RunningState != 0) StopInternal();
-    if (mod_.PlayDirection == 1) {
-      mod_.PlayProgress = mod_.CurrentPos;
-    } else if (mod_.PlayDirection == -1) {
-      mod_.PlayProgress = vb::Add(vb::Sub(mod_.WaveNos, mod_.CurrentPos), 1);
-    }
+    ProgressAtCurrentPos(mod_);
     if (StartAtProgress()) return true;
   } catch (const std::exception&) {
   }

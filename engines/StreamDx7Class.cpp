@@ -5,6 +5,8 @@
 #include <iostream>
 #include <string>
 
+#include "engines/EngineGeometry.h"
+#include "engines/RunStart.h"
 #include "platform/Errors.h"
 #include "platform/VbMath.h"
 #include "stream/FillPlayChunk.h"
@@ -103,18 +105,7 @@ bool StreamDx7Class::CreateSoundBuffer() {
   try {
     if (mod_.RunningState != 0) StopPlay();
 
-    const int32_t chunkSamples = vb::CLng(mod_.FmtFriq * 4.0);
-    const int32_t bufferSamples = vb::Mul(2, chunkSamples);
-    const int32_t halfOffset = vb::Mul(chunkSamples, mod_.FmtChannal);
-    const int32_t playChunkLen = vb::Mul(2, halfOffset);
-    const int32_t halfBytes = vb::Mul(2, halfOffset);
-    const int32_t bufferBytes = vb::Mul(2, halfBytes);
-    mod_.ChunkSamples = chunkSamples;
-    mod_.BufferSamples = bufferSamples;
-    mod_.HalfOffset = halfOffset;
-    mod_.PlayChunkLen = playChunkLen;
-    mod_.HalfBytes = halfBytes;
-    mod_.BufferBytes = bufferBytes;
+    SetBufferGeometry(mod_);
 
     WaveFmt = dx7::WAVEFORMATEX{};
     WaveFmt.nFormatTag = 1;
@@ -154,34 +145,16 @@ dx7::DirectSoundBuffer& StreamDx7Class::Buffer() {
 }
 
 void StreamDx7Class::WriteHalf(int32_t Half) {
-  const int32_t first = Half == 2 ? vb::Add(mod_.HalfOffset, 1) : 1;
   const int32_t offset = Half == 2 ? mod_.HalfBytes : 0;
-  (void)mod_.PlayChunk.Ptr(first + mod_.HalfOffset - 1);  // the whole half lies inside PlayChunk
-  Buffer().WriteBuffer(offset, mod_.HalfBytes, mod_.PlayChunk.Ptr(first), 0);
+  const int16_t* data = HalfData(mod_, Half);
+  Buffer().WriteBuffer(offset, mod_.HalfBytes, data, 0);
 }
 
 // ---------------------------------------------------------------- tempo and the stop timer
 
-bool StreamDx7Class::DirectionTempo(double& tempo) const {
-  if (mod_.PlayDirection == 1) {
-    tempo = mod_.PlayTempoFor;
-    return true;
-  }
-  if (mod_.PlayDirection == -1) {
-    tempo = mod_.PlayTempoRev;
-    return true;
-  }
-  return false;
-}
-
-void StreamDx7Class::ComputePlayFriq() {
-  double tempo = 0;
-  if (DirectionTempo(tempo)) mod_.PlayFriq = vb::CLng(tempo * mod_.FmtFriq);
-}
-
 void StreamDx7Class::ArmStopTimer() {
   double tempo = 0;
-  if (DirectionTempo(tempo)) StopPlayTimer.SetInterval(vb::CLng(mod_.TailMs / tempo + 1));
+  if (DirectionTempo(mod_, tempo)) StopPlayTimer.SetInterval(vb::CLng(mod_.TailMs / tempo + 1));
   StopPlayTimer.SetEnabled(true);
 }
 
@@ -190,16 +163,6 @@ int32_t StreamDx7Class::TimeOfDayMs() const {
 }
 
 // ---------------------------------------------------------------- starts
-
-void StreamDx7Class::ReportStart(bool counted) {
-  if (mod_.LoopPlayON) {
-    mod_.RunningState = 2;
-    RaiseMsgBoxOb("S2", counted ? "Playing Loop" + vb::Str(LoopCount) : "Playing Loop");
-  } else {
-    mod_.RunningState = 1;
-    RaiseMsgBoxOb("S2", "Playing");
-  }
-}
 
 bool StreamDx7Class::PlayMe() {
   try {
@@ -213,12 +176,12 @@ bool StreamDx7Class::PlayMe() {
     LoopCount = 0;
     WrapCount = 0;
     PendingWraps = 0;
-    ComputePlayFriq();
+    ComputePlayFriq(mod_);
     Buffer().SetCurrentPosition(0);
     Buffer().SetFrequency(mod_.PlayFriq);
     Buffer().Play(dx7::DSBPLAY_LOOPING);
     if (mod_.TailMs > 0) ArmStopTimer();
-    ReportStart(false);
+    RaiseMsgBoxOb("S2", MarkRunStarted(mod_, false, LoopCount));
     BufferLive = true;
     return true;
   } catch (const std::exception&) {
@@ -231,30 +194,19 @@ bool StreamDx7Class::UTurn() {
   mod_.EndOfData = false;
   UpdatePlayPosition();
   StopInternal();
-  if (mod_.PlayDirection == -1) {
-    mod_.PlayDirection = 1;
-    mod_.PlayProgress = mod_.CurrentPos;
-  } else if (mod_.PlayDirection == 1) {
-    mod_.PlayDirection = -1;
-    mod_.PlayProgress = vb::Add(vb::Sub(mod_.WaveNos, mod_.CurrentPos), 1);
-  }
+  TurnAtCurrentPos(mod_);
   return StartAtProgress();
 }
 
 bool StreamDx7Class::PlayAtCurrentPosition() {
   StopInternal();
-  if (mod_.PlayDirection == 1) {
-    mod_.PlayProgress = mod_.CurrentPos;
-  } else if (mod_.PlayDirection == -1) {
-    mod_.PlayProgress = vb::Add(vb::Sub(mod_.WaveNos, mod_.CurrentPos), 1);
-  }
+  ProgressAtCurrentPos(mod_);
   return StartAtProgress();
 }
 
 bool StreamDx7Class::StartAtProgress() {
-  if (mod_.PlayProgress > mod_.WaveNos) mod_.PlayProgress = mod_.WaveNos;
-  if (mod_.PlayProgress < 1) mod_.PlayProgress = 1;
-  ComputePlayFriq();
+  ClampPlayProgress(mod_);
+  ComputePlayFriq(mod_);
   mod_.PlayBase = vb::Sub(mod_.PlayProgress, 1);
   FillPlayChunk(mod_, ctx_.Dx9Mod, 1);
   WriteHalf(1);
@@ -265,7 +217,7 @@ bool StreamDx7Class::StartAtProgress() {
   Buffer().SetFrequency(mod_.PlayFriq);
   Buffer().Play(dx7::DSBPLAY_LOOPING);
   if (mod_.TailMs > 0) ArmStopTimer();
-  ReportStart(true);
+  RaiseMsgBoxOb("S2", MarkRunStarted(mod_, true, LoopCount));
   BufferLive = true;
   return true;
 }
@@ -282,7 +234,7 @@ void StreamDx7Class::PlayPause() {
 }
 
 void StreamDx7Class::PlayContinue() {
-  ComputePlayFriq();
+  ComputePlayFriq(mod_);
   Buffer().SetFrequency(mod_.PlayFriq);
   Buffer().Play(dx7::DSBPLAY_LOOPING);
   if (mod_.StopTimerMark > 0) ArmStopTimer();
@@ -320,11 +272,7 @@ void StreamDx7Class::UpdatePlayPosition() {
   const int32_t pos = vb::CLng(static_cast<double>(Cursors.lPlay) / WaveFmt.nBlockAlign +
                                static_cast<double>(mod_.BufferSamples) * WrapCount);
   LastPlayCursor = Cursors.lPlay;
-  if (mod_.PlayDirection == 1) {
-    mod_.CurrentPos = vb::Add(mod_.PlayBase, pos);
-  } else if (mod_.PlayDirection == -1) {
-    mod_.CurrentPos = vb::Add(vb::Sub(mod_.WaveNos, vb::Add(mod_.PlayBase, pos)), 1);
-  }
+  SetCurrentPosFromPlayed(mod_, pos);
 }
 
 // ---------------------------------------------------------------- notifications and the stop tick
@@ -371,7 +319,7 @@ void StreamDx7Class::StopPlayTimer_Timer() {
       const int32_t n = LoopCount;
       PlayMe();
       LoopCount = vb::Add(n, 1);
-      RaiseMsgBoxOb("S2", "Playing Loop" + vb::Str(LoopCount));
+      RaiseMsgBoxOb("S2", LoopText(LoopCount));
     } else {
       LoopCount = 0;
       StopInternal();

@@ -71,15 +71,9 @@ class StreamDx7Class final : public Dx7EngineContract {
   void StopPlayTimer_Timer();
   // The body of the two refill handlers: half 1 or 2.
   void Refill(int32_t Half);
-  // PlayFriq for the present PlayDirection (unchanged for any other value).
-  void ComputePlayFriq();
-  // The tempo of PlayDirection; false for any other direction.
-  bool DirectionTempo(double& tempo) const;
   // Shared tail of UTurn and PlayAtCurrentPosition: clamp PlayProgress,
   // start the run there, report.
   bool StartAtProgress();
-  // Status report and RunningState of a start; `counted` adds LoopCount.
-  void ReportStart(bool counted);
   // One WriteBuffer of the whole of half 1 or 2 of PlayChunk.
   void WriteHalf(int32_t Half);
   int32_t TimeOfDayMs() const;

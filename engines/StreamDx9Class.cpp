@@ -5,6 +5,8 @@
 #include <iostream>
 #include <string>
 
+#include "engines/EngineGeometry.h"
+#include "engines/RunStart.h"
 #include "engines/SoundServiceLibrary.h"
 #include "platform/VbMath.h"
 #include "stream/FillPlayChunk.h"
@@ -54,17 +56,9 @@ bool StreamDx9Class::CreateSoundBuffer() {
   try {
     if (mod_.RunningState != 0) StopInternal();
     // The polling interval follows the tempo of the direction in force now.
-    if (mod_.PlayDirection == 1) {
-      Dx9CallBackTimer.SetInterval(vb::CLng(4.0 / static_cast<double>(mod_.PlayTempoFor) * 25));
-    } else if (mod_.PlayDirection == -1) {
-      Dx9CallBackTimer.SetInterval(vb::CLng(4.0 / static_cast<double>(mod_.PlayTempoRev) * 25));
-    }
-    mod_.ChunkSamples = vb::CLng(mod_.FmtFriq * 4.0);
-    mod_.BufferSamples = vb::Mul(2, mod_.ChunkSamples);
-    mod_.HalfOffset = vb::Mul(mod_.ChunkSamples, mod_.FmtChannal);
-    mod_.PlayChunkLen = vb::Mul(2, mod_.HalfOffset);
-    mod_.HalfBytes = vb::Mul(2, mod_.HalfOffset);
-    mod_.BufferBytes = vb::Mul(2, mod_.HalfBytes);
+    double tempo = 0;
+    if (DirectionTempo(mod_, tempo)) Dx9CallBackTimer.SetInterval(vb::CLng(4.0 / tempo * 25));
+    SetBufferGeometry(mod_);
     const int32_t bytesPer100Ms = vb::CLng(mod_.FmtFriq * 0.1 * mod_.FmtChannal * 2);
     dx9_.ServiceHandle = Library().Service02(dx9_.ServiceHandle, WindowHandle, mod_.FmtChannal, mod_.FmtFriq,
                                              mod_.BufferBytes, bytesPer100Ms);
@@ -82,46 +76,24 @@ bool StreamDx9Class::CreateSoundBuffer() {
 
 // ------------------------------------------------------------ starts
 
-void StreamDx9Class::ComputePlayFriq() {
-  if (mod_.PlayDirection == 1) {
-    mod_.PlayFriq = vb::CLng(static_cast<double>(mod_.PlayTempoFor) * mod_.FmtFriq);
-  } else if (mod_.PlayDirection == -1) {
-    mod_.PlayFriq = vb::CLng(static_cast<double>(mod_.PlayTempoRev) * mod_.FmtFriq);
-  }
-}
-
-// The first value of a half in PlayChunk, after checking that the whole half
-// lies inside the array.
-int16_t* StreamDx9Class::HalfData(int32_t half) {
-  const int32_t first = half == 2 ? vb::Add(mod_.HalfOffset, 1) : 1;
-  (void)mod_.PlayChunk.Ptr(vb::Sub(vb::Add(first, mod_.HalfOffset), 1));
-  return mod_.PlayChunk.Ptr(first);
-}
-
 // The common tail of the starts, after FillPlayChunk(1): half 1 to the
 // library, play from the buffer's start at the direction's rate, report.
 // Library results other than 1 give "Play Failed"; errors propagate.
 bool StreamDx9Class::StartRun(bool countedLoopText, bool resetLoopCount) {
   SoundServiceLibrary& lib = Library();
-  if (lib.Service06(dx9_.ServiceHandle, HalfData(1), mod_.HalfBytes, 0, dx9_.EndHalf, dx9_.EndTicks) != 1) {
+  if (lib.Service06(dx9_.ServiceHandle, HalfData(mod_, 1), mod_.HalfBytes, 0, dx9_.EndHalf, dx9_.EndTicks) != 1) {
     RaiseMsgBoxOb("S2", "Play Failed");
     return false;
   }
   if (resetLoopCount) LoopCount = 0;
   mod_.EndOfData = false;
-  ComputePlayFriq();
+  ComputePlayFriq(mod_);
   if (lib.Service04(dx9_.ServiceHandle, 1, mod_.PlayFriq) != 1) {
     RaiseMsgBoxOb("S2", "Play Failed");
     return false;
   }
   Dx9CallBackTimer.SetEnabled(true);
-  if (mod_.LoopPlayON) {
-    mod_.RunningState = 2;
-    RaiseMsgBoxOb("S2", countedLoopText ? "Playing Loop" + vb::Str(LoopCount) : "Playing Loop");
-  } else {
-    mod_.RunningState = 1;
-    RaiseMsgBoxOb("S2", "Playing");
-  }
+  RaiseMsgBoxOb("S2", MarkRunStarted(mod_, countedLoopText, LoopCount));
   BufferLive = true;
   return true;
 }
@@ -146,8 +118,7 @@ bool StreamDx9Class::PlayMe() {
 
 // Steps shared by UTurn and PlayAtCurrentPosition once PlayProgress is set.
 bool StreamDx9Class::ClampProgressAndStart() {
-  if (mod_.PlayProgress > mod_.WaveNos) mod_.PlayProgress = mod_.WaveNos;
-  if (mod_.PlayProgress < 1) mod_.PlayProgress = 1;
+  ClampPlayProgress(mod_);
   mod_.PlayBase = vb::Sub(mod_.PlayProgress, 1);
   const int32_t half = 1;
   FillPlayChunk(mod_, dx9_, half);
@@ -158,23 +129,13 @@ bool StreamDx9Class::UTurn() {
   mod_.EndOfData = false;
   UpdatePlayPosition();
   StopInternal();
-  if (mod_.PlayDirection == 1) {
-    mod_.PlayDirection = -1;
-    mod_.PlayProgress = vb::Add(vb::Sub(mod_.WaveNos, mod_.CurrentPos), 1);
-  } else if (mod_.PlayDirection == -1) {
-    mod_.PlayDirection = 1;
-    mod_.PlayProgress = mod_.CurrentPos;
-  }
+  TurnAtCurrentPos(mod_);
   return ClampProgressAndStart();
 }
 
 bool StreamDx9Class::PlayAtCurrentPosition() {
   StopInternal();
-  if (mod_.PlayDirection == 1) {
-    mod_.PlayProgress = mod_.CurrentPos;
-  } else if (mod_.PlayDirection == -1) {
-    mod_.PlayProgress = vb::Add(vb::Sub(mod_.WaveNos, mod_.CurrentPos), 1);
-  }
+  ProgressAtCurrentPos(mod_);
   return ClampProgressAndStart();
 }
 
@@ -212,7 +173,7 @@ void StreamDx9Class::PollOnce() {
       const int32_t n = LoopCount;
       PlayMe();
       LoopCount = vb::Add(n, 1);
-      RaiseMsgBoxOb("S2", "Playing Loop" + vb::Str(LoopCount));
+      RaiseMsgBoxOb("S2", LoopText(LoopCount));
     } else {
       LoopCount = 0;
       StopInternal();
@@ -232,14 +193,14 @@ bool StreamDx9Class::RefillHalf(int32_t half) {
     filled = FillPlayChunk(mod_, dx9_, half);
   } catch (const std::exception& e) {
     LogFailure("refill", e);
-    int16_t* data = HalfData(half);
+    int16_t* data = HalfData(mod_, half);
     std::fill_n(data, mod_.HalfOffset, int16_t{0});
     Library().Service06(dx9_.ServiceHandle, data, mod_.HalfBytes, offset, half, 0);
     mod_.EndOfData = true;
     return false;
   }
   if (filled) {
-    Library().Service06(dx9_.ServiceHandle, HalfData(half), mod_.HalfBytes, offset, dx9_.EndHalf, dx9_.EndTicks);
+    Library().Service06(dx9_.ServiceHandle, HalfData(mod_, half), mod_.HalfBytes, offset, dx9_.EndHalf, dx9_.EndTicks);
   } else {
     mod_.EndOfData = true;
   }
@@ -257,11 +218,7 @@ void StreamDx9Class::UpdatePlayPosition() {
       pos = vb::CLng(bytePos / static_cast<double>(vb::Mul(2, mod_.FmtChannal)) +
                      vb::Mul(mod_.BufferSamples, passes));
     }
-    if (mod_.PlayDirection == 1) {
-      mod_.CurrentPos = vb::Add(mod_.PlayBase, pos);
-    } else if (mod_.PlayDirection == -1) {
-      mod_.CurrentPos = vb::Add(vb::Sub(mod_.WaveNos, vb::Add(mod_.PlayBase, pos)), 1);
-    }
+    SetCurrentPosFromPlayed(mod_, pos);
   } catch (const std::exception&) {
     // The position stays as it was; no report.
   }
@@ -273,7 +230,7 @@ void StreamDx9Class::PlayPause() {
 }
 
 void StreamDx9Class::PlayContinue() {
-  ComputePlayFriq();
+  ComputePlayFriq(mod_);
   if (Library().Service04(dx9_.ServiceHandle, 0, mod_.PlayFriq) != 1) return;
   Dx9CallBackTimer.SetEnabled(true);
   mod_.RunningState = mod_.LoopPlayON ? 2 : 1;

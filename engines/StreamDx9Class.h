@@ -59,8 +59,6 @@ class StreamDx9Class final : public Dx9EngineContract {
   void Dx9CallBackTimer_Timer();
   void PollOnce();
   bool RefillHalf(int32_t half);
-  void ComputePlayFriq();
-  int16_t* HalfData(int32_t half);
   SoundServiceLibrary& Library();
 
   PlayContext& ctx_;

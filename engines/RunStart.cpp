@@ -1,0 +1,45 @@
+#include "engines/RunStart.h"
+
+#include "platform/VbMath.h"
+
+void TurnAtCurrentPos(PlayDllMod& mod) {
+  if (mod.PlayDirection == 1) {
+    mod.PlayDirection = -1;
+    mod.PlayProgress = vb::Add(vb::Sub(mod.WaveNos, mod.CurrentPos), 1);
+  } else if (mod.PlayDirection == -1) {
+    mod.PlayDirection = 1;
+    mod.PlayProgress = mod.CurrentPos;
+  }
+}
+
+void ProgressAtCurrentPos(PlayDllMod& mod) {
+  if (mod.PlayDirection == 1) {
+    mod.PlayProgress = mod.CurrentPos;
+  } else if (mod.PlayDirection == -1) {
+    mod.PlayProgress = vb::Add(vb::Sub(mod.WaveNos, mod.CurrentPos), 1);
+  }
+}
+
+void ClampPlayProgress(PlayDllMod& mod) {
+  if (mod.PlayProgress > mod.WaveNos) mod.PlayProgress = mod.WaveNos;
+  if (mod.PlayProgress < 1) mod.PlayProgress = 1;
+}
+
+void SetCurrentPosFromPlayed(PlayDllMod& mod, int32_t framesPlayed) {
+  if (mod.PlayDirection == 1) {
+    mod.CurrentPos = vb::Add(mod.PlayBase, framesPlayed);
+  } else if (mod.PlayDirection == -1) {
+    mod.CurrentPos = vb::Add(vb::Sub(mod.WaveNos, vb::Add(mod.PlayBase, framesPlayed)), 1);
+  }
+}
+
+std::string MarkRunStarted(PlayDllMod& mod, bool counted, int32_t loopCount) {
+  if (mod.LoopPlayON) {
+    mod.RunningState = 2;
+    return counted ? LoopText(loopCount) : "Playing Loop";
+  }
+  mod.RunningState = 1;
+  return "Playing";
+}
+
+std::string LoopText(int32_t loopCount) { return "Playing Loop" + vb::Str(loopCount); }
