@@ -19,7 +19,7 @@ test: build-test
 	cd $(TEST_DIR) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
 
 build-release: deps
-	cmake -S . -B $(REL_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPLAY_BENCH=ON
+	cmake -S . -B $(REL_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPLAY_BENCH=ON -DPLAY_TESTS=OFF
 	cmake --build $(REL_DIR) -j $(JOBS)
 
 demo: build-release

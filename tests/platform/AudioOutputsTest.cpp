@@ -48,7 +48,9 @@ void AppendU32(std::vector<uint8_t>& v, uint32_t x) {
   for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
 }
 
-void AppendTag(std::vector<uint8_t>& v, const char* tag) { v.insert(v.end(), tag, tag + 4); }
+void AppendTag(std::vector<uint8_t>& v, const char* tag) {
+  for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(tag[i]));
+}
 
 // The canonical header, written out field by field.
 std::vector<uint8_t> ExpectedHeader(uint32_t channels, uint32_t rate, uint32_t dataBytes) {
