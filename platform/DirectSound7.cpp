@@ -156,6 +156,7 @@ void DirectSoundBuffer::SetCurrentPosition(int32_t byteOffset) {
     Fail("SetCurrentPosition", "offset " + std::to_string(byteOffset) + " outside the buffer");
   CatchUp();
   const bool wasPlaying = clock_.Running();
+  DropUndelivered();
   origin_ = byteOffset / blockAlign_;
   clock_.Reset();
   rendered_ = 0;
@@ -210,7 +211,18 @@ void DirectSoundBuffer::Stop() {
   clock_.Stop();
   if (tickId_ != 0) platform_.Loop().Cancel(tickId_);
   tickId_ = 0;
+  DropUndelivered();
   platform_.Output().Stop();
+}
+
+// Notifications signalled while playing but not yet handed to their handlers
+// belong to the play that just ended: a handler must not refill, or arm a
+// stop, for a run that is over (a timer due at the same instant can stop the
+// buffer between the signal and its delivery).
+void DirectSoundBuffer::DropUndelivered() {
+  signalled_.clear();
+  if (deliverId_ != 0) platform_.Loop().Cancel(deliverId_);
+  deliverId_ = 0;
 }
 
 void DirectSoundBuffer::SetNotificationPositions(int32_t count, const DSBPOSITIONNOTIFY* table) {

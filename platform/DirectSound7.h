@@ -170,7 +170,8 @@ class DirectSoundBuffer final {
   // flags must hold DSBPLAY_LOOPING: the buffer plays round and round until
   // Stop. Playing while playing changes nothing.
   void Play(int32_t flags);
-  // Stops where the play cursor stands; Play resumes from there.
+  // Stops where the play cursor stands; Play resumes from there. Notifications
+  // signalled but not yet delivered are dropped (as by SetCurrentPosition).
   void Stop();
   bool Playing() const { return clock_.Running(); }
   // Replaces the notification table. REQUIRES: created with
@@ -191,6 +192,7 @@ class DirectSoundBuffer final {
   void ScanNotifications(int64_t upTo);
   void PlanTick();
   void Tick();
+  void DropUndelivered();
   void Deliver();
   int64_t NextCountOf(int32_t frame, int64_t from) const;
   int32_t PlayFrame() const;

@@ -207,6 +207,20 @@ TEST_F(DirectSound7Test, StopHoldsNotificationsAndPlayResumesThem) {
   EXPECT_THROW(buf->SetNotificationPositions(0, nullptr), platform::PlayError) << "not while playing";
 }
 
+TEST_F(DirectSound7Test, AStopDropsNotificationsSignalledButNotYetDelivered) {
+  auto buf = MakeBuffer(1000, {0, 500});
+  buf->Play(dx7::DSBPLAY_LOOPING);  // signals the entry at 0, delivered after this call
+  buf->Stop();
+  loop.RunFor(100);
+  EXPECT_TRUE(heard.empty()) << "a stopped play's notification reached its handler";
+  buf->SetCurrentPosition(0);
+  buf->Play(dx7::DSBPLAY_LOOPING);
+  buf->SetCurrentPosition(0);  // a jump drops them too; the new position signals again
+  loop.RunFor(10);
+  const std::vector<Heard> expected{At(0, 100)};
+  EXPECT_EQ(heard, expected);
+}
+
 TEST_F(DirectSound7Test, AFrequencyChangeRestartsTheOutputAndMovesTheNotifications) {
   auto buf = MakeBuffer(1000, {500});
   buf->Play(dx7::DSBPLAY_LOOPING);
