@@ -290,7 +290,9 @@ void StreamDx7Class::DxEventFrm2_DxEventForward(int32_t /*eventid*/) {
 }
 
 // A refill that fails ends the run as running out of data would: nothing
-// more is written and the next notification arms the stop timer.
+// more is written, TailMs is 1 as for an empty chunk (the failed call may
+// have sized a short final chunk first, and the half it was meant for still
+// holds an old chunk), and the next notification arms the stop timer.
 void StreamDx7Class::Refill(int32_t Half) {
   if (InRefill) return;
   InRefill = true;
@@ -308,6 +310,7 @@ void StreamDx7Class::Refill(int32_t Half) {
   } catch (const std::exception& e) {
     LogHandlerFailure("refill", e);
     mod_.EndOfData = true;
+    mod_.TailMs = 1;
   }
   InRefill = false;
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -178,6 +179,27 @@ TEST_F(StreamDx7ClassTest, ASecondRefillNotificationDuringARefillIsDropped) {
   EXPECT_EQ(reports, (std::vector<std::string>{"Playing", "Play Done"}));
   EXPECT_EQ(reportUs.back(), 10'002'000);
   w.ctx.Blocks.Blocks(freeBlock).BlockType = BlockOrg;  // the buffer releases it as it came
+}
+
+TEST_F(StreamDx7ClassTest, AFinalChunkThatCannotBeBuiltEndsTheRunAsAtAHalfBoundary) {
+  // Chunks 1 and 2 come from one Orgfile; the final, short chunk (1000 ms)
+  // from another that goes away. Half 1 still holds chunk 1 when the refill
+  // for chunk 3 fails: the run ends after chunk 2 as if the wave ended there,
+  // and no more of the old chunk sounds than at a half boundary.
+  ASSERT_TRUE(Attach());
+  const Wave wave = MonoWave(64000, 3);
+  const std::string nameA = w.tmp.File("a.wav"), nameB = w.tmp.File("b.wav");
+  WriteOrgfile16(nameA, wave);
+  WriteOrgfile16(nameB, MonoWave(8000, 4));
+  ASSERT_TRUE(HandOver(w.ctx, *engine, WaveFormat{16, 1, kRate, 72000},
+                       HostList().Org(nameA, 64000, 1, 1, 1, 16).Org(nameB, 8000, 64001, 1, 1, 16)));
+  ASSERT_TRUE(engine->PlayMe());
+  std::filesystem::remove(nameB);
+  w.loop.RunFor(11000);
+  EXPECT_EQ(reports, (std::vector<std::string>{"Playing", "Play Done"}));
+  EXPECT_EQ(reportUs.back(), 8'002'000);
+  EXPECT_EQ(w.output.Samples(), Concat({FramesOf(wave, 1, 64000), FramesOf(wave, 1, 16)}));
+  EXPECT_EQ(mod().RunningState, 0);
 }
 
 TEST_F(StreamDx7ClassTest, ReleasingTheEngineStopsTheSoundAndSaysStopped) {
