@@ -56,11 +56,10 @@ BlockCarrBuffClass& Channel(const std::unique_ptr<BlockCarrBuffClass>& buff, con
   return *buff;
 }
 
-// 8-bit data: each sample times 256 in 16-bit arithmetic. A sample outside
-// -128..127 overflows; the whole run is checked before any sample changes,
-// so that the scaling itself is a plain (vectorised) loop.
-void ScaleEightBit(platform::VbArray<int16_t>& a, int32_t n) {
-  int16_t* s = a.Ptr(1);
+// True when every sample of a(1..n) lies in -128..127, so that times 256
+// fits 16 bits.
+bool FitsEightBit(const platform::VbArray<int16_t>& a, int32_t n) {
+  const int16_t* s = a.Ptr(1);
   (void)a.Ptr(n);
   int16_t lo = 0;
   int16_t hi = 0;
@@ -68,9 +67,29 @@ void ScaleEightBit(platform::VbArray<int16_t>& a, int32_t n) {
     lo = std::min(lo, s[i]);
     hi = std::max(hi, s[i]);
   }
-  (void)vb::Mul16(lo, 256);  // throws OverflowError for a value out of range
-  (void)vb::Mul16(hi, 256);
+  return lo >= -128 && hi <= 127;
+}
+
+// 8-bit data that fits: each sample times 256, a plain (vectorised) loop.
+void ScaleEightBit(platform::VbArray<int16_t>& a, int32_t n) {
+  int16_t* s = a.Ptr(1);
   for (int32_t i = 0; i < n; ++i) s[i] = static_cast<int16_t>(s[i] * 256);
+}
+
+// 8-bit data with a sample that does not fit: the frames go out one by one in
+// play order, left before right, each value times 256 in checked 16-bit
+// arithmetic, so the overflow ends the call with every earlier value in place.
+// `written` counts the elements placed.
+void PlaceEightBitChecked(const int16_t* l, const int16_t* r, int32_t n, bool reverse, int16_t* out,
+                          int32_t& written) {
+  for (int32_t k = 1; k <= n; ++k) {
+    const int32_t i = reverse ? n - k : k - 1;
+    out[written] = vb::Mul16(l[i], 256);
+    ++written;
+    if (r == nullptr) continue;
+    out[written] = vb::Mul16(r[i], 256);
+    ++written;
+  }
 }
 
 // Frame k (1..n) takes source index i = k forward, n - k + 1 reverse, and
@@ -100,8 +119,9 @@ void PlaceFrames(const int16_t* l, const int16_t* r, int32_t n, bool reverse, in
 
 // Sizes the chunk, reads it from the channel buffers (one window read per
 // channel) and places it from element base + 1 on. Returns the number of
-// elements placed, 0 when nothing was placed.
-int32_t FillHalf(PlayDllMod& mod, Dx9CallBackMod& dx9, int32_t Half, int32_t base) {
+// elements placed, 0 when nothing was placed. `written` counts the elements
+// from base + 1 on that hold chunk data, also when an error ends the call.
+int32_t FillHalf(PlayDllMod& mod, Dx9CallBackMod& dx9, int32_t Half, int32_t base, int32_t& written) {
   if (mod.PlayDirection != 1 && mod.PlayDirection != -1) return 0;
 
   SizeChunk(mod, dx9, Half);
@@ -133,11 +153,17 @@ int32_t FillHalf(PlayDllMod& mod, Dx9CallBackMod& dx9, int32_t Half, int32_t bas
   const int32_t placed = vb::Mul(n, stereo ? 2 : 1);
   int16_t* out = mod.PlayChunk.Ptr(vb::Add(base, 1));
   (void)mod.PlayChunk.Ptr(vb::Add(base, placed));  // the chunk must fit the array
-  if (mod.FmtBits == 8) {
-    ScaleEightBit(L, n);
-    if (stereo) ScaleEightBit(R, n);
+  const int16_t* right = stereo ? R.Ptr(1) : nullptr;
+  if (mod.FmtBits == 8 && !(FitsEightBit(L, n) && (!stereo || FitsEightBit(R, n)))) {
+    PlaceEightBitChecked(L.Ptr(1), right, n, reverse, out, written);  // throws OverflowError
+  } else {
+    if (mod.FmtBits == 8) {
+      ScaleEightBit(L, n);
+      if (stereo) ScaleEightBit(R, n);
+    }
+    PlaceFrames(L.Ptr(1), right, n, reverse, out);
   }
-  PlaceFrames(L.Ptr(1), stereo ? R.Ptr(1) : nullptr, n, reverse, out);
+  written = placed;
 
   mod.ChunkBytes = vb::Mul(n, stereo ? 4 : 2);
   mod.PlayProgress = vb::Add(mod.PlayProgress, n);
@@ -152,12 +178,15 @@ bool FillPlayChunk(PlayDllMod& mod, Dx9CallBackMod& dx9, const int32_t& Half) {
   // The half is cleared before it is filled, and the other half is never
   // touched: the device may be playing it. Only the elements the chunk does
   // not cover need the zeros, so they are written last; a call that fails
-  // clears the whole half, just as if the zeros had come first.
+  // leaves what it placed before the error and zeros after it, just as if
+  // the zeros had come first.
   int32_t placed = 0;
+  int32_t written = 0;
   try {
-    placed = FillHalf(mod, dx9, Half, base);
+    placed = FillHalf(mod, dx9, Half, base, written);
   } catch (...) {
-    ZeroElements(mod, base + 1, mod.HalfOffset);
+    const int32_t kept = std::clamp(written, 0, std::max(mod.HalfOffset, 0));
+    ZeroElements(mod, base + 1 + kept, mod.HalfOffset - kept);
     throw;
   }
   const int32_t covered = std::clamp(placed, 0, std::max(mod.HalfOffset, 0));

@@ -229,13 +229,21 @@ TEST_F(FillPlayChunkTest, EightBitStereoIsScaledIn16BitsAndOverflowIsAnError) {
   EXPECT_TRUE(Fill(2));
   EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{32512, -32768, 0, 256, -32768, 32512, 0, 0}));
 
-  // A sample outside -128..127 in an 8-bit wave does not fit 16 bits.
-  mod.ChanBuffR = MemChannel({1, 128, 3});
+  // A sample outside -128..127 in an 8-bit wave does not fit 16 bits. The
+  // frames go out in play order, left before right, until the one that does
+  // not fit; the rest of the half stays cleared.
+  mod.ChanBuffR = MemChannel({1, 2, 128});
   Start(1);
   EXPECT_THROW(Fill(1), platform::OverflowError);
   EXPECT_EQ(mod.PlayProgress, 1);
-  EXPECT_EQ(Chunk(1, 8), std::vector<int16_t>(8, 0));
+  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{-32768, 256, 0, 512, 32512, 0, 0, 0}));
   EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{32512, -32768, 0, 256, -32768, 32512, 0, 0}));
+
+  // Reverse play meets the bad sample in its first frame, after its left sample.
+  Start(-1);
+  EXPECT_THROW(Fill(2), platform::OverflowError);
+  EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{32512, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{-32768, 256, 0, 512, 32512, 0, 0, 0}));
 }
 
 TEST_F(FillPlayChunkTest, AFailedReadLeavesTheHalfClearedAndTheOtherAsItWas) {
