@@ -167,6 +167,7 @@ int32_t StreamDx7Class::TimeOfDayMs() const {
 bool StreamDx7Class::PlayMe() {
   try {
     if (mod_.RunningState != 0) StopInternal();
+    mod_.StopTimerMark = 0;  // see StartAtProgress
     mod_.PlayProgress = 1;
     mod_.TailMs = 0;
     mod_.PlayBase = 0;
@@ -205,6 +206,11 @@ bool StreamDx7Class::PlayAtCurrentPosition() {
 }
 
 bool StreamDx7Class::StartAtProgress() {
+  // A new run has no stop timer armed yet. The mark of a run that was
+  // stopped during its final chunk (kept so that PlayContinue can end that
+  // run) must not make a pause and continue of this run arm the timer for a
+  // chunk that is not its last.
+  mod_.StopTimerMark = 0;
   ClampPlayProgress(mod_);
   ComputePlayFriq(mod_);
   mod_.PlayBase = vb::Sub(mod_.PlayProgress, 1);

@@ -202,6 +202,25 @@ TEST_F(StreamDx7ClassTest, AFinalChunkThatCannotBeBuiltEndsTheRunAsAtAHalfBounda
   EXPECT_EQ(mod().RunningState, 0);
 }
 
+TEST_F(StreamDx7ClassTest, APauseInALaterRunIsNotEndedByTheMarkOfAStoppedOne) {
+  const Wave wave = Ready(48000);  // the final chunk is half 2: 2000 ms
+  ASSERT_TRUE(engine->PlayMe());
+  w.loop.RunFor(5000);  // the stop timer was armed at 4 s
+  ASSERT_TRUE(engine->StopPlay());
+  Forget();
+  ASSERT_TRUE(engine->PlayMe());
+  w.loop.RunFor(1000);
+  engine->PlayPause();
+  w.loop.RunFor(500);
+  engine->PlayContinue();
+  w.loop.RunFor(3000);
+  EXPECT_EQ(reports, std::vector<std::string>{"Playing"}) << "the new run ended early";
+  w.loop.RunFor(3000);
+  EXPECT_EQ(reports, (std::vector<std::string>{"Playing", "Play Done"}));
+  EXPECT_EQ(reportUs.back(), 11'502'000);
+  EXPECT_EQ(w.output.Samples(), Concat({FramesOf(wave, 1, 48000), Silence(16)}));
+}
+
 TEST_F(StreamDx7ClassTest, ReleasingTheEngineStopsTheSoundAndSaysStopped) {
   const Wave wave = Ready(80000);
   ASSERT_TRUE(engine->PlayMe());
