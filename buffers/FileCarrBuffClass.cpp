@@ -137,9 +137,9 @@ void FileCarrBuffClass::SetBuffLength(int32_t NewVal) {
 }
 
 void FileCarrBuffClass::BuffGet(const int32_t& WavPos, platform::VbArray<int16_t>& GetData) {
-  const int32_t n = GetData.UBound();
-  if (n < 1) return;
-  (void)GetData.Ptr(1);  // an array without element 1 is refused before anything moves
+  // A run of no samples (GetData 0 To 0) is checked like any other and moves nothing.
+  const int32_t n = std::max(GetData.UBound(), 0);
+  if (n > 0) (void)GetData.Ptr(1);  // an array without element 1 is refused before anything moves
   const int32_t L = vb::Sub(vb::Add(WavPos, n), 1);
   if (WavPos >= 1 && n <= BuffLength_ && L <= WaveINos_) {
     if (!RunInWindow(WavPos, n)) MovePointer(WavPos - 1, 0);

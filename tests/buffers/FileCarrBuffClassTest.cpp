@@ -134,10 +134,17 @@ TEST_F(FileCarrBuffTest, RunsOutOfLimitAreRefusedWithTheirMessagesAndChangeNothi
   b->BuffGet(4, pastEnd);
   VbArray<int16_t> atZero(0, 1);
   b->BuffGet(0, atZero);
+  // A run of no samples is checked like any other: refused at position 0,
+  // silent at a position inside the buffer. BuffPut ignores it.
+  VbArray<int16_t> none(0, 0);
+  b->BuffGet(0, none);
+  b->BuffGet(2, none);
+  b->BuffPut(0, none);
 
   EXPECT_EQ(box.Shown(), (std::vector<std::string>{"Out of limit - Error\r\n 9 8 1", "Out of limit - Error\r\n 3 8 0",
                                                     "Out of limit - Error\r\n 1 8-12", "Out of limit - Error",
-                                                    "Out of limit - Error", "Out of limit - Error"}));
+                                                    "Out of limit - Error", "Out of limit - Error",
+                                                    "Out of limit - Error"}));
   EXPECT_EQ(b->WaveINos(), 4);
   EXPECT_EQ(FileSamples(b->FileName1()), (std::vector<int16_t>{1, 2, 3, 4}));
   EXPECT_EQ(Elements(pastEnd), (std::vector<int16_t>{0, 0}));
