@@ -94,13 +94,17 @@ class VodoRaraZodorUze final {
   void CloseOrgFile(int32_t Slot);
   void ReleaseOrgFile(int32_t Slot);
   void ReleaseUnusedFiles();
+  // TempFolder(AppTmpDir) + "/tm" + a serial + ".tmp"; the serial counts up
+  // per engine and skips names that exist on disk or that any slot holds.
   std::string NewTempFileName();
 
   // ---- the window read of the channel buffer
   // REQUIRES: FromPos..ToPos lies inside the block, FromPos <= ToPos.
   // Redimensions Out to 0..ToPos-FromPos, all zero, and fills it from the
   // block's memory, block file or Orgfile with one positioned read. Never
-  // loads or stamps the block. Positions outside the block throw RangeError.
+  // loads or stamps the block. Positions outside the block throw RangeError;
+  // a file that ends before the share throws FileError (a short read is an
+  // error, not a partly filled Out).
   void ReadBlockRange(int32_t Block, int32_t FromPos, int32_t ToPos, platform::VbArray<int16_t>& Out);
 
   platform::MessageBox& Box() { return box_; }

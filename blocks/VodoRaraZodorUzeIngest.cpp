@@ -112,6 +112,8 @@ void VodoRaraZodorUze::BlockListIngest(const platform::VbArray<int32_t>& list,
           if (BlkFiles(f).RefCount != 0 && BlkFiles(f).Name == name) slot = f;
         }
         if (slot == 0) {
+          // NewBlkFileSlot without the temporary name it would make only for
+          // the host's name to replace it.
           slot = TakeBlkFileSlot();
           BlkFiles(slot).Name = name;
         }

@@ -65,6 +65,7 @@ class FileCarrBuffClass final {
   // Sets the number of samples. Growing with DoInitilize writes zeros in runs
   // of BuffLength samples; without it, one zero sample at NewSz (the gap reads
   // as 0). Cutting or keeping the size sets the file's length to NewSz x 2.
+  // A negative NewSz is refused with the message and changes nothing.
   void ReDimSize(int32_t NewSz, bool DoInitilize = false);
   // Writes the window back, then returns the full path of the file in use
   // ("" when a file taken in place did not exist).
