@@ -243,6 +243,10 @@ TEST_F(StreamDx7WithoutDeviceTest, PutONDx7DsIsRefusedAndNothingPlays) {
   EXPECT_FALSE(engine->CreateSoundBuffer());
   EXPECT_FALSE(engine->PlayMe());
   EXPECT_THROW(engine->PlayContinue(), platform::PlayError);
+  // The U-turn and the start from a position report nothing themselves: the
+  // failure goes to the caller.
+  EXPECT_THROW(engine->UTurn(), platform::PlayError);
+  EXPECT_THROW(engine->PlayAtCurrentPosition(), platform::PlayError);
   EXPECT_EQ(reports, (std::vector<std::string>{"Stopped", "Play Buffer - Failed", "Play Failed"}));
 
   w.audio.SetOffer({});

@@ -209,7 +209,25 @@ TEST_F(StreamDx9ClassTest, WithoutTheLibraryOrAnOutputTheBufferFails) {
   EXPECT_FALSE(engine->CreateSoundBuffer());
   EXPECT_EQ(w.ctx.Dx9Mod.ServiceHandle, 0);
   EXPECT_FALSE(engine->PlayMe());
-  EXPECT_EQ(reports, (Reports{"Play Buffer - Failed", "Play Failed"}));
+  // The other starts report the library's refusal the same way and return
+  // False; the facade adds its own failure text.
+  EXPECT_FALSE(engine->UTurn());
+  mod().CurrentPos = 1;
+  EXPECT_FALSE(engine->PlayAtCurrentPosition());
+  EXPECT_EQ(reports, (Reports{"Play Buffer - Failed", "Play Failed", "Play Failed", "Play Failed"}));
+  EXPECT_EQ(mod().RunningState, 0);
+  EXPECT_FALSE(engine->PollEnabled());
+}
+
+TEST_F(StreamDx9ClassTest, ANewBufferDuringARunStopsItWithoutAReport) {
+  const Wave wave = LoadMono(8000, 70000);
+  ASSERT_TRUE(engine->PlayMe());
+  w.loop.RunFor(500);
+  ASSERT_TRUE(engine->CreateSoundBuffer());
+  EXPECT_EQ(mod().RunningState, 0);
+  w.loop.RunFor(10'000);
+  EXPECT_EQ(reports, Reports{"Playing"});
+  EXPECT_EQ(w.output.Samples(), FramesOf(wave, 1, 4000));
 }
 
 TEST_F(StreamDx9ClassTest, NotOfferedRefusesTheWindowAndDestructionStopsTheSound) {
