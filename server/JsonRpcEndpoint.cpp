@@ -21,6 +21,27 @@ bool IsBlank(std::string_view line) {
 // JSON-RPC 2.0 allows a string, a number or null as id.
 bool IsUsableId(const json& id) { return id.is_string() || id.is_number() || id.is_null(); }
 
+// Deepest nesting of arrays and objects a line may hold. A request needs four
+// levels (batch, request, params, block list); copying, comparing or writing
+// a value recurses once per level, so a runaway depth would end the process.
+constexpr int kMaxDepth = 64;
+
+// Parses `line`, dropping every array or object nested deeper than kMaxDepth;
+// `tooDeep` tells whether anything was dropped. Throws json::exception for
+// text that is not JSON.
+json ParseBounded(std::string_view line, bool& tooDeep) {
+  tooDeep = false;
+  const json::parser_callback_t limit = [&tooDeep](int depth, json::parse_event_t event, json&) {
+    if ((event == json::parse_event_t::object_start || event == json::parse_event_t::array_start) &&
+        depth >= kMaxDepth) {
+      tooDeep = true;
+      return false;
+    }
+    return true;
+  };
+  return json::parse(line, limit);
+}
+
 }  // namespace
 
 void JsonRpcEndpoint::AddMethod(const std::string& name, Method method) { methods_[name] = std::move(method); }
@@ -29,11 +50,20 @@ void JsonRpcEndpoint::HandleLine(std::string_view line) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   if (IsBlank(line)) return;
   json doc;
+  bool tooDeep = false;
   try {
-    doc = json::parse(line);
+    doc = ParseBounded(line, tooDeep);
   } catch (const json::exception& e) {
     // parse_error, and out_of_range for numbers beyond a double (1e999).
     Write(ErrorResponse(nullptr, kParseError, std::string("Parse error: ") + e.what()));
+    return;
+  }
+  if (tooDeep) {
+    const auto idIt = doc.is_object() ? doc.find("id") : doc.end();
+    const json id = idIt != doc.end() && IsUsableId(*idIt) ? *idIt : json(nullptr);
+    Write(ErrorResponse(id, kInvalidRequest,
+                        "Invalid Request: arrays and objects nested deeper than " + std::to_string(kMaxDepth) +
+                            " levels"));
     return;
   }
   if (!doc.is_array()) {
@@ -68,7 +98,8 @@ std::optional<json> JsonRpcEndpoint::HandleOne(const json& request) {
   if (params != request.end() && !params->is_object() && !params->is_array())
     return ErrorResponse(id, kInvalidRequest, "Invalid Request: \"params\" must be an object or an array");
 
-  json answer = Call(id, method->get<std::string>(), params == request.end() ? json(nullptr) : *params);
+  static const json kNoParams;  // null, for a request without "params"
+  json answer = Call(id, method->get<std::string>(), params == request.end() ? kNoParams : *params);
   if (isNotification) return std::nullopt;
   return answer;
 }

@@ -6,7 +6,8 @@
 //
 //   - a line that is not JSON: error -32700 (id null);
 //   - a value that is not a request object, a bad "jsonrpc", "method", "params"
-//     or "id": error -32600 (id null unless the id itself was usable);
+//     or "id", or arrays and objects nested deeper than 64 levels anywhere in
+//     the line: error -32600 (id null unless the id itself was usable);
 //   - an unknown method: -32601; an RpcError thrown by the method: its code;
 //     any other exception: -32000 with the exception's description;
 //   - a request without "id" is a notification: it runs, nothing is answered;

@@ -122,6 +122,24 @@ TEST_F(JsonRpcEndpointTest, BatchesAreAnsweredAsOneArray) {
   EXPECT_EQ(bad.size(), 2u);
 }
 
+TEST_F(JsonRpcEndpointTest, DeepNestingIsRefusedAndTheEndpointGoesOn) {
+  const auto nested = [](size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  // Deep enough that copying or writing the value recursively would overflow the stack.
+  const json deepParams = Single(R"({"jsonrpc":"2.0","id":4,"method":"Echo","params":)" + nested(200000) + "}");
+  EXPECT_EQ(deepParams["id"], 4);
+  EXPECT_EQ(deepParams["error"]["code"], -32600);
+  const json deepId = Single(R"({"jsonrpc":"2.0","method":"Echo","id":)" + nested(200000) + "}");
+  EXPECT_TRUE(deepId["id"].is_null());
+  EXPECT_EQ(deepId["error"]["code"], -32600);
+  EXPECT_EQ(Single(nested(200000))["error"]["code"], -32600);
+  // What a request needs (and more) still passes: the request at depth 0, its
+  // params from depth 1 down to depth 63.
+  const json ok = Single(R"({"jsonrpc":"2.0","id":5,"method":"Echo","params":)" + nested(63) + "}");
+  EXPECT_EQ(ok["result"], json::parse(nested(63)));
+  EXPECT_EQ(Single(R"({"jsonrpc":"2.0","id":6,"method":"Echo","params":)" + nested(64) + "}")["error"]["code"],
+            -32600);
+}
+
 TEST_F(JsonRpcEndpointTest, InvalidUtf8IsReplacedNotLost) {
   endpoint.AddMethod("Bytes", [](const json&) { return json(std::string("a\xff" "b")); });
   const auto out = Feed(R"({"jsonrpc":"2.0","id":1,"method":"Bytes"})");

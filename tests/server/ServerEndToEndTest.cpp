@@ -166,8 +166,9 @@ std::pair<std::string, std::string> Malformed(int i) {
     case 12: return {R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":"MemorySizeToUse","params":{"value":-2147483649}})", "-32602"};
     case 13: return {R"([1,{"jsonrpc":"2.0","id":)" + id + R"(,"method":"NoSuchMember"}])", "[-32600,-32601]"};
     case 14: {
-      const size_t depth = i == 14 ? 100000 : 100;  // one very deep nesting, then shallow ones
-      return {std::string(depth, '[') + std::string(depth, ']'), "[-32600]"};
+      // One very deep nesting, then ones just beyond the limit: refused as a whole.
+      const size_t depth = i == 14 ? 100000 : 65;
+      return {std::string(depth, '[') + std::string(depth, ']'), "-32600"};
     }
     default: return {" \t ", ""};
   }
