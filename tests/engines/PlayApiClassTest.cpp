@@ -90,6 +90,20 @@ TEST_F(PlayApiClassTest, AMissingOrgfileEndsTheRunAfterWhatWasQueued) {
   EXPECT_EQ(w.output.FramesPlayed(), 0);
 }
 
+TEST_F(PlayApiClassTest, ANewStartCancelsTheStopTimerOfTheRunItEnds) {
+  // 1234 frames sound by 154.25 ms; the polls at 160 and 200 ms find the
+  // device standing at the end, and the second arms the 40 ms stop timer.
+  const Wave wave = LoadMono16(8000, 1234);
+  ASSERT_TRUE(engine->PlayMe());
+  w.loop.RunFor(210);
+  ASSERT_TRUE(w.ctx.Timers.Timer0.Enabled());
+  ASSERT_TRUE(engine->PlayMe());
+  EXPECT_FALSE(w.ctx.Timers.Timer0.Enabled()) << "the ended run's stop would end the new one";
+  PlayOutAndCheck(Concat({FramesOf(wave, 1, 1234), FramesOf(wave, 1, 1234)}), 1000);
+  EXPECT_EQ(reports, (std::vector<std::string>{"Playing", "Playing", "Play Done"}));
+  EXPECT_EQ(reportUs.back(), 450'000);
+}
+
 TEST_F(PlayApiClassTest, StopsNewBuffersWithoutADeviceAndOnDestruction) {
   const Wave wave = LoadMono16(8000, 70000);
   ASSERT_TRUE(engine->PlayMe());
