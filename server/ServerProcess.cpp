@@ -62,7 +62,6 @@ class ServerProcess final {
   void RunDueTasks(int64_t ms);
   PlayService::Hooks MakeHooks();
   void WriteLine(const std::string& line);
-  void OnReleased();
   void OnEndOfProcess();
 
   const bool simulate_;
@@ -108,7 +107,6 @@ PlayService::Hooks ServerProcess::MakeHooks() {
       return loop_.NowUs() / 1000;
     };
   }
-  hooks.Released = [this] { OnReleased(); };
   return hooks;
 }
 
@@ -181,7 +179,8 @@ void ServerProcess::HandleLine(std::string_view line) {
 }
 
 void ServerProcess::HandleRequest(std::string_view line) {
-  if (service_.IsReleased()) return;
+  // Also after Release: until the process ends every request read is
+  // answered (the members with "the object has been released").
   try {
     endpoint_.HandleLine(line);
   } catch (const std::exception& e) {
@@ -225,11 +224,6 @@ void ServerProcess::WriteLine(const std::string& line) {
     }
     done += static_cast<size_t>(n);
   }
-}
-
-void ServerProcess::OnReleased() {
-  // No further request is read: the object is gone.
-  if (!simulate_) loop_.UnwatchFd(inFd_);
 }
 
 void ServerProcess::OnEndOfProcess() {

@@ -10,6 +10,11 @@
 // handled as they arrive and time moves only through AdvanceTime; tasks that
 // fall due "now" run after each line. After Release under the simulated clock
 // the process moves time on by itself so that the end falls due.
+//
+// Every request read before the end is answered, also after Release (the
+// members then answer -32000, "the object has been released"); under the real
+// clock input is read on during the 300 ms, under the simulated clock the
+// lines already read with the Release are answered.
 
 #include "server/ServerOptions.h"
 
