@@ -4,8 +4,19 @@
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "buffers/BlockCarrBuffClass.h"
+#include "platform/Errors.h"
 
 namespace {
+
+// The checks a host list passes before a hand-over changes anything: the
+// block storage engine's format check, and at least one entry, since a
+// channel buffer cannot take a list without a block.
+void CheckChannelList(const platform::VbArray<int32_t>& list, const std::string& listName) {
+  VodoRaraZodorUze::ValidateBlockList(list, listName);
+  if (list(1) == 0) {
+    throw platform::ListFormatError(listName + ": element 1 (N) is 0, a channel needs at least one entry");
+  }
+}
 
 // Keeps a tempo factor's rate between 100 and 100000 samples per second once
 // the wave's rate is known; computed in double precision, stored as float.
@@ -258,8 +269,8 @@ void PlayDllClass::WriteWaveMemo(int32_t& FmtBits, int32_t& FmtChannal, int32_t&
     }
     // Both lists are checked before anything changes, so a malformed list
     // leaves the previous wave in place and playable.
-    VodoRaraZodorUze::ValidateBlockList(BlkInLstL, "BlkInLstL");
-    if (FmtChannal == 2) VodoRaraZodorUze::ValidateBlockList(BlkInLstR, "BlkInLstR");
+    CheckChannelList(BlkInLstL, "BlkInLstL");
+    if (FmtChannal == 2) CheckChannelList(BlkInLstR, "BlkInLstR");
 
     mod_.PlayDirection = 1;
     mod_.PlayProgress = 1;

@@ -48,7 +48,10 @@ class PlayDllClass final {
   void PlayContinue();
   void UpdatePlayPosition();
   void PlayPause();
-  // Lists are the host's arrays: element 1 holds the entry count N.
+  // Lists are the host's arrays: element 1 holds the entry count N. Both
+  // lists (the right one for stereo only) are checked before anything
+  // changes: one that breaks the list format or has no entry is reported
+  // through the two error messages and the previous wave stays playable.
   void WriteWaveMemo(int32_t& FmtBits, int32_t& FmtChannal, int32_t& FmtFriq, int32_t& WaveNos,
                      const platform::VbArray<int32_t>& BlkInLstL, const platform::VbArray<int32_t>& BlkInLstR);
   void SetMemorySizeToUse(int32_t value);

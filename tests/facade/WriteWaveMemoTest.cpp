@@ -101,6 +101,28 @@ TEST_F(WriteWaveMemoTest, RefusalsLeaveThePreviousWaveInPlace) {
   EXPECT_EQ(mod().ChanBuffL->WaveLR(1000), static_cast<int16_t>(999 * 7 - 3000));
 }
 
+TEST_F(WriteWaveMemoTest, AListWithoutEntriesIsRefusedBeforeAnythingChanges) {
+  Attach();
+  Hand(16, 1, 8000, 1000, MonoList(), none);
+  BlockCarrBuffClass* before = mod().ChanBuffL.get();
+  script.calls.clear();
+  msgs.clear();
+  platform::VbArray<int32_t> empty(1, 1);  // N = 0: well formed, but no block for the channel
+  Hand(16, 2, 8000, 1000, MonoList(), empty);
+  ASSERT_EQ(msgs.size(), 3u);
+  EXPECT_EQ(msgs[0], (Msg{"S2", "Writing to Play Buffer"}));
+  EXPECT_EQ(msgs[1], (Msg{"BlkInLstR: element 1 (N) is 0, a channel needs at least one entry", "Play Wave error"}));
+  EXPECT_EQ(msgs[2], (Msg{"S2", "Failed to play"}));
+  EXPECT_TRUE(script.calls.empty());  // the engine was not even stopped
+  EXPECT_EQ(mod().ChanBuffL.get(), before);
+  EXPECT_EQ(mod().WaveNos, 1000);
+  EXPECT_EQ(mod().FmtChannal, 1);
+  // A mono hand-over does not read the right list at all.
+  msgs.clear();
+  Hand(16, 1, 8000, 1000, MonoList(), empty);
+  EXPECT_EQ(msgs.back(), (Msg{"S2", "Done"}));
+}
+
 TEST_F(WriteWaveMemoTest, EngineRefusingItsBufferLeavesQuickBufferLengthAlone) {
   Attach();
   script.createOk = false;
