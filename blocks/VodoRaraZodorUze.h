@@ -101,7 +101,9 @@ class VodoRaraZodorUze final {
   // ---- the window read of the channel buffer
   // REQUIRES: FromPos..ToPos lies inside the block, FromPos <= ToPos.
   // Redimensions Out to 0..ToPos-FromPos, all zero, and fills it from the
-  // block's memory, block file or Orgfile with one positioned read. Never
+  // block's memory, block file or Orgfile with one positioned read (an Out
+  // that already starts at 0 keeps its storage, so a scratch array reused
+  // for every share costs no allocation and no clearing). Never
   // loads or stamps the block. Positions outside the block throw RangeError;
   // a file that ends before the share throws FileError (a short read is an
   // error, not a partly filled Out).

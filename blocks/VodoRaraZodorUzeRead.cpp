@@ -33,6 +33,17 @@ int16_t Le16(const uint8_t* p) {
   return v;
 }
 
+// Out dimensioned 0..n-1 for a read that writes every element: an array that
+// already starts at 0 keeps its storage, and its old values are not cleared
+// first since the read overwrites them all.
+void SizeForFill(platform::VbArray<int16_t>& out, int32_t n) {
+  if (out.Dimensioned() && out.LBound() == 0) {
+    out.Storage().resize(static_cast<size_t>(n));
+  } else {
+    out.ReDim(0, n - 1);
+  }
+}
+
 }  // namespace
 
 bool VodoRaraZodorUze::ReadOrgRun(int32_t Slot, int32_t bytePos, int32_t n, int16_t* dst) {
@@ -68,41 +79,54 @@ void VodoRaraZodorUze::ReadBlockRange(int32_t Block, int32_t FromPos, int32_t To
                                       platform::VbArray<int16_t>& Out) {
   const int32_t n = vb::Add(vb::Sub(ToPos, FromPos), 1);
   const int32_t off = vb::Sub(FromPos, Blocks(Block).StartPos);
-  Out.ReDim(0, n - 1);
-
   const int32_t type = Blocks(Block).BlockType;
   if (type == BlockFree) {
+    Out.ReDim(0, n - 1);
     box_.Show(kFreeNotRead);
     return;
   }
-  if (type != BlockMemFile && type != BlockMem && type != BlockFile && type != BlockOrg) return;  // silence
-  if (n < 1) return;
-  const BlockRec& b = Blocks(Block);
-  if (off < 0 || static_cast<int64_t>(off) + n > b.Length) {
-    throw platform::RangeError("positions " + std::to_string(FromPos) + " To " + std::to_string(ToPos) +
-                               " outside block " + std::to_string(Block));
+  if (n < 1 || (type != BlockMemFile && type != BlockMem && type != BlockFile && type != BlockOrg)) {
+    Out.ReDim(0, n - 1);  // silence
+    return;
   }
-  switch (type) {
-    case BlockMemFile:
-    case BlockMem:
-      platform::MoveRun(Out, 0, b.Samples, off, n);
-      return;
-    case BlockFile: {
-      const int32_t bytePos = vb::Add(b.FilePos, vb::Mul(off, 2));
-      OpenBlkFile(b.FileSlot);
-      OpenBlkFileNum->ReadExactAt(Out.Ptr(0), static_cast<size_t>(vb::Mul(2, n)), Offset(bytePos));
-      return;
+  // Out is all zero wherever the block gives no sample. Memory, block file
+  // and Orgfile reads of a known layout write every element, so Out is sized
+  // without clearing it first; a read that fails leaves it all zero.
+  try {
+    const BlockRec& b = Blocks(Block);
+    if (off < 0 || static_cast<int64_t>(off) + n > b.Length) {
+      throw platform::RangeError("positions " + std::to_string(FromPos) + " To " + std::to_string(ToPos) +
+                                 " outside block " + std::to_string(Block));
     }
-    case BlockOrg: {
-      const int32_t slot = b.FileSlot;
-      OpenOrgFile(slot);
-      const OrgFileRec& org = OrgFiles(slot);
-      if (!KnownOrgLayout(org)) return;  // reads as silence
-      const int32_t frameBytes = org.Channels * (org.Bits / 8);
-      ReadOrgRun(slot, vb::Add(b.FilePos, vb::Mul(off, frameBytes)), n, Out.Ptr(0));
-      return;
+    switch (type) {
+      case BlockMemFile:
+      case BlockMem:
+        SizeForFill(Out, n);
+        platform::MoveRun(Out, 0, b.Samples, off, n);
+        return;
+      case BlockFile: {
+        const int32_t bytePos = vb::Add(b.FilePos, vb::Mul(off, 2));
+        OpenBlkFile(b.FileSlot);
+        SizeForFill(Out, n);
+        OpenBlkFileNum->ReadExactAt(Out.Ptr(0), static_cast<size_t>(vb::Mul(2, n)), Offset(bytePos));
+        return;
+      }
+      default: {  // BlockOrg
+        const int32_t slot = b.FileSlot;
+        OpenOrgFile(slot);
+        const OrgFileRec& org = OrgFiles(slot);
+        if (!KnownOrgLayout(org)) {
+          Out.ReDim(0, n - 1);  // reads as silence
+          return;
+        }
+        const int32_t frameBytes = org.Channels * (org.Bits / 8);
+        SizeForFill(Out, n);
+        ReadOrgRun(slot, vb::Add(b.FilePos, vb::Mul(off, frameBytes)), n, Out.Ptr(0));
+        return;
+      }
     }
-    default:
-      return;
+  } catch (...) {
+    Out.ReDim(0, n - 1);
+    throw;
   }
 }

@@ -51,6 +51,30 @@ TEST_F(BlocksTest, ReadBlockRangeReadsInPlaceWithoutLoadingOrStamping) {
   EXPECT_EQ(box.Shown(), std::vector<std::string>{"Error - A block can not be read for quick buffer"});
 }
 
+TEST_F(BlocksTest, ReadBlockRangeLeavesNoOldValueInAReusedOut) {
+  const std::string raw = WriteSamples("b.raw", {1, 2, 3, 4});
+  const std::string odd = WriteSamples("odd.wav", {5, 6, 7, 8});
+  const auto idx = Ingest({{raw, 4, BlockFile, 1, 1}, {odd, 4, BlockOrg, 5, 1, 3, 16}, {"", 4, BlockSilent, 9},
+                           {dir + "/gone.raw", 4, BlockFile, 13, 1}});
+  platform::VbArray<int16_t> out(0, 5);
+  const auto stale = [&] {
+    for (int32_t i = 0; i <= out.UBound(); ++i) out(i) = -99;
+  };
+  stale();
+  eng.ReadBlockRange(idx[0], 2, 3, out);
+  EXPECT_EQ(out.Storage(), (std::vector<int16_t>{2, 3}));
+  stale();
+  eng.ReadBlockRange(idx[1], 5, 7, out);  // an Orgfile of three channels reads as silence
+  EXPECT_EQ(out.Storage(), std::vector<int16_t>(3, 0));
+  stale();
+  eng.ReadBlockRange(idx[2], 9, 12, out);
+  EXPECT_EQ(out.Storage(), std::vector<int16_t>(4, 0));
+  stale();
+  EXPECT_THROW(eng.ReadBlockRange(idx[3], 13, 14, out), platform::FileError);
+  EXPECT_EQ(out.Storage(), std::vector<int16_t>(2, 0));
+  EXPECT_EQ(out.LBound(), 0);
+}
+
 TEST_F(BlocksTest, EachTableKeepsOneFileOpen) {
   const std::string a = WriteSamples("a.wav", {1, 2, 3}), b = WriteSamples("b.wav", {4, 5, 6});
   const std::string x = WriteSamples("x.raw", {7, 8, 9}), y = WriteSamples("y.raw", {1});
