@@ -94,8 +94,11 @@ float Params::Float32(const std::string& name) const {
   const json& v = Get(name);
   if (!v.is_number()) Invalid("\"" + name + "\" must be a number");
   const double d = v.get<double>();
-  if (!std::isfinite(d) || std::fabs(d) > static_cast<double>(std::numeric_limits<float>::max()))
-    Invalid("\"" + name + "\" is outside the range of a 32-bit float");
+  // Everything below the midpoint between the largest float and 2^128 rounds
+  // to a finite float, so the shortest text of the largest float
+  // (3.4028235e38, a little above it) is taken as that float.
+  const double limit = std::ldexp(1.0, 128) - std::ldexp(1.0, 103);
+  if (!std::isfinite(d) || std::fabs(d) >= limit) Invalid("\"" + name + "\" is outside the range of a 32-bit float");
   return static_cast<float>(d);
 }
 

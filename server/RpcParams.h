@@ -31,7 +31,7 @@ class Params final {
   // An integral JSON number in -2^31 .. 2^31-1 (5.0 counts as 5).
   int32_t Int32(const std::string& name) const;
   bool Bool(const std::string& name) const;
-  // Any JSON number within the range of a 32-bit float, stored as float.
+  // Any JSON number that rounds to a finite 32-bit float, stored as float.
   float Float32(const std::string& name) const;
   // A string without NUL characters.
   std::string String(const std::string& name) const;

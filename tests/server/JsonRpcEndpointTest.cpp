@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -151,8 +152,10 @@ TEST_F(JsonRpcEndpointTest, InvalidUtf8IsReplacedNotLost) {
 TEST(RpcParamsTest, TypesAndRangesAreChecked) {
   const json p = json::parse(
       R"({"i":-2147483648,"u":2147483647,"f":5.0,"big":2147483648,"frac":1.5,"b":true,"s":"x",)"
-      R"("t":0.001,"huge":1e39,"list":[3,-1,4.0],"badlist":[1,"2"],"nul":"a\u0000b"})");
-  const rpc::Params params(p, {"i", "u", "f", "big", "frac", "b", "s", "t", "huge", "list", "badlist", "nul", "gone"});
+      R"("t":0.001,"huge":1e39,"list":[3,-1,4.0],"badlist":[1,"2"],"nul":"a\u0000b",)"
+      R"("fmax":3.4028235e38,"nfmax":-3.4028235e38,"over":3.40282357e38})");
+  const rpc::Params params(
+      p, {"i", "u", "f", "big", "frac", "b", "s", "t", "huge", "list", "badlist", "nul", "gone", "fmax", "nfmax", "over"});
   EXPECT_EQ(params.Int32("i"), INT32_MIN);
   EXPECT_EQ(params.Int32("u"), INT32_MAX);
   EXPECT_EQ(params.Int32("f"), 5);
@@ -163,6 +166,10 @@ TEST(RpcParamsTest, TypesAndRangesAreChecked) {
   EXPECT_THROW(params.Bool("i"), rpc::RpcError);
   EXPECT_EQ(params.Float32("t"), 0.001f);
   EXPECT_THROW(params.Float32("huge"), rpc::RpcError);
+  // The largest float as float writers print it, and just beyond what rounds to it.
+  EXPECT_EQ(params.Float32("fmax"), std::numeric_limits<float>::max());
+  EXPECT_EQ(params.Float32("nfmax"), -std::numeric_limits<float>::max());
+  EXPECT_THROW(params.Float32("over"), rpc::RpcError);
   EXPECT_EQ(params.String("s"), "x");
   EXPECT_THROW(params.String("nul"), rpc::RpcError);
   const auto list = params.Int32List("list");
