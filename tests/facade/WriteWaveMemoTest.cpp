@@ -161,16 +161,22 @@ TEST_F(WriteWaveMemoTest, ReleaseFilesDropsTheWaveAndLetsGoOfItsFiles) {
   EXPECT_EQ(world.ctx.Blocks.OpenOrgSlot, 0);
 }
 
-TEST_F(WriteWaveMemoTest, StopPlayWithoutAnEngineStillClosesTheOpenFiles) {
-  Hand(16, 1, 8000, 1000, MonoList(), none);
-  platform::VbArray<int16_t> q(0, 10);
+TEST_F(WriteWaveMemoTest, StopPlayWithoutAnEngineStillClosesTheOpenFilesOfBothTables) {
+  // The same samples as an Orgfile block and, behind it, as a block-file block.
+  const platform::VbArray<int32_t> list = HostList().Org(org, 500, 1, 1, 1, 16).Blk(org, 500, 501, 1001).Build();
+  Hand(16, 1, 8000, 1000, list, none);
+  platform::VbArray<int16_t> q(0, 1000);
   mod().ChanBuffL->QuickBuffGet(1, q);
+  EXPECT_EQ(q(1000), static_cast<int16_t>(999 * 7 - 3000));
   ASSERT_NE(world.ctx.Blocks.OpenOrgSlot, 0);
+  ASSERT_NE(world.ctx.Blocks.OpenBlkSlot, 0);
   msgs.clear();
   obj.StopPlay();
   EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Driver is Off"}));
   EXPECT_EQ(world.ctx.Blocks.OpenOrgSlot, 0);
   EXPECT_EQ(world.ctx.Blocks.OpenOrgFileNum, nullptr);
+  EXPECT_EQ(world.ctx.Blocks.OpenBlkSlot, 0);
+  EXPECT_EQ(world.ctx.Blocks.OpenBlkFileNum, nullptr);
 }
 
 }  // namespace
