@@ -19,6 +19,21 @@ int32_t GrowBlockSizeFor(int32_t memorySizeToUse) {
 // Last position a block covers.
 int32_t EndOf(const BlockRec& b) { return vb::Sub(vb::Add(b.StartPos, b.Length), 1); }
 
+// The share of the window F..W (N samples) that a block S..E covers: its first
+// position A and its count C, by the first row that matches; C is 0 when the
+// block and the window do not meet.
+struct Share {
+  int32_t A = 0;
+  int32_t C = 0;
+};
+Share ShareOf(int32_t S, int32_t E, int32_t length, int32_t F, int32_t W, int32_t N) {
+  if (S <= F && E >= W) return {F, N};                     // the block covers the window
+  if (S >= F && E <= W) return {S, length};                // the block lies inside the window
+  if (S < F && F <= E && E < W) return {F, E - F + 1};     // it covers the window's start
+  if (F < S && S <= W && E > W) return {S, W - S + 1};     // it covers the window's end
+  return {};
+}
+
 }  // namespace
 
 BlockCarrBuffClass::BlockCarrBuffClass(VodoRaraZodorUze& blocks, int32_t memorySizeToUse)
@@ -66,27 +81,37 @@ void BlockCarrBuffClass::QuickBuffGet(const int32_t& FromPos, platform::VbArray<
   for (int32_t i = 1; i <= BuffBlockCount_; ++i) {
     const int32_t block = BuffBlocks_(i);
     const BlockRec& b = blocks_.Blocks(block);
-    const int32_t S = b.StartPos;
-    const int32_t E = EndOf(b);
-    int32_t A = 0;
-    int32_t C = 0;
-    if (S <= F && E >= W) {  // the block covers the window
-      A = F;
-      C = N;
-    } else if (S >= F && E <= W) {  // the block lies inside the window
-      A = S;
-      C = b.Length;
-    } else if (S < F && F <= E && E < W) {  // it covers the window's start
-      A = F;
-      C = E - F + 1;
-    } else if (F < S && S <= W && E > W) {  // it covers the window's end
-      A = S;
-      C = W - S + 1;
-    }
+    const auto [A, C] = ShareOf(b.StartPos, EndOf(b), b.Length, F, W, N);
     if (C <= 0) continue;
     blocks_.ReadBlockRange(block, A, vb::Sub(vb::Add(A, C), 1), scratch_);
     platform::MoveRun(QBuff, vb::Add(vb::Sub(A, F), 1), scratch_, 0, C);
   }
+}
+
+bool BlockCarrBuffClass::CoversRun(int32_t FromPos, int32_t N) const {
+  const int32_t F = FromPos;
+  const int32_t W = vb::Sub(vb::Add(F, N), 1);
+  int64_t next = F;  // the first position no share has covered yet
+  for (int32_t i = 1; i <= BuffBlockCount_; ++i) {
+    const BlockRec& b = blocks_.Blocks(BuffBlocks_(i));
+    const auto [A, C] = ShareOf(b.StartPos, EndOf(b), b.Length, F, W, N);
+    if (C <= 0) continue;
+    if (A != next) return false;
+    next += C;
+  }
+  return next == int64_t{W} + 1;
+}
+
+// Only a window that the blocks do not cover whole needs the array cleared:
+// elsewhere the read overwrites every element 1..n.
+platform::VbArray<int16_t>& BlockCarrBuffClass::ChunkRead(const int32_t& FromPos, int32_t n) {
+  if (n < 0 || !chunk_.Dimensioned() || chunk_.LBound() != 0 || !CoversRun(FromPos, n)) {
+    chunk_.ReDim(0, n);
+  } else {
+    chunk_.Storage().resize(static_cast<size_t>(n) + 1);
+  }
+  QuickBuffGet(FromPos, chunk_);
+  return chunk_;
 }
 
 void BlockCarrBuffClass::FindBlock(int32_t WavPos) {

@@ -34,6 +34,14 @@ class BlockCarrBuffClass final {
   // no block covers are left as they are. One ReadBlockRange and one block
   // move per block share; never loads or stamps a block, never moves CurBlock.
   void QuickBuffGet(const int32_t& FromPos, platform::VbArray<int16_t>& QBuff);
+  // The play chunk builder's window read: one QuickBuffGet of `n` samples at
+  // FromPos into an array the buffer keeps between calls, dimensioned 0..n,
+  // whose elements 1..n that no block covers are 0, as in a freshly
+  // dimensioned array (element 0 is not used).
+  // The caller may change the samples in place; the array is valid until the
+  // next call or the buffer's destruction. Saves allocating and clearing a
+  // chunk-sized array per chunk.
+  platform::VbArray<int16_t>& ChunkRead(const int32_t& FromPos, int32_t n);
   void ReDimSize(int32_t NewSz);
   int16_t WaveLR(int32_t WavPos);
   void SetWaveLR(int32_t WavPos, int16_t NewVal);
@@ -51,6 +59,9 @@ class BlockCarrBuffClass final {
   void LocateCurBlock(int32_t WavPos);
   // ReDimSize to a size not above WaveINos.
   void ShrinkTo(int32_t NewSz);
+  // True when the blocks' shares of FromPos..FromPos+N-1, in list order,
+  // follow each other without gap or overlap and cover the whole run.
+  bool CoversRun(int32_t FromPos, int32_t N) const;
 
   VodoRaraZodorUze& blocks_;
   int32_t WaveINos_ = 0;
@@ -60,4 +71,5 @@ class BlockCarrBuffClass final {
   int32_t CurBlock_ = 0;
   int32_t GrowBlockSize_ = 0;
   platform::VbArray<int16_t> scratch_;  // one block share of a window read
+  platform::VbArray<int16_t> chunk_;    // ChunkRead's array
 };

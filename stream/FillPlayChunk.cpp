@@ -142,24 +142,21 @@ int32_t FillHalf(PlayDllMod& mod, Dx9CallBackMod& dx9, int32_t Half, int32_t bas
   const int32_t from =
       reverse ? vb::Add(vb::Sub(vb::Sub(mod.WaveNos, mod.PlayProgress), n), 2) : mod.PlayProgress;
 
-  platform::VbArray<int16_t> L(0, n);
-  Channel(mod.ChanBuffL, "left").QuickBuffGet(from, L);
-  platform::VbArray<int16_t> R;
-  if (stereo) {
-    R.ReDim(0, n);
-    Channel(mod.ChanBuffR, "right").QuickBuffGet(from, R);
-  }
+  // The read arrays (0..n, 0 where no block reaches) are kept by the channel
+  // buffers between calls rather than made afresh for every chunk.
+  platform::VbArray<int16_t>& L = Channel(mod.ChanBuffL, "left").ChunkRead(from, n);
+  platform::VbArray<int16_t>* R = stereo ? &Channel(mod.ChanBuffR, "right").ChunkRead(from, n) : nullptr;
 
   const int32_t placed = vb::Mul(n, stereo ? 2 : 1);
   int16_t* out = mod.PlayChunk.Ptr(vb::Add(base, 1));
   (void)mod.PlayChunk.Ptr(vb::Add(base, placed));  // the chunk must fit the array
-  const int16_t* right = stereo ? R.Ptr(1) : nullptr;
-  if (mod.FmtBits == 8 && !(FitsEightBit(L, n) && (!stereo || FitsEightBit(R, n)))) {
+  const int16_t* right = stereo ? R->Ptr(1) : nullptr;
+  if (mod.FmtBits == 8 && !(FitsEightBit(L, n) && (!stereo || FitsEightBit(*R, n)))) {
     PlaceEightBitChecked(L.Ptr(1), right, n, reverse, out, written);  // throws OverflowError
   } else {
     if (mod.FmtBits == 8) {
       ScaleEightBit(L, n);
-      if (stereo) ScaleEightBit(R, n);
+      if (stereo) ScaleEightBit(*R, n);
     }
     PlaceFrames(L.Ptr(1), right, n, reverse, out);
   }

@@ -210,6 +210,26 @@ TEST_F(MixedChannelTest, WritingAMemFileBlockDetachesItAndLeavesTheBlockFileAlon
   EXPECT_TRUE(box.Shown().empty());
 }
 
+TEST_F(MixedChannelTest, ChunkReadKeepsOneArrayAndClearsWhatNoBlockCovers) {
+  VbArray<int16_t>& first = buff->ChunkRead(1, 18);
+  EXPECT_EQ(From1(first), whole);
+  const int16_t* storage = first.Ptr(0);
+  first(3) = 333;  // the caller may change the samples in place
+  VbArray<int16_t>& past = buff->ChunkRead(15, 6);  // 19 and 20 lie past the end
+  EXPECT_EQ(&past, &first);
+  EXPECT_EQ(past.LBound(), 0);
+  EXPECT_EQ(From1(past), (std::vector<int16_t>{0, -128, 0, 127, 0, 0}));
+  EXPECT_EQ(From1(buff->ChunkRead(2, 4)), (std::vector<int16_t>{2, 3, 4, 105}));
+  EXPECT_EQ(buff->ChunkRead(-1, 3).Ptr(0), storage);
+  EXPECT_EQ(From1(buff->ChunkRead(-1, 3)), (std::vector<int16_t>{0, 0, 1}));
+
+  // A list with a gap (the buffer takes lists as they come): the gap reads 0.
+  auto gappy = Buffer(List({MemBlock({1, 2}, 1), MemBlock({5, 6}, 5), MemBlock({7, 8, 9, 10, 11, 12}, 7)}));
+  EXPECT_EQ(From1(gappy->ChunkRead(7, 6)), (std::vector<int16_t>{7, 8, 9, 10, 11, 12}));
+  EXPECT_EQ(From1(gappy->ChunkRead(1, 6)), (std::vector<int16_t>{1, 2, 0, 0, 5, 6}));
+  EXPECT_TRUE(box.Shown().empty());
+}
+
 TEST_F(BlockCarrBuffTest, StereoOrgfileBlocksYieldTheChannelTheirFilePosPointsAt) {
   // Frames (L, R) = (k, -k) behind a 44-byte header, 16 and 8 bits.
   std::vector<uint8_t> w16(44, 0), w8(44, 0);

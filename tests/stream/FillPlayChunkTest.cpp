@@ -176,6 +176,23 @@ TEST_F(FillPlayChunkTest, AWaveOfExactlyTwoChunksEndsOnTheSecond) {
   EXPECT_EQ(Chunk(1, 100), std::vector<int16_t>(100, 0));
 }
 
+TEST_F(FillPlayChunkTest, AChannelThatEndsEarlyIsSilentPastItsEndInEveryChunk) {
+  std::vector<int16_t> left, right;
+  for (int32_t p = 1; p <= 8; ++p) left.push_back(static_cast<int16_t>(p));
+  for (int32_t p = 1; p <= 6; ++p) right.push_back(static_cast<int16_t>(-p));
+  mod.ChanBuffL = MemChannel(left);
+  mod.ChanBuffR = MemChannel(right);
+  Geometry(2, 16, 8000, 4, 8);
+  Start(1);
+  EXPECT_TRUE(Fill(1));
+  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{1, -1, 2, -2, 3, -3, 4, -4}));
+  EXPECT_TRUE(Fill(2));
+  EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{5, -5, 6, -6, 7, 0, 8, 0}));
+  Start(-1);
+  EXPECT_TRUE(Fill(1));
+  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{8, 0, 7, 0, 6, -6, 5, -5}));
+}
+
 TEST_F(FillPlayChunkTest, AShortReverseWaveGoesOutLastPositionFirst) {
   // 12 frames at 8000: 1.5 ms + 1 = 2.5, rounded to even: 2.
   mod.ChanBuffL = MemChannel({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
