@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 
 #include "tools/DemoTune.h"
 #include "tools/PlaySession.h"
@@ -43,7 +44,8 @@ int32_t RunLengthMs(const PlayOptions& o, const WavInfo& wav) {
     const double at = o.FromSeconds * wav.Rate;
     samples = o.Reverse ? at : wav.Frames - at;
   }
-  return static_cast<int32_t>(samples / wav.Rate / std::max(0.01, o.Tempo) * 1000) + kSlackMs;
+  const double ms = samples / wav.Rate / std::max(0.01, o.Tempo) * 1000 + kSlackMs;
+  return static_cast<int32_t>(std::min(ms, static_cast<double>(std::numeric_limits<int32_t>::max())));
 }
 
 int ReportEnd(int serverStatus, const std::string& output, std::ostream& out) {

@@ -140,11 +140,13 @@ void PlaySession::Step(int32_t ms) {
 }
 
 void PlaySession::Pass(int32_t ms) {
-  for (int32_t done = 0; done < ms; done += kStepMs) Step(std::min(kStepMs, ms - done));
+  for (int64_t done = 0; done < ms; done += kStepMs) {
+    Step(static_cast<int32_t>(std::min<int64_t>(kStepMs, ms - done)));
+  }
 }
 
 bool PlaySession::WaitForPlayDone(int32_t maxMs) {
-  for (int32_t done = 0; !playDone_ && done < maxMs; done += kStepMs) Step(kStepMs);
+  for (int64_t done = 0; !playDone_ && done < maxMs; done += kStepMs) Step(kStepMs);
   return playDone_;
 }
 

@@ -22,7 +22,8 @@ int CtlMain(int argc, char** argv) {
   playCmd->add_option("--tempo", play.Tempo, "tempo factor (DirectSound engines; speed and pitch together)")
       ->check(CLI::PositiveNumber);
   playCmd->add_flag("--loop", play.Loop, "loop until --seconds have passed");
-  playCmd->add_option("--seconds", play.Seconds, "how long a loop plays")->check(CLI::PositiveNumber);
+  playCmd->add_option("--seconds", play.Seconds, "how long a loop plays (at most 1000000)")
+      ->check(CLI::PositiveNumber & CLI::Range(0.0, 1e6));
   playCmd->add_option("--engine", play.Engine, "offer only this engine")
       ->check(CLI::IsMember({"dx9", "dx7", "waveout"}));
   playCmd->add_option("--output", play.Output, "playsrv output: virtual, null or wav:PATH");

@@ -62,6 +62,14 @@ TEST_F(PlayctlTest, RefusesWhatItCannotPlayWithAClearMessage) {
     EXPECT_NE(r.Err.find(path + ": " + c.Message), std::string::npos) << r.Err;
     EXPECT_FALSE(HasLine(r, "engine:")) << "no server was started for " << c.Message;
   }
+  // A loop longer than the tool can count in milliseconds is refused up front.
+  const std::string ok = tmp.File("ok.wav");
+  testing_support::WriteWav(ok, {1, 1, 8000, 8, false}, data);
+  const CtlRun tooLong = Playctl({"play", ok, "--loop", "--seconds", "3000000", "--simulate"});
+  EXPECT_NE(tooLong.Status, 0);
+  EXPECT_NE(tooLong.Err.find("--seconds"), std::string::npos) << tooLong.Err;
+  EXPECT_FALSE(HasLine(tooLong, "engine:"));
+
   const std::string text = tmp.File("notes.txt");
   testing_support::WriteBytes(text, {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'});
   const CtlRun r = Playctl({"play", text, "--simulate"});
