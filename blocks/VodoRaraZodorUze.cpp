@@ -3,6 +3,8 @@
 
 #include "blocks/VodoRaraZodorUze.h"
 
+#include <algorithm>
+
 #include "platform/VbMath.h"
 
 namespace {
@@ -40,12 +42,16 @@ void VodoRaraZodorUze::SubtractMemory(int32_t length) {
 }
 
 int32_t VodoRaraZodorUze::NewBlockSlot() {
-  for (int32_t s = 1; s <= BlockCount; ++s) {
-    if (Blocks(s).BlockType == BlockFree) return s;
+  for (int32_t s = lowestFree_; s <= BlockCount; ++s) {
+    if (Blocks(s).BlockType == BlockFree) {
+      lowestFree_ = s;  // a refused NewBlock leaves it free: the next call finds it again
+      return s;
+    }
   }
   const int32_t grown = vb::Add(BlockCount, 1);
   Blocks.ReDimPreserve(grown);
   BlockCount = grown;
+  lowestFree_ = grown;
   return grown;
 }
 
@@ -195,6 +201,7 @@ void VodoRaraZodorUze::SplitBlock(int32_t Block, int32_t Pos, int32_t& Left, int
 
 void VodoRaraZodorUze::ReleaseBlock(int32_t Block) {
   BlockRec& b = Blocks(Block);
+  lowestFree_ = std::min(lowestFree_, Block);
   switch (b.BlockType) {
     case BlockMemFile:
     case BlockMem:

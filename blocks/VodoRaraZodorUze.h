@@ -115,7 +115,8 @@ class VodoRaraZodorUze final {
 
  private:
   // First free record from slot 1, else a new last slot. The record is left
-  // free; the caller gives it its type.
+  // free; the caller gives it its type. The scan starts at lowestFree_, below
+  // which no record is free, so ingesting a long list stays linear.
   int32_t NewBlockSlot();
   // Steps 1 and 2 of NewBlkFileSlot: the first free block file slot (its file
   // closed first), else a new last slot. Leaves Name as it was.
@@ -134,4 +135,7 @@ class VodoRaraZodorUze final {
   platform::MessageBox& box_;
   std::vector<uint8_t> scratch_;  // raw bytes of an interleaved or 8-bit read
   int64_t tempSerial_ = 0;
+  // Every record below this slot is in use. Records become free only through
+  // ReleaseBlock, which lowers it.
+  int32_t lowestFree_ = 1;
 };

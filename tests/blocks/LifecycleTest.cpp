@@ -25,6 +25,18 @@ TEST_F(BlocksTest, NewBlockRefusalsLeaveTheSlotFreeForTheNextBlock) {
   EXPECT_EQ(eng.BlockCount, 2);
 }
 
+TEST_F(BlocksTest, ReleasedRecordsAreReusedLowestSlotFirstWhateverTheReleaseOrder) {
+  for (int32_t i = 1; i <= 8; ++i) ASSERT_EQ(eng.NewBlock(1, BlockSilent), i);
+  eng.ReleaseBlock(6);
+  EXPECT_EQ(eng.NewBlock(1, BlockSilent), 6);
+  eng.ReleaseBlock(7);
+  eng.ReleaseBlock(3);  // a lower slot freed after a higher one is still found first
+  EXPECT_EQ(eng.NewBlock(1, BlockSilent), 3);
+  EXPECT_EQ(eng.NewBlock(1, BlockSilent), 7);
+  EXPECT_EQ(eng.NewBlock(1, BlockSilent), 9);
+  EXPECT_EQ(eng.BlockCount, 9);
+}
+
 TEST_F(BlocksTest, CopiesShareFileSlotsAndCountTheirMemory) {
   const std::string raw = WriteSamples("b.raw", {1, 2, 3, 4});
   const std::string org = WriteSamples("o.wav", {5, 6});
