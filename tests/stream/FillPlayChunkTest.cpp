@@ -21,7 +21,6 @@ namespace {
 
 using platform::VbArray;
 using testing_support::HostList;
-using testing_support::TempDir;
 
 // The values a call leaves for the engines.
 struct Books {
@@ -30,8 +29,23 @@ struct Books {
 };
 
 void PrintTo(const Books& b, std::ostream* os) {
-  *os << "{ChunkFilled " << b.ChunkFilled << ", ChunkBytes " << b.ChunkBytes << ", TailMs " << b.TailMs
-      << ", EndHalf " << b.EndHalf << ", EndTicks " << b.EndTicks << ", PlayProgress " << b.PlayProgress << "}";
+  *os << "{" << b.ChunkFilled << ", " << b.ChunkBytes << ", " << b.TailMs << ", " << b.EndHalf << ", "
+      << b.EndTicks << ", " << b.PlayProgress << "}";
+}
+
+std::vector<int16_t> Ramp(int32_t from, int32_t to) {
+  std::vector<int16_t> v;
+  for (int32_t p = from;; p += from <= to ? 1 : -1) {
+    v.push_back(static_cast<int16_t>(p));
+    if (p == to) break;
+  }
+  return v;
+}
+
+std::vector<int16_t> Concat(std::initializer_list<std::vector<int16_t>> parts) {
+  std::vector<int16_t> v;
+  for (const auto& p : parts) v.insert(v.end(), p.begin(), p.end());
+  return v;
 }
 
 class FillPlayChunkTest : public ::testing::Test {
@@ -43,8 +57,10 @@ class FillPlayChunkTest : public ::testing::Test {
     mod.ChanBuffR.reset();
   }
 
-  // Format and the engines' geometry: two halves of chunkSamples frames.
-  void Geometry(int32_t channels, int32_t bits, int32_t friq, int32_t chunkSamples, int32_t waveNos) {
+  // Format and the engines' geometry: two halves of chunkSamples frames, and
+  // the start of play.
+  void Setup(int32_t channels, int32_t bits, int32_t friq, int32_t chunkSamples, int32_t waveNos,
+             int32_t direction, int32_t progress = 1) {
     mod.FmtChannal = channels;
     mod.FmtBits = bits;
     mod.FmtFriq = friq;
@@ -52,8 +68,8 @@ class FillPlayChunkTest : public ::testing::Test {
     mod.HalfOffset = chunkSamples * channels;
     mod.PlayChunkLen = 2 * mod.HalfOffset;
     mod.WaveNos = waveNos;
+    Start(direction, progress);
   }
-
   void Start(int32_t direction, int32_t progress = 1) {
     mod.PlayDirection = direction;
     mod.PlayProgress = progress;
@@ -64,13 +80,11 @@ class FillPlayChunkTest : public ::testing::Test {
     b->BuffBlocksPutFresh(list);
     return b;
   }
-
   std::unique_ptr<BlockCarrBuffClass> Ingested(const HostList& list) {
     VbArray<int32_t> idx;
     engine.BlockListIngest(list.Build(), idx);
     return Channel(idx);
   }
-
   // One memory block at position 1 holding `values`.
   std::unique_ptr<BlockCarrBuffClass> MemChannel(const std::vector<int16_t>& values) {
     const int32_t s = engine.NewBlock(static_cast<int32_t>(values.size()), BlockMem);
@@ -80,6 +94,11 @@ class FillPlayChunkTest : public ::testing::Test {
     list(1) = s;
     return Channel(list);
   }
+  // Fills PlayChunk(1..n) with `values`.
+  void Preset(int32_t n, const std::vector<int16_t>& values) {
+    mod.PlayChunk.ReDim(1, n);
+    for (size_t i = 0; i < values.size(); ++i) mod.PlayChunk(static_cast<int32_t>(i) + 1) = values[i];
+  }
 
   bool Fill(int32_t half) { return FillPlayChunk(mod, dx9, half); }
 
@@ -87,12 +106,11 @@ class FillPlayChunkTest : public ::testing::Test {
   std::vector<int16_t> Chunk(int32_t from, int32_t to) const {
     return std::vector<int16_t>(mod.PlayChunk.Ptr(from), mod.PlayChunk.Ptr(to) + 1);
   }
-
   Books Bookkeeping() const {
     return {mod.ChunkFilled, mod.ChunkBytes, mod.TailMs, dx9.EndHalf, dx9.EndTicks, mod.PlayProgress};
   }
 
-  TempDir tmp;
+  testing_support::TempDir tmp;
   platform::MessageBox box;
   int32_t memory = 100'000'000;
   std::string appTmpDir = tmp.Path();
@@ -129,8 +147,7 @@ TEST_F(FillPlayChunkTest, WorkedExampleCallByCall) {
   testing_support::WriteSamples(tmp.File("stereo.wav"), frames);
   mod.ChanBuffL = Ingested(HostList().Blk(tmp.File("left.raw"), kN, 1, 1));
   mod.ChanBuffR = Ingested(HostList().Org(tmp.File("stereo.wav"), kN, 1, 3, 2, 16));
-  Geometry(2, 16, 44100, 176400, kN);
-  Start(1);
+  Setup(2, 16, 44100, 176400, kN, 1);
   const int32_t H = mod.HalfOffset;
 
   EXPECT_TRUE(Fill(1));
@@ -159,128 +176,93 @@ TEST_F(FillPlayChunkTest, WorkedExampleCallByCall) {
   EXPECT_TRUE(box.Shown().empty());
 }
 
-TEST_F(FillPlayChunkTest, AWaveOfExactlyTwoChunksEndsOnTheSecond) {
-  std::vector<int16_t> wave;
-  for (int32_t p = 1; p <= 200; ++p) wave.push_back(static_cast<int16_t>(p));
+TEST_F(FillPlayChunkTest, ExactlyTwoChunksEndOnTheSecondAndTicksUseTheSinglePrecisionTenth) {
+  const auto wave = Ramp(1, 200);
   mod.ChanBuffL = MemChannel(wave);
-  Geometry(1, 16, 8000, 100, 200);
-  Start(1);
+  Setup(1, 16, 8000, 100, 200, 1);
   EXPECT_TRUE(Fill(1));
   EXPECT_EQ(Bookkeeping(), (Books{100, 200, 0, 0, 0, 101}));
   EXPECT_TRUE(Fill(2));
   EXPECT_EQ(Bookkeeping(), (Books{100, 200, 0, 2, -1, 201}));
-  EXPECT_EQ(Chunk(101, 200), std::vector<int16_t>(wave.begin() + 100, wave.end()));
-  EXPECT_EQ(Chunk(1, 100), std::vector<int16_t>(wave.begin(), wave.begin() + 100));
+  EXPECT_EQ(Chunk(1, 200), wave);
   EXPECT_FALSE(Fill(1));
   EXPECT_EQ(Bookkeeping(), (Books{0, 0, 1, 0, 0, 201}));
   EXPECT_EQ(Chunk(1, 100), std::vector<int16_t>(100, 0));
+
+  // 999 frames at 1000 Hz: TailMs 1000, and 1.0 / 0.1f is just under 10.
+  mod.ChanBuffL = MemChannel(std::vector<int16_t>(999, 1));
+  Setup(1, 16, 1000, 2000, 999, 1);
+  EXPECT_TRUE(Fill(1));
+  EXPECT_EQ(Bookkeeping(), (Books{999, 1998, 1000, 1, 10, 1000}));
 }
 
-TEST_F(FillPlayChunkTest, AChannelThatEndsEarlyIsSilentPastItsEndInEveryChunk) {
-  std::vector<int16_t> left, right;
-  for (int32_t p = 1; p <= 8; ++p) left.push_back(static_cast<int16_t>(p));
-  for (int32_t p = 1; p <= 6; ++p) right.push_back(static_cast<int16_t>(-p));
-  mod.ChanBuffL = MemChannel(left);
-  mod.ChanBuffR = MemChannel(right);
-  Geometry(2, 16, 8000, 4, 8);
-  Start(1);
-  EXPECT_TRUE(Fill(1));
-  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{1, -1, 2, -2, 3, -3, 4, -4}));
-  EXPECT_TRUE(Fill(2));
-  EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{5, -5, 6, -6, 7, 0, 8, 0}));
-  Start(-1);
-  EXPECT_TRUE(Fill(1));
-  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{8, 0, 7, 0, 6, -6, 5, -5}));
-}
-
-TEST_F(FillPlayChunkTest, AShortReverseWaveGoesOutLastPositionFirst) {
-  // 12 frames at 8000: 1.5 ms + 1 = 2.5, rounded to even: 2.
-  mod.ChanBuffL = MemChannel({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
-  mod.ChanBuffR = MemChannel({-1, -2, -3, -4, -5, -6, -7, -8, -9, -10, -11, -12});
-  Geometry(2, 16, 8000, 100, 12);
-  Start(-1);
+TEST_F(FillPlayChunkTest, ReverseWavesGoOutLastPositionFirst) {
+  // 12 frames at 8000: 1.5 ms + 1 = 2.5, rounded to even: 2. The right
+  // channel ends two positions early and is silent past its end.
+  mod.ChanBuffL = MemChannel(Ramp(1, 12));
+  mod.ChanBuffR = MemChannel(Ramp(-1, -10));
+  Setup(2, 16, 8000, 100, 12, -1);
   EXPECT_TRUE(Fill(1));
   EXPECT_EQ(Bookkeeping(), (Books{12, 48, 2, 1, 1, 13}));
-  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{12, -12, 11, -11, 10, -10, 9, -9}));
+  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{12, 0, 11, 0, 10, -10, 9, -9}));
   EXPECT_EQ(Chunk(21, 24), (std::vector<int16_t>{2, -2, 1, -1}));
   EXPECT_EQ(Chunk(25, 200), std::vector<int16_t>(176, 0));
   EXPECT_FALSE(Fill(2));
-}
 
-TEST_F(FillPlayChunkTest, ReverseFromTheMiddleReadsPositions600DownTo501) {
-  std::vector<int16_t> wave;
-  for (int32_t p = 1; p <= 1000; ++p) wave.push_back(static_cast<int16_t>(p));
-  // Two blocks meeting at 550, so the window crosses a block border.
-  testing_support::WriteSamples(tmp.File("w.raw"), wave);
+  // From the middle: positions 600 down to 501, across the border of two
+  // block-file blocks meeting at 550.
+  testing_support::WriteSamples(tmp.File("w.raw"), Ramp(1, 1000));
+  mod.ChanBuffR.reset();
   mod.ChanBuffL = Ingested(HostList().Blk(tmp.File("w.raw"), 550, 1, 1).Blk(tmp.File("w.raw"), 450, 551, 1101));
-  Geometry(1, 16, 44100, 100, 1000);
-  Start(-1, 401);
+  Setup(1, 16, 44100, 100, 1000, -1, 401);
   EXPECT_TRUE(Fill(2));
   EXPECT_EQ(Bookkeeping(), (Books{100, 200, 0, 0, 0, 501}));
-  std::vector<int16_t> expected;
-  for (int16_t p = 600; p >= 501; --p) expected.push_back(p);
-  EXPECT_EQ(Chunk(101, 200), expected);
+  EXPECT_EQ(Chunk(101, 200), Ramp(600, 501));
   EXPECT_EQ(Chunk(1, 100), std::vector<int16_t>(100, 0));
-}
-
-TEST_F(FillPlayChunkTest, TicksUseTheSinglePrecisionTenth) {
-  // 999 frames at 1000 Hz: TailMs 1000, and 1.0 / 0.1f is just under 10.
-  mod.ChanBuffL = MemChannel(std::vector<int16_t>(999, 1));
-  Geometry(1, 16, 1000, 2000, 999);
-  Start(1);
-  EXPECT_TRUE(Fill(1));
-  EXPECT_EQ(Bookkeeping(), (Books{999, 1998, 1000, 1, 10, 1000}));
 }
 
 TEST_F(FillPlayChunkTest, EightBitStereoIsScaledIn16BitsAndOverflowIsAnError) {
   testing_support::WriteBytes(tmp.File("st8.wav"), {0x00, 0xFF, 0x80, 0x81, 0xFF, 0x00});
   mod.ChanBuffL = Ingested(HostList().Org(tmp.File("st8.wav"), 3, 1, 1, 2, 8));
   mod.ChanBuffR = Ingested(HostList().Org(tmp.File("st8.wav"), 3, 1, 2, 2, 8));
-  Geometry(2, 8, 11025, 4, 3);
-  Start(1);
+  Setup(2, 8, 11025, 4, 3, 1);
   EXPECT_TRUE(Fill(1));
   EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{-32768, 32512, 0, 256, 32512, -32768, 0, 0}));
   EXPECT_EQ(mod.ChunkBytes, 12);
-
   Start(-1);
   EXPECT_TRUE(Fill(2));
-  EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{32512, -32768, 0, 256, -32768, 32512, 0, 0}));
+  const std::vector<int16_t> reversed{32512, -32768, 0, 256, -32768, 32512, 0, 0};
+  EXPECT_EQ(Chunk(9, 16), reversed);
 
-  // A sample outside -128..127 in an 8-bit wave does not fit 16 bits. The
-  // frames go out in play order, left before right, until the one that does
-  // not fit; the rest of the half stays cleared.
+  // A sample outside -128..127 does not fit 16 bits: the frames go out in
+  // play order, left before right, until that one; the rest stays cleared.
   mod.ChanBuffR = MemChannel({1, 2, 128});
   Start(1);
   EXPECT_THROW(Fill(1), platform::OverflowError);
   EXPECT_EQ(mod.PlayProgress, 1);
-  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{-32768, 256, 0, 512, 32512, 0, 0, 0}));
-  EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{32512, -32768, 0, 256, -32768, 32512, 0, 0}));
-
-  // Reverse play meets the bad sample in its first frame, after its left sample.
+  EXPECT_EQ(Chunk(1, 16), Concat({{-32768, 256, 0, 512, 32512, 0, 0, 0}, reversed}));
   Start(-1);
   EXPECT_THROW(Fill(2), platform::OverflowError);
   EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{32512, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{-32768, 256, 0, 512, 32512, 0, 0, 0}));
 }
 
-TEST_F(FillPlayChunkTest, AFailedReadLeavesTheHalfClearedAndTheOtherAsItWas) {
-  mod.ChanBuffL = Ingested(HostList().Blk(tmp.File("gone.raw"), 8, 1, 1));
-  Geometry(1, 16, 8000, 4, 8);
-  mod.PlayChunk.ReDim(1, 8);
-  for (int32_t i = 1; i <= 8; ++i) mod.PlayChunk(i) = static_cast<int16_t>(i);
-  Start(1, 3);
-  EXPECT_THROW(Fill(2), platform::FileError);
-  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{1, 2, 3, 4, 0, 0, 0, 0}));
-  EXPECT_EQ(mod.PlayProgress, 3);
-}
+TEST_F(FillPlayChunkTest, OnlyTheRequestedHalfChangesWhetherPlayedStoppedOrFailed) {
+  // Half 2 from two channels leaves half 1 byte for byte.
+  mod.ChanBuffL = MemChannel({1, 2, 3});
+  mod.ChanBuffR = MemChannel({4, 5, 6});
+  Setup(2, 16, 8000, 3, 3, 1);
+  const std::vector<int16_t> pattern{-1, 2, -3, 4, -5, 6};
+  Preset(12, pattern);
+  EXPECT_TRUE(Fill(2));
+  EXPECT_EQ(Chunk(1, 12), Concat({pattern, {1, 4, 2, 5, 3, 6}}));
+  EXPECT_EQ(Bookkeeping(), (Books{3, 12, 0, 2, -1, 4}));
 
-TEST_F(FillPlayChunkTest, NoDirectionClearsOnlyTheRequestedHalf) {
+  // PlayDirection 0 clears the half and changes no bookkeeping.
+  mod.ChanBuffR.reset();
   mod.ChanBuffL = MemChannel({1, 2, 3, 4});
-  Geometry(1, 16, 8000, 4, 4);
-  mod.PlayChunk.ReDim(1, 8);
-  for (int32_t i = 1; i <= 8; ++i) mod.PlayChunk(i) = static_cast<int16_t>(50 + i);
+  Setup(1, 16, 8000, 4, 4, 0, 2);
+  Preset(8, Ramp(51, 58));
   mod.ChunkFilled = 9;
-  Start(0, 2);
   EXPECT_FALSE(Fill(2));
   EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{51, 52, 53, 54, 0, 0, 0, 0}));
   EXPECT_EQ(mod.ChunkFilled, 9);
@@ -291,21 +273,14 @@ TEST_F(FillPlayChunkTest, NoDirectionClearsOnlyTheRequestedHalf) {
   Start(1);
   EXPECT_TRUE(Fill(7));
   EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{1, 2, 3, 4, 0, 0, 0, 0}));
-  EXPECT_EQ(mod.PlayChunk.UBound(), 8);
-}
 
-TEST_F(FillPlayChunkTest, FillingHalfTwoLeavesHalfOneByteForByte) {
-  mod.ChanBuffL = MemChannel({1, 2, 3});
-  mod.ChanBuffR = MemChannel({4, 5, 6});
-  Geometry(2, 16, 8000, 3, 3);
-  mod.PlayChunk.ReDim(1, 12);
-  const std::vector<int16_t> pattern{-1, 2, -3, 4, -5, 6};
-  for (int32_t i = 1; i <= 6; ++i) mod.PlayChunk(i) = pattern[static_cast<size_t>(i - 1)];
-  Start(1);
-  EXPECT_TRUE(Fill(2));
-  EXPECT_EQ(Chunk(1, 6), pattern);
-  EXPECT_EQ(Chunk(7, 12), (std::vector<int16_t>{1, 4, 2, 5, 3, 6}));
-  EXPECT_EQ(Bookkeeping(), (Books{3, 12, 0, 2, -1, 4}));
+  // A failed read leaves its half cleared, the other half and PlayProgress as they were.
+  mod.ChanBuffL = Ingested(HostList().Blk(tmp.File("gone.raw"), 4, 1, 1));
+  Preset(8, Ramp(1, 8));
+  Start(1, 1);
+  EXPECT_THROW(Fill(2), platform::FileError);
+  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{1, 2, 3, 4, 0, 0, 0, 0}));
+  EXPECT_EQ(mod.PlayProgress, 1);
 }
 
 }  // namespace
