@@ -17,100 +17,74 @@
 
 namespace {
 
-class TempFolder {
- public:
+using Bytes = std::vector<uint8_t>;
+
+struct TempFolder {
   TempFolder() {
     std::string tmpl = "/tmp/wavout-XXXXXX";
     if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
+    path = tmpl;
   }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  ~TempFolder() { std::filesystem::remove_all(path); }
+  std::string File(const std::string& name) const { return path + "/" + name; }
+  std::string path;
 };
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
+Bytes ReadAll(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+  return Bytes(std::istreambuf_iterator<char>(f), {});
 }
 
-void AppendU16(std::vector<uint8_t>& v, uint32_t x) {
-  v.push_back(static_cast<uint8_t>(x));
-  v.push_back(static_cast<uint8_t>(x >> 8));
+void Put(Bytes& v, uint32_t x, int bytes) {
+  for (int i = 0; i < bytes; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
 }
+void PutTag(Bytes& v, const char* tag) { v.insert(v.end(), tag, tag + 4); }
 
-void AppendU32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
-}
-
-void AppendTag(std::vector<uint8_t>& v, const char* tag) {
-  for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(tag[i]));
-}
-
-// The canonical header, written out field by field.
-std::vector<uint8_t> ExpectedHeader(uint32_t channels, uint32_t rate, uint32_t dataBytes) {
-  std::vector<uint8_t> h;
-  AppendTag(h, "RIFF");
-  AppendU32(h, 36 + dataBytes);
-  AppendTag(h, "WAVE");
-  AppendTag(h, "fmt ");
-  AppendU32(h, 16);
-  AppendU16(h, 1);
-  AppendU16(h, channels);
-  AppendU32(h, rate);
-  AppendU32(h, rate * channels * 2);
-  AppendU16(h, channels * 2);
-  AppendU16(h, 16);
-  AppendTag(h, "data");
-  AppendU32(h, dataBytes);
+// The canonical header written out field by field, then the samples.
+Bytes ExpectedFile(uint32_t channels, uint32_t rate, uint32_t dataBytes, const std::vector<int16_t>& samples) {
+  Bytes h;
+  PutTag(h, "RIFF");
+  Put(h, 36 + dataBytes, 4);
+  PutTag(h, "WAVE");
+  PutTag(h, "fmt ");
+  for (auto [x, n] : {std::pair<uint32_t, int>{16, 4}, {1, 2}, {channels, 2}, {rate, 4}, {rate * channels * 2, 4},
+                      {channels * 2, 2}, {16, 2}})
+    Put(h, x, n);
+  PutTag(h, "data");
+  Put(h, dataBytes, 4);
+  for (int16_t s : samples) Put(h, static_cast<uint16_t>(s), 2);
   return h;
-}
-
-void AppendSamples(std::vector<uint8_t>& v, const std::vector<int16_t>& s) {
-  for (int16_t x : s) AppendU16(v, static_cast<uint16_t>(x));
 }
 
 TEST(WavOutput, WritesHeaderAndFramesExactlyAndFixesSizesAtStop) {
   TempFolder dir;
   const std::string path = dir.File("out.wav");
   platform::WavOutput out(path);
-  EXPECT_EQ(ReadAll(path), ExpectedHeader(1, 44100, 0));  // valid and empty before any Start
-
+  EXPECT_EQ(ReadAll(path), ExpectedFile(1, 44100, 0, {}));  // valid and empty before any Start
   out.Start(2, 8000);
   const std::vector<int16_t> first{1, -1, 32767, -32768, 0x1234, -2};
   out.Play(first.data(), 3, 0);
-  // Before Stop the sizes lag behind the data.
-  std::vector<uint8_t> expected = ExpectedHeader(2, 8000, 0);
-  AppendSamples(expected, first);
-  EXPECT_EQ(ReadAll(path), expected);
-
+  EXPECT_EQ(ReadAll(path), ExpectedFile(2, 8000, 0, first));  // before Stop the sizes lag behind
   out.Stop();
-  expected = ExpectedHeader(2, 8000, 12);
-  AppendSamples(expected, first);
-  EXPECT_EQ(ReadAll(path), expected);
-
+  EXPECT_EQ(ReadAll(path), ExpectedFile(2, 8000, 12, first));
   const std::vector<int16_t> second{7, 8};
   out.Start(2, 8000);
   out.Play(second.data(), 1, 5000);
   out.Stop();
-  expected = ExpectedHeader(2, 8000, 16);
-  AppendSamples(expected, first);
-  AppendSamples(expected, second);
-  EXPECT_EQ(ReadAll(path), expected);
-  EXPECT_EQ(out.DataBytes(), 16);
+  EXPECT_EQ(ReadAll(path), ExpectedFile(2, 8000, 16, {1, -1, 32767, -32768, 0x1234, -2, 7, 8}));
   EXPECT_FALSE(out.Failed());
+
+  EXPECT_THROW(platform::WavOutput(dir.File("missing-folder/x.wav")), platform::FileError);
+  platform::WavOutput bad(dir.File("x.wav"));
+  EXPECT_THROW(bad.Play(first.data(), 1, 0), std::logic_error);
+  EXPECT_THROW(bad.Start(3, 8000), std::invalid_argument);
+  EXPECT_THROW(bad.Start(1, 0), std::invalid_argument);
 }
 
 TEST(WavOutput, KeepsTheFirstFormatConvertingChannelsAndFixesTheHeaderAtDestruction) {
   TempFolder dir;
-  const std::string path = dir.File("mixed.wav");
   {
-    platform::WavOutput out(path);
+    platform::WavOutput out(dir.File("mixed.wav"));
     out.Start(2, 22050);
     const std::vector<int16_t> stereo{100, 200};
     out.Play(stereo.data(), 1, 0);
@@ -119,53 +93,25 @@ TEST(WavOutput, KeepsTheFirstFormatConvertingChannelsAndFixesTheHeaderAtDestruct
     const std::vector<int16_t> mono{-5, 9};
     out.Play(mono.data(), 2, 0);
   }  // no Stop: the destructor fixes the sizes
-  std::vector<uint8_t> expected = ExpectedHeader(2, 22050, 12);
-  AppendSamples(expected, {100, 200, -5, -5, 9, 9});
-  EXPECT_EQ(ReadAll(path), expected);
-
-  const std::string path2 = dir.File("down.wav");
+  EXPECT_EQ(ReadAll(dir.File("mixed.wav")), ExpectedFile(2, 22050, 12, {100, 200, -5, -5, 9, 9}));
   {
-    platform::WavOutput out(path2);
+    platform::WavOutput out(dir.File("down.wav"));
     out.Start(1, 8000);
     out.Start(2, 8000);
     const std::vector<int16_t> stereo{100, 201, -32768, -32767, 32767, 32767};
     out.Play(stereo.data(), 3, 0);
   }
-  expected = ExpectedHeader(1, 8000, 6);
-  AppendSamples(expected, {150, -32767, 32767});
-  EXPECT_EQ(ReadAll(path2), expected);
-}
-
-TEST(WavOutput, RefusesBadUseWithClearErrors) {
-  TempFolder dir;
-  EXPECT_THROW(platform::WavOutput(dir.File("missing-folder/x.wav")), platform::FileError);
-  platform::WavOutput out(dir.File("x.wav"));
-  const int16_t s[2] = {1, 2};
-  EXPECT_THROW(out.Play(s, 1, 0), std::logic_error);
-  EXPECT_THROW(out.Start(3, 8000), std::invalid_argument);
-  EXPECT_THROW(out.Start(1, 0), std::invalid_argument);
+  EXPECT_EQ(ReadAll(dir.File("down.wav")), ExpectedFile(1, 8000, 6, {150, -32767, 32767}));
 }
 
 TEST(AudioOutputs, MakesEachKindAndRefusesUnknownSpecs) {
   TempFolder dir;
   EXPECT_NE(dynamic_cast<platform::VirtualOutput*>(platform::MakeAudioOutput("virtual").get()), nullptr);
-  auto null = platform::MakeAudioOutput("null");
-  auto* nullOut = dynamic_cast<platform::NullOutput*>(null.get());
-  ASSERT_NE(nullOut, nullptr);
-  const int16_t frames[4] = {1, 2, 3, 4};
-  nullOut->Start(2, 44100);
-  nullOut->Play(frames, 2, 0);
-  nullOut->Stop();
-  EXPECT_EQ(nullOut->FramesPlayed(), 2);
-  EXPECT_TRUE(nullOut->Available());
-
-  const std::string path = dir.File("made.wav");
-  auto wav = platform::MakeAudioOutput("wav:" + path);
+  EXPECT_NE(dynamic_cast<platform::NullOutput*>(platform::MakeAudioOutput("null").get()), nullptr);
+  auto wav = platform::MakeAudioOutput("wav:" + dir.File("made.wav"));
   auto* wavOut = dynamic_cast<platform::WavOutput*>(wav.get());
   ASSERT_NE(wavOut, nullptr);
-  EXPECT_EQ(wavOut->Path(), path);
-  EXPECT_TRUE(std::filesystem::exists(path));
-
+  EXPECT_EQ(wavOut->Path(), dir.File("made.wav"));
   EXPECT_THROW(platform::MakeAudioOutput("wav:"), std::invalid_argument);
   EXPECT_THROW(platform::MakeAudioOutput(""), std::invalid_argument);
   try {
