@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -27,21 +26,10 @@ struct Wave {
   int32_t Nos() const { return static_cast<int32_t>(L.size()); }
 };
 
-// Sample i of a formula wave; `salt` tells waves and channels apart.
-inline int16_t FormulaSample(int64_t i, int64_t salt) {
-  return static_cast<int16_t>((i * 7919 + salt * 104729) % 65536 - 32768);
-}
-
+// A mono wave of formula samples; `salt` tells waves apart.
 inline Wave MonoWave(int32_t nos, int64_t salt = 1) {
   Wave wave;
-  for (int32_t i = 0; i < nos; ++i) wave.L.push_back(FormulaSample(i, salt));
-  return wave;
-}
-
-inline Wave StereoWave(int32_t nos, int64_t saltL = 11, int64_t saltR = 12) {
-  Wave wave = MonoWave(nos, saltL);
-  wave.channels = 2;
-  for (int32_t i = 0; i < nos; ++i) wave.R.push_back(FormulaSample(i, saltR));
+  for (int64_t i = 0; i < nos; ++i) wave.L.push_back(static_cast<int16_t>((i * 7919 + salt * 104729) % 65536 - 32768));
   return wave;
 }
 
@@ -64,48 +52,14 @@ inline std::vector<int16_t> Concat(std::initializer_list<std::vector<int16_t>> p
 
 inline std::vector<int16_t> Silence(size_t samples) { return std::vector<int16_t>(samples, 0); }
 
-inline void AppendLE16(std::vector<uint8_t>& bytes, int16_t s) {
-  bytes.push_back(static_cast<uint8_t>(s));
-  bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8));
-}
-
-// Writes the wave as a 16-bit Orgfile: `headerBytes` bytes of filler, then
-// the frames, interleaved, little-endian.
+// Writes a mono wave as a 16-bit Orgfile behind `headerBytes` bytes of filler.
 inline void WriteOrgfile16(const std::string& path, const Wave& wave, int32_t headerBytes = 0) {
   std::vector<uint8_t> bytes(static_cast<size_t>(headerBytes), 0xEE);
-  for (size_t i = 0; i < wave.L.size(); ++i) {
-    AppendLE16(bytes, wave.L[i]);
-    if (wave.channels == 2) AppendLE16(bytes, wave.R[i]);
+  for (int16_t s : wave.L) {
+    bytes.push_back(static_cast<uint8_t>(s));
+    bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8));
   }
   WriteBytes(path, bytes);
-}
-
-// The host list of one channel (0 left, 1 right) of an Orgfile written by
-// WriteOrgfile16, in `pieces` entries along the wave (the last takes the rest).
-inline HostList OrgfileList(const std::string& path, const Wave& wave, int32_t headerBytes, int channel,
-                            int pieces = 1) {
-  HostList list;
-  const int32_t piece = wave.Nos() / pieces;
-  for (int k = 0; k < pieces; ++k) {
-    const int32_t start = k * piece + 1;
-    const int32_t len = k + 1 == pieces ? wave.Nos() - k * piece : piece;
-    const int32_t filePos = headerBytes + 1 + 2 * channel + (start - 1) * 2 * wave.channels;
-    list.Org(path, len, start, filePos, wave.channels, 16);
-  }
-  return list;
-}
-
-// One channel's host list, validated and ingested into a fresh channel
-// buffer, as the hand-over does it. Validation failures throw.
-inline std::unique_ptr<BlockCarrBuffClass> IngestChannel(PlayContext& ctx, const HostList& list,
-                                                         const char* listName) {
-  const platform::VbArray<int32_t> host = list.Build();
-  VodoRaraZodorUze::ValidateBlockList(host, listName);
-  platform::VbArray<int32_t> idx;
-  ctx.Blocks.BlockListIngest(host, idx);
-  auto buff = std::make_unique<BlockCarrBuffClass>(ctx.Blocks, ctx.Mod.MemorySizeToUse);
-  buff->BuffBlocksPutFresh(idx);
-  return buff;
 }
 
 struct WaveFormat {
@@ -115,18 +69,27 @@ struct WaveFormat {
   int32_t nos = 0;
 };
 
-// Hands a wave over as the facade does: both channel buffers (an empty right
-// one without a right list), the format, PlayDirection 1 and PlayProgress 1,
-// then the engine's CreateSoundBuffer and, when that succeeded, a window of
+// Hands a wave over as the facade does: the lists ingested into both channel
+// buffers (the right one empty without a list), the format, PlayDirection 1
+// and PlayProgress 1, CreateSoundBuffer and, when that succeeded, a window of
 // ChunkSamples on both buffers. Returns CreateSoundBuffer's result.
 inline bool HandOver(PlayContext& ctx, EngineContract& engine, const WaveFormat& fmt, const HostList& left,
                      const HostList* right = nullptr) {
   PlayDllMod& mod = ctx.Mod;
   mod.ChanBuffL.reset();
   mod.ChanBuffR.reset();
-  mod.ChanBuffL = IngestChannel(ctx, left, "BlkInLstL");
-  mod.ChanBuffR = right != nullptr ? IngestChannel(ctx, *right, "BlkInLstR")
-                                   : std::make_unique<BlockCarrBuffClass>(ctx.Blocks, mod.MemorySizeToUse);
+  auto ingest = [&](const HostList* list, const char* name) {  // validation failures throw
+    auto buff = std::make_unique<BlockCarrBuffClass>(ctx.Blocks, mod.MemorySizeToUse);
+    if (list == nullptr) return buff;
+    const platform::VbArray<int32_t> host = list->Build();
+    VodoRaraZodorUze::ValidateBlockList(host, name);
+    platform::VbArray<int32_t> idx;
+    ctx.Blocks.BlockListIngest(host, idx);
+    buff->BuffBlocksPutFresh(idx);
+    return buff;
+  };
+  mod.ChanBuffL = ingest(&left, "BlkInLstL");
+  mod.ChanBuffR = ingest(right, "BlkInLstR");
   mod.FmtBits = fmt.bits;
   mod.FmtChannal = fmt.channels;
   mod.FmtFriq = fmt.rate;
@@ -141,8 +104,8 @@ inline bool HandOver(PlayContext& ctx, EngineContract& engine, const WaveFormat&
 
 // Base of the engine fixtures: the simulated world, tempo 1.0 both ways, a
 // 4 MiB memory limit, and the reports of every engine it listens to. The
-// derived fixture owns its engine and declares it after this base, so the
-// engine is released first (its release still reports here).
+// derived fixture declares its engine after this base, so the engine is
+// released first (its release still reports here).
 class EngineFixture : public ::testing::Test {
  protected:
   explicit EngineFixture(platform::AudioOffer offer = {}) : w(offer) {
@@ -153,8 +116,7 @@ class EngineFixture : public ::testing::Test {
 
   PlayDllMod& mod() { return w.ctx.Mod; }
 
-  // Records the engine's reports (Msg must be "S2") with their loop time
-  // relative to t0.
+  // Records the engine's reports (Msg must be "S2") with their loop time since t0.
   void Listen(EngineContract& engine) {
     engine.ConnectMsgBoxOb([this](const std::string& Msg, const std::string& Ttl) {
       EXPECT_EQ(Msg, "S2");
@@ -163,14 +125,17 @@ class EngineFixture : public ::testing::Test {
     });
   }
 
-  // Writes the wave as a new Orgfile in the world's folder and hands it over.
+  // Writes a mono wave as a new Orgfile in `pieces` entries and hands it over.
   bool Load(EngineContract& engine, const Wave& wave, int32_t rate, int32_t headerBytes = 0, int pieces = 1) {
     const std::string name = w.tmp.File("wave" + std::to_string(++files) + ".wav");
     WriteOrgfile16(name, wave, headerBytes);
-    const HostList left = OrgfileList(name, wave, headerBytes, 0, pieces);
-    const HostList right = OrgfileList(name, wave, headerBytes, 1, pieces);
-    return HandOver(w.ctx, engine, WaveFormat{16, wave.channels, rate, wave.Nos()}, left,
-                    wave.channels == 2 ? &right : nullptr);
+    HostList left;
+    const int32_t piece = wave.Nos() / pieces;
+    for (int k = 0; k < pieces; ++k) {
+      const int32_t len = k + 1 == pieces ? wave.Nos() - k * piece : piece;
+      left.Org(name, len, k * piece + 1, headerBytes + 1 + 2 * k * piece, 1, 16);
+    }
+    return HandOver(w.ctx, engine, WaveFormat{16, 1, rate, wave.Nos()}, left);
   }
 
   int32_t PositionOf(EngineContract& engine) {
