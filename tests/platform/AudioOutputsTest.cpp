@@ -105,13 +105,8 @@ TEST(WavOutput, KeepsTheFirstFormatConvertingChannelsAndFixesTheHeaderAtDestruct
 }
 
 TEST(AudioOutputs, MakesEachKindAndRefusesUnknownSpecs) {
-  TempFolder dir;
   EXPECT_NE(dynamic_cast<platform::VirtualOutput*>(platform::MakeAudioOutput("virtual").get()), nullptr);
   EXPECT_NE(dynamic_cast<platform::NullOutput*>(platform::MakeAudioOutput("null").get()), nullptr);
-  auto wav = platform::MakeAudioOutput("wav:" + dir.File("made.wav"));
-  auto* wavOut = dynamic_cast<platform::WavOutput*>(wav.get());
-  ASSERT_NE(wavOut, nullptr);
-  EXPECT_EQ(wavOut->Path(), dir.File("made.wav"));
   EXPECT_THROW(platform::MakeAudioOutput("wav:"), std::invalid_argument);
   EXPECT_THROW(platform::MakeAudioOutput(""), std::invalid_argument);
   try {

@@ -91,9 +91,4 @@ TEST_F(EventLoopTest, TimerDisabledInsideItsTickStopsOrRestartsAndIsNeverReenter
   EXPECT_FALSE(t.Enabled());
 }
 
-TEST_F(EventLoopTest, TimeOfDayFollowsTheManualClock) {
-  ManualClock c(86400LL * 1000000 + 1'500'000);
-  EXPECT_DOUBLE_EQ(c.SecondsSinceMidnight(), 1.5);
-}
-
 }  // namespace
