@@ -134,8 +134,6 @@ TEST_P(AllEnginesTest, PlaysEveryFrameOfMixedBlocksAndOfStereo8Bit) {
     stereo.L.push_back(static_cast<int16_t>((l - 128) * 256));
     stereo.R.push_back(static_cast<int16_t>((r - 128) * 256));
   }
-  ASSERT_EQ(stereo.L[0], -32768);
-  ASSERT_EQ(stereo.R[0], 32512);
   const std::string name = w.tmp.File("stereo8.wav");
   WriteBytes(name, bytes);
   const HostList right = HostList().Org(name, 40000, 1, 2, 2, 8);
