@@ -15,25 +15,6 @@ namespace {
 
 namespace dx7 = platform::dx7;
 using dx7::DSBPOSITIONNOTIFY;
-using dx7::DSBUFFERDESC;
-using dx7::DSCURSORS;
-using dx7::WAVEFORMATEX;
-
-constexpr int32_t kAllCaps = dx7::DSBCAPS_GETCURRENTPOSITION2 | dx7::DSBCAPS_GLOBALFOCUS |
-                             dx7::DSBCAPS_CTRLPOSITIONNOTIFY | dx7::DSBCAPS_CTRLFREQUENCY |
-                             dx7::DSBCAPS_LOCSOFTWARE;
-
-WAVEFORMATEX Format(int16_t channels, int32_t rate) {
-  WAVEFORMATEX f;
-  f.nFormatTag = 1;
-  f.nChannels = channels;
-  f.lSamplesPerSec = rate;
-  f.nBlockAlign = static_cast<int16_t>(2 * channels);
-  f.lAvgBytesPerSec = f.nBlockAlign * rate;
-  f.nBitsPerSample = 16;
-  f.nSize = 24;
-  return f;
-}
 
 // One notification as it reached a handler: which handler, the eventid it
 // got, and the loop time.
@@ -54,7 +35,17 @@ class DirectSound7Test : public ::testing::Test {
   std::unique_ptr<dx7::DirectSoundBuffer> MakeBuffer(int32_t frames, const std::vector<int32_t>& notifyFrames) {
     ds = root.DirectSoundCreate("");
     ds->SetCooperativeLevel(7, dx7::DSSCL_PRIORITY);
-    auto buf = ds->CreateSoundBuffer(DSBUFFERDESC{kAllCaps, frames * 2, 0}, Format(1, 1000));
+    dx7::WAVEFORMATEX f;
+    f.nFormatTag = 1;
+    f.nChannels = 1;
+    f.lSamplesPerSec = 1000;
+    f.nBlockAlign = 2;
+    f.lAvgBytesPerSec = 2000;
+    f.nBitsPerSample = 16;
+    f.nSize = 24;
+    const int32_t caps = dx7::DSBCAPS_GETCURRENTPOSITION2 | dx7::DSBCAPS_GLOBALFOCUS |
+                         dx7::DSBCAPS_CTRLPOSITIONNOTIFY | dx7::DSBCAPS_CTRLFREQUENCY | dx7::DSBCAPS_LOCSOFTWARE;
+    auto buf = ds->CreateSoundBuffer(dx7::DSBUFFERDESC{caps, frames * 2, 0}, f);
     content.resize(static_cast<size_t>(frames));
     std::iota(content.begin(), content.end(), int16_t{1});
     buf->WriteBuffer(0, frames * 2, content.data(), 0);
@@ -69,7 +60,7 @@ class DirectSound7Test : public ::testing::Test {
   }
 
   static std::pair<int32_t, int32_t> Cursors(dx7::DirectSoundBuffer& b) {
-    DSCURSORS c;
+    dx7::DSCURSORS c;
     b.GetCurrentPosition(c);
     return {c.lPlay, c.lWrite};
   }

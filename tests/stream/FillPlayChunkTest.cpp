@@ -29,8 +29,7 @@ struct Books {
 };
 
 void PrintTo(const Books& b, std::ostream* os) {
-  *os << "{" << b.ChunkFilled << ", " << b.ChunkBytes << ", " << b.TailMs << ", " << b.EndHalf << ", "
-      << b.EndTicks << ", " << b.PlayProgress << "}";
+  for (int32_t v : {b.ChunkFilled, b.ChunkBytes, b.TailMs, b.EndHalf, b.EndTicks, b.PlayProgress}) *os << v << " ";
 }
 
 std::vector<int16_t> Ramp(int32_t from, int32_t to) {
