@@ -1,12 +1,13 @@
 #pragma once
 // A fresh block engine per test, writing into a fresh temporary folder that
-// is removed afterwards, with helpers to make block files, Orgfiles and host
-// block lists, and to recount what the engine keeps by running totals.
+// is removed afterwards, with helpers to make files and host block lists and
+// to recount what the engine keeps by running totals.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -29,8 +30,7 @@ class BlocksTest : public ::testing::Test {
   void SetUp() override {
     char tmpl[] = "/tmp/blocks-test-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    appTmpDir = dir;
+    dir = appTmpDir = tmpl;
     box.SetQuiet(true);
   }
   void TearDown() override { std::filesystem::remove_all(dir); }
@@ -41,20 +41,16 @@ class BlocksTest : public ::testing::Test {
                                                 static_cast<std::streamsize>(bytes.size()));
     return path;
   }
-  std::string WriteSamples(const std::string& name, const std::vector<int16_t>& samples) {
-    std::vector<uint8_t> bytes;
-    for (int16_t s : samples) {
-      bytes.push_back(static_cast<uint8_t>(s & 0xFF));
-      bytes.push_back(static_cast<uint8_t>((s >> 8) & 0xFF));
-    }
+  std::string WriteSamples(const std::string& name, const std::vector<int16_t>& samples) {  // little-endian host
+    std::vector<uint8_t> bytes(samples.size() * 2);
+    std::memcpy(bytes.data(), samples.data(), bytes.size());
     return WriteBytes(name, bytes);
   }
   static std::vector<int16_t> FileSamples(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<char> raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<int16_t> out(raw.size() / 2);
-    for (size_t i = 0; i < out.size(); ++i)
-      out[i] = static_cast<int16_t>(static_cast<uint8_t>(raw[2 * i]) | (static_cast<uint8_t>(raw[2 * i + 1]) << 8));
+    std::memcpy(out.data(), raw.data(), out.size() * 2);
     return out;
   }
 
@@ -99,19 +95,12 @@ class BlocksTest : public ::testing::Test {
     return Range(block, b.StartPos, b.StartPos + b.Length - 1);
   }
   int32_t Type(int32_t block) { return eng.Blocks(block).BlockType; }
+  bool InMemory(int32_t block) { return Type(block) == BlockMemFile || Type(block) == BlockMem; }
 
   int32_t RecountMemory() {
     int32_t total = 0;
-    for (int32_t s = 1; s <= eng.BlockCount; ++s) {
-      const int32_t t = eng.Blocks(s).BlockType;
-      if (t == BlockMemFile || t == BlockMem) total += 2 * eng.Blocks(s).Length;
-    }
+    for (int32_t s = 1; s <= eng.BlockCount; ++s) total += InMemory(s) ? 2 * eng.Blocks(s).Length : 0;
     return total;
-  }
-  int32_t InMemory() {
-    int32_t n = 0;
-    for (int32_t s = 1; s <= eng.BlockCount; ++s) n += Type(s) == BlockMemFile || Type(s) == BlockMem;
-    return n;
   }
 
   std::string dir;

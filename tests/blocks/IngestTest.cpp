@@ -15,55 +15,36 @@ std::string ValidationError(const platform::VbArray<int32_t>& list) {
   return "accepted";
 }
 
-TEST_F(BlocksTest, MalformedListsAreRefusedNamingEntryAndElement) {
+TEST_F(BlocksTest, MalformedListsAreRefusedNamingEntryAndElementAndCreateNothing) {
   const ListEntry silent{"", 4};
   EXPECT_EQ(ValidationError(platform::VbArray<int32_t>()), "BlkInLstL: element 1 (N) is missing");
   EXPECT_EQ(ValidationError(Array({-1})), "BlkInLstL: element 1 (N) is -1, it cannot be negative");
-  // Entry 3 with K = 0.
   auto list = MakeList({silent, silent, silent});
-  list(1 + 8 + 8 + 1) = 0;
+  list(1 + 8 + 8 + 1) = 0;  // K of entry 3
   EXPECT_EQ(ValidationError(list), "BlkInLstL, entry 3: element 1 (K) is 0, at least 1 is needed");
   // A name of 5 bytes packed into one element: K must be 3.
-  list = Array({1, 2, 5, 0x64636261, 10, 5, 1, 1, 1, 16});
-  EXPECT_EQ(ValidationError(list), "BlkInLstL, entry 1: element 1 (K) is 2, at least 3 is needed for a name of 5 bytes");
-  // Entry 2 cut short before its Bits.
+  EXPECT_EQ(ValidationError(Array({1, 2, 5, 0x64636261, 10, 5, 1, 1, 1, 16})),
+            "BlkInLstL, entry 1: element 1 (K) is 2, at least 3 is needed for a name of 5 bytes");
   list = MakeList({silent, silent});
   list.ReDimPreserve(list.UBound() - 1);
   EXPECT_EQ(ValidationError(list), "BlkInLstL, entry 2: element 8 (Bits) is missing, the list ends at element 16");
-  list = MakeList({silent, {"", -3}});
-  EXPECT_EQ(ValidationError(list), "BlkInLstL, entry 2: element 3 (Length) is -3, it cannot be negative");
-  // A list with more entries than elements: K is read past the end.
   EXPECT_EQ(ValidationError(Array({2, 1, 0, 4, 5, 1, 1, 1, 16})),
             "BlkInLstL, entry 2: element 1 (K) is missing, the list ends at element 9");
-
-  // Well-formed: lower bound 0 or 1, trailing elements, no entries.
+  // Well-formed: lower bound 0, trailing elements, no entries.
   EXPECT_EQ(ValidationError(MakeList({silent, {"/a", 3, BlockFile}}, 0)), "accepted");
   EXPECT_EQ(ValidationError(Array({0, 99, 98})), "accepted");
-}
 
-TEST_F(BlocksTest, IngestOfAMalformedListCreatesNothing) {
-  auto list = MakeList({{dir + "/a.raw", 4, BlockFile}, {dir + "/o.wav", 4, BlockOrg}, {"", 4}});
-  list(list.UBound() - 5) = -4;  // the last entry's Length
+  // A bad last entry refuses the whole list before any record or slot is made.
+  list = MakeList({{dir + "/a.raw", 4, BlockFile}, {dir + "/o.wav", 4, BlockOrg}, {"", -3}});
+  EXPECT_EQ(ValidationError(list), "BlkInLstL, entry 3: element 3 (Length) is -3, it cannot be negative");
   platform::VbArray<int32_t> idx;
   EXPECT_THROW(eng.BlockListIngest(list, idx), ListFormatError);
-  EXPECT_EQ(eng.BlockCount, 0);
-  EXPECT_EQ(eng.BlkFileCount, 0);
-  EXPECT_EQ(eng.OrgFileCount, 0);
+  EXPECT_EQ(eng.BlockCount + eng.BlkFileCount + eng.OrgFileCount, 0);
   EXPECT_FALSE(idx.Dimensioned());
 }
 
-TEST_F(BlocksTest, LongsToNameUnpacksLeastSignificantByteFirst) {
-  // n = 5 needs K = 3; the fifth character is the low byte of the last element.
-  EXPECT_EQ(VodoRaraZodorUze::LongsToName(Array({5, 0x64636261, 0x7A7A7A65})), "abcde");
-  EXPECT_EQ(VodoRaraZodorUze::LongsToName(Array({0, 0x41})), "");
-  EXPECT_EQ(VodoRaraZodorUze::LongsToName(Array({-2})), "");
-  // Bytes above 127 reach the file system unchanged.
-  EXPECT_EQ(VodoRaraZodorUze::LongsToName(Array({2, static_cast<int32_t>(0xFFFFE92F)})), "/\xE9");
-}
-
 TEST_F(BlocksTest, IngestMakesRecordsAndSharesSlotsByExactName) {
-  const std::string a = dir + "/Take.raw";
-  const std::string org = dir + "/song.wav";
+  const std::string a = dir + "/Take.raw", org = dir + "/song.wav";
   const auto idx = Ingest({{a, 10, BlockFile, 1, 41},
                            {dir + "/take.raw", 5, BlockFile, 11, 1},
                            {org, 7, BlockOrg, 16, 45, 2, 8},
@@ -73,53 +54,29 @@ TEST_F(BlocksTest, IngestMakesRecordsAndSharesSlotsByExactName) {
                            {a, 9, 7, 34, 5}});
   EXPECT_EQ(idx, (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7}));
   EXPECT_EQ(box.Shown(), std::vector<std::string>{"Error - Block type can not be converted to Block"});
-  EXPECT_EQ(eng.MemoryInUse, 0);
-
   // Names differing in case are two files; equal names share one slot.
   ASSERT_EQ(eng.BlkFileCount, 2);
-  EXPECT_EQ(eng.BlkFiles(1).Name, a);
   EXPECT_EQ(eng.BlkFiles(1).RefCount, 2);
   EXPECT_EQ(eng.BlkFiles(2).RefCount, 1);
   EXPECT_EQ(eng.Blocks(4).FileSlot, 1);
   EXPECT_EQ(eng.Blocks(4).FilePos, 61);
-  EXPECT_EQ(eng.Blocks(4).StartPos, 23);
-
   // The Orgfile keeps the layout it was first named with.
   ASSERT_EQ(eng.OrgFileCount, 1);
   EXPECT_EQ(eng.OrgFiles(1).Channels, 2);
   EXPECT_EQ(eng.OrgFiles(1).Bits, 8);
   EXPECT_EQ(eng.OrgFiles(1).RefCount, 2);
-  EXPECT_EQ(Type(5), BlockOrg);
-
   // An unknown type stays silent with the entry's fields.
   EXPECT_EQ(Type(7), BlockSilent);
   EXPECT_EQ(eng.Blocks(7).Length, 9);
   EXPECT_EQ(eng.Blocks(7).StartPos, 34);
   EXPECT_EQ(eng.Blocks(7).FileSlot, 0);
-  EXPECT_EQ(Type(6), BlockSilent);
-  EXPECT_EQ(eng.Blocks(6).Samples.Count(), 1);
+  EXPECT_EQ(eng.MemoryInUse, 0);
   EXPECT_EQ(eng.FileOpens, 0);  // ingest reads no sample
-}
 
-TEST_F(BlocksTest, TwoIngestsShareSlotsUntilTheLastReleaseOfEach) {
-  const std::vector<ListEntry> list{{dir + "/b.raw", 4, BlockFile}, {dir + "/o.wav", 4, BlockOrg}};
-  const auto first = Ingest(list);
-  const auto second = Ingest(list);
-  EXPECT_EQ(eng.BlkFiles(1).RefCount, 2);
-  EXPECT_EQ(eng.OrgFiles(1).RefCount, 2);
-  for (int32_t s : first) eng.ReleaseBlock(s);
-  EXPECT_EQ(eng.BlkFiles(1).RefCount, 1);
-  EXPECT_EQ(eng.OrgFiles(1).Name, dir + "/o.wav");
-  for (int32_t s : second) eng.ReleaseBlock(s);
-  // The last Orgfile block clears its slot; a block file keeps its name until
-  // ReleaseUnusedFiles.
-  EXPECT_EQ(eng.OrgFiles(1).Name, "");
-  EXPECT_EQ(eng.BlkFiles(1).RefCount, 0);
-  EXPECT_EQ(eng.BlkFiles(1).Name, dir + "/b.raw");
-  eng.ReleaseUnusedFiles();
-  EXPECT_EQ(eng.BlkFiles(1).Name, "");
-  EXPECT_EQ(eng.BlockCount, 4);
-  for (int32_t s = 1; s <= 4; ++s) EXPECT_EQ(Type(s), BlockFree);
+  // Names unpack least significant byte first; bytes above 127 stay as they are.
+  EXPECT_EQ(VodoRaraZodorUze::LongsToName(Array({5, 0x64636261, 0x7A7A7A65})), "abcde");
+  EXPECT_EQ(VodoRaraZodorUze::LongsToName(Array({2, static_cast<int32_t>(0xFFFFE92F)})), "/\xE9");
+  EXPECT_EQ(VodoRaraZodorUze::LongsToName(Array({-2})), "");
 }
 
 TEST_F(BlocksTest, FreeSlotsAreNeverMatchedByName) {
@@ -129,7 +86,6 @@ TEST_F(BlocksTest, FreeSlotsAreNeverMatchedByName) {
   eng.ReleaseBlock(blk[1]);
   // b's own slot (2) is free and still named b; the first free slot is taken.
   EXPECT_EQ(eng.Blocks(IngestOne({b, 2, BlockFile})).FileSlot, 1);
-  EXPECT_EQ(eng.BlkFiles(1).Name, b);
   EXPECT_EQ(eng.BlkFiles(2).Name, b);
   EXPECT_EQ(eng.BlkFiles(2).RefCount, 0);
 

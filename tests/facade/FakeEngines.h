@@ -14,13 +14,10 @@
 namespace testing_support {
 
 struct FakeScript {
-  std::vector<std::string> calls;      // "Dx9:PlayMe", "Dx7:~", ...
-  bool dx9Accepts = true;
-  bool dx7Accepts = true;
-  bool createOk = true;
-  bool playOk = true;
-  bool throwIn = false;                // every operation throws
-  std::string throwOp;                 // only this operation throws
+  std::vector<std::string> calls;  // "Dx9:PlayMe", "Dx7:~", ...
+  bool dx9Accepts = true, dx7Accepts = true, createOk = true, playOk = true;
+  bool throwIn = false;  // every operation throws
+  std::string throwOp;   // only this operation throws
   std::vector<std::pair<std::string, std::string>> reportsOnPlay;  // raised by PlayMe
 };
 
@@ -57,20 +54,18 @@ class FakeEngine : public Base {
     this->RaiseMsgBoxOb("S2", "Stopped");
     return true;
   }
-  bool UTurn() override {
-    Note("UTurn");
-    return s_.playOk;
-  }
-  bool PlayAtCurrentPosition() override {
-    Note("PlayAtCurrentPosition");
-    return s_.playOk;
-  }
+  bool UTurn() override { return Answer("UTurn", s_.playOk); }
+  bool PlayAtCurrentPosition() override { return Answer("PlayAtCurrentPosition", s_.playOk); }
   void Raise(const std::string& m, const std::string& t) { this->RaiseMsgBoxOb(m, t); }
 
  protected:
   void Note(const std::string& op) {
     s_.calls.push_back(name_ + ":" + op);
     if (s_.throwIn || s_.throwOp == op) throw std::runtime_error(name_ + " failed in " + op);
+  }
+  bool Answer(const std::string& op, bool result) {
+    Note(op);
+    return result;
   }
   std::string name_;
   FakeScript& s_;
@@ -80,19 +75,13 @@ class FakeEngine : public Base {
 class FakeDx9 final : public FakeEngine<Dx9EngineContract> {
  public:
   using FakeEngine::FakeEngine;
-  bool PutONDx9Ds(int32_t& MFrmHwnd) override {
-    Note("PutONDx9Ds " + std::to_string(MFrmHwnd));
-    return s_.dx9Accepts;
-  }
+  bool PutONDx9Ds(int32_t& MFrmHwnd) override { return Answer("PutONDx9Ds " + std::to_string(MFrmHwnd), s_.dx9Accepts); }
 };
 
 class FakeDx7 final : public FakeEngine<Dx7EngineContract> {
  public:
   using FakeEngine::FakeEngine;
-  bool PutONDx7Ds(int32_t& MFrmHwnd) override {
-    Note("PutONDx7Ds " + std::to_string(MFrmHwnd));
-    return s_.dx7Accepts;
-  }
+  bool PutONDx7Ds(int32_t& MFrmHwnd) override { return Answer("PutONDx7Ds " + std::to_string(MFrmHwnd), s_.dx7Accepts); }
 };
 
 using FakeWaveOut = FakeEngine<EngineContract>;
