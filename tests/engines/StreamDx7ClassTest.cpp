@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -109,6 +110,45 @@ TEST_F(StreamDx7ClassTest, ASecondRefillNotificationDuringARefillIsDropped) {
   EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
   EXPECT_EQ(reportUs.back(), 10'002'000);
   w.ctx.Blocks.Blocks(freeBlock).BlockType = BlockOrg;  // the buffer releases it as it came
+}
+
+// The two ways a run used to end wrongly: a stop mark left by a stopped run,
+// and a final chunk whose file went away.
+TEST_F(StreamDx7ClassTest, APauseInALaterRunIsNotEndedByTheMarkOfAStoppedOne) {
+  const Wave wave = Ready(48000);  // the final chunk is half 2: 2000 ms
+  ASSERT_TRUE(engine->PlayMe());
+  w.loop.RunFor(5000);  // the stop timer was armed at 4 s
+  ASSERT_TRUE(engine->StopPlay());
+  Forget();
+  ASSERT_TRUE(engine->PlayMe());
+  w.loop.RunFor(1000);
+  engine->PlayPause();
+  w.loop.RunFor(500);
+  engine->PlayContinue();
+  w.loop.RunFor(3000);
+  EXPECT_EQ(reports, Reports{"Playing"}) << "the new run ended early";
+  w.loop.RunFor(3000);
+  EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
+  EXPECT_EQ(reportUs.back(), 11'502'000);
+  EXPECT_EQ(w.output.Samples(), Concat({FramesOf(wave, 1, 48000), Silence(16)}));
+}
+
+TEST_F(StreamDx7ClassTest, AFinalChunkThatCannotBeBuiltEndsTheRunAsAtAHalfBoundary) {
+  int32_t hwnd = 77;
+  ASSERT_TRUE(engine->PutONDx7Ds(hwnd));
+  const Wave wave = MonoWave(64000, 3);
+  const std::string nameA = w.tmp.File("a.wav"), nameB = w.tmp.File("b.wav");
+  WriteOrgfile16(nameA, wave);
+  WriteOrgfile16(nameB, MonoWave(8000, 4));
+  ASSERT_TRUE(HandOver(w.ctx, *engine, WaveFormat{16, 1, 8000, 72000},
+                       HostList().Org(nameA, 64000, 1, 1, 1, 16).Org(nameB, 8000, 64001, 1, 1, 16)));
+  ASSERT_TRUE(engine->PlayMe());
+  std::filesystem::remove(nameB);
+  w.loop.RunFor(11000);
+  EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
+  EXPECT_EQ(reportUs.back(), 8'002'000);
+  EXPECT_EQ(w.output.Samples(), Concat({FramesOf(wave, 1, 64000), FramesOf(wave, 1, 16)}));
+  EXPECT_EQ(mod().RunningState, 0);
 }
 
 }  // namespace
