@@ -7,12 +7,9 @@ namespace {
 TEST_F(BlocksTest, ReadBlockRangeReadsInPlaceWithoutLoadingOrStamping) {
   const std::string raw = WriteSamples("b.raw", {9, 9, 20, 21, 22, 23, 24, 25});
   const std::string stereo16 = WriteSamples("s16.wav", {40, -40, 41, -41, 42, -42, 43, -43});
-  const std::string stereo8 = WriteBytes("s8.wav", {0x00, 0x10, 0x80, 0x11, 0xFF, 0x12});
-  const auto idx = Ingest({{raw, 6, BlockFile, 101, 5},
-                           {stereo16, 4, BlockOrg, 1, 3, 2, 16},  // right channel
-                           {stereo8, 3, BlockOrg, 1, 2, 2, 8},
-                           {dir + "/gone.raw", 4, BlockFile, 13, 1},
-                           {"", 4, BlockSilent, 1}});
+  // Each Orgfile layout is read as its load converts it (LoadingTest).
+  const auto idx = Ingest({{raw, 6, BlockFile, 101, 5}, {stereo16, 4, BlockOrg, 1, 3, 2, 16},
+                           {dir + "/gone.raw", 4, BlockFile, 13, 1}, {"", 4, BlockSilent, 1}});
   const int32_t mem = eng.NewBlock(4, BlockMem);
   eng.Blocks(mem).StartPos = 11;
   eng.Blocks(mem).Samples.Storage() = {50, 51, 52, 53};
@@ -20,16 +17,15 @@ TEST_F(BlocksTest, ReadBlockRangeReadsInPlaceWithoutLoadingOrStamping) {
 
   EXPECT_EQ(Range(idx[0], 103, 105), (std::vector<int16_t>{22, 23, 24}));
   EXPECT_EQ(Range(idx[1], 2, 3), (std::vector<int16_t>{-41, -42}));
-  EXPECT_EQ(Range(idx[2], 2, 2), (std::vector<int16_t>{-111}));
   EXPECT_EQ(Range(mem, 12, 13), (std::vector<int16_t>{51, 52}));
   // A reused out is resized and leaves no old value, even when the read fails.
   platform::VbArray<int16_t> out(1, 9);
   out(3) = 5;
-  eng.ReadBlockRange(idx[4], 2, 3, out);
+  eng.ReadBlockRange(idx[3], 2, 3, out);
   EXPECT_EQ(out.LBound(), 0);
   EXPECT_EQ(out.Storage(), std::vector<int16_t>(2, 0));
   out.Storage().assign(5, -99);
-  EXPECT_THROW(eng.ReadBlockRange(idx[3], 13, 14, out), platform::FileError);
+  EXPECT_THROW(eng.ReadBlockRange(idx[2], 13, 14, out), platform::FileError);
   EXPECT_EQ(out.Storage(), std::vector<int16_t>(2, 0));
 
   EXPECT_EQ(eng.UseCounter, stamps);
@@ -39,8 +35,8 @@ TEST_F(BlocksTest, ReadBlockRangeReadsInPlaceWithoutLoadingOrStamping) {
   EXPECT_THROW(Range(idx[1], 3, 5), platform::RangeError);
   EXPECT_THROW(Range(mem, 10, 11), platform::RangeError);
   EXPECT_TRUE(box.Shown().empty());
-  eng.ReleaseBlock(idx[4]);
-  EXPECT_EQ(Range(idx[4], 1, 2), std::vector<int16_t>(2, 0));
+  eng.ReleaseBlock(idx[3]);
+  EXPECT_EQ(Range(idx[3], 1, 2), std::vector<int16_t>(2, 0));
   EXPECT_EQ(box.Shown(), std::vector<std::string>{"Error - A block can not be read for quick buffer"});
 }
 
