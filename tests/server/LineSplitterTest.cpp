@@ -7,32 +7,29 @@
 
 namespace {
 
+using Lines = std::vector<std::string>;
+
 struct Collect {
-  std::vector<std::string> lines;
+  Lines lines;
   int overlong = 0;
   LineSplitter splitter{8, [this](std::string_view l) { lines.emplace_back(l); }, [this] { ++overlong; }};
 };
 
 TEST(LineSplitterTest, LinesAcrossPiecesAndTheUnterminatedLast) {
   Collect c;
-  c.splitter.Feed("ab");
-  c.splitter.Feed("c\n\nde");
-  EXPECT_EQ(c.lines, (std::vector<std::string>{"abc", ""}));
-  c.splitter.Feed("f\ng");
+  for (const char* piece : {"ab", "c\n\nde", "f\ng"}) c.splitter.Feed(piece);
+  EXPECT_EQ(c.lines, (Lines{"abc", "", "def"}));
   c.splitter.Finish();
-  EXPECT_EQ(c.lines, (std::vector<std::string>{"abc", "", "def", "g"}));
   c.splitter.Finish();
-  EXPECT_EQ(c.lines.size(), 4u);
+  EXPECT_EQ(c.lines, (Lines{"abc", "", "def", "g"}));
 }
 
 TEST(LineSplitterTest, AnOverlongLineIsSkippedToItsEndAndReportedOnce) {
   Collect c;
-  c.splitter.Feed("12345");
-  c.splitter.Feed("6789");  // 9 bytes: over the limit of 8
-  c.splitter.Feed("0123456789");
-  c.splitter.Feed("xx\nok\n12345678\n");
+  // 9 bytes and more: over the limit of 8, across pieces.
+  for (const char* piece : {"12345", "6789", "0123456789", "xx\nok\n12345678\n"}) c.splitter.Feed(piece);
   EXPECT_EQ(c.overlong, 1);
-  EXPECT_EQ(c.lines, (std::vector<std::string>{"ok", "12345678"}));
+  EXPECT_EQ(c.lines, (Lines{"ok", "12345678"}));
   c.splitter.Feed("123456789");
   c.splitter.Finish();
   EXPECT_EQ(c.overlong, 2);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,9 +52,25 @@ class ServerEndToEnd : public ::testing::Test {
     EXPECT_TRUE(s.Result("MemorySizeToUse", {{"value", 1 << 20}}).is_null());
   }
 
-  // The first `frames` frames of the wave, interleaved.
-  std::vector<int16_t> Head(int32_t frames) const {
-    return std::vector<int16_t>(samples.begin(), samples.begin() + 2 * frames);
+  // Release, with three more requests in the same write: the reports of
+  // destruction, then every request answered, then the end with status 0.
+  static void ReleaseAmidRequests(Playsrv& s, const Reports& reports) {
+    std::string input;
+    int id = 100;
+    for (const char* m : {"Release", "Release", "PlayAgain", "Describe"})
+      input += json{{"jsonrpc", "2.0"}, {"id", ++id}, {"method", m}}.dump() + "\n";
+    s.Process().SendRaw(input);
+    std::vector<json> out;
+    for (const std::string& l : s.Process().ReadToEnd()) out.push_back(json::parse(l));
+    ASSERT_EQ(out.size(), reports.size() + 4);
+    const size_t n = reports.size();
+    EXPECT_EQ(Playsrv::Reports(std::vector<json>(out.begin(), out.begin() + static_cast<ptrdiff_t>(n))), reports);
+    EXPECT_EQ(out[n], json::parse(R"({"jsonrpc":"2.0","id":101,"result":null})"));
+    EXPECT_EQ(out[n + 1], json::parse(R"({"jsonrpc":"2.0","id":102,"error":)"
+                                      R"({"code":-32000,"message":"Release: the object has been released"}})"));
+    EXPECT_EQ(out[n + 2]["error"]["code"], -32000);
+    EXPECT_EQ(out[n + 3]["result"]["name"], "RivuvaRurarozUvi");
+    EXPECT_EQ(s.Process().Wait(), 0);
   }
 
   testing_support::TempDir tmp;
@@ -64,12 +83,9 @@ class ServerEndToEnd : public ::testing::Test {
 TEST_F(ServerEndToEnd, WholeSessionPlaysTheWaveIntoTheWavOutputAndEnds) {
   Playsrv s({"--output", "wav:" + outPath});
   Attach(s);
-  for (const char* property : {"PlayTempoFor", "PlayTempoRev"}) {
-    const auto ex = s.Call(property, {{"value", 1.0}});
-    EXPECT_TRUE(ex.Notifications.empty());
-    EXPECT_TRUE(ex.Answer["result"].is_null());
-  }
-  EXPECT_TRUE(s.Result("LoopPlayON", {{"value", false}}).is_null());
+  for (const auto& [property, value] : {std::pair<const char*, json>{"PlayTempoFor", 1.0}, {"PlayTempoRev", 1.0},
+                                        {"LoopPlayON", false}})
+    EXPECT_TRUE(s.Result(property, {{"value", value}}).is_null());
 
   auto ex = s.Call("WriteWaveMemo", WaveParams());
   EXPECT_EQ(Playsrv::Reports(ex.Notifications), (Reports{"Writing to Play Buffer", "Stopped", "Done"}));
@@ -85,11 +101,7 @@ TEST_F(ServerEndToEnd, WholeSessionPlaysTheWaveIntoTheWavOutputAndEnds) {
   EXPECT_EQ(ex.Answer["result"]["now_ms"], 2500);
   EXPECT_EQ(s.Result("PlayRunningDx7State"), 0);
 
-  ex = s.Call("Release");
-  EXPECT_EQ(Playsrv::Reports(ex.Notifications), (Reports{"Stopped", "Driver is Off"}));
-  EXPECT_TRUE(ex.Answer["result"].is_null());
-  EXPECT_TRUE(s.Process().ReadToEnd().empty());
-  EXPECT_EQ(s.Process().Wait(), 0);
+  ReleaseAmidRequests(s, {"Stopped", "Driver is Off"});
 
   const auto played = testing_support::ReadRecordedWav(outPath);
   EXPECT_EQ(played.Channels, 2);
@@ -146,7 +158,7 @@ std::pair<std::string, std::string> Malformed(int i) {
   switch (i % 16) {
     case 0: {
       std::string garbage = "#";  // never JSON, and bytes of every value but '\n'
-      for (int k = 0; k < 1 + i % 37; ++k) {
+      for (int k = 0; k <= i % 37; ++k) {
         const char c = static_cast<char>(1 + (i * 31 + k * 17) % 255);
         garbage.push_back(c == '\n' ? 'x' : c);
       }
@@ -217,42 +229,49 @@ TEST_F(ServerEndToEnd, EndOfInputDuringPlaybackDestroysTheObjectAndExits) {
   EXPECT_EQ(Playsrv::Reports(rest), (Reports{"Stopped", "Driver is Off"}));
   EXPECT_EQ(rest.size(), 2u);  // reports only: no answer without a request
   EXPECT_EQ(s.Process().Wait(), 0);
-  EXPECT_EQ(testing_support::ReadRecordedWav(outPath).Samples, Head(kRate / 2));
+  EXPECT_EQ(testing_support::ReadRecordedWav(outPath).Samples,
+            std::vector<int16_t>(samples.begin(), samples.begin() + kRate));  // half a second, two channels
 }
 
 TEST_F(ServerEndToEnd, DescribeAnswersTheInterfaceDescription) {
   Playsrv s;
   const json d = s.Result("Describe");
   EXPECT_EQ(d, typelib::Describe());
+  EXPECT_EQ(d["name"], "RivuvaRurarozUvi");
+  EXPECT_EQ(d["version"], "1.0");
+  EXPECT_EQ(d["lcid"], 0x409);
   EXPECT_EQ(d["classes"][0]["progid"], "RivuvaRurarozUvi.PlayDllClass");
+  std::set<std::string> guids{d["guid"].get<std::string>(), d["classes"][0]["guid"].get<std::string>()};
+  for (const json& i : d["interfaces"]) guids.insert(i["guid"].get<std::string>());
+  EXPECT_EQ(guids.size(), 4u);
   std::vector<std::string> names;
-  for (const json& m : d["interfaces"][0]["members"]) names.push_back(m["name"]);
-  EXPECT_EQ(names, (std::vector<std::string>{"DxObj", "PlayCurrentPosition", "PlayAgain", "PlayAgainRev",
-                                             "PlayRunningDx7State", "PlayUTurn", "PlayAtPos", "PlayAtPosRev",
-                                             "ReleaseFiles", "StopPlay", "PlayContinue", "UpdatePlayPosition",
-                                             "PlayPause", "WriteWaveMemo", "MemorySizeToUse", "LoopPlayON",
-                                             "PlayTempoFor", "PlayTempoRev", "AppTmpDir"}));
+  for (const json& m : d["interfaces"][0]["members"]) names.push_back(m["name"].get<std::string>() + ":" + m["kind"].get<std::string>());
+  EXPECT_EQ(names, (std::vector<std::string>{
+                       "DxObj:method", "PlayCurrentPosition:propget", "PlayAgain:method", "PlayAgainRev:method",
+                       "PlayRunningDx7State:propget", "PlayUTurn:method", "PlayAtPos:method", "PlayAtPosRev:method",
+                       "ReleaseFiles:method", "StopPlay:method", "PlayContinue:method", "UpdatePlayPosition:method",
+                       "PlayPause:method", "WriteWaveMemo:method", "MemorySizeToUse:propput", "LoopPlayON:propput",
+                       "PlayTempoFor:propput", "PlayTempoRev:propput", "AppTmpDir:propput"}));
+  EXPECT_EQ(d["interfaces"][0]["members"][13]["args"][5],
+            json({{"name", "BlkInLstR"}, {"type", "Long()"}, {"byRef", true}}));
+  EXPECT_EQ(d["interfaces"][1]["name"], "__PlayDllClass");
+  EXPECT_EQ(d["interfaces"][1]["members"][0]["name"], "MsgBoxOb");
   EXPECT_EQ(d["interfaces"][1]["members"][0]["args"],
             json::parse(R"([{"name":"Msg","type":"String","byRef":true},{"name":"Ttl","type":"String","byRef":true}])"));
   EXPECT_EQ(s.Call("Describe", {{"all", true}}).Answer["error"]["code"], -32602);
 }
 
-TEST_F(ServerEndToEnd, RealClockServerRefusesAdvanceTimeAndEndsOnRelease) {
-  Playsrv s({"--output", "null"}, /*simulate=*/false);
-  EXPECT_EQ(s.Call("AdvanceTime", {{"ms", 10}}).Answer["error"]["code"], -32601);
-  EXPECT_EQ(s.Result("DxObj", {{"MFrmHwnd", 3}}), json({{"MFrmHwnd", 1}}));
-  const auto ex = s.Call("Release");
-  EXPECT_TRUE(ex.Answer["result"].is_null());
-  EXPECT_EQ(Playsrv::Reports(ex.Notifications), (Reports{"Stopped", "Driver is Off"}));
-  EXPECT_EQ(s.Process().Wait(), 0);
-}
-
-TEST_F(ServerEndToEnd, EngineOfferDecidesWhatDxObjFinds) {
-  Playsrv waveOutOnly({"--engines", "waveout"});
-  EXPECT_EQ(waveOutOnly.Result("DxObj", {{"MFrmHwnd", 1}}), json({{"MFrmHwnd", 2}}));
-  testing_support::ChildProcess bad({PLAY_BINARY_DIR "/playsrv", "--engines", "dx9,dx10"}, true);
+TEST_F(ServerEndToEnd, OptionsChooseTheClockAndTheEngines) {
+  Playsrv real({"--output", "null", "--engines", "waveout"}, /*simulate=*/false);
+  EXPECT_EQ(real.Call("AdvanceTime", {{"ms", 10}}).Answer["error"]["code"], -32601);
+  EXPECT_EQ(real.Result("DxObj", {{"MFrmHwnd", 3}}), json({{"MFrmHwnd", 2}}));
+  ReleaseAmidRequests(real, {"Driver is Off"});
+  const std::string err = tmp.File("stderr");
+  testing_support::ChildProcess bad({PLAY_BINARY_DIR "/playsrv", "--engines", "dx9,dx10"}, err);
   EXPECT_EQ(bad.Wait(), 2);
-  EXPECT_NE(bad.Stderr().find("unknown engine 'dx10'"), std::string::npos) << bad.Stderr();
+  std::ifstream errFile(err);
+  const std::string text((std::istreambuf_iterator<char>(errFile)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("unknown engine 'dx10'"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -5,52 +5,46 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "tests/support/TestWorld.h"
+
 namespace testing_support {
 
 namespace {
 
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void Put16(std::vector<uint8_t>& out, uint16_t v) {
-  out.push_back(static_cast<uint8_t>(v));
-  out.push_back(static_cast<uint8_t>(v >> 8));
+void Put(std::vector<uint8_t>& out, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 void PutId(std::vector<uint8_t>& out, const char* id) { out.insert(out.end(), id, id + 4); }
-uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+uint32_t Get(const std::vector<uint8_t>& b, size_t at, int bytes) {
+  uint32_t v = 0;
+  for (int i = 0; i < bytes; ++i) v |= static_cast<uint32_t>(b[at + static_cast<size_t>(i)]) << (8 * i);
+  return v;
 }
-uint16_t Get16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
 
 }  // namespace
 
 int64_t WriteWav(const std::string& path, const WavFormat& format, const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> body;
-  PutId(body, "WAVE");
-  if (format.ListChunkFirst) {
-    PutId(body, "LIST");
-    Put32(body, 5);
-    body.insert(body.end(), {'I', 'N', 'F', 'O', 'x', 0});  // 5 bytes and the pad byte
-  }
-  PutId(body, "fmt ");
-  Put32(body, 16);
-  Put16(body, format.Tag);
-  Put16(body, format.Channels);
-  Put32(body, format.Rate);
-  const uint16_t align = static_cast<uint16_t>(format.Channels * format.Bits / 8);
-  Put32(body, format.Rate * align);
-  Put16(body, align);
-  Put16(body, format.Bits);
-  PutId(body, "data");
-  Put32(body, static_cast<uint32_t>(data.size()));
-  const int64_t dataOffset = 8 + static_cast<int64_t>(body.size());
-  body.insert(body.end(), data.begin(), data.end());
   std::vector<uint8_t> file;
   PutId(file, "RIFF");
-  Put32(file, static_cast<uint32_t>(body.size()));
-  file.insert(file.end(), body.begin(), body.end());
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  Put(file, 0, 4);  // patched below
+  PutId(file, "WAVE");
+  if (format.ListChunkFirst) {
+    PutId(file, "LIST");
+    Put(file, 5, 4);
+    file.insert(file.end(), {'I', 'N', 'F', 'O', 'x', 0});  // 5 bytes and the pad byte
+  }
+  PutId(file, "fmt ");
+  const uint32_t align = format.Channels * format.Bits / 8u;
+  for (const auto& [v, n] : {std::pair<uint32_t, int>{16, 4}, {format.Tag, 2}, {format.Channels, 2}, {format.Rate, 4},
+                            {format.Rate * align, 4}, {align, 2}, {format.Bits, 2}})
+    Put(file, v, n);
+  PutId(file, "data");
+  Put(file, static_cast<uint32_t>(data.size()), 4);
+  const int64_t dataOffset = static_cast<int64_t>(file.size());
+  file.insert(file.end(), data.begin(), data.end());
+  const uint32_t riffSize = static_cast<uint32_t>(file.size() - 8);
+  std::memcpy(&file[4], &riffSize, 4);
+  WriteBytes(path, file);
   return dataOffset;
 }
 
@@ -63,22 +57,11 @@ std::vector<uint8_t> SamplesToBytes(const std::vector<int16_t>& samples) {
 RecordedWav ReadRecordedWav(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   const std::vector<uint8_t> b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0) throw std::runtime_error(path + ": not a WAV");
-  RecordedWav wav;
-  for (size_t at = 12; at + 8 <= b.size();) {
-    const uint32_t size = Get32(b, at + 4);
-    if (std::memcmp(&b[at], "fmt ", 4) == 0) {
-      wav.Channels = Get16(b, at + 10);
-      wav.Rate = static_cast<int32_t>(Get32(b, at + 12));
-      wav.Bits = Get16(b, at + 22);
-    } else if (std::memcmp(&b[at], "data", 4) == 0) {
-      const size_t n = std::min<size_t>(size, b.size() - at - 8) / 2;
-      wav.Samples.resize(n);
-      std::memcpy(wav.Samples.data(), &b[at + 8], n * 2);
-      break;
-    }
-    at += 8 + size + (size & 1);
-  }
+  if (b.size() < 44 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(&b[36], "data", 4) != 0)
+    throw std::runtime_error(path + ": not a canonical WAV");
+  RecordedWav wav{static_cast<int32_t>(Get(b, 22, 2)), static_cast<int32_t>(Get(b, 24, 4)), {}};
+  wav.Samples.resize(std::min<size_t>(Get(b, 40, 4), b.size() - 44) / 2);
+  std::memcpy(wav.Samples.data(), &b[44], wav.Samples.size() * 2);
   return wav;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// WAV files for the end-to-end tests: writing PCM test files with any header
-// layout, and reading back what the server's wav output recorded.
+// WAV files for the end-to-end tests: PCM test files with any header layout,
+// and what the server's wav output recorded.
 
 #include <cstdint>
 #include <string>
@@ -23,11 +23,9 @@ std::vector<uint8_t> SamplesToBytes(const std::vector<int16_t>& samples);
 struct RecordedWav {
   int32_t Channels = 0;
   int32_t Rate = 0;
-  int32_t Bits = 0;
   std::vector<int16_t> Samples;  // interleaved
 };
-
-// Reads a 16-bit PCM WAV as the wav output writes it.
+// Reads a 16-bit PCM WAV as the wav output writes it (canonical 44-byte header).
 RecordedWav ReadRecordedWav(const std::string& path);
 
 }  // namespace testing_support
