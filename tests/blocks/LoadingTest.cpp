@@ -78,12 +78,10 @@ TEST_F(BlocksTest, WriteBlockToFileWritesAFreshTempFileOfTheSamples) {
   eng.WriteBlockToFile(s);
   ASSERT_EQ(Type(s), BlockFile);
   EXPECT_EQ(eng.Blocks(s).FilePos, 1);
-  EXPECT_EQ(eng.Blocks(s).Samples.Count(), 1);
   EXPECT_EQ(eng.MemoryInUse, 0);
   const BlkFileRec& file = eng.BlkFiles(eng.Blocks(s).FileSlot);
   EXPECT_EQ(file.RefCount, 1);
-  EXPECT_EQ(file.Name.rfind(dir + "/tm", 0), 0u) << file.Name;
-  EXPECT_TRUE(std::regex_match(file.Name.substr(dir.size()), std::regex("/tm([6-9]|[0-9][0-9]+)\\.tmp"))) << file.Name;
+  EXPECT_TRUE(std::regex_match(file.Name, std::regex(dir + "/tm([6-9]|[0-9][0-9]+)\\.tmp"))) << file.Name;
   EXPECT_EQ(FileSamples(file.Name), (std::vector<int16_t>{1, -2, 300, -32768}));
 
   // Back in, it is a copy of its file; out again, nothing new is written.

@@ -62,13 +62,6 @@ TEST_F(BlocksTest, EachTableKeepsOneFileOpen) {
   EXPECT_EQ(eng.FileOpens, 6);
   EXPECT_EQ(eng.OpenBlkFileNum->Path(), x);
 
-  // The stop sequence closes both tables.
-  eng.CloseOrgFile(1);
-  for (int32_t s = 1; s <= eng.BlkFileCount; ++s) eng.CloseBlkFile(s);
-  EXPECT_EQ(eng.OpenOrgFileNum, nullptr);
-  EXPECT_EQ(eng.OpenBlkFileNum, nullptr);
-  EXPECT_EQ(eng.OpenOrgSlot + eng.OpenBlkSlot, 0);
-
   // Reusing a free block file slot that is the open file closes it first.
   Whole(idx[5]);
   EXPECT_EQ(eng.OpenBlkSlot, 2);

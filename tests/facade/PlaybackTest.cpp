@@ -24,10 +24,6 @@ struct EngineCase {
   int32_t driverType;
 };
 
-const EngineCase kDx9{"Dx9", {true, true, true}, 3};
-const EngineCase kDx7{"Dx7", {false, true, true}, 1};
-const EngineCase kWaveOut{"WaveOut", {false, false, true}, 2};
-
 int16_t SampleAt(int32_t pos, int32_t channel) { return static_cast<int16_t>(pos * 3 + channel * 1000 - 20000); }
 
 class PlaybackTest : public ::testing::TestWithParam<EngineCase> {
@@ -99,7 +95,10 @@ TEST_P(PlaybackTest, WriteWaveMemoDuringPlaybackStopsFirst) {
   EXPECT_EQ(obj.PlayRunningDx7State(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, PlaybackTest, ::testing::Values(kDx9, kDx7, kWaveOut),
+INSTANTIATE_TEST_SUITE_P(Engines, PlaybackTest,
+                         ::testing::Values(EngineCase{"Dx9", {true, true, true}, 3},
+                                           EngineCase{"Dx7", {false, true, true}, 1},
+                                           EngineCase{"WaveOut", {false, false, true}, 2}),
                          [](const ::testing::TestParamInfo<EngineCase>& p) { return std::string(p.param.name); });
 
 TEST(PlaybackWithoutDevice, NoOutputDeviceFailsTheBufferThenEveryStart) {
