@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "facade/PlayDllClass.h"
 #include "facade/RealEngines.h"
@@ -93,6 +94,24 @@ TEST_P(PlaybackTest, WriteWaveMemoDuringPlaybackStopsFirst) {
   obj.WriteWaveMemo(bits, chans, friq, nos, l, l);
   EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Writing to Play Buffer"}, Msg{"S2", "Stopped"}, Msg{"S2", "Done"}));
   EXPECT_EQ(obj.PlayRunningDx7State(), 0);
+}
+
+TEST_P(PlaybackTest, AMissingOrgfileFailsTheStartAndTheServerPlaysOn) {
+  HandOverStereo(20000);
+  std::remove(path.c_str());
+  obj.PlayAgain();  // each engine's start catches the read error and says so
+  world.loop.RunFor(6000);
+  if (GetParam().driverType == 3) {
+    EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Play Failed"}));  // the DirectSound 9 engine's own only
+  } else {
+    EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Play Failed"}, Msg{"S2", "Play Failed"}));
+  }
+  EXPECT_EQ(world.output.FramesPlayed(), 0) << "nothing may sound from a start that failed";
+  HandOverStereo(8000);
+  obj.PlayAgain();
+  world.loop.RunFor(2000);
+  EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Playing"}, Msg{"S2", "Play Done"}));
+  EXPECT_EQ(Played(16000), Frames(1, 8000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, PlaybackTest,
