@@ -44,16 +44,7 @@ void PreadExact(int fd, const std::string& path, void* dst, size_t bytes, int64_
 }
 
 void PwriteAll(int fd, const std::string& path, const void* src, size_t bytes, int64_t offset) {
-  const auto* p = static_cast<const char*>(src);
-  size_t done = 0;
-  while (done < bytes) {
-    const ssize_t n = pwrite(fd, p + done, bytes - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw ErrnoError("cannot write", path, errno);
-    }
-    done += static_cast<size_t>(n);
-  }
+  if (!files::WriteAllAt(fd, src, bytes, offset)) throw ErrnoError("cannot write", path, errno);
 }
 
 }  // namespace
@@ -112,6 +103,20 @@ void Copy(const std::string& from, const std::string& to) {
     PwriteAll(out.get(), to, buf.data(), static_cast<size_t>(n), offset);
     offset += n;
   }
+}
+
+bool WriteAllAt(int fd, const void* data, size_t bytes, int64_t offset) noexcept {
+  const auto* p = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < bytes) {
+    const ssize_t n = pwrite(fd, p + done, bytes - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
 }
 
 bool Remove(const std::string& path) noexcept { return !path.empty() && unlink(path.c_str()) == 0; }

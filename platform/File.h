@@ -43,6 +43,9 @@ int64_t Length(const std::string& path);
 void WriteAt(const std::string& path, const void* data, size_t bytes, int64_t offset, bool create);
 // Opens, reads exactly the run at `offset`, closes.
 void ReadAt(const std::string& path, void* dst, size_t bytes, int64_t offset);
+// Writes the whole run at `offset` of an open descriptor (repeating partial
+// writes and EINTR); false, with errno set, when the system refuses.
+bool WriteAllAt(int fd, const void* data, size_t bytes, int64_t offset) noexcept;
 // Replaces `to` with a copy of `from`.
 void Copy(const std::string& from, const std::string& to);
 // Deletes the file; false (and no error) when it did not exist or could not go.

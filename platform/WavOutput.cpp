@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "platform/Errors.h"
+#include "platform/File.h"
 
 namespace platform {
 
@@ -26,21 +27,6 @@ void PutU16(uint8_t* p, uint32_t v) {
 
 void PutU32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// Writes the whole run at `offset`; false with errno set on failure.
-bool PwriteAll(int fd, const void* src, size_t bytes, int64_t offset) {
-  const auto* p = static_cast<const char*>(src);
-  size_t done = 0;
-  while (done < bytes) {
-    const ssize_t n = pwrite(fd, p + done, bytes - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -111,7 +97,7 @@ void WavOutput::WriteHeader() {
   PutU16(&h[34], 16);
   std::memcpy(&h[36], "data", 4);
   PutU32(&h[40], static_cast<uint32_t>(dataBytes_));
-  if (!PwriteAll(fd_, h.data(), h.size(), 0)) Fail(std::strerror(errno));
+  if (!files::WriteAllAt(fd_, h.data(), h.size(), 0)) Fail(std::strerror(errno));
 }
 
 void WavOutput::WriteData(const void* data, size_t bytes) {
@@ -119,7 +105,7 @@ void WavOutput::WriteData(const void* data, size_t bytes) {
     Fail("the file has reached the size a WAV header can describe");
     return;
   }
-  if (!PwriteAll(fd_, data, bytes, kHeaderBytes + dataBytes_)) {
+  if (!files::WriteAllAt(fd_, data, bytes, kHeaderBytes + dataBytes_)) {
     Fail(std::strerror(errno));
     return;
   }
