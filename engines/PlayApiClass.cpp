@@ -125,9 +125,10 @@ void PlayApiClass::FillNext() {
     LastWriteOk = false;
     if (mod_.EndOfData) {
       if (!StopRequested) {
-        // Arm the stop timer; when it is armed already, its tick stays where it
-        // was (the poll comes here again while the device stands at the end).
-        if (StopPlayTimer.Interval() != 40) StopPlayTimer.SetInterval(40);
+        // Arm the stop timer. The poll comes here again while the device
+        // stands at the end; an armed timer keeps its countdown, since neither
+        // the same interval nor enabling it again restarts it.
+        StopPlayTimer.SetInterval(40);
         StopPlayTimer.SetEnabled(true);
       }
       FillBusy = false;
