@@ -27,7 +27,6 @@ class AudioPlatform final {
   EventLoop& Loop() { return loop_; }
   AudioOutput& Output() { return output_; }
   const AudioOffer& Offer() const { return offer_; }
-  void SetOffer(AudioOffer offer) { offer_ = offer; }
   // Full path of the sound service shared object ("" = none installed).
   const std::string& SoundServicePath() const { return soundServicePath_; }
 

@@ -61,7 +61,6 @@ class EventLoop final {
   void UnwatchFd(int fd);
 
   bool InDispatch() const { return inDispatch_; }
-  size_t PendingCount() const { return tasks_.size(); }
 
  private:
   using Key = std::pair<int64_t, uint64_t>;  // (due, sequence)

@@ -6,7 +6,6 @@ namespace platform {
 
 void VirtualOutput::Start(int32_t channels, int32_t rate) {
   if (channels < 1 || rate < 1) throw std::invalid_argument("VirtualOutput: bad format");
-  ++starts_;
   if (!segments_.empty() && segments_.back().channels == channels && segments_.back().rate == rate) return;
   segments_.push_back(Segment{channels, rate, -1, {}});
 }
@@ -31,7 +30,7 @@ void VirtualOutput::Clear() {
   segments_.clear();
   framesPlayed_ = 0;
   lastEndUs_ = -1;
-  starts_ = stops_ = 0;
+  stops_ = 0;
 }
 
 }  // namespace platform

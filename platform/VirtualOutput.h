@@ -32,7 +32,6 @@ class VirtualOutput final : public AudioOutput {
   // Loop time at which the latest frame played had finished sounding (-1: none).
   int64_t LastFrameEndUs() const { return lastEndUs_; }
   const std::vector<Segment>& Segments() const { return segments_; }
-  int Starts() const { return starts_; }
   int Stops() const { return stops_; }
   void Clear();
 
@@ -40,7 +39,6 @@ class VirtualOutput final : public AudioOutput {
   std::vector<Segment> segments_;
   int64_t framesPlayed_ = 0;
   int64_t lastEndUs_ = -1;
-  int starts_ = 0;
   int stops_ = 0;
   bool available_ = true;
 };
