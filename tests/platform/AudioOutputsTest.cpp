@@ -38,7 +38,11 @@ Bytes ReadAll(const std::string& path) {
 void Put(Bytes& v, uint32_t x, int bytes) {
   for (int i = 0; i < bytes; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
 }
-void PutTag(Bytes& v, const char* tag) { v.insert(v.end(), tag, tag + 4); }
+// Byte by byte: a ranged insert of the four bytes makes GCC 12 at -O2 warn
+// (-Wstringop-overflow) about a write it misreads.
+void PutTag(Bytes& v, const char* tag) {
+  for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(tag[i]));
+}
 
 // The canonical header written out field by field, then the samples.
 Bytes ExpectedFile(uint32_t channels, uint32_t rate, uint32_t dataBytes, const std::vector<int16_t>& samples) {
