@@ -55,12 +55,23 @@ count_lines() {
     }'
 }
 
-sources() { find "$@" -type f \( -name '*.h' -o -name '*.cpp' \) -print0 2>/dev/null; }
+# Every .h/.cpp of the tree, one path a line, relative to the root: in a git
+# work tree the tracked and untracked files that are not ignored (so build
+# folders never count), elsewhere every file outside build/ and hidden folders.
+all_sources() {
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git ls-files --cached --others --exclude-standard -- '*.h' '*.cpp' |
+      while IFS= read -r f; do [[ -f $f ]] && printf '%s\n' "$f"; done
+  else
+    find . -type f \( -name '*.h' -o -name '*.cpp' \) ! -path './build/*' ! -path './.*' -printf '%P\n'
+  fi
+}
 
-codeDirs=$(find . -mindepth 1 -maxdepth 1 -type d ! -name '.*' ! -name tests ! -name bench ! -name build \
-             -printf '%f\n' | sort)
-code=$(sources $codeDirs | count_lines)
-tests=$(sources tests | count_lines)
+files=$(all_sources)
+code=$(grep '/' <<<"$files" | grep -Ev '^(tests|bench)/' | tr '\n' '\0' | count_lines)
+tests=$(grep -E '^tests/' <<<"$files" | tr '\n' '\0' | count_lines)
+codeDirs=$(awk '{ split($2, p, "/"); print p[1] }' <<<"$code" | sort -u)
+testDirs=$(awk '{ split($2, p, "/"); print p[2] }' <<<"$tests" | sort -u)
 
 sum_under() {  # sum of the counts whose path starts with $2, from the list $1
   awk -v p="$2" 'index($2, p) == 1 { s += $1 } END { print s + 0 }' <<<"$1"
@@ -71,13 +82,12 @@ printf '%-14s %7s %7s %6s\n' folder code tests ratio
 totalCode=0
 for d in $codeDirs; do
   c=$(sum_under "$code" "$d/")
-  ((c == 0)) && continue
   t=$(sum_under "$tests" "tests/$d/")
   printf '%-14s %7d %7d %6s\n' "$d/" "$c" "$t" "$(ratio "$t" "$c")"
   totalCode=$((totalCode + c))
 done
-for t in $(find tests -mindepth 1 -maxdepth 1 -type d -printf '%f\n' | sort); do
-  [[ -d $t ]] && continue
+for t in $testDirs; do
+  grep -qx "$t" <<<"$codeDirs" && continue
   n=$(sum_under "$tests" "tests/$t/")
   ((n > 0)) && printf '%-14s %7s %7d %6s\n' "tests/$t/" - "$n" -
 done
