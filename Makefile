@@ -3,14 +3,17 @@
 #   make tsan   ThreadSanitizer build of the server and the device tests
 #   make demo   release build, plays the demo tune into demo-out.wav
 #   make bench  release build of the benchmarks, then runs them
+#   make build-release-tests  release build of everything, tests and benchmarks
+#               included (compiled, not run), as a user's plain release build
 JOBS ?= $(shell nproc)
 TEST_DIR  := build/test
 REL_DIR   := build/release
 TSAN_DIR  := build/tsan
+REL_TESTS_DIR := build/release-tests
 # ccache, when present, makes rebuilds after a small change cheap.
 LAUNCHER  := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: deps test build-test tsan demo build-release bench clean
+.PHONY: deps test build-test tsan demo build-release build-release-tests bench clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -37,6 +40,10 @@ tsan: deps
 build-release: deps
 	cmake -S . -B $(REL_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPLAY_BENCH=ON -DPLAY_TESTS=OFF -DPLAY_WERROR=ON $(LAUNCHER)
 	cmake --build $(REL_DIR) -j $(JOBS)
+
+build-release-tests: deps
+	cmake -S . -B $(REL_TESTS_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPLAY_TESTS=ON -DPLAY_BENCH=ON -DPLAY_WERROR=ON $(LAUNCHER)
+	cmake --build $(REL_TESTS_DIR) -j $(JOBS)
 
 demo: build-release
 	$(REL_DIR)/playctl demo --output wav:$(CURDIR)/demo-out.wav
