@@ -1,7 +1,7 @@
 # Entry points. Every target installs what is missing first (Debian packages).
 #   make test   sanitizer build and every test (a private sound server for the device tests)
 #   make tsan   ThreadSanitizer build of the server and the device tests
-#   make demo   release build, plays the demo tune into demo-out.wav
+#   make demo   release build, plays the demo tune on the sound card and into demo-out.wav
 #   make bench  release build of the benchmarks, then runs them
 #   make build-release-tests  release build of everything, tests and benchmarks
 #               included (compiled, not run), as a user's plain release build
@@ -34,7 +34,7 @@ tsan: deps
 	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLAY_TSAN=ON -DPLAY_WERROR=ON $(LAUNCHER)
 	cmake --build $(TSAN_DIR) -j $(JOBS) --target playsrv soundservice test_device
 	@eval "$$(scripts/pulse-null-sink.sh start)"; \
-	  (cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -L device); \
+	  (cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/device/tsan.supp" ctest --output-on-failure -L device); \
 	  status=$$?; scripts/pulse-null-sink.sh stop; exit $$status
 
 build-release: deps
@@ -46,10 +46,13 @@ build-release-tests: deps
 	cmake --build $(REL_TESTS_DIR) -j $(JOBS)
 
 demo: build-release
-	$(REL_DIR)/playctl demo --output wav:$(CURDIR)/demo-out.wav
+	@if $(REL_DIR)/playsrv --list-devices >/dev/null 2>&1; then out=device,; else out=; echo "no sound device: writing demo-out.wav only"; fi; \
+	  $(REL_DIR)/playctl demo --output $${out}wav:$(CURDIR)/demo-out.wav
 
 bench: build-release
-	@for b in $(REL_DIR)/bench/*; do echo "== $$b"; $$b --benchmark_counters_tabular=true || exit 1; done
+	@eval "$$(scripts/pulse-null-sink.sh start)"; status=0; \
+	  for b in $(REL_DIR)/bench/*; do echo "== $$b"; $$b --benchmark_counters_tabular=true || { status=1; break; }; done; \
+	  scripts/pulse-null-sink.sh stop; exit $$status
 
 clean:
 	rm -rf build
