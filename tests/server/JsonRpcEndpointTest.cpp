@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -108,6 +110,65 @@ TEST_F(JsonRpcEndpointTest, DeepNestingInsideARequestIsRefused) {
             json::parse(nested(63)));
   EXPECT_EQ(Single(R"({"jsonrpc":"2.0","id":6,"method":"Echo","params":)" + nested(64) + "}")["error"]["code"],
             -32600);
+}
+
+TEST_F(JsonRpcEndpointTest, ALineWithANulByteIsOneInvalidMessage) {
+  using namespace std::string_literals;
+  const std::vector<std::string> nulLines{
+      R"({"jsonrpc":"2.0","id":1,"method":"Chatty"})"s + '\0' + R"({"jsonrpc":"2.0","id":2,"method":"Chatty"})",
+      R"({"jsonrpc":"2.0","id":3,"method":"Chatty"})"s + '\0',
+      "{\"jsonrpc\":\"2.0\",\"id\":4,\"method\":\"Chat\0ty\"}"s,
+      R"([{"jsonrpc":"2.0","id":5,"method":"Chatty"})"s + '\0' + "]"};
+  for (const std::string& line : nulLines) {
+    json a = Single(line);
+    EXPECT_EQ(a["error"]["code"], -32700) << json(line).dump();
+    EXPECT_TRUE(a["id"].is_null());
+  }
+  EXPECT_EQ(calls, 0);  // no part of any line ran
+}
+
+TEST_F(JsonRpcEndpointTest, IdsAreEchoedAsTheTextTheyWereSentAs) {
+  // Whatever the answer: a result, a method error, an invalid request, a batch member.
+  for (const std::string id : {"-9223372036854775809", "18446744073709551616", "123456789012345678901234567890",
+                               "-0", "1.50", "2E+3", "0.1", R"("\u0041b")", "null", "7"}) {
+    for (const char* method : {"Echo", "Fails", "Missing"}) {
+      Feed(R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":")" + std::string(method) + R"("})");
+      ASSERT_EQ(lines.size(), 1u);
+      EXPECT_NE(lines[0].find("\"id\":" + id + ","), std::string::npos) << lines[0];
+    }
+    Feed(R"({"jsonrpc":"1.0","id":)" + id + "}");
+    EXPECT_NE(lines.at(0).find("\"id\":" + id + ","), std::string::npos) << lines[0];
+    Feed(R"([{"jsonrpc":"2.0","id":1,"method":"Echo"},{"jsonrpc":"2.0","id":)" + id + R"(,"method":"Echo"}])");
+    EXPECT_NE(lines.at(0).find("},{\"id\":" + id + ","), std::string::npos) << lines[0];
+    Feed(R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":"Echo","params":)" + std::string(70, '[') +
+         std::string(70, ']') + "}");
+    EXPECT_NE(lines.at(0).find("\"id\":" + id + ","), std::string::npos) << lines[0];
+  }
+}
+
+// Process time of handling one batch of `n` answered requests, the best of two.
+double BatchSeconds(JsonRpcEndpoint& endpoint, int n) {
+  std::string line = "[";
+  for (int i = 0; i < n; ++i)
+    line += (i ? "," : "") + std::string(R"({"jsonrpc":"2.0","id":)") + std::to_string(i) + R"(,"method":"Echo"})";
+  line += "]";
+  double best = 1e9;
+  for (int run = 0; run < 2; ++run) {
+    const std::clock_t start = std::clock();
+    endpoint.HandleLine(line);
+    best = std::min(best, static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC);
+  }
+  return best;
+}
+
+TEST_F(JsonRpcEndpointTest, BatchTimeGrowsInProportionToItsSize) {
+  // Linear handling doubles the time; a scan of the batch per member would
+  // make it four times. The bound sits between, clear of timing noise.
+  const double small = BatchSeconds(endpoint, 20000);
+  const double large = BatchSeconds(endpoint, 80000);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(json::parse(lines.back()).size(), 80000u);
+  EXPECT_LT(large / small, 6.0) << small << " s for 20000, " << large << " s for 80000";
 }
 
 TEST(RpcParamsTest, TypesAndRangesAreChecked) {
