@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 namespace rpc {
@@ -52,6 +53,7 @@ class Reader final {
     if (end_ - p_ >= 3 && std::string_view(p_, 3) == "\xEF\xBB\xBF") p_ += 3;
     SkipSpace();
     if (p_ < end_ && *p_ == '[') {
+      packDepth_ = 3;  // a batch: its requests' params lie one level deeper
       out.Doc = Array(0, &out.IdTexts);
     } else if (p_ < end_ && *p_ == '{') {
       out.IdTexts.emplace_back();
@@ -149,6 +151,10 @@ class Reader final {
       SkipContainer();
       return json::value_t::discarded;
     }
+    if (depth >= packDepth_) {
+      json packed;
+      if (PackedInts(packed)) return packed;
+    }
     ++p_;  // '['
     json out = json::array();
     auto& elements = out.get_ref<json::array_t&>();
@@ -159,15 +165,14 @@ class Reader final {
     }
     for (;;) {
       SkipSpace();
-      json value;
       if (idTexts != nullptr) {
         idTexts->emplace_back();
-        value = p_ < end_ && *p_ == '{' ? Object(depth + 1, &idTexts->back()) : Value(depth + 1);
-        if (value.is_discarded()) idTexts->pop_back();
+        elements.push_back(p_ < end_ && *p_ == '{' ? Object(depth + 1, &idTexts->back()) : Value(depth + 1));
+        if (elements.back().is_discarded()) idTexts->pop_back();
       } else {
-        value = Value(depth + 1);
+        elements.push_back(Value(depth + 1));
       }
-      if (!value.is_discarded()) elements.push_back(std::move(value));
+      if (elements.back().is_discarded()) elements.pop_back();
       SkipSpace();
       if (p_ == end_) Fail("unexpected end of input in an array");
       if (*p_ == ']') {
@@ -177,6 +182,45 @@ class Reader final {
       if (*p_ != ',') Fail("expected ',' or ']' in an array");
       ++p_;
     }
+  }
+
+  // Reads the array at p_ as packed 32-bit integers when it is one of at
+  // least kPackedMinimum plain integers that fit; otherwise leaves p_ where
+  // it was and returns false, for the general reading to take over.
+  bool PackedInts(json& out) {
+    const char* const start = p_;
+    std::vector<int32_t> values;
+    ++p_;  // '['
+    for (;;) {
+      SkipSpace();
+      if (p_ == end_) break;
+      const bool negative = *p_ == '-';
+      if (negative) ++p_;
+      const char* const digits = p_;
+      int64_t magnitude = 0;
+      while (p_ < end_ && IsDigit(*p_) && p_ - digits < 11) magnitude = magnitude * 10 + (*p_++ - '0');
+      const size_t count = static_cast<size_t>(p_ - digits);
+      if (count == 0 || count > 10 || (count > 1 && *digits == '0')) break;
+      if (p_ < end_ && (*p_ == '.' || *p_ == 'e' || *p_ == 'E')) break;
+      const int64_t value = negative ? -magnitude : magnitude;
+      if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) break;
+      values.push_back(static_cast<int32_t>(value));
+      SkipSpace();
+      if (p_ < end_ && *p_ == ',') {
+        ++p_;
+        continue;
+      }
+      if (p_ < end_ && *p_ == ']' && values.size() >= kPackedMinimum) {
+        ++p_;
+        std::vector<uint8_t> bytes(values.size() * sizeof(int32_t));
+        std::memcpy(bytes.data(), values.data(), bytes.size());
+        out = json::binary(std::move(bytes), kPackedInt32Subtype);
+        return true;
+      }
+      break;
+    }
+    p_ = start;
+    return false;
   }
 
   // Checks the syntax of the array or object at p_ without keeping it, with
@@ -339,6 +383,12 @@ class Reader final {
     if (*p_ == '0') {
       ++p_;
     } else {
+      // Nineteen digits always fit 64 bits; only longer numbers need the check.
+      const char* const digits = p_;
+      while (p_ < end_ && IsDigit(*p_) && p_ - digits < 19) {
+        magnitude = magnitude * 10 + static_cast<uint64_t>(*p_ - '0');
+        ++p_;
+      }
       while (p_ < end_ && IsDigit(*p_)) {
         const auto digit = static_cast<uint64_t>(*p_ - '0');
         if (magnitude > (std::numeric_limits<uint64_t>::max() - digit) / 10) overflow = true;
@@ -379,6 +429,7 @@ class Reader final {
   const char* end_;
   int maxDepth_;
   bool tooDeep_ = false;
+  int packDepth_ = 2;  // the depth from which integer lists may be packed
   std::string scratch_;
 };
 

@@ -17,6 +17,13 @@
 //     unsigned are unsigned numbers, negative ones that fit 64 bits signed are
 //     signed numbers, anything else (fractions, exponents, larger integers)
 //     is a double.
+//   - An array inside a request's params (depth 2 or deeper in a line of one
+//     value, depth 3 or deeper in a batch) that holds
+//     kPackedMinimum or more integers, each of 32 bits, written plainly
+//     (no fraction or exponent), is kept packed: a binary value of subtype
+//     kPackedInt32Subtype whose bytes are the values as native int32_t, in
+//     order. Params::Int32List reads it; nothing else needs to. Any other
+//     array is an array of values.
 //   - Duplicate object keys: the last value wins.
 //   - IdTexts holds the exact source text of the "id" member of each request
 //     object: one entry when the line is one value, one per element when it
@@ -24,6 +31,7 @@
 //     has no "id", or its "id" was too deeply nested to keep.
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -32,6 +40,9 @@
 #include <nlohmann/json.hpp>
 
 namespace rpc {
+
+constexpr size_t kPackedMinimum = 1024;
+constexpr uint8_t kPackedInt32Subtype = 32;
 
 class JsonSyntaxError final : public std::runtime_error {
  public:
