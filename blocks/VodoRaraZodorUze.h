@@ -112,6 +112,11 @@ class VodoRaraZodorUze final {
   // a file that ends before the share throws FileError (a short read is an
   // error, not a partly filled Out).
   void ReadBlockRange(int32_t Block, int32_t FromPos, int32_t ToPos, platform::VbArray<int16_t>& Out);
+  // The same read straight into the caller's memory: writes exactly
+  // ToPos - FromPos + 1 samples at `dst` (zeros where the block gives none,
+  // and all zeros when the read fails), so a share is read once where it is
+  // wanted. REQUIRES: `dst` has room for them.
+  void ReadBlockRangeTo(int32_t Block, int32_t FromPos, int32_t ToPos, int16_t* dst);
 
   platform::MessageBox& Box() { return box_; }
   int32_t MemorySizeToUse() const { return memorySizeToUse_; }
