@@ -2,13 +2,14 @@
 #   make test   sanitizer build and every test
 #   make demo   release build, plays the demo tune into demo-out.wav
 #   make bench  release build of the benchmarks, then runs them
+#   make bench-compare  whole jobs against cp and SoX (installs sox)
 JOBS ?= $(shell nproc)
 TEST_DIR  := build/test
 REL_DIR   := build/release
 # ccache, when present, makes rebuilds after a small change cheap.
 LAUNCHER  := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: deps test build-test demo build-release bench clean
+.PHONY: deps test build-test demo build-release bench bench-compare clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -29,6 +30,9 @@ demo: build-release
 
 bench: build-release
 	@for b in $(REL_DIR)/bench/*; do echo "== $$b"; $$b --benchmark_counters_tabular=true || exit 1; done
+
+bench-compare: build-release
+	bash bench/compare.sh $(REL_DIR)
 
 clean:
 	rm -rf build
