@@ -3,6 +3,7 @@
 #   make tsan   ThreadSanitizer build of the server and the device tests
 #   make demo   release build, plays the demo tune on the sound card and into demo-out.wav
 #   make bench  release build of the benchmarks, then runs them
+#   make bench-compare  whole jobs against cp and SoX (installs sox)
 #   make build-release-tests  release build of everything, tests and benchmarks
 #               included (compiled, not run), as a user's plain release build
 JOBS ?= $(shell nproc)
@@ -13,7 +14,7 @@ REL_TESTS_DIR := build/release-tests
 # ccache, when present, makes rebuilds after a small change cheap.
 LAUNCHER  := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: deps test build-test tsan demo build-release build-release-tests bench clean
+.PHONY: deps test build-test tsan demo build-release build-release-tests bench bench-compare clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -53,6 +54,9 @@ bench: build-release
 	@eval "$$(scripts/pulse-null-sink.sh start)"; status=0; \
 	  for b in $(REL_DIR)/bench/*; do echo "== $$b"; $$b --benchmark_counters_tabular=true || { status=1; break; }; done; \
 	  scripts/pulse-null-sink.sh stop; exit $$status
+
+bench-compare: build-release
+	bash bench/compare.sh $(REL_DIR)
 
 clean:
 	rm -rf build
