@@ -5,8 +5,14 @@
 #include <iostream>
 #include <limits>
 
+#include <unistd.h>
+
+#include <optional>
+
 #include "tools/DemoTune.h"
+#include "tools/EditList.h"
 #include "tools/PlaySession.h"
+#include "tools/ProgressBar.h"
 #include "tools/WavFile.h"
 
 namespace playctl {
@@ -28,7 +34,7 @@ int Fail(const std::string& what, int status) {
 }
 
 // Starts the run as asked: from the start (or end), or at a position.
-void Start(PlaySession& session, const PlayOptions& o, const WavInfo& wav) {
+void Start(PlaySession& session, const PlayOptions& o, const EditWave& wav) {
   if (o.FromSeconds < 0) {
     session.Command(o.Reverse ? "PlayAgainRev" : "PlayAgain");
     return;
@@ -38,7 +44,7 @@ void Start(PlaySession& session, const PlayOptions& o, const WavInfo& wav) {
 }
 
 // Milliseconds the run needs at most: the part to play at the tempo, plus slack.
-int32_t RunLengthMs(const PlayOptions& o, const WavInfo& wav) {
+int32_t RunLengthMs(const PlayOptions& o, const EditWave& wav) {
   double samples = wav.Frames;
   if (o.FromSeconds >= 0) {
     const double at = o.FromSeconds * wav.Rate;
@@ -54,6 +60,24 @@ int ReportEnd(int serverStatus, const std::string& output, std::ostream& out) {
   return 0;
 }
 
+// Reads, checks and (where needed) decodes the pieces into `folder`.
+// Refusals print and give status 2 without a wave.
+std::optional<EditWave> MakeWave(const PlayOptions& o, const std::string& folder, std::ostream& out) {
+  try {
+    std::vector<Piece> pieces;
+    for (const std::string& text : o.Pieces) pieces.push_back(ParsePiece(text, AbsolutePath));
+    const EditList list(std::move(pieces), o.Channels);
+    for (const std::string& line : list.Describe()) out << line << std::endl;
+    ProgressBar bar(std::cerr, isatty(STDERR_FILENO) == 1);
+    EditWave wave = list.Build(folder, [&bar](const std::string& piece, double share) { bar.Show(piece, share); });
+    if (wave.Clipped > 0) out << wave.Clipped << " sample(s) clipped to the 16-bit range" << std::endl;
+    return wave;
+  } catch (const std::exception& e) {
+    Fail(e.what(), 2);
+    return std::nullopt;
+  }
+}
+
 }  // namespace
 
 std::string AbsoluteOutput(const std::string& output) {
@@ -61,28 +85,44 @@ std::string AbsoluteOutput(const std::string& output) {
   return "wav:" + AbsolutePath(output.substr(4));
 }
 
-int RunPlay(const PlayOptions& o, std::ostream& out) {
-  WavInfo wav;
-  const std::string path = AbsolutePath(o.File);
-  try {
-    wav = ReadWavHeader(path);
-  } catch (const std::exception& e) {
-    return Fail(e.what(), 2);
+bool ParseChannels(const std::string& text, std::vector<int32_t>& channels) {
+  channels.clear();
+  size_t at = 0;
+  while (at <= text.size() && channels.size() < 3) {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    const std::string part = text.substr(at, comma - at);
+    if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos) return false;
+    channels.push_back(std::stoi(part));
+    if (channels.back() < 1) return false;
+    at = comma + 1;
   }
-  if (o.FromSeconds >= 0 && o.FromSeconds * wav.Rate >= wav.Frames)
-    return Fail("--from " + std::to_string(o.FromSeconds) + " lies beyond the end of " + path, 2);
+  return !channels.empty() && channels.size() <= 2;
+}
+
+int RunPlay(const PlayOptions& o, std::ostream& out) {
   if (!(o.Tempo > 0)) return Fail("--tempo must be greater than 0", 2);
-  out << path << ": " << wav.Channels << " channel(s), " << wav.Bits << " bit, " << wav.Rate << " Hz, "
-      << wav.Frames << " samples" << std::endl;
+  std::optional<TempFolder> folder;
+  try {
+    folder.emplace();
+  } catch (const std::exception& e) {
+    return Fail(e.what(), 1);
+  }
+  const std::optional<EditWave> made = MakeWave(o, folder->Path(), out);
+  if (!made) return 2;
+  const EditWave& wave = *made;
+  if (o.FromSeconds >= 0 && o.FromSeconds * wave.Rate >= wave.Frames)
+    return Fail("--from " + std::to_string(o.FromSeconds) + " lies beyond the end of the wave", 2);
+  out << "wave: " << wave.Channels << " channel(s), " << wave.Bits << " bit, " << wave.Rate << " Hz, "
+      << wave.Frames << " samples" << std::endl;
   const std::string output = AbsoluteOutput(o.Output);
   try {
-    PlaySession session({output, o.Engine, o.Simulate}, out);
-    session.Prepare(path, wav, o.Loop, static_cast<float>(o.Tempo));
-    Start(session, o, wav);
+    PlaySession session({output, o.Engine, o.Simulate, 64 << 20, folder->Path()}, out);
+    session.Prepare(wave, o.Loop, static_cast<float>(o.Tempo));
+    Start(session, o, wave);
     if (o.Loop) {
       session.Pass(static_cast<int32_t>(o.Seconds * 1000));
       session.Command("StopPlay");
-    } else if (!session.WaitForPlayDone(RunLengthMs(o, wav))) {
+    } else if (!session.WaitForPlayDone(RunLengthMs(o, wave))) {
       return Fail("no \"Play Done\" report within the length of the wave", 1);
     }
     return ReportEnd(session.Release(), output, out);
@@ -100,7 +140,7 @@ int RunDemo(const DemoOptions& o, std::ostream& out) {
     const WavInfo wav = ReadWavHeader(tune);
     out << "demo tune: " << tune << " (" << kDemoTuneSeconds << " s, stereo, 16 bit, " << kDemoRate << " Hz)"
         << std::endl;
-    PlaySession session({output, "", o.Simulate}, out);
+    PlaySession session({output, "", o.Simulate, 64 << 20, ""}, out);
     session.Prepare(tune, wav, false, 1.0f);
     out << "-- forward from the start" << std::endl;
     session.Command("PlayAgain");

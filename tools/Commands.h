@@ -5,12 +5,15 @@
 // value).
 
 #include <ostream>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace playctl {
 
 struct PlayOptions {
-  std::string File;
+  std::vector<std::string> Pieces;  // files, FILE@FROM-TO ranges, silence:SECONDS
+  std::vector<int32_t> Channels;    // 1-based channels taken from files of more than two
   bool Reverse = false;
   double FromSeconds = -1;  // below 0: from the start (or the end in reverse)
   double Tempo = 1.0;
@@ -22,6 +25,9 @@ struct PlayOptions {
 };
 
 int RunPlay(const PlayOptions& options, std::ostream& out);
+
+// "A" or "A,B", channel numbers from 1; false when the text is not that.
+bool ParseChannels(const std::string& text, std::vector<int32_t>& channels);
 
 struct DemoOptions {
   std::string Output;

@@ -57,7 +57,7 @@ TempFolder::~TempFolder() {
 }
 
 PlaySession::PlaySession(const SessionOptions& options, std::ostream& out)
-    : out_(out), simulate_(options.Simulate), memoryBytes_(options.MemoryBytes) {
+    : out_(out), simulate_(options.Simulate), tempDir_(options.TempDir), memoryBytes_(options.MemoryBytes) {
   client_ = std::make_unique<ServerClient>(
       ServerBesideMe(), ServerArgs(options),
       [this](const std::string& method, const json& params) { OnNotification(method, params); });
@@ -96,18 +96,21 @@ void PlaySession::CheckFailure() {
 }
 
 void PlaySession::Prepare(const std::string& wavPath, const WavInfo& wav, bool loop, float tempo) {
-  rate_ = wav.Rate;
+  Prepare(EditWave{wav.Bits, wav.Channels, wav.Rate, wav.Frames, BuildOrgLists(wavPath, wav), 0}, loop, tempo);
+}
+
+void PlaySession::Prepare(const EditWave& wave, bool loop, float tempo) {
+  rate_ = wave.Rate;
   const json attached = Command("DxObj", {{"MFrmHwnd", kWindowHandle}});
   const int32_t kind = attached.value("MFrmHwnd", -1);
   if (kind < 0) throw PlayFailure("the server could not attach an engine");
   out_ << "engine: " << (kind == 1 ? "DirectSound" : "waveOut") << std::endl;
-  Command("AppTmpDir", {{"value", tmp_.Path()}});
+  Command("AppTmpDir", {{"value", tempDir_.empty() ? tmp_.Path() : tempDir_}});
   Command("MemorySizeToUse", {{"value", memoryBytes_}});
-  const HostLists lists = BuildOrgLists(wavPath, wav);
-  json wave{{"FmtBits", wav.Bits}, {"FmtChannal", wav.Channels}, {"FmtFriq", wav.Rate},
-            {"WaveNos", wav.Frames}, {"BlkInLstL", lists.Left}};
-  if (wav.Channels == 2) wave["BlkInLstR"] = lists.Right;
-  Command("WriteWaveMemo", wave);
+  json params{{"FmtBits", wave.Bits},    {"FmtChannal", wave.Channels},  {"FmtFriq", wave.Rate},
+              {"WaveNos", wave.Frames}, {"BlkInLstL", wave.Lists.Left}};
+  if (wave.Channels == 2) params["BlkInLstR"] = wave.Lists.Right;
+  Command("WriteWaveMemo", params);
   Command("LoopPlayON", {{"value", loop}});
   Command("PlayTempoFor", {{"value", tempo}});
   Command("PlayTempoRev", {{"value", tempo}});

@@ -17,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/EditList.h"
 #include "tools/ServerClient.h"
 #include "tools/WavFile.h"
 
@@ -46,6 +47,7 @@ struct SessionOptions {
   std::string Engine;  // dx9, dx7 or waveout: the only engine offered; empty: all
   bool Simulate = false;
   int32_t MemoryBytes = 64 << 20;
+  std::string TempDir;  // the server's AppTmpDir; empty: a folder of the session's own
 };
 
 class PlaySession final {
@@ -60,6 +62,8 @@ class PlaySession final {
   // two tempo factors (after the hand-over, so that the server keeps them in
   // its rate range). `wavPath` must be a full path.
   void Prepare(const std::string& wavPath, const WavInfo& wav, bool loop, float tempo);
+  // The same for a wave made of an edit list.
+  void Prepare(const EditWave& wave, bool loop, float tempo);
   // Calls a member; a failure report during the call throws PlayFailure.
   nlohmann::json Command(const std::string& member, const nlohmann::json& params = nullptr);
   // Lets `ms` of time pass, printing the position every quarter second.
@@ -78,6 +82,7 @@ class PlaySession final {
 
   std::ostream& out_;
   bool simulate_;
+  std::string tempDir_;
   int32_t memoryBytes_;
   int32_t rate_ = 0;
   TempFolder tmp_;

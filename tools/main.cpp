@@ -14,8 +14,12 @@ int CtlMain(int argc, char** argv) {
   app.set_version_flag("--version", "playctl 1.0");
 
   playctl::PlayOptions play;
-  CLI::App* playCmd = app.add_subcommand("play", "play a PCM WAV file (8 or 16 bit, mono or stereo)");
-  playCmd->add_option("FILE", play.File, "the WAV file")->required();
+  CLI::App* playCmd = app.add_subcommand(
+      "play", "play sound files (any format libsndfile reads) or an edit list of pieces as one wave");
+  playCmd->add_option("PIECE", play.Pieces, "FILE, FILE@FROM-TO (seconds), FILE@FROM- or silence:SECONDS")
+      ->required();
+  std::string channels;
+  playCmd->add_option("--channels", channels, "one or two channels to take from files of more than two, e.g. 1,2");
   playCmd->add_flag("--reverse", play.Reverse, "play backwards");
   playCmd->add_option("--from", play.FromSeconds, "start at this many seconds into the file")
       ->check(CLI::NonNegativeNumber);
@@ -35,8 +39,19 @@ int CtlMain(int argc, char** argv) {
   demoCmd->add_option("--output", demo.Output, "playsrv output: virtual, null or wav:PATH");
   demoCmd->add_flag("--simulate", demo.Simulate, "run the server on a virtual clock (no waiting)");
 
-  CLI11_PARSE(app, argc, argv);
-  if (playCmd->parsed()) return playctl::RunPlay(play, std::cout);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help and --version end well; a refused command line is status 2.
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+  if (playCmd->parsed()) {
+    if (!channels.empty() && !playctl::ParseChannels(channels, play.Channels)) {
+      std::cerr << "playctl: --channels takes one or two channel numbers from 1, e.g. 1,2\n";
+      return 2;
+    }
+    return playctl::RunPlay(play, std::cout);
+  }
   return playctl::RunDemo(demo, std::cout);
 }
 

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "tests/server/ChildProcess.h"
+#include "tests/server/SoundTestFiles.h"
 #include "tests/server/WavTestFiles.h"
 #include "tests/support/TestWorld.h"
 
@@ -41,32 +43,145 @@ class PlayctlTest : public ::testing::Test {
   std::string out = tmp.File("played.wav");
 };
 
-TEST_F(PlayctlTest, RefusesWhatItCannotPlayWithAClearMessage) {
-  const std::vector<uint8_t> data(600, 1);
-  const std::vector<std::pair<WavFormat, std::string>> cases{
-      {{1, 2, 44100, 24, false}, "24-bit samples are not supported; only 8 or 16 bits"},
-      {{3, 1, 44100, 32, false}, "not PCM (format tag 3); only plain PCM (format tag 1) can be played"},
-      {{0xFFFE, 2, 44100, 16, false}, "WAVE_FORMAT_EXTENSIBLE is not supported"},
-      {{1, 3, 44100, 16, true}, "3 channels are not supported; only mono or stereo"},
+TEST_F(PlayctlTest, RefusesWhatItCannotPlayBeforeTheServerStartsNamingThePiece) {
+  const std::string six = tmp.File("six.wav"), mono = tmp.File("mono.wav"), junk = tmp.File("junk.wav");
+  testing_support::WriteWav(six, {1, 6, 8000, 16, true}, std::vector<uint8_t>(1200, 1));
+  testing_support::WriteWav(mono, {1, 1, 8000, 16, false}, std::vector<uint8_t>(16000, 1));  // one second
+  testing_support::WriteBytes(junk, {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'});
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+      {{six}, six + ": 6 channels; only mono or stereo plays (pick one or two with --channels"},
+      {{six, "--channels", "2,7"}, six + ": --channels names channel 7 of a file of 6 channels"},
+      {{mono, "--channels", "1,2,3"}, "--channels takes one or two channel numbers"},
+      {{junk}, junk + ": "},
+      {{mono, tmp.File("missing.flac")}, tmp.File("missing.flac") + ": no such file"},
+      {{mono + "@0.5-1.5"}, mono + "@0.5-1.5: the range lies beyond the end of the file (1.000 s)"},
+      {{mono + "@0.8-0.3"}, mono + "@0.8-0.3: the range must read FROM-TO or FROM- in seconds"},
+      {{"silence:0.5"}, "an edit list needs at least one sound file"},
+      {{mono, "silence:-1"}, "silence:-1: a silence needs a length in seconds above 0"},
+      {{mono, "--from", "1.0"}, "--from 1.000000 lies beyond the end of the wave"},
+      {{mono, "--loop", "--seconds", "3000000"}, "--seconds"},
   };
-  const std::string path = tmp.File("refused.wav");
-  for (const auto& [format, message] : cases) {
-    testing_support::WriteWav(path, format, data);
-    const Run r = Playctl({"play", path, "--simulate"});
+  for (const auto& [args, message] : cases) {
+    std::vector<std::string> all{"play"};
+    all.insert(all.end(), args.begin(), args.end());
+    all.push_back("--simulate");
+    const Run r = Playctl(all);
     EXPECT_EQ(r.Status, 2) << message;
-    EXPECT_NE(r.Err.find(path + ": " + message), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find(message), std::string::npos) << r.Err;
     EXPECT_FALSE(r.Has("engine:")) << "no server was started for " << message;
   }
-  testing_support::WriteBytes(path, {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'});
-  Run r = Playctl({"play", path, "--simulate"});
-  EXPECT_EQ(r.Status, 2);
-  EXPECT_NE(r.Err.find("not a RIFF/WAVE file"), std::string::npos) << r.Err;
-  // A loop longer than the tool can count in milliseconds is refused up front.
-  testing_support::WriteWav(path, {1, 1, 8000, 8, false}, data);
-  r = Playctl({"play", path, "--loop", "--seconds", "3000000", "--simulate"});
-  EXPECT_NE(r.Status, 0);
-  EXPECT_NE(r.Err.find("--seconds"), std::string::npos) << r.Err;
-  EXPECT_FALSE(r.Has("engine:"));
+  // The six-channel file plays once two of its channels are picked.
+  const Run r = Playctl({"play", six, "--channels", "2,5", "--simulate", "--output", "wav:" + out});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(testing_support::ReadRecordedWav(out).Channels, 2);
+}
+
+TEST_F(PlayctlTest, DecodesAnySoundFileToItsSixteenBitRoundingAndCountsClips) {
+  constexpr int kFrames = 3000;
+  struct Case {
+    std::string Name;
+    int Format;
+    int Bits;  // 0: float samples
+  };
+  const std::vector<Case> cases{
+      {"flac16.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16},
+      {"pcm24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 24},
+      {"ext24.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 24},
+      {"pcm32.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_32, 32},
+      {"float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0},
+  };
+  for (const Case& c : cases) {
+    const std::string path = tmp.File(c.Name);
+    std::vector<double> normalised(2 * kFrames);  // what the file holds, in -1..1 (beyond for floats)
+    if (c.Bits > 0) {
+      std::vector<int32_t> full(normalised.size());
+      const int64_t span = int64_t{1} << c.Bits;
+      for (size_t i = 0; i < full.size(); ++i) {
+        const int64_t v = (static_cast<int64_t>(i) * 7919 * (c.Bits == 32 ? 65537 : 1) + int64_t{104729} * (i % 2)) % span -
+                          span / 2;
+        full[i] = static_cast<int32_t>(v << (32 - c.Bits));
+        normalised[i] = full[i] / 2147483648.0;
+      }
+      testing_support::WriteSoundInts(path, c.Format, 2, 8000, full);
+    } else {
+      std::vector<float> x(normalised.size());
+      for (size_t i = 0; i < x.size(); ++i) {
+        // Every third sample a 16-bit value made float; the others up to 1.4 times full scale.
+        x[i] = i % 3 == 0 ? static_cast<float>(static_cast<int32_t>(i * 37 % 65536) - 32768) / 32768.0f
+                          : static_cast<float>(std::sin(static_cast<double>(i) * 0.01) * 1.4);
+        normalised[i] = x[i];
+      }
+      testing_support::WriteSoundFloats(path, c.Format, 2, 8000, x);
+    }
+    int64_t clipped = 0;
+    std::vector<int16_t> expected;
+    for (double v : normalised) {
+      const double r = std::round(v * 32768);
+      clipped += r > 32767 || r < -32768;
+      expected.push_back(static_cast<int16_t>(std::clamp(r, -32768.0, 32767.0)));
+    }
+    const Run r = Playctl({"play", path, "--simulate", "--output", "wav:" + out});
+    ASSERT_EQ(r.Status, 0) << c.Name << r.Err;
+    EXPECT_TRUE(r.Has("decoded to 16 bit")) << c.Name;
+    EXPECT_EQ(r.Has(std::to_string(clipped) + " sample(s) clipped to the 16-bit range"), clipped > 0) << c.Name;
+    EXPECT_TRUE(c.Bits > 0 || clipped > 500) << "the float case must clip";
+    const auto played = testing_support::ReadRecordedWav(out);
+    ASSERT_GE(played.Samples.size(), expected.size()) << c.Name;
+    for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(played.Samples[i], expected[i]) << c.Name << " sample " << i;
+  }
+}
+
+TEST_F(PlayctlTest, PlaysAnEditListOfMixedPiecesAsOneWaveBackwards) {
+  // A stereo FLAC (decoded), silence, an 8-bit mono WAV (decoded to 16 bit
+  // among 16-bit pieces) and a 16-bit mono WAV read in place: mono plays on both sides.
+  std::vector<int32_t> flac(2 * 4000);
+  for (size_t i = 0; i < flac.size(); ++i) flac[i] = static_cast<int32_t>((i * 13 % 60000) - 30000) << 16;
+  testing_support::WriteSoundInts(tmp.File("a.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 8000, flac);
+  std::vector<uint8_t> eight(1000);
+  for (size_t i = 0; i < eight.size(); ++i) eight[i] = static_cast<uint8_t>(i * 7);
+  testing_support::WriteWav(tmp.File("b.wav"), {1, 1, 8000, 8, false}, eight);
+  std::vector<int16_t> sixteen(3000);
+  for (size_t i = 0; i < sixteen.size(); ++i) sixteen[i] = static_cast<int16_t>(i * 21 - 20000);
+  testing_support::WriteWav(tmp.File("c.wav"), {1, 1, 8000, 16, true}, testing_support::SamplesToBytes(sixteen));
+
+  std::vector<int16_t> wave;  // interleaved, forwards
+  for (size_t f = 2000; f < 4000; ++f)
+    for (size_t c = 0; c < 2; ++c) wave.push_back(static_cast<int16_t>(flac[2 * f + c] >> 16));
+  wave.insert(wave.end(), 2 * 1000, 0);
+  for (uint8_t b : eight) wave.insert(wave.end(), 2, static_cast<int16_t>((b - 128) * 256));
+  for (size_t f = 800; f < 3000; ++f) wave.insert(wave.end(), 2, sixteen[f]);
+
+  const Run r = Playctl({"play", tmp.File("a.flac") + "@0.25-0.5", "silence:0.125", tmp.File("b.wav"),
+                         tmp.File("c.wav") + "@0.1-", "--reverse", "--simulate", "--output", "wav:" + out});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(r.Has("wave: 2 channel(s), 16 bit, 8000 Hz, 6200 samples"));
+  EXPECT_TRUE(r.Has("c.wav@0.1-: 1 channel(s), 16 bit, 8000 Hz, 2200 samples, read in place"));
+  const auto played = testing_support::ReadRecordedWav(out);
+  ASSERT_GE(played.Samples.size(), wave.size());
+  for (size_t f = 0; f < wave.size() / 2; ++f) {
+    const size_t from = wave.size() / 2 - 1 - f;
+    ASSERT_EQ(played.Samples[2 * f], wave[2 * from]) << "frame " << f;
+    ASSERT_EQ(played.Samples[2 * f + 1], wave[2 * from + 1]) << "frame " << f;
+  }
+}
+
+TEST_F(PlayctlTest, ConvertsAPieceOfAnotherRateToTheFirstPiecesRate) {
+  constexpr double kPi = 3.14159265358979323846;
+  const auto tone = [&](int rate, int frames) {
+    std::vector<int16_t> s(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i) s[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(12000 * std::sin(2 * kPi * 300 * i / rate)));
+    return s;
+  };
+  testing_support::WriteWav(tmp.File("at8k.wav"), {1, 1, 8000, 16, false}, testing_support::SamplesToBytes(tone(8000, 800)));
+  testing_support::WriteWav(tmp.File("at16k.wav"), {1, 1, 16000, 16, false}, testing_support::SamplesToBytes(tone(16000, 16000)));
+  const Run r = Playctl({"play", tmp.File("at8k.wav"), tmp.File("at16k.wav"), "--simulate", "--output", "wav:" + out});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(r.Has("wave: 1 channel(s), 16 bit, 8000 Hz, 8800 samples")) << testing::PrintToString(r.Out);
+  // The second second is the same 300 Hz tone at 8000 Hz, to within the resampler's error.
+  const auto played = testing_support::ReadRecordedWav(out);
+  const auto expected = tone(8000, 8800);
+  ASSERT_GE(played.Samples.size(), 8800u);
+  for (size_t i = 900; i < 8700; ++i) ASSERT_NEAR(played.Samples[i], expected[i - 800], 120) << i;
 }
 
 TEST_F(PlayctlTest, PlaysAnEightBitFileInPlaceBackwardsAcrossItsTwoBlocks) {
