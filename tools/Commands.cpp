@@ -13,6 +13,7 @@
 #include "tools/EditList.h"
 #include "tools/PlaySession.h"
 #include "tools/ProgressBar.h"
+#include "tools/Transport.h"
 #include "tools/WavFile.h"
 
 namespace playctl {
@@ -99,8 +100,43 @@ bool ParseChannels(const std::string& text, std::vector<int32_t>& channels) {
   return !channels.empty() && channels.size() <= 2;
 }
 
+namespace {
+
+// Plays the prepared wave steered by a script and/or the terminal's keys.
+int RunSteered(PlaySession& session, const PlayOptions& o, const EditWave& wave,
+               const std::vector<ScriptStep>& script, bool terminal, std::ostream& out) {
+  TransportSetup setup;
+  setup.Rate = wave.Rate;
+  setup.Frames = wave.Frames;
+  setup.Reverse = o.Reverse;
+  setup.Loop = o.Loop;
+  setup.Tempo = o.Tempo;
+  setup.Simulate = o.Simulate;
+  setup.Terminal = terminal;
+  setup.Output = o.Output;
+  setup.AfterScriptMs = o.Loop ? static_cast<int64_t>(o.Seconds * 1000) : RunLengthMs(o, wave);
+  Transport transport(session, setup, out);
+  std::optional<TerminalKeys> keys;
+  if (terminal) {
+    keys.emplace(STDIN_FILENO);
+    out << "keys: space pause/continue, u U-turn, arrows -/+5 s, Home/End, l loop, +/- tempo, s stop, q quit"
+        << std::endl;
+  }
+  transport.Run(script, keys ? &*keys : nullptr);
+  return 0;
+}
+
+}  // namespace
+
 int RunPlay(const PlayOptions& o, std::ostream& out) {
   if (!(o.Tempo > 0)) return Fail("--tempo must be greater than 0", 2);
+  std::vector<ScriptStep> script;
+  try {
+    script = ParseScript(o.Script);
+  } catch (const std::exception& e) {
+    return Fail(e.what(), 2);
+  }
+  const bool terminal = o.Keys && isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
   std::optional<TempFolder> folder;
   try {
     folder.emplace();
@@ -116,10 +152,12 @@ int RunPlay(const PlayOptions& o, std::ostream& out) {
       << wave.Frames << " samples" << std::endl;
   const std::string output = AbsoluteOutput(o.Output);
   try {
-    PlaySession session({output, o.Engine, o.Simulate, 64 << 20, folder->Path()}, out);
+    PlaySession session({output, o.Engine, o.Simulate, 64 << 20, folder->Path(), terminal}, out);
     session.Prepare(wave, o.Loop, static_cast<float>(o.Tempo));
     Start(session, o, wave);
-    if (o.Loop) {
+    if (terminal || !script.empty()) {
+      RunSteered(session, o, wave, script, terminal, out);
+    } else if (o.Loop) {
       session.Pass(static_cast<int32_t>(o.Seconds * 1000));
       session.Command("StopPlay");
     } else if (!session.WaitForPlayDone(RunLengthMs(o, wave))) {

@@ -22,6 +22,8 @@ struct PlayOptions {
   std::string Engine;
   std::string Output;
   bool Simulate = false;
+  std::string Script;  // transport steps by time ("wait 1.0; u; ...")
+  bool Keys = true;    // on a terminal, steer the run by keys
 };
 
 int RunPlay(const PlayOptions& options, std::ostream& out);

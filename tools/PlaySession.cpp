@@ -58,6 +58,7 @@ TempFolder::~TempFolder() {
 
 PlaySession::PlaySession(const SessionOptions& options, std::ostream& out)
     : out_(out), simulate_(options.Simulate), tempDir_(options.TempDir), memoryBytes_(options.MemoryBytes) {
+  quiet_ = options.Quiet;
   client_ = std::make_unique<ServerClient>(
       ServerBesideMe(), ServerArgs(options),
       [this](const std::string& method, const json& params) { OnNotification(method, params); });
@@ -85,14 +86,18 @@ void PlaySession::OnNotification(const std::string& method, const json& params) 
   if (method != "MsgBoxOb") return;
   const std::string msg = params.value("Msg", "");
   const std::string ttl = params.value("Ttl", "");
-  out_ << stamp << "MsgBoxOb  " << msg << "  " << ttl << std::endl;
+  if (!quiet_) out_ << stamp << "MsgBoxOb  " << msg << "  " << ttl << std::endl;
+  if (msg == "S2" && onStatus_) onStatus_(ttl);
   if (releasing_) return;
   if (msg == "S2" && ttl == "Play Done") playDone_ = true;
   if (failure_.empty() && (msg != "S2" || IsFailureStatus(ttl))) failure_ = msg == "S2" ? ttl : ttl + ": " + msg;
 }
 
 void PlaySession::CheckFailure() {
-  if (!failure_.empty()) throw PlayFailure("the server reports: " + failure_);
+  if (failure_.empty()) return;
+  const std::string failure = std::move(failure_);
+  failure_.clear();
+  throw PlayFailure("the server reports: " + failure);
 }
 
 void PlaySession::Prepare(const std::string& wavPath, const WavInfo& wav, bool loop, float tempo) {
@@ -104,7 +109,8 @@ void PlaySession::Prepare(const EditWave& wave, bool loop, float tempo) {
   const json attached = Command("DxObj", {{"MFrmHwnd", kWindowHandle}});
   const int32_t kind = attached.value("MFrmHwnd", -1);
   if (kind < 0) throw PlayFailure("the server could not attach an engine");
-  out_ << "engine: " << (kind == 1 ? "DirectSound" : "waveOut") << std::endl;
+  engine_ = kind == 1 ? "DirectSound" : "waveOut";
+  out_ << "engine: " << engine_ << std::endl;
   Command("AppTmpDir", {{"value", tempDir_.empty() ? tmp_.Path() : tempDir_}});
   Command("MemorySizeToUse", {{"value", memoryBytes_}});
   json params{{"FmtBits", wave.Bits},    {"FmtChannal", wave.Channels},  {"FmtFriq", wave.Rate},
@@ -125,7 +131,7 @@ json PlaySession::Command(const std::string& member, const json& params) {
 
 int32_t PlaySession::Position() { return client_->Call("PlayCurrentPosition").get<int32_t>(); }
 
-void PlaySession::Step(int32_t ms) {
+void PlaySession::Advance(int32_t ms) {
   if (simulate_) {
     // Reports raised on the way are stamped with the time the step reaches.
     virtualMs_ += ms;
@@ -134,6 +140,10 @@ void PlaySession::Step(int32_t ms) {
     client_->Pump(ms);
   }
   CheckFailure();
+}
+
+void PlaySession::Step(int32_t ms) {
+  Advance(ms);
   if (playDone_) return;  // the position past the end says nothing
   const int32_t pos = Position();
   char line[96];

@@ -10,6 +10,7 @@
 // "Play Failed") ends the session with PlayFailure.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
@@ -48,6 +49,7 @@ struct SessionOptions {
   bool Simulate = false;
   int32_t MemoryBytes = 64 << 20;
   std::string TempDir;  // the server's AppTmpDir; empty: a folder of the session's own
+  bool Quiet = false;   // reports are not printed (a status line shows them instead)
 };
 
 class PlaySession final {
@@ -71,6 +73,16 @@ class PlaySession final {
   // Lets time pass until "Play Done" (true) or `maxMs` have passed (false).
   bool WaitForPlayDone(int32_t maxMs);
   int32_t Position();
+
+  // For a transport that steers the run itself: lets `ms` of time pass
+  // without printing; a failure report on the way throws PlayFailure (and is
+  // then forgotten, so a refused command does not end the session).
+  void Advance(int32_t ms);
+  bool PlayDone() const { return playDone_; }
+  // Called with the text of every status report (Ttl of an "S2" report).
+  void OnStatus(std::function<void(const std::string&)> onStatus) { onStatus_ = std::move(onStatus); }
+  // "DirectSound" or "waveOut", after Prepare.
+  const std::string& EngineName() const { return engine_; }
   // Destroys the object and waits for the server to end; its exit status.
   int Release();
 
@@ -92,6 +104,9 @@ class PlaySession final {
   bool playDone_ = false;
   bool releasing_ = false;
   std::string failure_;
+  bool quiet_ = false;
+  std::string engine_;
+  std::function<void(const std::string&)> onStatus_;
 };
 
 }  // namespace playctl

@@ -32,6 +32,10 @@ int CtlMain(int argc, char** argv) {
       ->check(CLI::IsMember({"dx9", "dx7", "waveout"}));
   playCmd->add_option("--output", play.Output, "playsrv output: virtual, null or wav:PATH");
   playCmd->add_flag("--simulate", play.Simulate, "run the server on a virtual clock (no waiting)");
+  playCmd->add_option("--script", play.Script,
+                      "steer the run by time: \"wait 1.0; u; wait 0.5; space; ...\" (keys: space u left right "
+                      "home end l + - s q)");
+  playCmd->add_flag("!--no-keys", play.Keys, "do not read keys even on a terminal");
 
   playctl::DemoOptions demo;
   CLI::App* demoCmd =

@@ -131,7 +131,7 @@ TEST_F(PlayctlTest, DecodesAnySoundFileToItsSixteenBitRoundingAndCountsClips) {
   }
 }
 
-TEST_F(PlayctlTest, PlaysAnEditListOfMixedPiecesAsOneWaveBackwards) {
+TEST_F(PlayctlTest, PlaysAnEditListOfMixedPiecesBackwardsAndThroughAUTurn) {
   // A stereo FLAC (decoded), silence, an 8-bit mono WAV (decoded to 16 bit
   // among 16-bit pieces) and a 16-bit mono WAV read in place: mono plays on both sides.
   std::vector<int32_t> flac(2 * 4000);
@@ -156,13 +156,84 @@ TEST_F(PlayctlTest, PlaysAnEditListOfMixedPiecesAsOneWaveBackwards) {
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_TRUE(r.Has("wave: 2 channel(s), 16 bit, 8000 Hz, 6200 samples"));
   EXPECT_TRUE(r.Has("c.wav@0.1-: 1 channel(s), 16 bit, 8000 Hz, 2200 samples, read in place"));
-  const auto played = testing_support::ReadRecordedWav(out);
+  auto played = testing_support::ReadRecordedWav(out);
   ASSERT_GE(played.Samples.size(), wave.size());
   for (size_t f = 0; f < wave.size() / 2; ++f) {
     const size_t from = wave.size() / 2 - 1 - f;
     ASSERT_EQ(played.Samples[2 * f], wave[2 * from]) << "frame " << f;
     ASSERT_EQ(played.Samples[2 * f + 1], wave[2 * from + 1]) << "frame " << f;
   }
+
+  // Forwards with a U-turn after 0.5 s (4000 frames, inside the 8-bit piece): back to the start.
+  const Run u = Playctl({"play", tmp.File("a.flac") + "@0.25-0.5", "silence:0.125", tmp.File("b.wav"),
+                         tmp.File("c.wav") + "@0.1-", "--script", "wait 0.5; u", "--simulate", "--output", "wav:" + out});
+  ASSERT_EQ(u.Status, 0) << u.Err;
+  played = testing_support::ReadRecordedWav(out);
+  ASSERT_GE(played.Samples.size(), 2u * 8000);
+  for (size_t f = 0; f < 4000; ++f) {
+    for (size_t c = 0; c < 2; ++c) {
+      ASSERT_EQ(played.Samples[2 * f + c], wave[2 * f + c]) << "frame " << f;
+      ASSERT_EQ(played.Samples[2 * (4000 + f) + c], wave[2 * (3999 - f) + c]) << "frame " << 4000 + f;
+    }
+  }
+}
+
+// Runs of a recorded ramp (sample = frame index + offset): first value, last
+// value and length of each stretch that rises or falls by one per frame.
+struct Run3 {
+  int32_t First, Last;
+  size_t Frames;
+  bool operator==(const Run3&) const = default;
+};
+std::vector<Run3> RampRuns(const std::vector<int16_t>& samples, int32_t offset) {
+  std::vector<Run3> runs;
+  for (size_t i = 0; i < samples.size(); ++i) {
+    const int32_t v = samples[i] + offset;
+    if (!runs.empty()) {
+      Run3& r = runs.back();
+      const int32_t step = r.Frames == 1 ? v - r.Last : (r.Last > r.First ? 1 : -1);
+      if ((step == 1 || step == -1) && v - r.Last == step) {
+        r.Last = v;
+        ++r.Frames;
+        continue;
+      }
+    }
+    runs.push_back({v, v, 1});
+  }
+  return runs;
+}
+std::ostream& operator<<(std::ostream& os, const Run3& r) { return os << r.First << ".." << r.Last << " (" << r.Frames << ")"; }
+
+TEST_F(PlayctlTest, ScriptedKeysSteerTheRunFrameForFrame) {
+  std::vector<int16_t> ramp(32000);  // 4 s at 8000 Hz
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(static_cast<int32_t>(i) - 16000);
+  const std::string wav = tmp.File("ramp.wav");
+  testing_support::WriteWav(wav, {1, 1, 8000, 16, false}, testing_support::SamplesToBytes(ramp));
+
+  // 1 s forward; U-turn; 0.5 s back; pause 0.5 s (nothing sounds); 0.25 s
+  // back; right: 5 s further in the present direction, clamped to the end;
+  // 0.25 s; stop; End: backwards from the end; tempo and loop wait for the
+  // next start; quit.
+  Run r = Playctl({"play", wav, "--simulate", "--output", "wav:" + out, "--script",
+                   "wait 1.0; u; wait 0.5; space; wait 0.5; space; wait 0.25; right; wait 0.25; s; wait 0.1; "
+                   "end; wait 0.2; l; +; wait 0.3; q"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(RampRuns(testing_support::ReadRecordedWav(out).Samples, 16000),
+            (std::vector<Run3>{{0, 7999, 8000}, {7999, 2000, 6000}, {31999, 30000, 2000}, {31999, 28000, 4000}}));
+  EXPECT_TRUE(r.Has("[   1.750 s] 0:00.500 / 0:04.000  reverse  paused  tempo 1.00"));
+  EXPECT_TRUE(r.Has("[   2.750 s] 0:03.850 / 0:04.000  reverse  playing  tempo 1.00"));
+  EXPECT_TRUE(r.Has("[   3.000 s] 0:03.600 / 0:04.000  reverse  playing  loop on  tempo 1.10"));
+
+  // Tempo and loop switch set, then Home: the run plays at 1.1 and loops.
+  r = Playctl({"play", wav, "--simulate", "--script", "+; l; home; wait 4.5; q; u"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(r.Has("[   1.000 s] 0:01.099 / 0:04.000  forward  looping  loop on  tempo 1.10")) << testing::PrintToString(r.Out);
+  EXPECT_TRUE(r.Has("forward  looping (1)  loop on  tempo 1.10"));
+  EXPECT_FALSE(r.Has("key u")) << "nothing runs after q";
+
+  r = Playctl({"play", wav, "--simulate", "--script", "wait 1; jump"});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_NE(r.Err.find("--script: unknown step \"jump\""), std::string::npos) << r.Err;
 }
 
 TEST_F(PlayctlTest, ConvertsAPieceOfAnotherRateToTheFirstPiecesRate) {
