@@ -1,6 +1,11 @@
 // End-to-end: the command-line host, which starts playsrv beside it.
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -234,6 +239,70 @@ TEST_F(PlayctlTest, ScriptedKeysSteerTheRunFrameForFrame) {
   r = Playctl({"play", wav, "--simulate", "--script", "wait 1; jump"});
   EXPECT_EQ(r.Status, 2);
   EXPECT_NE(r.Err.find("--script: unknown step \"jump\""), std::string::npos) << r.Err;
+}
+
+TEST_F(PlayctlTest, KeysOnARealTerminalSteerTheRunAndTheTerminalIsRestored) {
+  std::vector<int16_t> ramp(60000);  // 7.5 s at 8000 Hz
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(static_cast<int32_t>(i) - 30000);
+  const std::string wav = tmp.File("ramp.wav");
+  testing_support::WriteWav(wav, {1, 1, 8000, 16, false}, testing_support::SamplesToBytes(ramp));
+  const std::string output = "wav:" + out;
+
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl(PLAY_BINARY_DIR "/playctl", "playctl", "play", wav.c_str(), "--simulate", "--output", output.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string screen;
+  size_t mark = 0;
+  // Reads the terminal until `text` shows after the mark (false after 30 s or at its end).
+  const auto waitFor = [&](const std::string& text) {
+    for (int rounds = 0; rounds < 300; ++rounds) {
+      if (screen.find(text, mark) != std::string::npos) return true;
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char bytes[4096];
+      const ssize_t got = read(master, bytes, sizeof bytes);
+      if (got <= 0) return false;
+      screen.append(bytes, static_cast<size_t>(got));
+    }
+    return false;
+  };
+  const auto press = [&](const std::string& keys) {
+    mark = screen.size();
+    ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  };
+  ASSERT_TRUE(waitFor("0:01.")) << screen;
+  termios raw{};
+  ASSERT_EQ(tcgetattr(master, &raw), 0);
+  EXPECT_EQ(raw.c_lflag & (ICANON | ECHO), 0u) << "keys are read one by one, not echoed";
+  press("u");
+  EXPECT_TRUE(waitFor("reverse  playing")) << screen.substr(mark);
+  press("\033[H");  // Home
+  EXPECT_TRUE(waitFor("forward  playing")) << screen.substr(mark);
+  press("q");
+  while (waitFor("\x01")) {
+  }  // to the end of its output
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  termios after{};
+  ASSERT_EQ(tcgetattr(master, &after), 0);
+  EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO)) << "the terminal is restored";
+  close(master);
+
+  // Forward, back from where u was pressed, and forward again from the start.
+  const auto runs = RampRuns(testing_support::ReadRecordedWav(out).Samples, 30000);
+  ASSERT_GE(runs.size(), 3u) << testing::PrintToString(runs);
+  EXPECT_EQ(runs[0].First, 0);
+  EXPECT_GT(runs[0].Last, 8000);
+  EXPECT_EQ(runs[1].First, runs[0].Last);
+  EXPECT_LT(runs[1].Last, runs[1].First);
+  EXPECT_EQ(runs[2].First, 0);
+  EXPECT_GT(runs[2].Last, 0);
 }
 
 TEST_F(PlayctlTest, ConvertsAPieceOfAnotherRateToTheFirstPiecesRate) {
