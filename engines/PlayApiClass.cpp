@@ -8,6 +8,8 @@
 #include "platform/VbMath.h"
 #include "stream/FillPlayChunk.h"
 
+namespace engines {
+
 namespace {
 
 void LogFailure(const char* where, const std::exception& e) {
@@ -16,7 +18,7 @@ void LogFailure(const char* where, const std::exception& e) {
 
 }  // namespace
 
-PlayApiClass::PlayApiClass(PlayContext& ctx)
+PlayApiClass::PlayApiClass(state::PlayContext& ctx)
     : ctx_(ctx),
       mod_(ctx.Mod),
       winmm_(ctx.Audio),
@@ -134,7 +136,7 @@ void PlayApiClass::FillNext() {
       FillBusy = false;
       return;
     }
-    if (!FillPlayChunk(mod_, ctx_.Dx9Mod, h)) {
+    if (!stream::FillPlayChunk(mod_, ctx_.Dx9Mod, h)) {
       NextHalf = 0;
       mod_.EndOfData = true;
       FillBusy = false;
@@ -296,3 +298,5 @@ void PlayApiClass::PlayContinue() {
   CallBackTimer.SetEnabled(true);
   mod_.RunningState = mod_.LoopPlayON ? 2 : 1;
 }
+
+}  // namespace engines

@@ -2,7 +2,9 @@
 
 #include "platform/VbMath.h"
 
-void TurnAtCurrentPos(PlayDllMod& mod) {
+namespace engines {
+
+void TurnAtCurrentPos(state::PlayDllMod& mod) {
   if (mod.PlayDirection == 1) {
     mod.PlayDirection = -1;
     mod.PlayProgress = vb::Add(vb::Sub(mod.WaveNos, mod.CurrentPos), 1);
@@ -12,7 +14,7 @@ void TurnAtCurrentPos(PlayDllMod& mod) {
   }
 }
 
-void ProgressAtCurrentPos(PlayDllMod& mod) {
+void ProgressAtCurrentPos(state::PlayDllMod& mod) {
   if (mod.PlayDirection == 1) {
     mod.PlayProgress = mod.CurrentPos;
   } else if (mod.PlayDirection == -1) {
@@ -20,12 +22,12 @@ void ProgressAtCurrentPos(PlayDllMod& mod) {
   }
 }
 
-void ClampPlayProgress(PlayDllMod& mod) {
+void ClampPlayProgress(state::PlayDllMod& mod) {
   if (mod.PlayProgress > mod.WaveNos) mod.PlayProgress = mod.WaveNos;
   if (mod.PlayProgress < 1) mod.PlayProgress = 1;
 }
 
-void SetCurrentPosFromPlayed(PlayDllMod& mod, int32_t framesPlayed) {
+void SetCurrentPosFromPlayed(state::PlayDllMod& mod, int32_t framesPlayed) {
   if (mod.PlayDirection == 1) {
     mod.CurrentPos = vb::Add(mod.PlayBase, framesPlayed);
   } else if (mod.PlayDirection == -1) {
@@ -33,7 +35,7 @@ void SetCurrentPosFromPlayed(PlayDllMod& mod, int32_t framesPlayed) {
   }
 }
 
-std::string MarkRunStarted(PlayDllMod& mod, bool counted, int32_t loopCount) {
+std::string MarkRunStarted(state::PlayDllMod& mod, bool counted, int32_t loopCount) {
   if (mod.LoopPlayON) {
     mod.RunningState = 2;
     return counted ? LoopText(loopCount) : "Playing Loop";
@@ -43,3 +45,5 @@ std::string MarkRunStarted(PlayDllMod& mod, bool counted, int32_t loopCount) {
 }
 
 std::string LoopText(int32_t loopCount) { return "Playing Loop" + vb::Str(loopCount); }
+
+}  // namespace engines

@@ -9,6 +9,8 @@
 
 #include "platform/Errors.h"
 
+namespace engines {
+
 namespace {
 
 std::string DlError() {
@@ -132,3 +134,5 @@ void SoundServiceLibrary::HostOutputStop(void* context) {
     LogHostFailure("stop", nullptr);
   }
 }
+
+}  // namespace engines

@@ -17,6 +17,8 @@
 #include "platform/AudioPlatform.h"
 #include "soundservice/SoundServiceHost.h"
 
+namespace engines {
+
 class SoundServiceLibrary final {
  public:
   // Throws platform::PlayError naming the reason when the platform offers no
@@ -58,3 +60,5 @@ class SoundServiceLibrary final {
   decltype(&::Service07) service07_ = nullptr;
   decltype(&::Service08) service08_ = nullptr;
 };
+
+}  // namespace engines
