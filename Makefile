@@ -2,13 +2,17 @@
 #   make test   sanitizer build and every test
 #   make demo   release build, plays the demo tune into demo-out.wav
 #   make bench  release build of the benchmarks, then runs them
+#   make install [PREFIX=/usr/local]   release build, installed under PREFIX
+#   make deb    release build, packed as a Debian package in build/release
 JOBS ?= $(shell nproc)
 TEST_DIR  := build/test
 REL_DIR   := build/release
 # ccache, when present, makes rebuilds after a small change cheap.
 LAUNCHER  := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: deps test build-test demo build-release bench clean
+PREFIX    ?= /usr/local
+
+.PHONY: deps test build-test demo build-release bench install deb clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -29,6 +33,12 @@ demo: build-release
 
 bench: build-release
 	@for b in $(REL_DIR)/bench/*; do echo "== $$b"; $$b --benchmark_counters_tabular=true || exit 1; done
+
+install: build-release
+	cmake --install $(REL_DIR) --prefix $(PREFIX)
+
+deb: build-release
+	cd $(REL_DIR) && cpack -G DEB
 
 clean:
 	rm -rf build

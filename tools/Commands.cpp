@@ -13,6 +13,7 @@
 #include "tools/EditList.h"
 #include "tools/PlaySession.h"
 #include "tools/ProgressBar.h"
+#include "tools/ServerClient.h"
 #include "tools/Transport.h"
 #include "tools/WavFile.h"
 
@@ -57,7 +58,12 @@ int32_t RunLengthMs(const PlayOptions& o, const EditWave& wav) {
 
 int ReportEnd(int serverStatus, const std::string& output, std::ostream& out) {
   if (serverStatus != 0) return Fail("playsrv ended with status " + std::to_string(serverStatus), 1);
-  if (output.rfind("wav:", 0) == 0) out << "played sound written to " << output.substr(4) << std::endl;
+  for (size_t at = 0; at < output.size();) {
+    const size_t comma = std::min(output.find(',', at), output.size());
+    if (output.compare(at, 4, "wav:") == 0)
+      out << "played sound written to " << output.substr(at + 4, comma - at - 4) << std::endl;
+    at = comma + 1;
+  }
   return 0;
 }
 
@@ -82,8 +88,15 @@ std::optional<EditWave> MakeWave(const PlayOptions& o, const std::string& folder
 }  // namespace
 
 std::string AbsoluteOutput(const std::string& output) {
-  if (output.rfind("wav:", 0) != 0 || output.size() == 4) return output;
-  return "wav:" + AbsolutePath(output.substr(4));
+  std::string result;
+  for (size_t at = 0; at <= output.size();) {
+    const size_t comma = std::min(output.find(',', at), output.size());
+    const std::string one = output.substr(at, comma - at);
+    result += (one.rfind("wav:", 0) == 0 && one.size() > 4 ? "wav:" + AbsolutePath(one.substr(4)) : one);
+    if (comma < output.size()) result += ',';
+    at = comma + 1;
+  }
+  return result;
 }
 
 bool ParseChannels(const std::string& text, std::vector<int32_t>& channels) {
@@ -167,6 +180,27 @@ int RunPlay(const PlayOptions& o, std::ostream& out) {
   } catch (const std::exception& e) {
     return Fail(e.what(), 1);
   }
+}
+
+int RunDevices(std::ostream& out) {
+  out << "virtual         simulated output on the server's clock (with --simulate)\n"
+      << "null            consumes the sound in real time and discards it\n"
+      << "wav:PATH        writes every frame played to a 16-bit WAV file\n";
+  std::vector<std::string> cards;
+  std::string server;
+  try {
+    server = ServerBesideMe();
+  } catch (const std::exception& e) {
+    return Fail(e.what(), 1);
+  }
+  if (!ListServerDevices(server, cards)) {
+    std::cerr << "playctl: " << server << " --list-devices lists no sound card\n";
+  } else if (!cards.empty()) {
+    out << "device          the default sound card\n";
+    for (const std::string& card : cards) out << "device:" << card << '\n';
+  }
+  out << "Several outputs at once: a comma-separated list, e.g. device,wav:take.wav" << std::endl;
+  return 0;
 }
 
 int RunDemo(const DemoOptions& o, std::ostream& out) {

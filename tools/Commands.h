@@ -38,8 +38,13 @@ struct DemoOptions {
 
 int RunDemo(const DemoOptions& options, std::ostream& out);
 
-// A wav:PATH output with PATH made absolute (the server's folder may
-// differ from ours); other specs unchanged.
+// Lists the outputs playsrv offers: the simulated ones, and `device` and
+// `device:NAME` for each sound card `playsrv --list-devices` names.
+int RunDevices(std::ostream& out);
+
+// Every wav:PATH of an output (or of a comma-separated list of outputs)
+// with PATH made absolute (the server's folder may differ from ours); the
+// other outputs unchanged.
 std::string AbsoluteOutput(const std::string& output);
 
 }  // namespace playctl

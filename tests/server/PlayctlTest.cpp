@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -33,8 +34,9 @@ class PlayctlTest : public ::testing::Test {
       return std::any_of(Out.begin(), Out.end(), [&](const std::string& l) { return l.find(text) != l.npos; });
     }
   };
-  Run Playctl(std::vector<std::string> args) {
-    args.insert(args.begin(), PLAY_BINARY_DIR "/playctl");
+  // Runs playctl (or `program`, with `args` after it) to its end.
+  Run Playctl(std::vector<std::string> args, std::vector<std::string> program = {PLAY_BINARY_DIR "/playctl"}) {
+    args.insert(args.begin(), program.begin(), program.end());
     testing_support::ChildProcess p(args, tmp.File("stderr"));
     p.CloseInput();
     Run r{0, p.ReadToEnd(), ""};
@@ -322,6 +324,61 @@ TEST_F(PlayctlTest, ConvertsAPieceOfAnotherRateToTheFirstPiecesRate) {
   const auto expected = tone(8000, 8800);
   ASSERT_GE(played.Samples.size(), 8800u);
   for (size_t i = 900; i < 8700; ++i) ASSERT_NEAR(played.Samples[i], expected[i - 800], 120) << i;
+}
+
+TEST_F(PlayctlTest, InstalledIntoAPrefixPlaysAFileFromThereWithManPagesAndOneVersion) {
+  const std::string prefix = tmp.File("prefix");
+  const Run installed = Playctl({}, {PLAY_CMAKE, "--install", PLAY_BINARY_DIR, "--prefix", prefix});
+  ASSERT_EQ(installed.Status, 0) << installed.Err;
+  for (const char* page : {"playctl.1", "playsrv.1"}) {
+    std::ifstream man(prefix + "/share/man/man1/" + page);
+    const std::string text((std::istreambuf_iterator<char>(man)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find(".SH NAME"), std::string::npos) << page;
+    EXPECT_NE(text.find("--output"), std::string::npos) << page << ": the help text is in the page";
+  }
+  std::vector<int16_t> samples(4000);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i * 16 - 30000);
+  const std::string wav = tmp.File("take.wav");
+  testing_support::WriteWav(wav, {1, 1, 8000, 16, false}, testing_support::SamplesToBytes(samples));
+  const Run r = Playctl({"play", wav, "--simulate", "--output", "wav:" + out}, {prefix + "/bin/playctl"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const auto played = testing_support::ReadRecordedWav(out);
+  ASSERT_GE(played.Samples.size(), samples.size());
+  EXPECT_TRUE(std::equal(samples.begin(), samples.end(), played.Samples.begin()));
+
+  const Run ctl = Playctl({"--version"}, {prefix + "/bin/playctl"});
+  const Run srv = Playctl({"--version"}, {prefix + "/bin/playsrv"});
+  ASSERT_EQ(ctl.Out.size(), 1u);
+  ASSERT_EQ(srv.Out.size(), 1u);
+  EXPECT_EQ(ctl.Out[0].substr(ctl.Out[0].find(' ')), srv.Out[0].substr(srv.Out[0].find(' ')));
+}
+
+TEST_F(PlayctlTest, DevicesListsTheSimulatedOutputsAndEachSoundCardTheServerNames) {
+  // A stand-in server beside a copy of playctl names two cards, then one that fails.
+  const std::string ctl = tmp.File("playctl");
+  std::filesystem::copy_file(PLAY_BINARY_DIR "/playctl", ctl);
+  const auto server = [&](const std::string& script) {
+    std::filesystem::remove(tmp.File("playsrv"));
+    std::ofstream(tmp.File("playsrv")) << "#!/bin/sh\n" << script << "\n";
+    std::filesystem::permissions(tmp.File("playsrv"), std::filesystem::perms::owner_all);
+  };
+  server(R"([ "$1" = --list-devices ] && printf 'Card A\nUSB Headset\n')");
+  Run r = Playctl({"devices"}, {ctl});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  ASSERT_GE(r.Out.size(), 6u);
+  EXPECT_EQ(r.Out[0].substr(0, 8), "virtual ");
+  EXPECT_EQ(r.Out[1].substr(0, 5), "null ");
+  EXPECT_EQ(r.Out[2].substr(0, 9), "wav:PATH ");
+  EXPECT_EQ(r.Out[3].substr(0, 7), "device ");
+  EXPECT_EQ(r.Out[4], "device:Card A");
+  EXPECT_EQ(r.Out[5], "device:USB Headset");
+
+  server("exit 3");
+  r = Playctl({"devices"}, {ctl});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_TRUE(std::none_of(r.Out.begin(), r.Out.end(), [](const std::string& l) { return l.rfind("device", 0) == 0; }))
+      << "no card without the server's list";
+  EXPECT_NE(r.Err.find("--list-devices lists no sound card"), std::string::npos) << r.Err;
 }
 
 TEST_F(PlayctlTest, PlaysAnEightBitFileInPlaceBackwardsAcrossItsTwoBlocks) {
