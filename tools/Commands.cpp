@@ -5,6 +5,7 @@
 #include <iostream>
 #include <limits>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <optional>
@@ -126,6 +127,8 @@ int RunSteered(PlaySession& session, const PlayOptions& o, const EditWave& wave,
   setup.Tempo = o.Tempo;
   setup.Simulate = o.Simulate;
   setup.Terminal = terminal;
+  winsize size{};
+  if (terminal && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) setup.Columns = size.ws_col;
   setup.Output = o.Output;
   setup.AfterScriptMs = o.Loop ? static_cast<int64_t>(o.Seconds * 1000) : RunLengthMs(o, wave);
   Transport transport(session, setup, out);

@@ -228,7 +228,11 @@ std::string Transport::StatusLine() const {
 void Transport::Show() {
   if (!ended_ && state_ != State::Stopped) pos_ = session_.Position();
   if (setup_.Terminal) {
-    out_ << "\r\033[K" << StatusLine() << std::flush;
+    // A line that wrapped could not be rewritten in place.
+    std::string line = StatusLine();
+    if (setup_.Columns > 1 && line.size() >= static_cast<size_t>(setup_.Columns))
+      line.resize(static_cast<size_t>(setup_.Columns - 1));
+    out_ << "\r\033[K" << line << std::flush;
     return;
   }
   char stamp[32];

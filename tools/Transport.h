@@ -47,6 +47,7 @@ struct TransportSetup {
   double Tempo = 1.0;    // both directions at the start
   bool Simulate = false;
   bool Terminal = false;  // draw the status line in place
+  int Columns = 0;        // the terminal's width; a longer status line is cut (0: not cut)
   std::string Output;
   // Without keys, how long the run may go on after the last scripted step
   // before it is stopped (a loop's --seconds, else the wave's length).

@@ -31,7 +31,7 @@ int CtlMain(int argc, char** argv) {
   std::string channels;
   playCmd->add_option("--channels", channels, "one or two channels to take from files of more than two, e.g. 1,2");
   playCmd->add_flag("--reverse", play.Reverse, "play backwards");
-  playCmd->add_option("--from", play.FromSeconds, "start at this many seconds into the file")
+  playCmd->add_option("--from", play.FromSeconds, "start at this many seconds into the wave")
       ->check(CLI::NonNegativeNumber);
   playCmd->add_option("--tempo", play.Tempo, "tempo factor (DirectSound engines; speed and pitch together)")
       ->check(CLI::PositiveNumber);
@@ -46,7 +46,8 @@ int CtlMain(int argc, char** argv) {
   playCmd->add_option("--script", play.Script,
                       "steer the run by time: \"wait 1.0; u; wait 0.5; space; ...\" (keys: space u left right "
                       "home end l + - s q)");
-  playCmd->add_flag("!--no-keys", play.Keys, "do not read keys even on a terminal");
+  bool noKeys = false;
+  playCmd->add_flag("--no-keys", noKeys, "do not read keys, even on a terminal (the run ends with the wave)");
 
   playctl::DemoOptions demo;
   CLI::App* devicesCmd = app.add_subcommand("devices", "list the outputs playsrv can play to (for --output)");
@@ -64,6 +65,7 @@ int CtlMain(int argc, char** argv) {
     return app.exit(e) == 0 ? 0 : 2;
   }
   if (playCmd->parsed()) {
+    play.Keys = !noKeys;
     if (!channels.empty() && !playctl::ParseChannels(channels, play.Channels)) {
       std::cerr << "playctl: --channels takes one or two channel numbers from 1, e.g. 1,2\n";
       return 2;

@@ -187,17 +187,17 @@ TEST_F(PlayctlTest, PlaysAnEditListOfMixedPiecesBackwardsAndThroughAUTurn) {
 
 // Runs of a recorded ramp (sample = frame index + offset): first value, last
 // value and length of each stretch that rises or falls by one per frame.
-struct Run3 {
+struct RampRun {
   int32_t First, Last;
   size_t Frames;
-  bool operator==(const Run3&) const = default;
+  bool operator==(const RampRun&) const = default;
 };
-std::vector<Run3> RampRuns(const std::vector<int16_t>& samples, int32_t offset) {
-  std::vector<Run3> runs;
+std::vector<RampRun> RampRuns(const std::vector<int16_t>& samples, int32_t offset) {
+  std::vector<RampRun> runs;
   for (size_t i = 0; i < samples.size(); ++i) {
     const int32_t v = samples[i] + offset;
     if (!runs.empty()) {
-      Run3& r = runs.back();
+      RampRun& r = runs.back();
       const int32_t step = r.Frames == 1 ? v - r.Last : (r.Last > r.First ? 1 : -1);
       if ((step == 1 || step == -1) && v - r.Last == step) {
         r.Last = v;
@@ -209,7 +209,7 @@ std::vector<Run3> RampRuns(const std::vector<int16_t>& samples, int32_t offset) 
   }
   return runs;
 }
-std::ostream& operator<<(std::ostream& os, const Run3& r) { return os << r.First << ".." << r.Last << " (" << r.Frames << ")"; }
+std::ostream& operator<<(std::ostream& os, const RampRun& r) { return os << r.First << ".." << r.Last << " (" << r.Frames << ")"; }
 
 TEST_F(PlayctlTest, ScriptedKeysSteerTheRunFrameForFrame) {
   std::vector<int16_t> ramp(32000);  // 4 s at 8000 Hz
@@ -226,7 +226,7 @@ TEST_F(PlayctlTest, ScriptedKeysSteerTheRunFrameForFrame) {
                    "end; wait 0.2; l; +; wait 0.3; q"});
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(RampRuns(testing_support::ReadRecordedWav(out).Samples, 16000),
-            (std::vector<Run3>{{0, 7999, 8000}, {7999, 2000, 6000}, {31999, 30000, 2000}, {31999, 28000, 4000}}));
+            (std::vector<RampRun>{{0, 7999, 8000}, {7999, 2000, 6000}, {31999, 30000, 2000}, {31999, 28000, 4000}}));
   EXPECT_TRUE(r.Has("[   1.750 s] 0:00.500 / 0:04.000  reverse  paused  tempo 1.00"));
   EXPECT_TRUE(r.Has("[   2.750 s] 0:03.850 / 0:04.000  reverse  playing  tempo 1.00"));
   EXPECT_TRUE(r.Has("[   3.000 s] 0:03.600 / 0:04.000  reverse  playing  loop on  tempo 1.10"));
