@@ -76,8 +76,11 @@ std::optional<EditWave> MakeWave(const PlayOptions& o, const std::string& folder
     for (const std::string& text : o.Pieces) pieces.push_back(ParsePiece(text, AbsolutePath));
     const EditList list(std::move(pieces), o.Channels);
     for (const std::string& line : list.Describe()) out << line << std::endl;
-    ProgressBar bar(std::cerr, isatty(STDERR_FILENO) == 1);
-    EditWave wave = list.Build(folder, [&bar](const std::string& piece, double share) { bar.Show(piece, share); });
+    EditWave wave;
+    {
+      ProgressBar bar(std::cerr, isatty(STDERR_FILENO) == 1);  // its line ends before ours
+      wave = list.Build(folder, [&bar](const std::string& piece, double share) { bar.Show(piece, share); });
+    }
     if (wave.Clipped > 0) out << wave.Clipped << " sample(s) clipped to the 16-bit range" << std::endl;
     return wave;
   } catch (const std::exception& e) {

@@ -29,14 +29,18 @@ ProgressBar::~ProgressBar() {
 
 void ProgressBar::Show(const std::string& what, double share) {
   const int64_t now = MonotonicMs();
-  if (what != what_) {
+  if (what != what_ || share < share_) {  // the next step (which may bear the same name)
     if (drawn_) err_ << std::endl;
     drawn_ = false;
     what_ = what;
     lastQuarter_ = 0;
   }
-  if (now - startMs_ < kQuietMs) return;
+  if (now - startMs_ < kQuietMs) {
+    share_ = share;
+    return;
+  }
   share = std::clamp(share, 0.0, 1.0);
+  share_ = share;
   const int percent = static_cast<int>(share * 100);
   if (!terminal_) {
     const int quarter = percent / 25;

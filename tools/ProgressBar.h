@@ -18,7 +18,8 @@ class ProgressBar final {
   ProgressBar(const ProgressBar&) = delete;
   ProgressBar& operator=(const ProgressBar&) = delete;
 
-  // `share` of `what` is done, 0..1.
+  // `share` of `what` is done, 0..1. A new name, or a share below the last
+  // one, begins the next step.
   void Show(const std::string& what, double share);
 
  private:
@@ -27,6 +28,7 @@ class ProgressBar final {
   int64_t startMs_;
   bool drawn_ = false;
   std::string what_;
+  double share_ = 0;
   int lastQuarter_ = 0;
   int64_t lastDrawMs_ = 0;
 };

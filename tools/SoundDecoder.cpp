@@ -119,7 +119,9 @@ DecodeResult DecodeToBlockFiles(const DecodeJob& job, const std::function<void(d
   for (int64_t done = 0; done < job.Frames;) {
     const sf_count_t want = std::min(kChunkFrames, job.Frames - done);
     const sf_count_t got = sf_readf_double(file.get(), raw.data(), want);
-    if (got <= 0) throw WavError(job.Path + ": the file ends early or cannot be read (" + sf_strerror(file.get()) + ")");
+    if (got <= 0 && done == 0)
+      throw WavError(job.Path + ": no sample can be read (" + sf_strerror(file.get()) + ")");
+    if (got <= 0) break;  // compressed files may hold fewer frames than announced
     for (sf_count_t i = 0; i < got; ++i)
       for (size_t c = 0; c < outChannels; ++c)
         picked[static_cast<size_t>(i) * outChannels + c] =

@@ -37,7 +37,7 @@ struct DecodeJob {
 };
 
 struct DecodeResult {
-  int64_t Frames = 0;   // frames written to each block file
+  int64_t Frames = 0;   // frames written to each block file (fewer when the file ends early)
   int64_t Clipped = 0;  // samples clipped to the 16-bit range
 };
 
