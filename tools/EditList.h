@@ -70,10 +70,10 @@ class EditList final {
   struct Planned {
     Piece Source;
     bool InPlace = false;
-    WavInfo Wav;              // when in place
-    SoundInfo Sound;          // when decoded
-    int64_t FromFrame = 0;    // in the file's rate
-    int64_t Frames = 0;       // in the file's rate (silence: the wave's)
+    WavInfo Wav;                  // when in place
+    SoundInfo Sound;              // when decoded
+    int64_t FromFrame = 0;        // in the file's rate
+    int64_t Frames = 0;           // in the file's rate (silence: the wave's)
     std::vector<int32_t> Picked;  // 0-based file channels, 1 or 2
   };
   Planned Plan(const Piece& piece, const std::vector<int32_t>& pick) const;

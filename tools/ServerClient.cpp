@@ -60,7 +60,8 @@ bool ListServerDevices(const std::string& serverPath, std::vector<std::string>& 
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);  // a server without the flag complains
+  // A server without the flag complains; playctl says so in its own words.
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   std::string path = serverPath;
   std::string flag = "--list-devices";
   char* argv[] = {path.data(), flag.data(), nullptr};

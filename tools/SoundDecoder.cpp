@@ -36,9 +36,8 @@ SndFile OpenSound(const std::string& path, SF_INFO& info) {
 std::string FormatName(int format) {
   SF_FORMAT_INFO major{format & SF_FORMAT_TYPEMASK, nullptr, nullptr};
   SF_FORMAT_INFO sub{format & SF_FORMAT_SUBMASK, nullptr, nullptr};
-  std::string name = sf_command(nullptr, SFC_GET_FORMAT_INFO, &major, sizeof major) == 0 && major.name
-                         ? major.name
-                         : "sound file";
+  std::string name =
+      sf_command(nullptr, SFC_GET_FORMAT_INFO, &major, sizeof major) == 0 && major.name ? major.name : "sound file";
   if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &sub, sizeof sub) == 0 && sub.name) name += std::string(", ") + sub.name;
   return name;
 }
@@ -94,7 +93,8 @@ int16_t To16Bit(double x, int64_t& clipped) {
 SoundInfo ProbeSound(const std::string& path) {
   SF_INFO info;
   const SndFile file = OpenSound(path, info);
-  if (info.samplerate <= 0) throw WavError(path + ": sample rate " + std::to_string(info.samplerate) + " is not usable");
+  if (info.samplerate <= 0)
+    throw WavError(path + ": sample rate " + std::to_string(info.samplerate) + " is not usable");
   return {info.channels, info.samplerate, info.frames, FormatName(info.format)};
 }
 
@@ -119,8 +119,7 @@ DecodeResult DecodeToBlockFiles(const DecodeJob& job, const std::function<void(d
   for (int64_t done = 0; done < job.Frames;) {
     const sf_count_t want = std::min(kChunkFrames, job.Frames - done);
     const sf_count_t got = sf_readf_double(file.get(), raw.data(), want);
-    if (got <= 0 && done == 0)
-      throw WavError(job.Path + ": no sample can be read (" + sf_strerror(file.get()) + ")");
+    if (got <= 0 && done == 0) throw WavError(job.Path + ": no sample can be read (" + sf_strerror(file.get()) + ")");
     if (got <= 0) break;  // compressed files may hold fewer frames than announced
     for (sf_count_t i = 0; i < got; ++i)
       for (size_t c = 0; c < outChannels; ++c)

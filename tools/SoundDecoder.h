@@ -29,11 +29,11 @@ SoundInfo ProbeSound(const std::string& path);
 
 struct DecodeJob {
   std::string Path;
-  int64_t FromFrame = 0;               // 0-based first frame of the run
-  int64_t Frames = 0;                  // frames of the run, in the file's rate
-  std::vector<int32_t> Channels;       // 0-based channels of the file to take, in order (1 or 2)
-  int32_t Rate = 0;                    // rate of the result
-  std::vector<std::string> OutPaths;   // one raw block file per taken channel (created)
+  int64_t FromFrame = 0;              // 0-based first frame of the run
+  int64_t Frames = 0;                 // frames of the run, in the file's rate
+  std::vector<int32_t> Channels;      // 0-based channels of the file to take, in order (1 or 2)
+  int32_t Rate = 0;                   // rate of the result
+  std::vector<std::string> OutPaths;  // one raw block file per taken channel (created)
 };
 
 struct DecodeResult {

@@ -19,21 +19,37 @@ int savedFd = -1;
 termios saved{};
 
 const std::pair<const char*, Action> kSequences[] = {
-    {"\033[D", Action::Back},  {"\033OD", Action::Back},  {"\033[C", Action::Forward}, {"\033OC", Action::Forward},
-    {"\033[H", Action::Home},  {"\033OH", Action::Home},  {"\033[1~", Action::Home},   {"\033[7~", Action::Home},
-    {"\033[F", Action::End},   {"\033OF", Action::End},   {"\033[4~", Action::End},    {"\033[8~", Action::End},
+    {"\033[D", Action::Back}, {"\033OD", Action::Back}, {"\033[C", Action::Forward}, {"\033OC", Action::Forward},
+    {"\033[H", Action::Home}, {"\033OH", Action::Home}, {"\033[1~", Action::Home},   {"\033[7~", Action::Home},
+    {"\033[F", Action::End},  {"\033OF", Action::End},  {"\033[4~", Action::End},    {"\033[8~", Action::End},
 };
 
 bool SingleKey(char c, Action& action) {
   switch (c) {
-    case ' ': action = Action::Pause; return true;
-    case 'u': action = Action::UTurn; return true;
-    case 'l': action = Action::Loop; return true;
-    case '+': case '=': action = Action::Faster; return true;
-    case '-': action = Action::Slower; return true;
-    case 's': action = Action::Stop; return true;
-    case 'q': action = Action::Quit; return true;
-    default: return false;
+    case ' ':
+      action = Action::Pause;
+      return true;
+    case 'u':
+      action = Action::UTurn;
+      return true;
+    case 'l':
+      action = Action::Loop;
+      return true;
+    case '+':
+    case '=':
+      action = Action::Faster;
+      return true;
+    case '-':
+      action = Action::Slower;
+      return true;
+    case 's':
+      action = Action::Stop;
+      return true;
+    case 'q':
+      action = Action::Quit;
+      return true;
+    default:
+      return false;
   }
 }
 

@@ -19,8 +19,8 @@ struct Named {
   Action What;
 };
 constexpr Named kNames[] = {
-    {"space", Action::Pause}, {"u", Action::UTurn}, {"left", Action::Back},  {"right", Action::Forward},
-    {"home", Action::Home},   {"end", Action::End}, {"l", Action::Loop},     {"+", Action::Faster},
+    {"space", Action::Pause}, {"u", Action::UTurn}, {"left", Action::Back}, {"right", Action::Forward},
+    {"home", Action::Home},   {"end", Action::End}, {"l", Action::Loop},    {"+", Action::Faster},
     {"-", Action::Slower},    {"s", Action::Stop},  {"q", Action::Quit},
 };
 
@@ -63,7 +63,8 @@ std::vector<ScriptStep> ParseScript(const std::string& text) {
       at += std::llround(seconds * 1000);
       continue;
     }
-    const auto named = std::find_if(std::begin(kNames), std::end(kNames), [&](const Named& n) { return step == n.Name; });
+    const auto named =
+        std::find_if(std::begin(kNames), std::end(kNames), [&](const Named& n) { return step == n.Name; });
     if (named == std::end(kNames))
       throw std::invalid_argument("--script: unknown step \"" + step +
                                   "\" (wait SECONDS, space, u, left, right, home, end, l, +, -, s, q)");

@@ -44,7 +44,7 @@ struct TransportSetup {
   int32_t Frames = 0;
   bool Reverse = false;  // the direction of the run's first start
   bool Loop = false;
-  double Tempo = 1.0;    // both directions at the start
+  double Tempo = 1.0;  // both directions at the start
   bool Simulate = false;
   bool Terminal = false;  // draw the status line in place
   int Columns = 0;        // the terminal's width; a longer status line is cut (0: not cut)
@@ -85,7 +85,7 @@ class Transport final {
   State state_ = State::Playing;
   bool ended_ = false;  // played to its end: a restart begins at the start
   bool loop_ = false;
-  bool looping_ = false;  // the run started with the loop switch on
+  bool looping_ = false;   // the run started with the loop switch on
   int32_t loopCount_ = 0;  // restarts of the looping run
   double tempoFor_ = 1.0;
   double tempoRev_ = 1.0;

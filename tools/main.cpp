@@ -10,7 +10,8 @@
 namespace {
 
 int CtlMain(int argc, char** argv) {
-  CLI::App app{"playctl - plays sound files and edit lists through playsrv; on a terminal, keys steer the run", "playctl"};
+  CLI::App app{"playctl - plays sound files and edit lists through playsrv; on a terminal, keys steer the run",
+               "playctl"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "playctl " PLAY_VERSION);
 

@@ -91,10 +91,8 @@ TEST_F(PlayctlTest, DecodesAnySoundFileToItsSixteenBitRoundingAndCountsClips) {
     int Bits;  // 0: float samples
   };
   const std::vector<Case> cases{
-      {"flac16.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16},
-      {"pcm24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 24},
-      {"ext24.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 24},
-      {"pcm32.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_32, 32},
+      {"flac16.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16}, {"pcm24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 24},
+      {"ext24.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 24},  {"pcm32.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_32, 32},
       {"float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0},
   };
   for (const Case& c : cases) {
@@ -104,8 +102,8 @@ TEST_F(PlayctlTest, DecodesAnySoundFileToItsSixteenBitRoundingAndCountsClips) {
       std::vector<int32_t> full(normalised.size());
       const int64_t span = int64_t{1} << c.Bits;
       for (size_t i = 0; i < full.size(); ++i) {
-        const int64_t v = (static_cast<int64_t>(i) * 7919 * (c.Bits == 32 ? 65537 : 1) + int64_t{104729} * (i % 2)) % span -
-                          span / 2;
+        const int64_t v =
+            (static_cast<int64_t>(i) * 7919 * (c.Bits == 32 ? 65537 : 1) + int64_t{104729} * (i % 2)) % span - span / 2;
         full[i] = static_cast<int32_t>(v << (32 - c.Bits));
         normalised[i] = full[i] / 2147483648.0;
       }
@@ -172,8 +170,9 @@ TEST_F(PlayctlTest, PlaysAnEditListOfMixedPiecesBackwardsAndThroughAUTurn) {
   }
 
   // Forwards with a U-turn after 0.5 s (4000 frames, inside the 8-bit piece): back to the start.
-  const Run u = Playctl({"play", tmp.File("a.flac") + "@0.25-0.5", "silence:0.125", tmp.File("b.wav"),
-                         tmp.File("c.wav") + "@0.1-", "--script", "wait 0.5; u", "--simulate", "--output", "wav:" + out});
+  const Run u =
+      Playctl({"play", tmp.File("a.flac") + "@0.25-0.5", "silence:0.125", tmp.File("b.wav"),
+               tmp.File("c.wav") + "@0.1-", "--script", "wait 0.5; u", "--simulate", "--output", "wav:" + out});
   ASSERT_EQ(u.Status, 0) << u.Err;
   played = testing_support::ReadRecordedWav(out);
   ASSERT_GE(played.Samples.size(), 2u * 8000);
@@ -209,7 +208,9 @@ std::vector<RampRun> RampRuns(const std::vector<int16_t>& samples, int32_t offse
   }
   return runs;
 }
-std::ostream& operator<<(std::ostream& os, const RampRun& r) { return os << r.First << ".." << r.Last << " (" << r.Frames << ")"; }
+std::ostream& operator<<(std::ostream& os, const RampRun& r) {
+  return os << r.First << ".." << r.Last << " (" << r.Frames << ")";
+}
 
 TEST_F(PlayctlTest, ScriptedKeysSteerTheRunFrameForFrame) {
   std::vector<int16_t> ramp(32000);  // 4 s at 8000 Hz
@@ -234,7 +235,8 @@ TEST_F(PlayctlTest, ScriptedKeysSteerTheRunFrameForFrame) {
   // Tempo and loop switch set, then Home: the run plays at 1.1 and loops.
   r = Playctl({"play", wav, "--simulate", "--script", "+; l; home; wait 4.5; q; u"});
   ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_TRUE(r.Has("[   1.000 s] 0:01.099 / 0:04.000  forward  looping  loop on  tempo 1.10")) << testing::PrintToString(r.Out);
+  EXPECT_TRUE(r.Has("[   1.000 s] 0:01.099 / 0:04.000  forward  looping  loop on  tempo 1.10"))
+      << testing::PrintToString(r.Out);
   EXPECT_TRUE(r.Has("forward  looping (1)  loop on  tempo 1.10"));
   EXPECT_FALSE(r.Has("key u")) << "nothing runs after q";
 
@@ -311,11 +313,14 @@ TEST_F(PlayctlTest, ConvertsAPieceOfAnotherRateToTheFirstPiecesRate) {
   constexpr double kPi = 3.14159265358979323846;
   const auto tone = [&](int rate, int frames) {
     std::vector<int16_t> s(static_cast<size_t>(frames));
-    for (int i = 0; i < frames; ++i) s[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(12000 * std::sin(2 * kPi * 300 * i / rate)));
+    for (int i = 0; i < frames; ++i)
+      s[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(12000 * std::sin(2 * kPi * 300 * i / rate)));
     return s;
   };
-  testing_support::WriteWav(tmp.File("at8k.wav"), {1, 1, 8000, 16, false}, testing_support::SamplesToBytes(tone(8000, 800)));
-  testing_support::WriteWav(tmp.File("at16k.wav"), {1, 1, 16000, 16, false}, testing_support::SamplesToBytes(tone(16000, 16000)));
+  testing_support::WriteWav(tmp.File("at8k.wav"), {1, 1, 8000, 16, false},
+                            testing_support::SamplesToBytes(tone(8000, 800)));
+  testing_support::WriteWav(tmp.File("at16k.wav"), {1, 1, 16000, 16, false},
+                            testing_support::SamplesToBytes(tone(16000, 16000)));
   const Run r = Playctl({"play", tmp.File("at8k.wav"), tmp.File("at16k.wav"), "--simulate", "--output", "wav:" + out});
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_TRUE(r.Has("wave: 1 channel(s), 16 bit, 8000 Hz, 8800 samples")) << testing::PrintToString(r.Out);

@@ -7,7 +7,8 @@ namespace testing_support {
 namespace {
 
 template <typename T, typename Write>
-void WriteSound(const std::string& path, int format, int channels, int rate, const std::vector<T>& samples, Write write) {
+void WriteSound(const std::string& path, int format, int channels, int rate, const std::vector<T>& samples,
+                Write write) {
   SF_INFO info{};
   info.samplerate = rate;
   info.channels = channels;
