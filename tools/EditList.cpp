@@ -67,8 +67,7 @@ Piece ParsePiece(const std::string& text, const std::function<std::string(const 
   const std::string to = dash == std::string::npos ? "" : range.substr(dash + 1);
   piece.From = Number(from);
   piece.To = to.empty() ? -1 : Number(to);
-  if (!(piece.From >= 0) || std::isnan(piece.To) || (piece.To >= 0 && piece.To <= piece.From) ||
-      (dash == std::string::npos && !range.empty() && range.back() == '-'))
+  if (!(piece.From >= 0) || std::isnan(piece.To) || (piece.To >= 0 && piece.To <= piece.From))
     throw WavError(text + ": the range must read FROM-TO or FROM- in seconds, FROM below TO");
   piece.Path = absolute(text.substr(0, at));
   return piece;
