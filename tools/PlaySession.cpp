@@ -57,8 +57,11 @@ TempFolder::~TempFolder() {
 }
 
 PlaySession::PlaySession(const SessionOptions& options, std::ostream& out)
-    : out_(out), simulate_(options.Simulate), tempDir_(options.TempDir), memoryBytes_(options.MemoryBytes) {
-  quiet_ = options.Quiet;
+    : out_(out),
+      simulate_(options.Simulate),
+      tempDir_(options.TempDir),
+      memoryBytes_(options.MemoryBytes),
+      quiet_(options.Quiet) {
   client_ = std::make_unique<ServerClient>(
       ServerBesideMe(), ServerArgs(options),
       [this](const std::string& method, const json& params) { OnNotification(method, params); });

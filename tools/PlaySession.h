@@ -78,7 +78,6 @@ class PlaySession final {
   // without printing; a failure report on the way throws PlayFailure (and is
   // then forgotten, so a refused command does not end the session).
   void Advance(int32_t ms);
-  bool PlayDone() const { return playDone_; }
   // Called with the text of every status report (Ttl of an "S2" report).
   void OnStatus(std::function<void(const std::string&)> onStatus) { onStatus_ = std::move(onStatus); }
   // "DirectSound" or "waveOut", after Prepare.
