@@ -1,7 +1,9 @@
 #include "platform/DirectSound7.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 #include <utility>
 
 #include "platform/Errors.h"
@@ -128,6 +130,7 @@ DirectSoundBuffer::~DirectSoundBuffer() {
 }
 
 void DirectSoundBuffer::WriteBuffer(int32_t startByte, int32_t byteCount, const int16_t* first, int32_t flags) {
+  FailIfLost("WriteBuffer");
   CatchUp();
   if (flags & DSBLOCK_ENTIREBUFFER) {
     startByte = 0;
@@ -169,6 +172,7 @@ void DirectSoundBuffer::SetCurrentPosition(int32_t byteOffset) {
 }
 
 void DirectSoundBuffer::GetCurrentPosition(DSCURSORS& cursors) {
+  FailIfLost("GetCurrentPosition");
   CatchUp();
   const int32_t play = PlayFrame();
   int32_t write = play;
@@ -190,17 +194,18 @@ void DirectSoundBuffer::SetFrequency(int32_t hz) {
   rate_ = hz;
   if (clock_.Running()) {
     clock_.SetRate(rate_);
-    platform_.Output().Start(channels_, rate_);
+    platform_.Output().Start(channels_, rate_, OutputPump{&Pump, this});
     PlanTick();
   }
 }
 
 void DirectSoundBuffer::Play(int32_t flags) {
   if ((flags & DSBPLAY_LOOPING) == 0) Fail("Play", "only looping play is supported");
+  FailIfLost("Play");
   CatchUp();
   if (clock_.Running()) return;
   clock_.Start(rate_);
-  platform_.Output().Start(channels_, rate_);
+  platform_.Output().Start(channels_, rate_, OutputPump{&Pump, this});
   CatchUp();  // a notification where the cursor stands is signalled at the start
   PlanTick();
 }
@@ -315,6 +320,18 @@ int64_t DirectSoundBuffer::NextCountOf(int32_t frame, int64_t from) const {
 
 int32_t DirectSoundBuffer::PlayFrame() const {
   return static_cast<int32_t>(Mod(origin_ + clock_.Frames(), bufferFrames_));
+}
+
+void DirectSoundBuffer::FailIfLost(const char* call) {
+  if (!platform_.Output().Available()) Fail(call, "the sound device was lost");
+}
+
+void DirectSoundBuffer::Pump(void* self) {
+  try {
+    static_cast<DirectSoundBuffer*>(self)->CatchUp();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "DirectSound buffer: %s\n", e.what());
+  }
 }
 
 }  // namespace platform::dx7

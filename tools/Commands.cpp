@@ -203,7 +203,13 @@ int RunDevices(std::ostream& out) {
     std::cerr << "playctl: " << server << " --list-devices lists no sound card\n";
   } else if (!cards.empty()) {
     out << "device          the default sound card\n";
-    for (const std::string& card : cards) out << "device:" << card << '\n';
+    for (const std::string& card : cards) {
+      // "NAME<tab>DESCRIPTION", the description optional.
+      const size_t tab = card.find('\t');
+      out << "device:" << card.substr(0, tab);
+      if (tab != std::string::npos) out << "  " << card.substr(tab + 1);
+      out << '\n';
+    }
   }
   out << "Several outputs at once: a comma-separated list, e.g. device,wav:take.wav" << std::endl;
   return 0;

@@ -367,7 +367,7 @@ TEST_F(PlayctlTest, DevicesListsTheSimulatedOutputsAndEachSoundCardTheServerName
     std::ofstream(tmp.File("playsrv")) << "#!/bin/sh\n" << script << "\n";
     std::filesystem::permissions(tmp.File("playsrv"), std::filesystem::perms::owner_all);
   };
-  server(R"([ "$1" = --list-devices ] && printf 'Card A\nUSB Headset\n')");
+  server(R"([ "$1" = --list-devices ] && printf 'card_a\tBuilt-in Audio\nusb.headset\n')");
   Run r = Playctl({"devices"}, {ctl});
   ASSERT_EQ(r.Status, 0) << r.Err;
   ASSERT_GE(r.Out.size(), 6u);
@@ -375,8 +375,8 @@ TEST_F(PlayctlTest, DevicesListsTheSimulatedOutputsAndEachSoundCardTheServerName
   EXPECT_EQ(r.Out[1].substr(0, 5), "null ");
   EXPECT_EQ(r.Out[2].substr(0, 9), "wav:PATH ");
   EXPECT_EQ(r.Out[3].substr(0, 7), "device ");
-  EXPECT_EQ(r.Out[4], "device:Card A");
-  EXPECT_EQ(r.Out[5], "device:USB Headset");
+  EXPECT_EQ(r.Out[4], "device:card_a  Built-in Audio");
+  EXPECT_EQ(r.Out[5], "device:usb.headset");
 
   server("exit 3");
   r = Playctl({"devices"}, {ctl});
