@@ -58,13 +58,10 @@ TEST_F(PlayctlTest, RefusesWhatItCannotPlayBeforeTheServerStartsNamingThePiece) 
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
       {{six}, six + ": 6 channels; only mono or stereo plays (pick one or two with --channels"},
       {{six, "--channels", "2,7"}, six + ": --channels names channel 7 of a file of 6 channels"},
-      {{mono, "--channels", "1,2,3"}, "--channels takes one or two channel numbers"},
       {{junk}, junk + ": "},
       {{mono, tmp.File("missing.flac")}, tmp.File("missing.flac") + ": no such file"},
       {{mono + "@0.5-1.5"}, mono + "@0.5-1.5: the range lies beyond the end of the file (1.000 s)"},
-      {{mono + "@0.8-0.3"}, mono + "@0.8-0.3: the range must read FROM-TO or FROM- in seconds"},
       {{"silence:0.5"}, "an edit list needs at least one sound file"},
-      {{mono, "silence:-1"}, "silence:-1: a silence needs a length in seconds above 0"},
       {{mono, "--from", "1.0"}, "--from 1.000000 lies beyond the end of the wave"},
       {{mono, "--loop", "--seconds", "3000000"}, "--seconds"},
   };
