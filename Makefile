@@ -6,6 +6,8 @@
 #   make bench-compare  whole jobs against cp and SoX (installs sox)
 #   make build-release-tests  release build of everything, tests and benchmarks
 #               included (compiled, not run), as a user's plain release build
+#   make install [PREFIX=/usr/local]   release build, installed under PREFIX
+#   make deb    release build, packed as a Debian package in build/release
 JOBS ?= $(shell nproc)
 TEST_DIR  := build/test
 REL_DIR   := build/release
@@ -14,7 +16,9 @@ REL_TESTS_DIR := build/release-tests
 # ccache, when present, makes rebuilds after a small change cheap.
 LAUNCHER  := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: deps test build-test tsan demo build-release build-release-tests bench bench-compare clean
+PREFIX    ?= /usr/local
+
+.PHONY: deps test build-test tsan demo build-release build-release-tests bench bench-compare install deb clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -57,6 +61,12 @@ bench: build-release
 
 bench-compare: build-release
 	bash bench/compare.sh $(REL_DIR)
+
+install: build-release
+	cmake --install $(REL_DIR) --prefix $(PREFIX)
+
+deb: build-release
+	cd $(REL_DIR) && cpack -G DEB
 
 clean:
 	rm -rf build

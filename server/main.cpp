@@ -10,6 +10,7 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "PlayVersion.h"
 #include "platform/AudioBackend.h"
 #include "server/ServerOptions.h"
 #include "server/ServerProcess.h"
@@ -40,7 +41,7 @@ int ListDevices() {
 }
 
 int ServerMain(int argc, char** argv) {
-  CLI::App app{"playsrv - the playback server; speaks JSON-RPC 2.0 on stdin/stdout, one message per line"};
+  CLI::App app{"playsrv - the playback server; speaks JSON-RPC 2.0 on stdin/stdout, one message per line", "playsrv"};
   server::ServerOptions options;
   std::string engines = "dx9,dx7,waveout";
   app.add_option("--output", options.Output,
@@ -52,7 +53,7 @@ int ServerMain(int argc, char** argv) {
       ->capture_default_str();
   app.add_flag("--simulate", options.Simulate,
                "virtual clock: time moves only through the method AdvanceTime {\"ms\": n}");
-  app.set_version_flag("--version", "playsrv 1.0");
+  app.set_version_flag("--version", "playsrv " PLAY_VERSION);
   try {
     app.parse(argc, argv);
     options.Offer = server::ParseEngineList(engines);
