@@ -15,12 +15,13 @@
 
 #include "platform/AudioOutput.h"
 #include "platform/EventLoop.h"
-#include "platform/SlavedClock.h"
+#include "platform/DeviceOutput.h"
 
 namespace platform {
 
-// `steer`: the loop's clock when it is a SlavedClock (null otherwise), for a
-// device output to keep it in step with the card.
-std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, EventLoop& loop, SlavedClock* steer);
+// `device`: how a device output runs (the loop's clock to steer, when it is a
+// SlavedClock, and the latency to keep).
+std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, EventLoop& loop,
+                                             const DeviceOutput::Settings& device = {});
 
 }  // namespace platform

@@ -53,16 +53,17 @@ std::unique_ptr<platform::Clock> MakeClock(bool simulate) {
 // clock, else the sound card when one opens and the null output when not.
 std::unique_ptr<platform::AudioOutput> MakeOutput(const ServerOptions& options, platform::EventLoop& loop,
                                                   platform::Clock& clock) {
-  auto* steer = dynamic_cast<platform::SlavedClock*>(&clock);
-  if (!options.Output.empty()) return platform::MakeAudioOutput(options.Output, loop, steer);
-  if (options.Simulate) return platform::MakeAudioOutput("virtual", loop, steer);
-  auto device = std::make_unique<platform::DeviceOutput>(loop, platform::MakeAudioBackend(), "", steer);
+  const platform::DeviceOutput::Settings settings{dynamic_cast<platform::SlavedClock*>(&clock),
+                                                  int64_t{options.LatencyMs} * 1000};
+  if (!options.Output.empty()) return platform::MakeAudioOutput(options.Output, loop, settings);
+  if (options.Simulate) return platform::MakeAudioOutput("virtual", loop, settings);
+  auto device = std::make_unique<platform::DeviceOutput>(loop, platform::MakeAudioBackend(), "", settings);
   if (device->Available()) {
     std::cerr << "playsrv: playing on the sound device\n";
     return device;
   }
   std::cerr << "playsrv: no sound device (" << device->Trouble() << "); playing to null\n";
-  return platform::MakeAudioOutput("null", loop, steer);
+  return platform::MakeAudioOutput("null", loop, settings);
 }
 
 class ServerProcess final {
