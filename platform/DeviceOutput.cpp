@@ -95,7 +95,7 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
     started_ = true;
     measured_ = false;
     underrunsLogged_ = underruns_.load(std::memory_order_acquire);
-    prerollSamples_.store(targetLatencyUs_ / 2 * backend_->Rate() / 1000000 * kCardChannels, std::memory_order_release);
+    prerollSamples_.store(targetLatencyUs_ / 3 * backend_->Rate() / 1000000 * kCardChannels, std::memory_order_release);
     startNs_ = SteadyNs();
     soundNs_.store(0, std::memory_order_release);
     running_.store(true, std::memory_order_release);

@@ -10,7 +10,7 @@
 // Settings::latencyUs (60 ms unless the server is told otherwise). The stand-ins' cursors, positions, notifications and end
 // marks therefore follow the card, and LatencyUs() is that measured time.
 //
-// Runs: Start begins handing over; the card starts sounding once half the
+// Runs: Start begins handing over; the card starts sounding once a third of the
 // latency is queued (so the start of a run is never cut), and Stop lets
 // it drain what is queued. A Start while draining (a U-turn, a tempo change)
 // joins on without a gap. A ring that runs dry in a run is an underrun:
@@ -38,7 +38,7 @@ namespace platform {
 
 class DeviceOutput final : public AudioOutput {
  public:
-  static constexpr int32_t kPumpMs = 5;
+  static constexpr int32_t kPumpMs = 10;
   // The ring holds two seconds of stereo at up to 192 kHz: far more than a
   // run keeps queued.
   static constexpr size_t kRingSamples = 2 * 192000 * 2;
@@ -47,7 +47,7 @@ class DeviceOutput final : public AudioOutput {
   struct Settings {
     SlavedClock* steer = nullptr;  // the loop's clock when it is a SlavedClock
     int64_t latencyUs = 60000;     // what to keep queued: a third in the sound server,
-                                   // the rest in the ring; half of it is the pre-roll
+                                   // the rest in the ring; a third is the pre-roll
   };
 
   // `device` "" is the default output. Opens nothing yet.
