@@ -1,17 +1,18 @@
 #include "engines/PlayApiClass.h"
 
-#include <cstdio>
 #include <exception>
+#include <string>
 
 #include "engines/EngineGeometry.h"
 #include "engines/RunStart.h"
+#include "platform/Log.h"
 #include "platform/VbMath.h"
 #include "stream/FillPlayChunk.h"
 
 namespace {
 
 void LogFailure(const char* where, const std::exception& e) {
-  std::fprintf(stderr, "waveOut engine, %s: %s\n", where, e.what());
+  platform::LogCaught(std::string("waveOut engine, ") + where, e);
 }
 
 }  // namespace
@@ -85,7 +86,8 @@ bool PlayApiClass::CreateSoundBuffer() {
     OpenDevice();
     mod_.RunningState = 0;
     return DeviceOpen;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogFailure("CreateSoundBuffer", e);
     RaiseMsgBoxOb("S2", "Play Buffer - Failed");
     return false;
   }
@@ -207,7 +209,8 @@ bool PlayApiClass::StopPlay() {
     StopInternal();
     RaiseMsgBoxOb("S2", "Stopped");
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogFailure("StopPlay", e);
     CallBackTimer.SetEnabled(false);
     return false;
   }
@@ -237,7 +240,8 @@ bool PlayApiClass::PlayMe() {
       RaiseMsgBoxOb("S2", MarkRunStarted(mod_, false, LoopCount));
       return true;
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogFailure("PlayMe", e);
   }
   CallBackTimer.SetEnabled(false);
   RaiseMsgBoxOb("S2", "Play Failed");
@@ -266,7 +270,8 @@ bool PlayApiClass::UTurn() {
     if (mod_.RunningState != 0) StopInternal();
     TurnAtCurrentPos(mod_);
     if (StartAtProgress()) return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogFailure("UTurn", e);
   }
   CallBackTimer.SetEnabled(false);
   RaiseMsgBoxOb("S2", "UTurn failed");
@@ -278,7 +283,8 @@ bool PlayApiClass::PlayAtCurrentPosition() {
     if (mod_.RunningState != 0) StopInternal();
     ProgressAtCurrentPos(mod_);
     if (StartAtProgress()) return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogFailure("PlayAtCurrentPosition", e);
   }
   CallBackTimer.SetEnabled(false);
   RaiseMsgBoxOb("S2", "Play at.. failed");

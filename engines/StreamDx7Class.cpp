@@ -2,12 +2,12 @@
 
 #include <cstdint>
 #include <exception>
-#include <iostream>
 #include <string>
 
 #include "engines/EngineGeometry.h"
 #include "engines/RunStart.h"
 #include "platform/Errors.h"
+#include "platform/Log.h"
 #include "platform/VbMath.h"
 #include "stream/FillPlayChunk.h"
 
@@ -29,7 +29,7 @@ int16_t Integer(int32_t v) {
 }
 
 void LogHandlerFailure(const char* where, const std::exception& e) {
-  std::cerr << "StreamDx7Class " << where << ": " << e.what() << '\n';
+  platform::LogCaught(std::string("DirectSound 7 engine, ") + where, e);
 }
 
 }  // namespace
@@ -60,7 +60,8 @@ bool StreamDx7Class::PutONDx7Ds(int32_t& MFrmHwnd) {
     OpenEvent(DxEventFrm1, EventHandle1, &StreamDx7Class::DxEventFrm1_DxEventForward);
     OpenEvent(DxEventFrm2, EventHandle2, &StreamDx7Class::DxEventFrm2_DxEventForward);
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogHandlerFailure("PutONDx7Ds", e);
     // Also destroys the events made so far, in order, and drops the forms,
     // the device and the root.
     ReleaseEngine();
@@ -133,7 +134,8 @@ bool StreamDx7Class::CreateSoundBuffer() {
 
     BufferLive = true;
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogHandlerFailure("CreateSoundBuffer", e);
     RaiseMsgBoxOb("S2", "Play Buffer - Failed");
     return false;
   }
@@ -185,7 +187,8 @@ bool StreamDx7Class::PlayMe() {
     RaiseMsgBoxOb("S2", MarkRunStarted(mod_, false, LoopCount));
     BufferLive = true;
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogHandlerFailure("PlayMe", e);
     RaiseMsgBoxOb("S2", "Play Failed");
     return false;
   }
@@ -262,7 +265,8 @@ bool StreamDx7Class::StopInternal() {
     mod_.RunningState = 0;
     BufferLive = false;
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogHandlerFailure("StopInternal", e);
     return false;
   }
 }

@@ -2,19 +2,19 @@
 
 #include <algorithm>
 #include <exception>
-#include <iostream>
 #include <string>
 
 #include "engines/EngineGeometry.h"
 #include "engines/RunStart.h"
 #include "engines/SoundServiceLibrary.h"
+#include "platform/Log.h"
 #include "platform/VbMath.h"
 #include "stream/FillPlayChunk.h"
 
 namespace {
 
 void LogFailure(const char* where, const std::exception& e) {
-  std::cerr << "playsrv: DirectSound 9 engine, " << where << ": " << e.what() << '\n';
+  platform::LogCaught(std::string("DirectSound 9 engine, ") + where, e);
 }
 
 }  // namespace
@@ -219,7 +219,8 @@ void StreamDx9Class::UpdatePlayPosition() {
                      vb::Mul(mod_.BufferSamples, passes));
     }
     SetCurrentPosFromPlayed(mod_, pos);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogFailure("UpdatePlayPosition", e);
     // The position stays as it was; no report.
   }
 }
@@ -249,7 +250,8 @@ bool StreamDx9Class::StopInternal() {
     mod_.RunningState = 0;
     BufferLive = false;
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogFailure("StopInternal", e);
     return false;
   }
 }

@@ -1,10 +1,9 @@
 #include "facade/PlayDllClass.h"
 
-#include <iostream>
-
 #include "blocks/VodoRaraZodorUze.h"
 #include "buffers/BlockCarrBuffClass.h"
 #include "platform/Errors.h"
+#include "platform/Log.h"
 
 namespace {
 
@@ -46,7 +45,7 @@ PlayDllClass::~PlayDllClass() {
   try {
     Terminate();
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: error while releasing the object: " << e.what() << '\n';
+    platform::LogCaught("releasing the object", e);
   }
 }
 
@@ -104,7 +103,7 @@ void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
     ConnectEngine(*PlayApiCls);
     MFrmHwnd = 2;
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: DxObj failed: " << e.what() << '\n';
+    platform::LogCaught("DxObj", e);
     DriverType_ = 0;
     MFrmHwnd = -1;
     PlayApiCls.reset();
@@ -188,7 +187,7 @@ void PlayDllClass::StopPlay() {
     for (int32_t slot = 1; slot <= blocks.OrgFileCount; ++slot) blocks.CloseOrgFile(slot);
     for (int32_t slot = 1; slot <= blocks.BlkFileCount; ++slot) blocks.CloseBlkFile(slot);
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: StopPlay: " << e.what() << '\n';
+    platform::LogCaught("StopPlay", e);
     RaiseMsg("Stop Play error", "Stop Play error");
   }
 }
@@ -205,7 +204,7 @@ void PlayDllClass::PlayContinue() {
       RaiseMsg("S2", "Nothing to Continue");
     }
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: PlayContinue: " << e.what() << '\n';
+    platform::LogCaught("PlayContinue", e);
     RaiseMsg("S2", "Play Continue error");
   }
 }
@@ -218,7 +217,7 @@ void PlayDllClass::PlayPause() {
       Engine()->PlayPause();
     }
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: PlayPause: " << e.what() << '\n';
+    platform::LogCaught("PlayPause", e);
     RaiseMsg("S2", "Play Pause error");
   }
 }
@@ -227,7 +226,7 @@ void PlayDllClass::UpdatePlayPosition() {
   try {
     if (DriverType_ != 0) Engine()->UpdatePlayPosition();
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: UpdatePlayPosition: " << e.what() << '\n';
+    platform::LogCaught("UpdatePlayPosition", e);
     mod_.CurrentPos = 0;
   }
 }
@@ -245,7 +244,7 @@ int32_t PlayDllClass::PlayCurrentPosition() {
         return 0;
     }
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: PlayCurrentPosition: " << e.what() << '\n';
+    platform::LogCaught("PlayCurrentPosition", e);
     return 0;
   }
 }
@@ -298,6 +297,7 @@ void PlayDllClass::WriteWaveMemo(int32_t& FmtBits, int32_t& FmtChannal, int32_t&
     mod_.ChanBuffR->SetQuickBufferLength(mod_.ChunkSamples);
     RaiseMsg("S2", "Done");
   } catch (const std::exception& e) {
+    platform::LogCaught("WriteWaveMemo", e);
     RaiseMsg(e.what(), "Play Wave error");
     RaiseMsg("S2", "Failed to play");
   }
@@ -322,7 +322,7 @@ void PlayDllClass::Terminate() {
   try {
     ReleaseFiles();
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: ReleaseFiles during release: " << e.what() << '\n';
+    platform::LogCaught("ReleaseFiles during release", e);
   }
   StrmDx7Cls.reset();
   PlayApiCls.reset();

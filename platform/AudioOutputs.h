@@ -5,7 +5,7 @@
 //   "wav:PATH"  WavOutput writing PATH
 // Throws std::invalid_argument naming the accepted forms for anything else
 // (an empty PATH included), and platform::FileError when PATH cannot be
-// created.
+// created or is not a regular file.
 
 #include <memory>
 #include <string>
@@ -14,6 +14,10 @@
 
 namespace platform {
 
-std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice);
+class MessageBox;
+
+// `box` (may be null) hears of outputs that fail while playing; it must
+// outlive the output.
+std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, MessageBox* box = nullptr);
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/Errors.h"
+#include "platform/Log.h"
 
 namespace platform::dx7 {
 
@@ -120,8 +121,9 @@ DirectSoundBuffer::~DirectSoundBuffer() {
       Render(clock_.Frames());
       platform_.Output().Stop();
     }
-  } catch (...) {
+  } catch (const std::exception& e) {
     // Releasing never fails; the output has what it could take.
+    LogCaught("DirectSound buffer release", e);
   }
   if (tickId_ != 0) loop.Cancel(tickId_);
   if (deliverId_ != 0) loop.Cancel(deliverId_);

@@ -1,8 +1,9 @@
 #include "platform/WaveOutApi.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
+
+#include "platform/Log.h"
 
 namespace platform {
 
@@ -216,7 +217,7 @@ void WaveOutApi::Replan() {
       CatchUp();
       Replan();
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "waveOut device: %s\n", e.what());
+      LogCaught("waveOut device", e);
     }
   });
 }

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
 #include "platform/File.h"
+#include "platform/Log.h"
 #include "platform/MessageBox.h"
 #include "server/JsonRpcEndpoint.h"
 #include "server/LineSplitter.h"
@@ -88,7 +88,7 @@ ServerProcess::ServerProcess(const ServerOptions& options, int inFd, int outFd)
       outFd_(outFd),
       clock_(MakeClock(options.Simulate)),
       loop_(*clock_),
-      output_(platform::MakeAudioOutput(options.OutputName())),
+      output_(platform::MakeAudioOutput(options.OutputName(), &box_)),
       audio_(loop_, *output_, options.Offer, SoundServicePath()),
       ctx_(loop_, box_, audio_),
       play_(ctx_, MakeEngineFactory(ctx_)),
@@ -149,7 +149,7 @@ void ServerProcess::RunReal() {
     } catch (const std::exception& e) {
       // A timer tick or device event without an error handler failed; the
       // server reports it and goes on serving the host.
-      std::cerr << "playsrv: run-time error: " << e.what() << '\n';
+      platform::LogError(std::string("run-time error: ") + e.what());
     }
   }
 }
@@ -205,7 +205,7 @@ void ServerProcess::RunDueTasks(int64_t ms) {
   try {
     loop_.RunFor(ms);
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: run-time error: " << e.what() << '\n';
+    platform::LogError(std::string("run-time error: ") + e.what());
   }
 }
 
@@ -218,7 +218,7 @@ void ServerProcess::WriteLine(const std::string& line) {
     const ssize_t n = write(outFd_, out.data() + done, out.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      std::cerr << "playsrv: the host no longer reads the output; answers are dropped\n";
+      platform::LogError("the host no longer reads the output; answers are dropped");
       outBroken_ = true;
       return;
     }
@@ -238,7 +238,7 @@ int RunServer(const ServerOptions& options, int inFd, int outFd) {
   try {
     process = std::make_unique<ServerProcess>(options, inFd, outFd);
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: " << e.what() << '\n';
+    platform::LogError(e.what());
     return 2;
   }
   return process->Run();
