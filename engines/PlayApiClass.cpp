@@ -136,6 +136,13 @@ void PlayApiClass::FillNext() {
       FillBusy = false;
       return;
     }
+    if (!DeviceOpen) {
+      // No device took the format: nothing can be queued, so no chunk sized
+      // from the format is built; the start fails as the refused write would.
+      NextHalf = (NextHalf == 1) ? 2 : 1;
+      FillBusy = false;
+      return;
+    }
     if (!FillPlayChunk(mod_, ctx_.Dx9Mod, h)) {
       NextHalf = 0;
       mod_.EndOfData = true;
@@ -156,6 +163,7 @@ void PlayApiClass::FillNext() {
     // A chunk that cannot be built ends the run: what is queued drains, then
     // the run ends as at the end of the wave.
     LogFailure("building the next chunk", e);
+    ShowReadFailure(ctx_.Box, e);
     FillBusy = false;
     mod_.EndOfData = true;
     NextHalf = 0;

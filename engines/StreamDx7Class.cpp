@@ -136,6 +136,7 @@ bool StreamDx7Class::CreateSoundBuffer() {
     return true;
   } catch (const std::exception& e) {
     LogHandlerFailure("CreateSoundBuffer", e);
+    DSBuffer.reset();  // a buffer of an earlier format does not fit the geometry now in force
     RaiseMsgBoxOb("S2", "Play Buffer - Failed");
     return false;
   }
@@ -173,6 +174,7 @@ bool StreamDx7Class::PlayMe() {
     mod_.PlayProgress = 1;
     mod_.TailMs = 0;
     mod_.PlayBase = 0;
+    (void)Buffer();  // no chunk is built, sized from the format, for a buffer that was refused
     FillPlayChunk(mod_, ctx_.Dx9Mod, 1);
     WriteHalf(1);
     mod_.EndOfData = false;
@@ -189,6 +191,7 @@ bool StreamDx7Class::PlayMe() {
     return true;
   } catch (const std::exception& e) {
     LogHandlerFailure("PlayMe", e);
+    ShowReadFailure(ctx_.Box, e);
     RaiseMsgBoxOb("S2", "Play Failed");
     return false;
   }
@@ -217,6 +220,7 @@ bool StreamDx7Class::StartAtProgress() {
   ClampPlayProgress(mod_);
   ComputePlayFriq(mod_);
   mod_.PlayBase = vb::Sub(mod_.PlayProgress, 1);
+  (void)Buffer();
   FillPlayChunk(mod_, ctx_.Dx9Mod, 1);
   WriteHalf(1);
   mod_.EndOfData = false;
@@ -319,6 +323,7 @@ void StreamDx7Class::Refill(int32_t Half) {
     }
   } catch (const std::exception& e) {
     LogHandlerFailure("refill", e);
+    ShowReadFailure(ctx_.Box, e);
     mod_.EndOfData = true;
     mod_.TailMs = 1;
   }

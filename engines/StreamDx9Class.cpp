@@ -76,6 +76,15 @@ bool StreamDx9Class::CreateSoundBuffer() {
 
 // ------------------------------------------------------------ starts
 
+// Without an instance of the library (its buffer was refused) no start can
+// succeed; it fails as the library's refusal would, before a chunk sized from
+// the format is built.
+bool StreamDx9Class::HaveInstance() {
+  if (dx9_.ServiceHandle != 0) return true;
+  RaiseMsgBoxOb("S2", "Play Failed");
+  return false;
+}
+
 // The common tail of the starts, after FillPlayChunk(1): half 1 to the
 // library, play from the buffer's start at the direction's rate, report.
 // Library results other than 1 give "Play Failed"; errors propagate.
@@ -107,10 +116,12 @@ bool StreamDx9Class::PlayMe() {
     dx9_.EndHalf = 0;
     dx9_.EndTicks = 0;
     const int32_t half = 1;
+    if (!HaveInstance()) return false;
     FillPlayChunk(mod_, dx9_, half);
     return StartRun(false, true);
   } catch (const std::exception& e) {
     LogFailure("PlayMe", e);
+    ShowReadFailure(ctx_.Box, e);
     RaiseMsgBoxOb("S2", "Play Failed");
     return false;
   }
@@ -121,6 +132,7 @@ bool StreamDx9Class::ClampProgressAndStart() {
   ClampPlayProgress(mod_);
   mod_.PlayBase = vb::Sub(mod_.PlayProgress, 1);
   const int32_t half = 1;
+  if (!HaveInstance()) return false;
   FillPlayChunk(mod_, dx9_, half);
   return StartRun(true, false);
 }
@@ -193,6 +205,7 @@ bool StreamDx9Class::RefillHalf(int32_t half) {
     filled = FillPlayChunk(mod_, dx9_, half);
   } catch (const std::exception& e) {
     LogFailure("refill", e);
+    if (!mod_.EndOfData) ShowReadFailure(ctx_.Box, e);  // once: later polls of this run try again
     int16_t* data = HalfData(mod_, half);
     std::fill_n(data, mod_.HalfOffset, int16_t{0});
     Library().Service06(dx9_.ServiceHandle, data, mod_.HalfBytes, offset, half, 0);

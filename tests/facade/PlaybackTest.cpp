@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "facade/PlayDllClass.h"
 #include "facade/RealEngines.h"
@@ -112,6 +113,34 @@ TEST_P(PlaybackTest, AMissingOrgfileFailsTheStartAndTheServerPlaysOn) {
   world.loop.RunFor(2000);
   EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Playing"}, Msg{"S2", "Play Done"}));
   EXPECT_EQ(Played(16000), Frames(1, 8000));
+}
+
+TEST_P(PlaybackTest, ARateNoDeviceTakesFailsTheBufferAndEveryStartBeforeAnythingIsSizedFromIt) {
+  const std::string org = world.tmp.File("o.raw");
+  testing_support::WriteSamples(org, std::vector<int16_t>(100, 5));
+  auto l = HostList().Org(org, 100, 1, 1, 1, 16).Build();
+  msgs.clear();
+  int32_t bits = 16, chans = 1, friq = 1'000'000, nos = 100;  // DirectSound takes 100..100000 Hz
+  obj.WriteWaveMemo(bits, chans, friq, nos, l, l);
+  EXPECT_THAT(msgs, ::testing::Contains(Msg{"S2", "Sound Buffer Failed"}));
+  msgs.clear();
+  obj.PlayAgain();
+  world.loop.RunFor(1000);
+  EXPECT_THAT(msgs, ::testing::Each(Msg{"S2", "Play Failed"}));
+  EXPECT_FALSE(msgs.empty());
+  const auto& chunk = world.ctx.Mod.PlayChunk;
+  EXPECT_TRUE(!chunk.Dimensioned() || chunk.UBound() < 100'000) << "a chunk was sized from the refused rate";
+  EXPECT_EQ(world.output.FramesPlayed(), 0);
+}
+
+TEST_P(PlaybackTest, AFileCutShortWhilePlayingEndsTheRunAsBeforeAndTheHostIsToldOnce) {
+  HandOverStereo(50000);
+  obj.PlayAgain();
+  std::filesystem::resize_file(path, 10000 * 4);  // the first chunk is already read
+  world.loop.RunFor(9000);
+  EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Playing"}, Msg{"S2", "Play Done"}));
+  ASSERT_EQ(world.box.Shown().size(), 1u);
+  EXPECT_THAT(world.box.Shown()[0], ::testing::AllOf(::testing::HasSubstr(path), ::testing::HasSubstr("short read")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, PlaybackTest,
