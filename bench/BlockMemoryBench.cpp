@@ -44,7 +44,7 @@ struct World {
     }
     platform::VbArray<int32_t> idx;
     blocks.BlockListIngest(list.Build(), idx);
-    buff = std::make_unique<BlockCarrBuffClass>(blocks, memorySizeToUse);
+    buff = std::make_unique<buffers::BlockCarrBuffClass>(blocks, memorySizeToUse);
     buff->BuffBlocksPutFresh(idx);
   }
   ~World() { buff.reset(); }
@@ -53,8 +53,8 @@ struct World {
   platform::MessageBox box;
   int32_t memorySizeToUse = kLimit;
   std::string appTmpDir;
-  VodoRaraZodorUze blocks{memorySizeToUse, appTmpDir, box};
-  std::unique_ptr<BlockCarrBuffClass> buff;
+  blocks::VodoRaraZodorUze blocks{memorySizeToUse, appTmpDir, box};
+  std::unique_ptr<buffers::BlockCarrBuffClass> buff;
 };
 
 void Baseline_PreadOneBlock(benchmark::State& state) {

@@ -17,8 +17,8 @@
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "buffers/BlockCarrBuffClass.h"
-#include "engines/Dx9CallBackMod.h"
-#include "facade/PlayDllMod.h"
+#include "state/Dx9CallBackMod.h"
+#include "state/PlayDllMod.h"
 #include "platform/File.h"
 #include "platform/MessageBox.h"
 #include "platform/VbArray.h"
@@ -40,7 +40,7 @@ int16_t RightAt(int32_t p) { return static_cast<int16_t>(-p * 5); }
 // One channel pair over one kind of storage, with its own playback state.
 struct Source {
   std::string name;
-  PlayDllMod mod;
+  state::PlayDllMod mod;
 };
 
 class BenchWorld {
@@ -83,35 +83,35 @@ class BenchWorld {
   BenchWorld& operator=(const BenchWorld&) = delete;
 
   std::vector<std::unique_ptr<Source>>& Sources() { return sources_; }
-  Dx9CallBackMod& Dx9() { return dx9_; }
-  const std::string& BlockFile() const { return blockFile_; }
+  state::Dx9CallBackMod& Dx9() { return dx9_; }
+  const std::string& blocks::BlockFile() const { return blockFile_; }
   const std::string& OrgFile() const { return orgFile_; }
   const std::vector<int16_t>& MemLeft() const { return memLeft_; }
   const std::vector<int16_t>& MemRight() const { return memRight_; }
 
  private:
-  std::unique_ptr<BlockCarrBuffClass> MemChannel(const std::vector<int16_t>& values) {
-    const int32_t s = engine_.NewBlock(static_cast<int32_t>(values.size()), BlockMem);
+  std::unique_ptr<buffers::BlockCarrBuffClass> MemChannel(const std::vector<int16_t>& values) {
+    const int32_t s = engine_.NewBlock(static_cast<int32_t>(values.size()), blocks::BlockMem);
     std::memcpy(engine_.Blocks(s).Samples.Ptr(0), values.data(), values.size() * 2);
     engine_.Blocks(s).StartPos = 1;
     platform::VbArray<int32_t> list(0, 1);
     list(1) = s;
     return Channel(list);
   }
-  std::unique_ptr<BlockCarrBuffClass> Ingested(const testing_support::HostList& host) {
+  std::unique_ptr<buffers::BlockCarrBuffClass> Ingested(const testing_support::HostList& host) {
     platform::VbArray<int32_t> idx;
     engine_.BlockListIngest(host.Build(), idx);
     return Channel(idx);
   }
-  std::unique_ptr<BlockCarrBuffClass> Channel(const platform::VbArray<int32_t>& list) {
-    auto b = std::make_unique<BlockCarrBuffClass>(engine_, memory_);
+  std::unique_ptr<buffers::BlockCarrBuffClass> Channel(const platform::VbArray<int32_t>& list) {
+    auto b = std::make_unique<buffers::BlockCarrBuffClass>(engine_, memory_);
     b->BuffBlocksPutFresh(list);
     return b;
   }
-  void Add(const std::string& name, std::unique_ptr<BlockCarrBuffClass> l, std::unique_ptr<BlockCarrBuffClass> r) {
+  void Add(const std::string& name, std::unique_ptr<buffers::BlockCarrBuffClass> l, std::unique_ptr<buffers::BlockCarrBuffClass> r) {
     auto s = std::make_unique<Source>();
     s->name = name;
-    PlayDllMod& m = s->mod;
+    state::PlayDllMod& m = s->mod;
     m.FmtChannal = 2;
     m.FmtBits = 16;
     m.FmtFriq = kFriq;
@@ -128,19 +128,19 @@ class BenchWorld {
   platform::MessageBox box_;
   int32_t memory_ = 256 * 1024 * 1024;
   std::string appTmpDir_;
-  VodoRaraZodorUze engine_{memory_, appTmpDir_, box_};
-  Dx9CallBackMod dx9_;
+  blocks::VodoRaraZodorUze engine_{memory_, appTmpDir_, box_};
+  state::Dx9CallBackMod dx9_;
   std::vector<std::unique_ptr<Source>> sources_;
   std::string blockFile_, orgFile_;
   std::vector<int16_t> memLeft_, memRight_;
 };
 
-void Fill(benchmark::State& state, Source& src, Dx9CallBackMod& dx9, int32_t direction) {
+void Fill(benchmark::State& state, Source& src, state::Dx9CallBackMod& dx9, int32_t direction) {
   const int32_t half = 1;
   for (auto _ : state) {
     src.mod.PlayDirection = direction;
     src.mod.PlayProgress = 1;
-    if (!FillPlayChunk(src.mod, dx9, half)) state.SkipWithError("no chunk placed");
+    if (!stream::FillPlayChunk(src.mod, dx9, half)) state.SkipWithError("no chunk placed");
     benchmark::DoNotOptimize(src.mod.PlayChunk.Ptr(1));
     benchmark::ClobberMemory();
   }

@@ -8,6 +8,8 @@
 
 #include "platform/VbArray.h"
 
+namespace blocks {
+
 enum BlockTypeCode : int32_t {
   BlockFree = 0,     // record not in use
   BlockMemFile = 1,  // in memory, identical copy in a block file
@@ -39,3 +41,5 @@ struct OrgFileRec {
   int32_t Bits = 0;      // 8 or 16
   int32_t RefCount = 0;
 };
+
+}  // namespace blocks

@@ -7,6 +7,8 @@
 
 #include "platform/VbMath.h"
 
+namespace blocks {
+
 namespace {
 
 const char kCanNotMakeFree[] = "Error - can not make free block";
@@ -232,3 +234,5 @@ void VodoRaraZodorUze::ReleaseBlock(int32_t Block) {
   done.FilePos = 0;
   done.UseStamp = 0;
 }
+
+}  // namespace blocks

@@ -28,6 +28,8 @@
 #include "platform/MessageBox.h"
 #include "platform/VbArray.h"
 
+namespace blocks {
+
 class VodoRaraZodorUze final {
  public:
   VodoRaraZodorUze(const int32_t& memorySizeToUse, const std::string& appTmpDir, platform::MessageBox& box);
@@ -139,3 +141,5 @@ class VodoRaraZodorUze final {
   // ReleaseBlock, which lowers it.
   int32_t lowestFree_ = 1;
 };
+
+}  // namespace blocks

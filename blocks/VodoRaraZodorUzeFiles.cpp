@@ -7,6 +7,8 @@
 #include "blocks/VodoRaraZodorUze.h"
 #include "platform/VbMath.h"
 
+namespace blocks {
+
 namespace {
 
 // Opens `name` as the open file of a table, after closing the one open before.
@@ -131,3 +133,5 @@ std::string VodoRaraZodorUze::NewTempFileName() {
     if (!named && !platform::files::Exists(name)) return name;
   }
 }
+
+}  // namespace blocks

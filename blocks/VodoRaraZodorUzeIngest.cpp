@@ -11,6 +11,8 @@
 #include "blocks/VodoRaraZodorUze.h"
 #include "platform/VbMath.h"
 
+namespace blocks {
+
 namespace {
 
 const char kTypeNotConverted[] = "Error - Block type can not be converted to Block";
@@ -144,3 +146,5 @@ void VodoRaraZodorUze::BlockListIngest(const platform::VbArray<int32_t>& list,
     BlkIdxList(i) = s;
   }
 }
+
+}  // namespace blocks

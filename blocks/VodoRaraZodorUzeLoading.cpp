@@ -13,6 +13,8 @@
 #include "blocks/VodoRaraZodorUze.h"
 #include "platform/VbMath.h"
 
+namespace blocks {
+
 static_assert(std::endian::native == std::endian::little, "block files hold little-endian samples");
 
 namespace {
@@ -177,3 +179,5 @@ void VodoRaraZodorUze::LimitMemory() {
     if (MemoryInUse < memorySizeToUse_) return;
   }
 }
+
+}  // namespace blocks

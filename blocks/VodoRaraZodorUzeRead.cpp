@@ -14,6 +14,8 @@
 #include "blocks/VodoRaraZodorUze.h"
 #include "platform/VbMath.h"
 
+namespace blocks {
+
 static_assert(std::endian::native == std::endian::little, "files hold little-endian samples");
 
 namespace {
@@ -130,3 +132,5 @@ void VodoRaraZodorUze::ReadBlockRange(int32_t Block, int32_t FromPos, int32_t To
     throw;
   }
 }
+
+}  // namespace blocks

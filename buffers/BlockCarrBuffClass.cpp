@@ -4,6 +4,8 @@
 
 #include "platform/VbMath.h"
 
+namespace buffers {
+
 namespace {
 
 constexpr int32_t kMinGrowBlockSize = 524288;  // 0x80000 samples
@@ -17,7 +19,7 @@ int32_t GrowBlockSizeFor(int32_t memorySizeToUse) {
 }
 
 // Last position a block covers.
-int32_t EndOf(const BlockRec& b) { return vb::Sub(vb::Add(b.StartPos, b.Length), 1); }
+int32_t EndOf(const blocks::BlockRec& b) { return vb::Sub(vb::Add(b.StartPos, b.Length), 1); }
 
 // The share of the window F..W (N samples) that a block S..E covers: its first
 // position A and its count C, by the first row that matches; C is 0 when the
@@ -36,7 +38,7 @@ Share ShareOf(int32_t S, int32_t E, int32_t length, int32_t F, int32_t W, int32_
 
 }  // namespace
 
-BlockCarrBuffClass::BlockCarrBuffClass(VodoRaraZodorUze& blocks, int32_t memorySizeToUse)
+BlockCarrBuffClass::BlockCarrBuffClass(blocks::VodoRaraZodorUze& blocks, int32_t memorySizeToUse)
     : blocks_(blocks), GrowBlockSize_(GrowBlockSizeFor(memorySizeToUse)) {
   BuffBlockCount_ = 0;
   BuffBlocks_.ReDim(0, 0);
@@ -80,7 +82,7 @@ void BlockCarrBuffClass::QuickBuffGet(const int32_t& FromPos, platform::VbArray<
   const int32_t W = vb::Sub(vb::Add(F, N), 1);
   for (int32_t i = 1; i <= BuffBlockCount_; ++i) {
     const int32_t block = BuffBlocks_(i);
-    const BlockRec& b = blocks_.Blocks(block);
+    const blocks::BlockRec& b = blocks_.Blocks(block);
     const auto [A, C] = ShareOf(b.StartPos, EndOf(b), b.Length, F, W, N);
     if (C <= 0) continue;
     blocks_.ReadBlockRange(block, A, vb::Sub(vb::Add(A, C), 1), scratch_);
@@ -93,7 +95,7 @@ bool BlockCarrBuffClass::CoversRun(int32_t FromPos, int32_t N) const {
   const int32_t W = vb::Sub(vb::Add(F, N), 1);
   int64_t next = F;  // the first position no share has covered yet
   for (int32_t i = 1; i <= BuffBlockCount_; ++i) {
-    const BlockRec& b = blocks_.Blocks(BuffBlocks_(i));
+    const blocks::BlockRec& b = blocks_.Blocks(BuffBlocks_(i));
     const auto [A, C] = ShareOf(b.StartPos, EndOf(b), b.Length, F, W, N);
     if (C <= 0) continue;
     if (A != next) return false;
@@ -117,7 +119,7 @@ platform::VbArray<int16_t>& BlockCarrBuffClass::ChunkRead(const int32_t& FromPos
 void BlockCarrBuffClass::FindBlock(int32_t WavPos) {
   CurBlock_ = 0;
   for (int32_t i = 1; i <= BuffBlockCount_; ++i) {
-    const BlockRec& b = blocks_.Blocks(BuffBlocks_(i));
+    const blocks::BlockRec& b = blocks_.Blocks(BuffBlocks_(i));
     if (b.StartPos <= WavPos && WavPos < vb::Add(b.StartPos, b.Length)) {
       CurBlock_ = BuffBlocks_(i);
       blocks_.Blocks(CurBlock_).UseStamp = blocks_.NextUseStamp();
@@ -128,7 +130,7 @@ void BlockCarrBuffClass::FindBlock(int32_t WavPos) {
 
 void BlockCarrBuffClass::LocateCurBlock(int32_t WavPos) {
   if (CurBlock_ != 0) {
-    const BlockRec& b = blocks_.Blocks(CurBlock_);
+    const blocks::BlockRec& b = blocks_.Blocks(CurBlock_);
     if (b.StartPos <= WavPos && WavPos < vb::Add(b.StartPos, b.Length)) return;
   }
   FindBlock(WavPos);
@@ -138,10 +140,10 @@ int16_t BlockCarrBuffClass::WaveLR(int32_t WavPos) {
   LocateCurBlock(WavPos);
   if (CurBlock_ == 0) return 0;  // outside the channel
   const int32_t type = blocks_.Blocks(CurBlock_).BlockType;
-  if (type == BlockFile || type == BlockOrg) blocks_.LoadBlock(CurBlock_);
+  if (type == blocks::BlockFile || type == blocks::BlockOrg) blocks_.LoadBlock(CurBlock_);
   // Loading may have moved the table; look the record up afresh.
-  const BlockRec& b = blocks_.Blocks(CurBlock_);
-  if (b.BlockType != BlockMemFile && b.BlockType != BlockMem) return 0;  // silent, or an unreadable Orgfile
+  const blocks::BlockRec& b = blocks_.Blocks(CurBlock_);
+  if (b.BlockType != blocks::BlockMemFile && b.BlockType != blocks::BlockMem) return 0;  // silent, or an unreadable Orgfile
   return b.Samples(WavPos - b.StartPos);
 }
 
@@ -149,10 +151,10 @@ void BlockCarrBuffClass::SetWaveLR(int32_t WavPos, int16_t NewVal) {
   LocateCurBlock(WavPos);
   if (CurBlock_ == 0) return;
   const int32_t type = blocks_.Blocks(CurBlock_).BlockType;
-  if (type == BlockMemFile || type == BlockFile || type == BlockOrg || type == BlockSilent)
+  if (type == blocks::BlockMemFile || type == blocks::BlockFile || type == blocks::BlockOrg || type == blocks::BlockSilent)
     blocks_.MakeBlockWritable(CurBlock_);
-  BlockRec& b = blocks_.Blocks(CurBlock_);
-  if (b.BlockType != BlockMem) return;  // a free record, or a block that could not be made writable
+  blocks::BlockRec& b = blocks_.Blocks(CurBlock_);
+  if (b.BlockType != blocks::BlockMem) return;  // a free record, or a block that could not be made writable
   b.Samples(WavPos - b.StartPos) = NewVal;
 }
 
@@ -165,7 +167,7 @@ void BlockCarrBuffClass::ReDimSize(int32_t NewSz) {
     int32_t g = GrowBlockSize_;
     while (WaveINos_ < NewSz) {
       if (g > NewSz - WaveINos_) g = NewSz - WaveINos_;
-      const int32_t block = blocks_.NewBlock(g, BlockSilent);
+      const int32_t block = blocks_.NewBlock(g, blocks::BlockSilent);
       BuffBlockCount_ = vb::Add(BuffBlockCount_, 1);
       BuffBlocks_.ReDimPreserve(BuffBlockCount_);
       BuffBlocks_(BuffBlockCount_) = block;
@@ -184,7 +186,7 @@ void BlockCarrBuffClass::ShrinkTo(int32_t NewSz) {
   const int32_t cut = vb::Add(NewSz, 1);
   for (int32_t i = 1; i <= BuffBlockCount_; ++i) {
     const int32_t block = BuffBlocks_(i);
-    const BlockRec& b = blocks_.Blocks(block);
+    const blocks::BlockRec& b = blocks_.Blocks(block);
     if (b.StartPos < cut && cut < vb::Add(b.StartPos, b.Length)) {
       int32_t left = 0;
       int32_t right = 0;
@@ -213,3 +215,5 @@ void BlockCarrBuffClass::ShrinkTo(int32_t NewSz) {
   BuffBlockCount_ = k;
   WaveINos_ = NewSz;
 }
+
+}  // namespace buffers

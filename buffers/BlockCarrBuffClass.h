@@ -14,10 +14,12 @@
 #include "blocks/VodoRaraZodorUze.h"
 #include "platform/VbArray.h"
 
+namespace buffers {
+
 class BlockCarrBuffClass final {
  public:
   // `memorySizeToUse` fixes GrowBlockSize once, at construction.
-  BlockCarrBuffClass(VodoRaraZodorUze& blocks, int32_t memorySizeToUse);
+  BlockCarrBuffClass(blocks::VodoRaraZodorUze& blocks, int32_t memorySizeToUse);
   // Releases every block of the list, then ReleaseUnusedFiles.
   ~BlockCarrBuffClass();
   BlockCarrBuffClass(const BlockCarrBuffClass&) = delete;
@@ -63,7 +65,7 @@ class BlockCarrBuffClass final {
   // follow each other without gap or overlap and cover the whole run.
   bool CoversRun(int32_t FromPos, int32_t N) const;
 
-  VodoRaraZodorUze& blocks_;
+  blocks::VodoRaraZodorUze& blocks_;
   int32_t WaveINos_ = 0;
   int32_t QuickBufferLength_ = 0;
   platform::VbArray<int32_t> BuffBlocks_;
@@ -73,3 +75,5 @@ class BlockCarrBuffClass final {
   platform::VbArray<int16_t> scratch_;  // one block share of a window read
   platform::VbArray<int16_t> chunk_;    // ChunkRead's array
 };
+
+}  // namespace buffers

@@ -8,6 +8,8 @@
 #include "platform/File.h"
 #include "platform/VbMath.h"
 
+namespace buffers {
+
 static_assert(std::endian::native == std::endian::little,
               "the buffer file holds little-endian samples and is read straight into memory");
 
@@ -275,3 +277,5 @@ void SetFileLength(const std::string& FileName, int32_t NewLength) {
   if (!files::Exists(FileName)) return;
   (void)files::SetLength(FileName, NewLength);
 }
+
+}  // namespace buffers

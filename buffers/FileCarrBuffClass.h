@@ -31,6 +31,8 @@
 #include "platform/MessageBox.h"
 #include "platform/VbArray.h"
 
+namespace buffers {
+
 class FileCarrBuffClass final {
  public:
   // `memorySizeToUse` (bytes) fixes the initial BuffLength: a twentieth of it,
@@ -124,3 +126,5 @@ class FileCarrBuffClass final {
 // missing file, one that cannot be opened for writing, or a length the file
 // system refuses (a negative one).
 void SetFileLength(const std::string& FileName, int32_t NewLength);
+
+}  // namespace buffers

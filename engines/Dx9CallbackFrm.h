@@ -6,6 +6,8 @@
 
 #include "platform/EventLoop.h"
 
+namespace engines {
+
 struct Dx9CallbackFrm {
   explicit Dx9CallbackFrm(platform::EventLoop& loop) : Dx9Timer(loop) { Dx9Timer.SetInterval(100); }
   Dx9CallbackFrm(const Dx9CallbackFrm&) = delete;
@@ -13,3 +15,5 @@ struct Dx9CallbackFrm {
 
   platform::Timer Dx9Timer;
 };
+
+}  // namespace engines

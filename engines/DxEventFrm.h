@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace engines {
+
 class DxEventFrm final {
  public:
   using ForwardHandler = std::function<void(int32_t eventid)>;
@@ -25,3 +27,5 @@ class DxEventFrm final {
  private:
   ForwardHandler dxEventForward_;
 };
+
+}  // namespace engines

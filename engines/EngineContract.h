@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+namespace engines {
+
 class EngineContract {
  public:
   using MsgHandler = std::function<void(const std::string& Msg, const std::string& Ttl)>;
@@ -56,3 +58,5 @@ struct EngineFactory {
   std::function<std::unique_ptr<Dx7EngineContract>()> NewStreamDx7;
   std::function<std::unique_ptr<EngineContract>()> NewPlayApi;
 };
+
+}  // namespace engines

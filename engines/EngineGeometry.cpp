@@ -2,7 +2,9 @@
 
 #include "platform/VbMath.h"
 
-void SetBufferGeometry(PlayDllMod& mod) {
+namespace engines {
+
+void SetBufferGeometry(state::PlayDllMod& mod) {
   const int32_t chunkSamples = vb::CLng(mod.FmtFriq * 4.0);
   const int32_t bufferSamples = vb::Mul(2, chunkSamples);
   const int32_t halfOffset = vb::Mul(mod.FmtChannal, chunkSamples);
@@ -17,7 +19,7 @@ void SetBufferGeometry(PlayDllMod& mod) {
   mod.BufferBytes = bufferBytes;
 }
 
-bool DirectionTempo(const PlayDllMod& mod, double& tempo) {
+bool DirectionTempo(const state::PlayDllMod& mod, double& tempo) {
   if (mod.PlayDirection == 1) {
     tempo = mod.PlayTempoFor;
     return true;
@@ -29,13 +31,15 @@ bool DirectionTempo(const PlayDllMod& mod, double& tempo) {
   return false;
 }
 
-void ComputePlayFriq(PlayDllMod& mod) {
+void ComputePlayFriq(state::PlayDllMod& mod) {
   double tempo = 0;
   if (DirectionTempo(mod, tempo)) mod.PlayFriq = vb::CLng(tempo * mod.FmtFriq);
 }
 
-int16_t* HalfData(PlayDllMod& mod, int32_t Half) {
+int16_t* HalfData(state::PlayDllMod& mod, int32_t Half) {
   const int32_t first = Half == 2 ? vb::Add(mod.HalfOffset, 1) : 1;
   (void)mod.PlayChunk.Ptr(vb::Sub(vb::Add(first, mod.HalfOffset), 1));
   return mod.PlayChunk.Ptr(first);
 }
+
+}  // namespace engines

@@ -5,25 +5,29 @@
 
 #include <cstdint>
 
-#include "facade/PlayDllMod.h"
+#include "state/PlayDllMod.h"
+
+namespace engines {
 
 // Sets ChunkSamples = CLng(FmtFriq x 4.0) (four seconds per half),
 // BufferSamples = 2 x ChunkSamples, HalfOffset = FmtChannal x ChunkSamples
 // (16-bit values per half), PlayChunkLen = 2 x HalfOffset, HalfBytes =
 // 2 x HalfOffset and BufferBytes = 2 x HalfBytes. All six are computed
 // before any is stored: on an overflow the state is left as it was.
-void SetBufferGeometry(PlayDllMod& mod);
+void SetBufferGeometry(state::PlayDllMod& mod);
 
 // The tempo of PlayDirection: PlayTempoFor for 1, PlayTempoRev for -1.
 // False (tempo untouched) for any other direction.
-bool DirectionTempo(const PlayDllMod& mod, double& tempo);
+bool DirectionTempo(const state::PlayDllMod& mod, double& tempo);
 
 // PlayFriq = CLng(tempo x FmtFriq) with the tempo of PlayDirection; for any
 // other direction PlayFriq keeps its value.
-void ComputePlayFriq(PlayDllMod& mod);
+void ComputePlayFriq(state::PlayDllMod& mod);
 
 // The first 16-bit value of half 1 or 2 (any other value: half 1) of
 // PlayChunk, after checking that the whole half (HalfOffset values) lies
 // inside the array (platform::RangeError otherwise). Valid until PlayChunk
 // is redimensioned.
-int16_t* HalfData(PlayDllMod& mod, int32_t Half);
+int16_t* HalfData(state::PlayDllMod& mod, int32_t Half);
+
+}  // namespace engines

@@ -9,6 +9,8 @@
 #include "platform/VbMath.h"
 #include "stream/FillPlayChunk.h"
 
+namespace engines {
+
 namespace {
 
 void LogFailure(const char* where, const std::exception& e) {
@@ -17,7 +19,7 @@ void LogFailure(const char* where, const std::exception& e) {
 
 }  // namespace
 
-PlayApiClass::PlayApiClass(PlayContext& ctx)
+PlayApiClass::PlayApiClass(state::PlayContext& ctx)
     : ctx_(ctx),
       mod_(ctx.Mod),
       winmm_(ctx.Audio),
@@ -143,7 +145,7 @@ void PlayApiClass::FillNext() {
       FillBusy = false;
       return;
     }
-    if (!FillPlayChunk(mod_, ctx_.Dx9Mod, h)) {
+    if (!stream::FillPlayChunk(mod_, ctx_.Dx9Mod, h)) {
       NextHalf = 0;
       mod_.EndOfData = true;
       FillBusy = false;
@@ -310,3 +312,5 @@ void PlayApiClass::PlayContinue() {
   CallBackTimer.SetEnabled(true);
   mod_.RunningState = mod_.LoopPlayON ? 2 : 1;
 }
+
+}  // namespace engines

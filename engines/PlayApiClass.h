@@ -18,13 +18,15 @@
 #include <cstdint>
 
 #include "engines/EngineContract.h"
-#include "facade/PlayContext.h"
+#include "state/PlayContext.h"
 #include "platform/WaveOutApi.h"
+
+namespace engines {
 
 class PlayApiClass final : public EngineContract {
  public:
   // Binds TimerFrm's Timer0 (stop) and Timer2 (poll); opens no device yet.
-  explicit PlayApiClass(PlayContext& ctx);
+  explicit PlayApiClass(state::PlayContext& ctx);
   // Stops the output and closes the device; unbinds both timers.
   ~PlayApiClass() override;
   PlayApiClass(const PlayApiClass&) = delete;
@@ -55,8 +57,8 @@ class PlayApiClass final : public EngineContract {
   void CallBackTimer_Timer();
   void StopPlayTimer_Timer();
 
-  PlayContext& ctx_;
-  PlayDllMod& mod_;
+  state::PlayContext& ctx_;
+  state::PlayDllMod& mod_;
   platform::WaveOutApi winmm_;
 
   platform::Timer& StopPlayTimer;
@@ -80,3 +82,5 @@ class PlayApiClass final : public EngineContract {
   bool FillBusy = false;
   bool StallSeen = false;
 };
+
+}  // namespace engines

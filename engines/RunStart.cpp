@@ -3,12 +3,14 @@
 #include "platform/Errors.h"
 #include "platform/VbMath.h"
 
+namespace engines {
+
 void ShowReadFailure(platform::MessageBox& box, const std::exception& e) {
   if (dynamic_cast<const platform::FileError*>(&e) == nullptr) return;
   box.Show(std::string("Playback cut short: ") + e.what());
 }
 
-void TurnAtCurrentPos(PlayDllMod& mod) {
+void TurnAtCurrentPos(state::PlayDllMod& mod) {
   if (mod.PlayDirection == 1) {
     mod.PlayDirection = -1;
     mod.PlayProgress = vb::Add(vb::Sub(mod.WaveNos, mod.CurrentPos), 1);
@@ -18,7 +20,7 @@ void TurnAtCurrentPos(PlayDllMod& mod) {
   }
 }
 
-void ProgressAtCurrentPos(PlayDllMod& mod) {
+void ProgressAtCurrentPos(state::PlayDllMod& mod) {
   if (mod.PlayDirection == 1) {
     mod.PlayProgress = mod.CurrentPos;
   } else if (mod.PlayDirection == -1) {
@@ -26,12 +28,12 @@ void ProgressAtCurrentPos(PlayDllMod& mod) {
   }
 }
 
-void ClampPlayProgress(PlayDllMod& mod) {
+void ClampPlayProgress(state::PlayDllMod& mod) {
   if (mod.PlayProgress > mod.WaveNos) mod.PlayProgress = mod.WaveNos;
   if (mod.PlayProgress < 1) mod.PlayProgress = 1;
 }
 
-void SetCurrentPosFromPlayed(PlayDllMod& mod, int32_t framesPlayed) {
+void SetCurrentPosFromPlayed(state::PlayDllMod& mod, int32_t framesPlayed) {
   if (mod.PlayDirection == 1) {
     mod.CurrentPos = vb::Add(mod.PlayBase, framesPlayed);
   } else if (mod.PlayDirection == -1) {
@@ -39,7 +41,7 @@ void SetCurrentPosFromPlayed(PlayDllMod& mod, int32_t framesPlayed) {
   }
 }
 
-std::string MarkRunStarted(PlayDllMod& mod, bool counted, int32_t loopCount) {
+std::string MarkRunStarted(state::PlayDllMod& mod, bool counted, int32_t loopCount) {
   if (mod.LoopPlayON) {
     mod.RunningState = 2;
     return counted ? LoopText(loopCount) : "Playing Loop";
@@ -49,3 +51,5 @@ std::string MarkRunStarted(PlayDllMod& mod, bool counted, int32_t loopCount) {
 }
 
 std::string LoopText(int32_t loopCount) { return "Playing Loop" + vb::Str(loopCount); }
+
+}  // namespace engines

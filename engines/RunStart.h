@@ -8,8 +8,10 @@
 #include <exception>
 #include <string>
 
-#include "facade/PlayDllMod.h"
 #include "platform/MessageBox.h"
+#include "state/PlayDllMod.h"
+
+namespace engines {
 
 // A chunk that could not be read ends a run as its end would (or fails its
 // start), with the engine's usual reports. When the cause is a file error (a
@@ -21,24 +23,26 @@ void ShowReadFailure(platform::MessageBox& box, const std::exception& e);
 // UTurn's change of direction at CurrentPos: from 1 to -1 with PlayProgress
 // = WaveNos - CurrentPos + 1, from -1 to 1 with PlayProgress = CurrentPos.
 // Any other PlayDirection: nothing changes.
-void TurnAtCurrentPos(PlayDllMod& mod);
+void TurnAtCurrentPos(state::PlayDllMod& mod);
 
 // PlayAtCurrentPosition's start: PlayProgress = CurrentPos when PlayDirection
 // is 1, WaveNos - CurrentPos + 1 when it is -1, unchanged otherwise.
-void ProgressAtCurrentPos(PlayDllMod& mod);
+void ProgressAtCurrentPos(state::PlayDllMod& mod);
 
 // PlayProgress to at most WaveNos, then to at least 1.
-void ClampPlayProgress(PlayDllMod& mod);
+void ClampPlayProgress(state::PlayDllMod& mod);
 
 // CurrentPos of a run that has played `framesPlayed` frames from PlayBase:
 // PlayBase + frames forward, WaveNos - (PlayBase + frames) + 1 in reverse;
 // unchanged for any other PlayDirection.
-void SetCurrentPosFromPlayed(PlayDllMod& mod, int32_t framesPlayed);
+void SetCurrentPosFromPlayed(state::PlayDllMod& mod, int32_t framesPlayed);
 
 // A run has started: RunningState 2 with LoopPlayON set, else 1. Returns the
 // report: "Playing" without the loop switch; with it "Playing Loop", or the
 // counted LoopText(loopCount) when `counted` (UTurn, PlayAtCurrentPosition).
-std::string MarkRunStarted(PlayDllMod& mod, bool counted, int32_t loopCount);
+std::string MarkRunStarted(state::PlayDllMod& mod, bool counted, int32_t loopCount);
 
 // "Playing Loop" followed by the count with one leading blank ("Playing Loop 2").
 std::string LoopText(int32_t loopCount);
+
+}  // namespace engines

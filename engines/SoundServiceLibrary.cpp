@@ -7,6 +7,8 @@
 #include "platform/Errors.h"
 #include "platform/Log.h"
 
+namespace engines {
+
 namespace {
 
 // The host's functions are called from inside the library's C entries, so
@@ -121,3 +123,5 @@ void SoundServiceLibrary::HostOutputStop(void* context) {
     LogHostFailure("stop", nullptr);
   }
 }
+
+}  // namespace engines

@@ -19,6 +19,8 @@
 #include "platform/SharedLibrary.h"
 #include "soundservice/SoundServiceHost.h"
 
+namespace engines {
+
 class SoundServiceLibrary final {
  public:
   // Throws platform::PlayError naming the reason when the platform offers no
@@ -60,3 +62,5 @@ class SoundServiceLibrary final {
   decltype(&::Service07) service07_ = nullptr;
   decltype(&::Service08) service08_ = nullptr;
 };
+
+}  // namespace engines

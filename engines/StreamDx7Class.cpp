@@ -11,6 +11,8 @@
 #include "platform/VbMath.h"
 #include "stream/FillPlayChunk.h"
 
+namespace engines {
+
 namespace {
 
 namespace dx7 = platform::dx7;
@@ -34,7 +36,7 @@ void LogHandlerFailure(const char* where, const std::exception& e) {
 
 }  // namespace
 
-StreamDx7Class::StreamDx7Class(PlayContext& ctx)
+StreamDx7Class::StreamDx7Class(state::PlayContext& ctx)
     : ctx_(ctx), mod_(ctx.Mod), StopPlayTimer(ctx.Timers.Timer0) {
   StopPlayTimer.SetOnTick([this] { StopPlayTimer_Timer(); });
 }
@@ -175,7 +177,7 @@ bool StreamDx7Class::PlayMe() {
     mod_.TailMs = 0;
     mod_.PlayBase = 0;
     (void)Buffer();  // no chunk is built, sized from the format, for a buffer that was refused
-    FillPlayChunk(mod_, ctx_.Dx9Mod, 1);
+    stream::FillPlayChunk(mod_, ctx_.Dx9Mod, 1);
     WriteHalf(1);
     mod_.EndOfData = false;
     LoopCount = 0;
@@ -221,7 +223,7 @@ bool StreamDx7Class::StartAtProgress() {
   ComputePlayFriq(mod_);
   mod_.PlayBase = vb::Sub(mod_.PlayProgress, 1);
   (void)Buffer();
-  FillPlayChunk(mod_, ctx_.Dx9Mod, 1);
+  stream::FillPlayChunk(mod_, ctx_.Dx9Mod, 1);
   WriteHalf(1);
   mod_.EndOfData = false;
   WrapCount = 0;
@@ -312,7 +314,7 @@ void StreamDx7Class::Refill(int32_t Half) {
   InRefill = true;
   try {
     if (mod_.TailMs < 1 && !mod_.EndOfData) {
-      if (FillPlayChunk(mod_, ctx_.Dx9Mod, Half)) {
+      if (stream::FillPlayChunk(mod_, ctx_.Dx9Mod, Half)) {
         WriteHalf(Half);
       } else {
         mod_.EndOfData = true;
@@ -349,3 +351,5 @@ void StreamDx7Class::StopPlayTimer_Timer() {
     StopInternal();
   }
 }
+
+}  // namespace engines

@@ -27,14 +27,16 @@
 
 #include "engines/DxEventFrm.h"
 #include "engines/EngineContract.h"
-#include "facade/PlayContext.h"
+#include "state/PlayContext.h"
 #include "platform/DirectSound7.h"
 #include "platform/VbArray.h"
+
+namespace engines {
 
 class StreamDx7Class final : public Dx7EngineContract {
  public:
   // Binds TimerFrm's Timer0 as the stop timer; opens no device yet.
-  explicit StreamDx7Class(PlayContext& ctx);
+  explicit StreamDx7Class(state::PlayContext& ctx);
   // ReleaseEngine (reports "Stopped"); unbinds the stop timer.
   ~StreamDx7Class() override;
   StreamDx7Class(const StreamDx7Class&) = delete;
@@ -81,8 +83,8 @@ class StreamDx7Class final : public Dx7EngineContract {
   void OpenEvent(std::unique_ptr<DxEventFrm>& form, int32_t& handle, void (StreamDx7Class::*handler)(int32_t));
   void CloseEvent(std::unique_ptr<DxEventFrm>& form, int32_t& handle);
 
-  PlayContext& ctx_;
-  PlayDllMod& mod_;
+  state::PlayContext& ctx_;
+  state::PlayDllMod& mod_;
 
   std::unique_ptr<platform::dx7::DirectX7> DxRoot;
   std::unique_ptr<platform::dx7::DirectSound> DSound;
@@ -106,3 +108,5 @@ class StreamDx7Class final : public Dx7EngineContract {
   std::unique_ptr<DxEventFrm> DxEventFrm2;
   int32_t LastPlayCursor = 0;
 };
+
+}  // namespace engines

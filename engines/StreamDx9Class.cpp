@@ -11,6 +11,8 @@
 #include "platform/VbMath.h"
 #include "stream/FillPlayChunk.h"
 
+namespace engines {
+
 namespace {
 
 void LogFailure(const char* where, const std::exception& e) {
@@ -19,7 +21,7 @@ void LogFailure(const char* where, const std::exception& e) {
 
 }  // namespace
 
-StreamDx9Class::StreamDx9Class(PlayContext& ctx)
+StreamDx9Class::StreamDx9Class(state::PlayContext& ctx)
     : ctx_(ctx), mod_(ctx.Mod), dx9_(ctx.Dx9Mod), form_(ctx.Loop), Dx9CallBackTimer(form_.Dx9Timer) {
   dx9_.ServiceHandle = 0;
   Dx9CallBackTimer.SetOnTick([this] { Dx9CallBackTimer_Timer(); });
@@ -117,7 +119,7 @@ bool StreamDx9Class::PlayMe() {
     dx9_.EndTicks = 0;
     const int32_t half = 1;
     if (!HaveInstance()) return false;
-    FillPlayChunk(mod_, dx9_, half);
+    stream::FillPlayChunk(mod_, dx9_, half);
     return StartRun(false, true);
   } catch (const std::exception& e) {
     LogFailure("PlayMe", e);
@@ -133,7 +135,7 @@ bool StreamDx9Class::ClampProgressAndStart() {
   mod_.PlayBase = vb::Sub(mod_.PlayProgress, 1);
   const int32_t half = 1;
   if (!HaveInstance()) return false;
-  FillPlayChunk(mod_, dx9_, half);
+  stream::FillPlayChunk(mod_, dx9_, half);
   return StartRun(true, false);
 }
 
@@ -202,7 +204,7 @@ bool StreamDx9Class::RefillHalf(int32_t half) {
   const int32_t offset = half == 2 ? mod_.HalfBytes : 0;
   bool filled = false;
   try {
-    filled = FillPlayChunk(mod_, dx9_, half);
+    filled = stream::FillPlayChunk(mod_, dx9_, half);
   } catch (const std::exception& e) {
     LogFailure("refill", e);
     if (!mod_.EndOfData) ShowReadFailure(ctx_.Box, e);  // once: later polls of this run try again
@@ -274,3 +276,5 @@ void StreamDx9Class::ReleaseEngine() {
   StopPlay();
   if (library_) library_->Service03(dx9_.ServiceHandle);
 }
+
+}  // namespace engines

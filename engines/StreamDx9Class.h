@@ -22,14 +22,16 @@
 
 #include "engines/Dx9CallbackFrm.h"
 #include "engines/EngineContract.h"
-#include "facade/PlayContext.h"
+#include "state/PlayContext.h"
+
+namespace engines {
 
 class SoundServiceLibrary;
 
 class StreamDx9Class final : public Dx9EngineContract {
  public:
   // Class_Initialize: ServiceHandle 0, the polling timer bound and disabled.
-  explicit StreamDx9Class(PlayContext& ctx);
+  explicit StreamDx9Class(state::PlayContext& ctx);
   // Class_Terminate: ReleaseEngine (raises "Stopped"), then unbinds the timer.
   ~StreamDx9Class() override;
   StreamDx9Class(const StreamDx9Class&) = delete;
@@ -62,9 +64,9 @@ class StreamDx9Class final : public Dx9EngineContract {
   bool RefillHalf(int32_t half);
   SoundServiceLibrary& Library();
 
-  PlayContext& ctx_;
-  PlayDllMod& mod_;
-  Dx9CallBackMod& dx9_;
+  state::PlayContext& ctx_;
+  state::PlayDllMod& mod_;
+  state::Dx9CallBackMod& dx9_;
 
   bool BufferLive = false;
   int32_t LoopCount = 0;
@@ -74,3 +76,5 @@ class StreamDx9Class final : public Dx9EngineContract {
 
   std::unique_ptr<SoundServiceLibrary> library_;  // loaded on first use
 };
+
+}  // namespace engines

@@ -5,13 +5,15 @@
 #include "platform/Errors.h"
 #include "platform/Log.h"
 
+namespace facade {
+
 namespace {
 
 // The checks a host list passes before a hand-over changes anything: the
 // block storage engine's format check, and at least one entry, since a
 // channel buffer cannot take a list without a block.
 void CheckChannelList(const platform::VbArray<int32_t>& list, const std::string& listName) {
-  VodoRaraZodorUze::ValidateBlockList(list, listName);
+  blocks::VodoRaraZodorUze::ValidateBlockList(list, listName);
   if (list(1) == 0) {
     throw platform::ListFormatError(listName + ": element 1 (N) is 0, a channel needs at least one entry");
   }
@@ -31,14 +33,14 @@ void ClampTempo(float& tempo, int32_t fmtFriq) {
 
 }  // namespace
 
-PlayDllClass::PlayDllClass(PlayContext& ctx, EngineFactory factory)
+PlayDllClass::PlayDllClass(state::PlayContext& ctx, engines::EngineFactory factory)
     : ctx_(ctx), mod_(ctx.Mod), factory_(std::move(factory)) {
   mod_.PlayTempoFor = 1.0f;
   mod_.PlayTempoRev = 1.0f;
   // Two empty channels from the start, so that no path can meet a missing
   // buffer; the first hand-over replaces them as every later one does.
-  mod_.ChanBuffL = std::make_unique<BlockCarrBuffClass>(ctx_.Blocks, mod_.MemorySizeToUse);
-  mod_.ChanBuffR = std::make_unique<BlockCarrBuffClass>(ctx_.Blocks, mod_.MemorySizeToUse);
+  mod_.ChanBuffL = std::make_unique<buffers::BlockCarrBuffClass>(ctx_.Blocks, mod_.MemorySizeToUse);
+  mod_.ChanBuffR = std::make_unique<buffers::BlockCarrBuffClass>(ctx_.Blocks, mod_.MemorySizeToUse);
 }
 
 PlayDllClass::~PlayDllClass() {
@@ -53,11 +55,11 @@ void PlayDllClass::RaiseMsg(const std::string& Msg, const std::string& Ttl) {
   if (msgBoxOb_) msgBoxOb_(Msg, Ttl);
 }
 
-void PlayDllClass::ConnectEngine(EngineContract& engine) {
+void PlayDllClass::ConnectEngine(engines::EngineContract& engine) {
   engine.ConnectMsgBoxOb([this](const std::string& Msg, const std::string& Ttl) { RaiseMsg(Msg, Ttl); });
 }
 
-EngineContract* PlayDllClass::Engine() const {
+engines::EngineContract* PlayDllClass::Engine() const {
   switch (DriverType_) {
     case 1: return StrmDx7Cls.get();
     case 2: return PlayApiCls.get();
@@ -183,7 +185,7 @@ void PlayDllClass::StopPlay() {
     } else {
       Engine()->StopPlay();
     }
-    VodoRaraZodorUze& blocks = ctx_.Blocks;
+    blocks::VodoRaraZodorUze& blocks = ctx_.Blocks;
     for (int32_t slot = 1; slot <= blocks.OrgFileCount; ++slot) blocks.CloseOrgFile(slot);
     for (int32_t slot = 1; slot <= blocks.BlkFileCount; ++slot) blocks.CloseBlkFile(slot);
   } catch (const std::exception& e) {
@@ -307,8 +309,8 @@ void PlayDllClass::ReleaseFiles() {
   StopPlay();
   mod_.ChanBuffL.reset();
   mod_.ChanBuffR.reset();
-  mod_.ChanBuffL = std::make_unique<BlockCarrBuffClass>(ctx_.Blocks, mod_.MemorySizeToUse);
-  mod_.ChanBuffR = std::make_unique<BlockCarrBuffClass>(ctx_.Blocks, mod_.MemorySizeToUse);
+  mod_.ChanBuffL = std::make_unique<buffers::BlockCarrBuffClass>(ctx_.Blocks, mod_.MemorySizeToUse);
+  mod_.ChanBuffR = std::make_unique<buffers::BlockCarrBuffClass>(ctx_.Blocks, mod_.MemorySizeToUse);
   mod_.WaveNos = 0;
 }
 
@@ -332,3 +334,5 @@ void PlayDllClass::Terminate() {
     if (hook) hook();
   });
 }
+
+}  // namespace facade

@@ -17,15 +17,17 @@
 #include <string>
 
 #include "engines/EngineContract.h"
-#include "facade/PlayContext.h"
+#include "state/PlayContext.h"
 #include "platform/VbArray.h"
+
+namespace facade {
 
 class PlayDllClass final {
  public:
   using MsgHandler = std::function<void(const std::string& Msg, const std::string& Ttl)>;
 
   // Construction: both tempo factors 1.0, no engine (DriverType 0).
-  PlayDllClass(PlayContext& ctx, EngineFactory factory);
+  PlayDllClass(state::PlayContext& ctx, engines::EngineFactory factory);
   // Runs Terminate() unless it has run.
   ~PlayDllClass();
   PlayDllClass(const PlayDllClass&) = delete;
@@ -69,25 +71,27 @@ class PlayDllClass final {
 
   // ---- for tests
   int32_t DriverType() const { return DriverType_; }
-  EngineContract* Engine() const;
-  PlayContext& Context() { return ctx_; }
+  engines::EngineContract* Engine() const;
+  state::PlayContext& Context() { return ctx_; }
 
  private:
   void RaiseMsg(const std::string& Msg, const std::string& Ttl);
   void StartFromBeginning(int32_t direction, const char* noWaveText);
   void StartAtPosition(int32_t direction, int32_t pos);
-  void ConnectEngine(EngineContract& engine);
+  void ConnectEngine(engines::EngineContract& engine);
   void ReleaseEngineFields();
 
-  PlayContext& ctx_;
-  PlayDllMod& mod_;
-  EngineFactory factory_;
+  state::PlayContext& ctx_;
+  state::PlayDllMod& mod_;
+  engines::EngineFactory factory_;
   MsgHandler msgBoxOb_;
   std::function<void()> endOfProcess_;
   bool terminated_ = false;
 
-  std::unique_ptr<Dx7EngineContract> StrmDx7Cls;
-  std::unique_ptr<EngineContract> PlayApiCls;
-  std::unique_ptr<Dx9EngineContract> StrmDx9Cls;
+  std::unique_ptr<engines::Dx7EngineContract> StrmDx7Cls;
+  std::unique_ptr<engines::EngineContract> PlayApiCls;
+  std::unique_ptr<engines::Dx9EngineContract> StrmDx9Cls;
   int32_t DriverType_ = 0;
 };
+
+}  // namespace facade

@@ -3,6 +3,10 @@
 // DirectSound 7 and waveOut engines built on the given context.
 
 #include "engines/EngineContract.h"
-#include "facade/PlayContext.h"
+#include "state/PlayContext.h"
 
-EngineFactory MakeEngineFactory(PlayContext& ctx);
+namespace facade {
+
+engines::EngineFactory MakeEngineFactory(state::PlayContext& ctx);
+
+}  // namespace facade

@@ -1,5 +1,7 @@
 #include "server/LineSplitter.h"
 
+namespace server {
+
 void LineSplitter::Feed(std::string_view bytes) {
   while (!bytes.empty()) {
     const size_t end = bytes.find('\n');
@@ -32,3 +34,5 @@ void LineSplitter::Finish() {
   pending_.clear();
   skipping_ = false;
 }
+
+}  // namespace server

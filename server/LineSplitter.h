@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+namespace server {
+
 class LineSplitter final {
  public:
   using OnLine = std::function<void(std::string_view line)>;
@@ -30,3 +32,5 @@ class LineSplitter final {
   std::string pending_;
   bool skipping_ = false;  // inside an overlong line, waiting for its end
 };
+
+}  // namespace server

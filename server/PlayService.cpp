@@ -6,6 +6,8 @@
 #include "server/RpcParams.h"
 #include "server/TypeLibrary.h"
 
+namespace server {
+
 using nlohmann::json;
 using rpc::ExpectNoParams;
 using rpc::Params;
@@ -25,7 +27,7 @@ rpc::JsonRpcEndpoint::Method NoArgs(std::function<void()> call) {
 
 }  // namespace
 
-PlayService::PlayService(PlayDllClass& play, rpc::JsonRpcEndpoint& endpoint, Hooks hooks)
+PlayService::PlayService(facade::PlayDllClass& play, rpc::JsonRpcEndpoint& endpoint, Hooks hooks)
     : play_(play), endpoint_(endpoint), hooks_(std::move(hooks)) {
   play_.ConnectMsgBoxOb([this](const std::string& Msg, const std::string& Ttl) {
     endpoint_.Notify("MsgBoxOb", json{{"Msg", Msg}, {"Ttl", Ttl}});
@@ -152,3 +154,5 @@ void PlayService::Destroy() {
   play_.Terminate();
   if (hooks_.Released) hooks_.Released();
 }
+
+}  // namespace server

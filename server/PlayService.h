@@ -17,6 +17,8 @@
 #include "facade/PlayDllClass.h"
 #include "server/JsonRpcEndpoint.h"
 
+namespace server {
+
 class PlayService final {
  public:
   struct Hooks {
@@ -27,7 +29,7 @@ class PlayService final {
     std::function<void()> Released;
   };
 
-  PlayService(PlayDllClass& play, rpc::JsonRpcEndpoint& endpoint, Hooks hooks);
+  PlayService(facade::PlayDllClass& play, rpc::JsonRpcEndpoint& endpoint, Hooks hooks);
   ~PlayService();
   PlayService(const PlayService&) = delete;
   PlayService& operator=(const PlayService&) = delete;
@@ -43,8 +45,10 @@ class PlayService final {
   void Add(const char* name, rpc::JsonRpcEndpoint::Method method);
   void Destroy();
 
-  PlayDllClass& play_;
+  facade::PlayDllClass& play_;
   rpc::JsonRpcEndpoint& endpoint_;
   Hooks hooks_;
   bool released_ = false;
 };
+
+}  // namespace server

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+namespace server {
+
 platform::AudioOffer ParseEngineList(const std::string& list) {
   platform::AudioOffer offer{false, false, false};
   size_t from = 0;
@@ -22,3 +24,5 @@ platform::AudioOffer ParseEngineList(const std::string& list) {
   }
   return offer;
 }
+
+}  // namespace server

@@ -6,6 +6,8 @@
 
 #include "platform/AudioPlatform.h"
 
+namespace server {
+
 struct ServerOptions {
   // Virtual clock: time moves only through AdvanceTime.
   bool Simulate = false;
@@ -22,3 +24,5 @@ struct ServerOptions {
 // are offered, the others not. An empty list offers none. Throws
 // std::invalid_argument naming an unknown entry.
 platform::AudioOffer ParseEngineList(const std::string& list);
+
+}  // namespace server

@@ -21,6 +21,8 @@
 #include "server/PlayService.h"
 #include "server/RpcError.h"
 
+namespace server {
+
 namespace {
 
 constexpr size_t kMaxLineBytes = 64u << 20;
@@ -72,8 +74,8 @@ class ServerProcess final {
   platform::MessageBox box_;
   std::unique_ptr<platform::AudioOutput> output_;
   platform::AudioPlatform audio_;
-  PlayContext ctx_;
-  PlayDllClass play_;
+  state::PlayContext ctx_;
+  facade::PlayDllClass play_;
   rpc::JsonRpcEndpoint endpoint_;
   PlayService service_;
   LineSplitter splitter_;
@@ -91,7 +93,7 @@ ServerProcess::ServerProcess(const ServerOptions& options, int inFd, int outFd)
       output_(platform::MakeAudioOutput(options.OutputName(), &box_)),
       audio_(loop_, *output_, options.Offer, SoundServicePath()),
       ctx_(loop_, box_, audio_),
-      play_(ctx_, MakeEngineFactory(ctx_)),
+      play_(ctx_, facade::MakeEngineFactory(ctx_)),
       endpoint_([this](const std::string& line) { WriteLine(line); }),
       service_(play_, endpoint_, MakeHooks()),
       splitter_(
@@ -243,3 +245,5 @@ int RunServer(const ServerOptions& options, int inFd, int outFd) {
   }
   return process->Run();
 }
+
+}  // namespace server

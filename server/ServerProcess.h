@@ -18,6 +18,10 @@
 
 #include "server/ServerOptions.h"
 
+namespace server {
+
 // Returns the exit status: 0 after an orderly end, 2 when the server could not
 // be set up (unusable output, say; the reason goes to stderr).
 int RunServer(const ServerOptions& options, int inFd, int outFd);
+
+}  // namespace server

@@ -33,7 +33,7 @@ int TakeProtocolOutput() {
 
 int ServerMain(int argc, char** argv) {
   CLI::App app{"playsrv - the playback server; speaks JSON-RPC 2.0 on stdin/stdout, one message per line"};
-  ServerOptions options;
+  server::ServerOptions options;
   std::string engines = "dx9,dx7,waveout";
   app.add_option("--output", options.Output,
                  "where the sound goes: virtual, null or wav:PATH (default: virtual with --simulate, else null)");
@@ -48,7 +48,7 @@ int ServerMain(int argc, char** argv) {
   app.set_version_flag("--version", "playsrv 1.0");
   try {
     app.parse(argc, argv);
-    options.Offer = ParseEngineList(engines);
+    options.Offer = server::ParseEngineList(engines);
     platform::ProcessLog().SetLevel(platform::ParseLogLevel(logLevel));
     if (!logFile.empty()) platform::ProcessLog().ToFile(logFile);
   } catch (const CLI::ParseError& e) {
@@ -63,7 +63,7 @@ int ServerMain(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   const int out = TakeProtocolOutput();
   if (out < 0) return 2;
-  const int status = RunServer(options, STDIN_FILENO, out);
+  const int status = server::RunServer(options, STDIN_FILENO, out);
   close(out);
   return status;
 }

@@ -9,6 +9,8 @@
 #include "platform/VbArray.h"
 #include "platform/VbMath.h"
 
+namespace stream {
+
 namespace {
 
 // The single-precision 0.1 of the tick arithmetic, widened to double.
@@ -16,7 +18,7 @@ constexpr double kTickSeconds = static_cast<double>(0.1f);
 
 // PlayChunk has the bounds 1..PlayChunkLen (made afresh, all zero, when
 // missing or of another size), and the half to fill lies inside it.
-void PrepareChunk(PlayDllMod& mod, int32_t base) {
+void PrepareChunk(state::PlayDllMod& mod, int32_t base) {
   auto& chunk = mod.PlayChunk;
   if (!chunk.Dimensioned() || chunk.LBound() != 1 || chunk.UBound() != mod.PlayChunkLen)
     chunk.ReDim(1, mod.PlayChunkLen);
@@ -27,12 +29,12 @@ void PrepareChunk(PlayDllMod& mod, int32_t base) {
 }
 
 // Zeros `count` elements of PlayChunk from element `first` on.
-void ZeroElements(PlayDllMod& mod, int32_t first, int32_t count) {
+void ZeroElements(state::PlayDllMod& mod, int32_t first, int32_t count) {
   if (count > 0) std::memset(mod.PlayChunk.Ptr(first), 0, static_cast<size_t>(count) * sizeof(int16_t));
 }
 
 // The length of this chunk and the end-of-wave bookkeeping.
-void SizeChunk(PlayDllMod& mod, Dx9CallBackMod& dx9, int32_t Half) {
+void SizeChunk(state::PlayDllMod& mod, state::Dx9CallBackMod& dx9, int32_t Half) {
   const int32_t P = mod.PlayProgress;
   const int32_t C = mod.ChunkSamples;
   const int32_t N = mod.WaveNos;
@@ -51,7 +53,7 @@ void SizeChunk(PlayDllMod& mod, Dx9CallBackMod& dx9, int32_t Half) {
   dx9.EndTicks = vb::Add(vb::CLng(vb::Int(static_cast<double>(mod.TailMs) / 1000.0 / kTickSeconds)), 1);
 }
 
-BlockCarrBuffClass& Channel(const std::unique_ptr<BlockCarrBuffClass>& buff, const char* which) {
+buffers::BlockCarrBuffClass& Channel(const std::unique_ptr<buffers::BlockCarrBuffClass>& buff, const char* which) {
   if (!buff) throw platform::PlayError(std::string("no channel buffer for the ") + which + " channel");
   return *buff;
 }
@@ -121,7 +123,7 @@ void PlaceFrames(const int16_t* l, const int16_t* r, int32_t n, bool reverse, in
 // channel) and places it from element base + 1 on. Returns the number of
 // elements placed, 0 when nothing was placed. `written` counts the elements
 // from base + 1 on that hold chunk data, also when an error ends the call.
-int32_t FillHalf(PlayDllMod& mod, Dx9CallBackMod& dx9, int32_t Half, int32_t base, int32_t& written) {
+int32_t FillHalf(state::PlayDllMod& mod, state::Dx9CallBackMod& dx9, int32_t Half, int32_t base, int32_t& written) {
   if (mod.PlayDirection != 1 && mod.PlayDirection != -1) return 0;
 
   SizeChunk(mod, dx9, Half);
@@ -169,7 +171,7 @@ int32_t FillHalf(PlayDllMod& mod, Dx9CallBackMod& dx9, int32_t Half, int32_t bas
 
 }  // namespace
 
-bool FillPlayChunk(PlayDllMod& mod, Dx9CallBackMod& dx9, const int32_t& Half) {
+bool FillPlayChunk(state::PlayDllMod& mod, state::Dx9CallBackMod& dx9, const int32_t& Half) {
   const int32_t base = Half == 2 ? mod.HalfOffset : 0;
   PrepareChunk(mod, base);
   // The half is cleared before it is filled, and the other half is never
@@ -190,3 +192,5 @@ bool FillPlayChunk(PlayDllMod& mod, Dx9CallBackMod& dx9, const int32_t& Half) {
   ZeroElements(mod, base + 1 + covered, mod.HalfOffset - covered);
   return placed > 0;
 }
+
+}  // namespace stream

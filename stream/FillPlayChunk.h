@@ -12,7 +12,11 @@
 
 #include <cstdint>
 
-#include "engines/Dx9CallBackMod.h"
-#include "facade/PlayDllMod.h"
+#include "state/Dx9CallBackMod.h"
+#include "state/PlayDllMod.h"
 
-bool FillPlayChunk(PlayDllMod& mod, Dx9CallBackMod& dx9, const int32_t& Half);
+namespace stream {
+
+bool FillPlayChunk(state::PlayDllMod& mod, state::Dx9CallBackMod& dx9, const int32_t& Half);
+
+}  // namespace stream

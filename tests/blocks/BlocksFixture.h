@@ -18,7 +18,7 @@
 struct ListEntry {
   std::string name;
   int32_t length = 0;
-  int32_t type = BlockSilent;
+  int32_t type = blocks::BlockSilent;
   int32_t startPos = 1;
   int32_t filePos = 1;
   int32_t channels = 1;
@@ -91,11 +91,11 @@ class BlocksTest : public ::testing::Test {
     return out.Storage();
   }
   std::vector<int16_t> Whole(int32_t block) {
-    const BlockRec& b = eng.Blocks(block);
+    const blocks::BlockRec& b = eng.Blocks(block);
     return Range(block, b.StartPos, b.StartPos + b.Length - 1);
   }
   int32_t Type(int32_t block) { return eng.Blocks(block).BlockType; }
-  bool InMemory(int32_t block) { return Type(block) == BlockMemFile || Type(block) == BlockMem; }
+  bool InMemory(int32_t block) { return Type(block) == blocks::BlockMemFile || Type(block) == blocks::BlockMem; }
 
   int32_t RecountMemory() {
     int32_t total = 0;
@@ -107,5 +107,5 @@ class BlocksTest : public ::testing::Test {
   int32_t memLimit = 1 << 30;
   std::string appTmpDir;
   platform::MessageBox box;
-  VodoRaraZodorUze eng{memLimit, appTmpDir, box};
+  blocks::VodoRaraZodorUze eng{memLimit, appTmpDir, box};
 };

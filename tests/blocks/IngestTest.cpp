@@ -8,7 +8,7 @@ using platform::ListFormatError;
 
 std::string ValidationError(const platform::VbArray<int32_t>& list) {
   try {
-    VodoRaraZodorUze::ValidateBlockList(list, "BlkInLstL");
+    blocks::VodoRaraZodorUze::ValidateBlockList(list, "BlkInLstL");
   } catch (const ListFormatError& e) {
     return e.what();
   }
@@ -31,11 +31,11 @@ TEST_F(BlocksTest, MalformedListsAreRefusedNamingEntryAndElementAndCreateNothing
   EXPECT_EQ(ValidationError(Array({2, 1, 0, 4, 5, 1, 1, 1, 16})),
             "BlkInLstL, entry 2: element 1 (K) is missing, the list ends at element 9");
   // Well-formed: lower bound 0, trailing elements, no entries.
-  EXPECT_EQ(ValidationError(MakeList({silent, {"/a", 3, BlockFile}}, 0)), "accepted");
+  EXPECT_EQ(ValidationError(MakeList({silent, {"/a", 3, blocks::BlockFile}}, 0)), "accepted");
   EXPECT_EQ(ValidationError(Array({0, 99, 98})), "accepted");
 
   // A bad last entry refuses the whole list before any record or slot is made.
-  list = MakeList({{dir + "/a.raw", 4, BlockFile}, {dir + "/o.wav", 4, BlockOrg}, {"", -3}});
+  list = MakeList({{dir + "/a.raw", 4, blocks::BlockFile}, {dir + "/o.wav", 4, blocks::BlockOrg}, {"", -3}});
   EXPECT_EQ(ValidationError(list), "BlkInLstL, entry 3: element 3 (Length) is -3, it cannot be negative");
   platform::VbArray<int32_t> idx;
   EXPECT_THROW(eng.BlockListIngest(list, idx), ListFormatError);
@@ -45,12 +45,12 @@ TEST_F(BlocksTest, MalformedListsAreRefusedNamingEntryAndElementAndCreateNothing
 
 TEST_F(BlocksTest, IngestMakesRecordsAndSharesSlotsByExactName) {
   const std::string a = dir + "/Take.raw", org = dir + "/song.wav";
-  const auto idx = Ingest({{a, 10, BlockFile, 1, 41},
-                           {dir + "/take.raw", 5, BlockFile, 11, 1},
-                           {org, 7, BlockOrg, 16, 45, 2, 8},
-                           {a, 3, BlockFile, 23, 61},
-                           {org, 2, BlockOrg, 26, 3, 1, 16},
-                           {"", 6, BlockSilent, 28, 0},
+  const auto idx = Ingest({{a, 10, blocks::BlockFile, 1, 41},
+                           {dir + "/take.raw", 5, blocks::BlockFile, 11, 1},
+                           {org, 7, blocks::BlockOrg, 16, 45, 2, 8},
+                           {a, 3, blocks::BlockFile, 23, 61},
+                           {org, 2, blocks::BlockOrg, 26, 3, 1, 16},
+                           {"", 6, blocks::BlockSilent, 28, 0},
                            {a, 9, 7, 34, 5}});
   EXPECT_EQ(idx, (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7}));
   EXPECT_EQ(box.Shown(), std::vector<std::string>{"Error - Block type can not be converted to Block"});
@@ -65,7 +65,7 @@ TEST_F(BlocksTest, IngestMakesRecordsAndSharesSlotsByExactName) {
   EXPECT_EQ(eng.OrgFiles(1).Bits, 8);
   EXPECT_EQ(eng.OrgFiles(1).RefCount, 2);
   // An unknown type stays silent with the entry's fields.
-  EXPECT_EQ(Type(7), BlockSilent);
+  EXPECT_EQ(Type(7), blocks::BlockSilent);
   EXPECT_EQ(eng.Blocks(7).Length, 9);
   EXPECT_EQ(eng.Blocks(7).StartPos, 34);
   EXPECT_EQ(eng.Blocks(7).FileSlot, 0);
@@ -73,29 +73,29 @@ TEST_F(BlocksTest, IngestMakesRecordsAndSharesSlotsByExactName) {
   EXPECT_EQ(eng.FileOpens, 0);  // ingest reads no sample
 
   // Names unpack least significant byte first; bytes above 127 stay as they are.
-  EXPECT_EQ(VodoRaraZodorUze::LongsToName(Array({5, 0x64636261, 0x7A7A7A65})), "abcde");
-  EXPECT_EQ(VodoRaraZodorUze::LongsToName(Array({2, static_cast<int32_t>(0xFFFFE92F)})), "/\xE9");
-  EXPECT_EQ(VodoRaraZodorUze::LongsToName(Array({-2})), "");
+  EXPECT_EQ(blocks::VodoRaraZodorUze::LongsToName(Array({5, 0x64636261, 0x7A7A7A65})), "abcde");
+  EXPECT_EQ(blocks::VodoRaraZodorUze::LongsToName(Array({2, static_cast<int32_t>(0xFFFFE92F)})), "/\xE9");
+  EXPECT_EQ(blocks::VodoRaraZodorUze::LongsToName(Array({-2})), "");
 }
 
 TEST_F(BlocksTest, FreeSlotsAreNeverMatchedByName) {
   const std::string a = dir + "/a.raw", b = dir + "/b.raw";
-  const auto blk = Ingest({{a, 2, BlockFile}, {b, 2, BlockFile}});
+  const auto blk = Ingest({{a, 2, blocks::BlockFile}, {b, 2, blocks::BlockFile}});
   eng.ReleaseBlock(blk[0]);
   eng.ReleaseBlock(blk[1]);
   // b's own slot (2) is free and still named b; the first free slot is taken.
-  EXPECT_EQ(eng.Blocks(IngestOne({b, 2, BlockFile})).FileSlot, 1);
+  EXPECT_EQ(eng.Blocks(IngestOne({b, 2, blocks::BlockFile})).FileSlot, 1);
   EXPECT_EQ(eng.BlkFiles(2).Name, b);
   EXPECT_EQ(eng.BlkFiles(2).RefCount, 0);
 
   // Orgfiles whose blocks were all loaded keep their names at RefCount 0;
   // a new Orgfile slot is the last free one, and every free one is closed.
   const std::string o1 = WriteSamples("o1.wav", {1, 2}), o2 = WriteSamples("o2.wav", {3, 4});
-  const auto org = Ingest({{o1, 2, BlockOrg}, {o2, 2, BlockOrg}});
+  const auto org = Ingest({{o1, 2, blocks::BlockOrg}, {o2, 2, blocks::BlockOrg}});
   eng.LoadBlock(org[0]);
   eng.LoadBlock(org[1]);
   EXPECT_EQ(eng.OpenOrgSlot, 2);
-  EXPECT_EQ(eng.Blocks(IngestOne({o1, 2, BlockOrg})).FileSlot, 2);
+  EXPECT_EQ(eng.Blocks(IngestOne({o1, 2, blocks::BlockOrg})).FileSlot, 2);
   EXPECT_EQ(eng.OrgFiles(1).Name, o1);
   EXPECT_EQ(eng.OrgFiles(2).RefCount, 1);
   EXPECT_EQ(eng.OpenOrgSlot, 0);

@@ -5,34 +5,34 @@
 namespace {
 
 TEST_F(BlocksTest, NewBlockRefusesFreeAndFileTypesAndReusesTheLowestFreeRecord) {
-  EXPECT_EQ(eng.NewBlock(4, BlockFree), 1);
-  EXPECT_EQ(eng.NewBlock(4, BlockMemFile), 1);
-  EXPECT_EQ(eng.NewBlock(4, BlockOrg), 1);
-  EXPECT_EQ(Type(1), BlockFree);
+  EXPECT_EQ(eng.NewBlock(4, blocks::BlockFree), 1);
+  EXPECT_EQ(eng.NewBlock(4, blocks::BlockMemFile), 1);
+  EXPECT_EQ(eng.NewBlock(4, blocks::BlockOrg), 1);
+  EXPECT_EQ(Type(1), blocks::BlockFree);
   EXPECT_EQ(box.Shown(), (std::vector<std::string>{
                              "Error - can not make free block",
                              "Error - Can not create buffer block in both (memory and file) or in Orgfile",
                              "Error - Can not create buffer block in both (memory and file) or in Orgfile"}));
-  EXPECT_EQ(eng.NewBlock(6, BlockSilent), 1);  // the refused slot is taken by the next block
+  EXPECT_EQ(eng.NewBlock(6, blocks::BlockSilent), 1);  // the refused slot is taken by the next block
   EXPECT_EQ(eng.Blocks(1).UseStamp, 0);
-  EXPECT_EQ(eng.NewBlock(6, BlockMem), 2);
+  EXPECT_EQ(eng.NewBlock(6, blocks::BlockMem), 2);
   EXPECT_EQ(Samples(2), std::vector<int16_t>(6, 0));
   EXPECT_EQ(eng.Blocks(2).UseStamp, 1);
   EXPECT_EQ(eng.MemoryInUse, 12);
 
-  for (int32_t i = 3; i <= 8; ++i) ASSERT_EQ(eng.NewBlock(1, BlockSilent), i);
+  for (int32_t i = 3; i <= 8; ++i) ASSERT_EQ(eng.NewBlock(1, blocks::BlockSilent), i);
   eng.ReleaseBlock(7);
   eng.ReleaseBlock(3);  // a lower slot freed after a higher one is still found first
-  EXPECT_EQ(eng.NewBlock(1, BlockSilent), 3);
-  EXPECT_EQ(eng.NewBlock(1, BlockSilent), 7);
-  EXPECT_EQ(eng.NewBlock(1, BlockSilent), 9);
+  EXPECT_EQ(eng.NewBlock(1, blocks::BlockSilent), 3);
+  EXPECT_EQ(eng.NewBlock(1, blocks::BlockSilent), 7);
+  EXPECT_EQ(eng.NewBlock(1, blocks::BlockSilent), 9);
   EXPECT_EQ(eng.MemoryInUse, 12);
 }
 
 // Splits and copies of loaded blocks are checked sample for sample by RandomMixTest.
 TEST_F(BlocksTest, CopiesShareFileSlotsAndCountTheirMemory) {
   const std::string raw = WriteSamples("b.raw", {1, 2, 3, 4});
-  const auto idx = Ingest({{raw, 2, BlockFile, 1, 5}, {dir + "/o.wav", 2, BlockOrg}});
+  const auto idx = Ingest({{raw, 2, blocks::BlockFile, 1, 5}, {dir + "/o.wav", 2, blocks::BlockOrg}});
   EXPECT_EQ(Whole(eng.CopyBlock(idx[0])), (std::vector<int16_t>{3, 4}));
   eng.CopyBlock(idx[1]);
   EXPECT_EQ(eng.BlkFiles(1).RefCount, 2);
@@ -41,19 +41,19 @@ TEST_F(BlocksTest, CopiesShareFileSlotsAndCountTheirMemory) {
 
   eng.LoadBlock(idx[0]);
   const int32_t memFileCopy = eng.CopyBlock(idx[0]);
-  EXPECT_EQ(Type(memFileCopy), BlockMemFile);
+  EXPECT_EQ(Type(memFileCopy), blocks::BlockMemFile);
   EXPECT_EQ(eng.BlkFiles(1).RefCount, 3);
   EXPECT_NE(eng.Blocks(memFileCopy).Samples.Ptr(0), eng.Blocks(idx[0]).Samples.Ptr(0));
   EXPECT_GT(eng.Blocks(memFileCopy).UseStamp, eng.Blocks(idx[0]).UseStamp);
   EXPECT_EQ(eng.MemoryInUse, 2 * (2 + 2));
 
-  EXPECT_EQ(Type(eng.CopyBlock(eng.NewBlock(0, BlockFree))), BlockFree);
+  EXPECT_EQ(Type(eng.CopyBlock(eng.NewBlock(0, blocks::BlockFree))), blocks::BlockFree);
   EXPECT_EQ(box.Shown(),
             (std::vector<std::string>{"Error - can not make free block", "Error - free block can not be copied"}));
 }
 
 TEST_F(BlocksTest, SplitIsRefusedAtTheBordersAndKeepsPositionsInside) {
-  const int32_t s = eng.NewBlock(50, BlockSilent);
+  const int32_t s = eng.NewBlock(50, blocks::BlockSilent);
   eng.Blocks(s).StartPos = 100;
   int32_t left = -7, right = -7;
   eng.SplitBlock(s, 100, left, right);
@@ -61,10 +61,10 @@ TEST_F(BlocksTest, SplitIsRefusedAtTheBordersAndKeepsPositionsInside) {
   EXPECT_EQ(box.Shown(), std::vector<std::string>(2, "Error - Could not brake a block"));
   EXPECT_EQ(left, -7);
   EXPECT_EQ(right, -7);
-  EXPECT_EQ(Type(s), BlockSilent);
+  EXPECT_EQ(Type(s), blocks::BlockSilent);
 
   eng.SplitBlock(s, 101, left, right);
-  EXPECT_EQ(Type(s), BlockMem);  // the source was loaded on the way
+  EXPECT_EQ(Type(s), blocks::BlockMem);  // the source was loaded on the way
   EXPECT_EQ(eng.Blocks(left).Length, 1);
   EXPECT_EQ(eng.Blocks(right).Length, 49);
   EXPECT_EQ(eng.Blocks(left).StartPos, 100);
@@ -72,10 +72,10 @@ TEST_F(BlocksTest, SplitIsRefusedAtTheBordersAndKeepsPositionsInside) {
   EXPECT_EQ(eng.MemoryInUse, 200);
 
   // A file block splits without a read; both parts share its slot.
-  const int32_t f = IngestOne({dir + "/absent.raw", 20, BlockFile, 1, 41});
+  const int32_t f = IngestOne({dir + "/absent.raw", 20, blocks::BlockFile, 1, 41});
   eng.SplitBlock(f, 11, left, right);
   EXPECT_EQ(eng.FileOpens, 0);
-  EXPECT_EQ(Type(right), BlockFile);
+  EXPECT_EQ(Type(right), blocks::BlockFile);
   EXPECT_EQ(eng.Blocks(left).FilePos, 41);
   EXPECT_EQ(eng.Blocks(right).FilePos, 61);
   EXPECT_EQ(eng.Blocks(right).Length, 10);
@@ -84,8 +84,8 @@ TEST_F(BlocksTest, SplitIsRefusedAtTheBordersAndKeepsPositionsInside) {
 
 TEST_F(BlocksTest, ReleasingClearsOrgSlotsAndBlockFileNamesOnlyWhenUnused) {
   const std::string org = WriteSamples("o.wav", {4, 5, 6});
-  const auto idx = Ingest({{org, 1, BlockOrg, 1, 1}, {org, 2, BlockOrg, 2, 3},
-                           {dir + "/kept.raw", 2, BlockFile}, {dir + "/gone.raw", 2, BlockFile}});
+  const auto idx = Ingest({{org, 1, blocks::BlockOrg, 1, 1}, {org, 2, blocks::BlockOrg, 2, 3},
+                           {dir + "/kept.raw", 2, blocks::BlockFile}, {dir + "/gone.raw", 2, blocks::BlockFile}});
   EXPECT_EQ(Range(idx[0], 1, 1), (std::vector<int16_t>{4}));
   EXPECT_EQ(eng.OpenOrgSlot, 1);
   // Forgetting an Orgfile first loads every block still in it.
@@ -97,7 +97,7 @@ TEST_F(BlocksTest, ReleasingClearsOrgSlotsAndBlockFileNamesOnlyWhenUnused) {
 
   eng.ReleaseBlock(idx[0]);
   EXPECT_EQ(eng.MemoryInUse, 4);
-  EXPECT_EQ(Type(idx[0]), BlockFree);
+  EXPECT_EQ(Type(idx[0]), blocks::BlockFree);
   EXPECT_EQ(eng.Blocks(idx[0]).Samples.Count(), 1);
   eng.ReleaseBlock(idx[3]);
   EXPECT_EQ(eng.BlkFiles(2).RefCount, 0);
@@ -108,7 +108,7 @@ TEST_F(BlocksTest, ReleasingClearsOrgSlotsAndBlockFileNamesOnlyWhenUnused) {
   EXPECT_EQ(eng.BlkFiles(2).Name, "");
 
   // The last block of an Orgfile clears its slot.
-  const int32_t o = IngestOne({org, 3, BlockOrg});
+  const int32_t o = IngestOne({org, 3, blocks::BlockOrg});
   ASSERT_EQ(eng.OrgFiles(1).Name, org);
   eng.ReleaseBlock(o);
   EXPECT_EQ(eng.OrgFiles(1).Name, "");

@@ -27,12 +27,12 @@ TEST_F(BlocksTest, OrgfileLoadsConvertByLayoutFromFilePos) {
     SCOPED_TRACE(testing::Message() << c.channels << " channels, " << c.bits << " bits");
     const std::string path = WriteBytes("org" + std::to_string(++i) + ".wav", c.bytes);
     const int32_t n = static_cast<int32_t>(c.expected.size());
-    const int32_t s = IngestOne({path, n, BlockOrg, 1, c.filePos, c.channels, c.bits});
+    const int32_t s = IngestOne({path, n, blocks::BlockOrg, 1, c.filePos, c.channels, c.bits});
     const int32_t slot = eng.Blocks(s).FileSlot;
     const int32_t memoryBefore = eng.MemoryInUse;
     EXPECT_EQ(Whole(s), c.expected);  // the window read agrees with the load
     eng.LoadBlock(s);
-    EXPECT_EQ(Type(s), BlockMem);
+    EXPECT_EQ(Type(s), blocks::BlockMem);
     EXPECT_EQ(Samples(s), c.expected);
     EXPECT_EQ(eng.Blocks(s).FileSlot, 0);
     EXPECT_EQ(eng.OrgFiles(slot).RefCount, 0);
@@ -44,15 +44,15 @@ TEST_F(BlocksTest, OrgfileLoadsConvertByLayoutFromFilePos) {
 TEST_F(BlocksTest, MakeBlockWritableDetachesEveryTypeFromItsFile) {
   const std::string raw = WriteSamples("b.raw", {10, 11, 12, 13, 14, 15});
   const std::string org = WriteSamples("o.wav", {7, 8});
-  const auto idx = Ingest({{raw, 3, BlockFile, 1, 1}, {raw, 3, BlockFile, 4, 7}, {org, 2, BlockOrg}, {"", 5}});
+  const auto idx = Ingest({{raw, 3, blocks::BlockFile, 1, 1}, {raw, 3, blocks::BlockFile, 4, 7}, {org, 2, blocks::BlockOrg}, {"", 5}});
   eng.MakeBlockWritable(idx[0]);  // type 3
-  EXPECT_EQ(Type(idx[0]), BlockMem);
+  EXPECT_EQ(Type(idx[0]), blocks::BlockMem);
   EXPECT_EQ(eng.BlkFiles(1).RefCount, 1);
   EXPECT_EQ(Samples(idx[0]), (std::vector<int16_t>{10, 11, 12}));
   eng.LoadBlock(idx[1]);
   const int32_t memory = eng.MemoryInUse;
   eng.MakeBlockWritable(idx[1]);  // type 1
-  EXPECT_EQ(Type(idx[1]), BlockMem);
+  EXPECT_EQ(Type(idx[1]), blocks::BlockMem);
   EXPECT_EQ(eng.Blocks(idx[1]).FileSlot, 0);
   EXPECT_EQ(eng.BlkFiles(1).RefCount, 0);
   EXPECT_EQ(eng.MemoryInUse, memory);
@@ -63,7 +63,7 @@ TEST_F(BlocksTest, MakeBlockWritableDetachesEveryTypeFromItsFile) {
   EXPECT_EQ(Samples(idx[3]), std::vector<int16_t>(5, 0));
   EXPECT_EQ(eng.MemoryInUse, 2 * (3 + 3 + 2 + 5));
   EXPECT_TRUE(box.Shown().empty());
-  eng.MakeBlockWritable(eng.NewBlock(4, BlockFree));
+  eng.MakeBlockWritable(eng.NewBlock(4, blocks::BlockFree));
   EXPECT_EQ(box.Shown(), (std::vector<std::string>{"Error - can not make free block",
                                                    "Error - Free block can not be copied to buffer",
                                                    "Error - Block type has a problem in moving to buff"}));
@@ -72,25 +72,25 @@ TEST_F(BlocksTest, MakeBlockWritableDetachesEveryTypeFromItsFile) {
 TEST_F(BlocksTest, WriteBlockToFileWritesAFreshTempFileOfTheSamples) {
   // Temp names avoid files on disk and names held by slots.
   for (int i = 1; i <= 3; ++i) WriteBytes("tm" + std::to_string(i) + ".tmp", {});
-  Ingest({{dir + "/tm4.tmp", 1, BlockFile}, {dir + "/tm5.tmp", 1, BlockFile}});
-  const int32_t s = eng.NewBlock(4, BlockMem);
+  Ingest({{dir + "/tm4.tmp", 1, blocks::BlockFile}, {dir + "/tm5.tmp", 1, blocks::BlockFile}});
+  const int32_t s = eng.NewBlock(4, blocks::BlockMem);
   eng.Blocks(s).Samples.Storage() = {1, -2, 300, -32768};
   eng.WriteBlockToFile(s);
-  ASSERT_EQ(Type(s), BlockFile);
+  ASSERT_EQ(Type(s), blocks::BlockFile);
   EXPECT_EQ(eng.Blocks(s).FilePos, 1);
   EXPECT_EQ(eng.MemoryInUse, 0);
-  const BlkFileRec& file = eng.BlkFiles(eng.Blocks(s).FileSlot);
+  const blocks::BlkFileRec& file = eng.BlkFiles(eng.Blocks(s).FileSlot);
   EXPECT_EQ(file.RefCount, 1);
   EXPECT_TRUE(std::regex_match(file.Name, std::regex(dir + "/tm([6-9]|[0-9][0-9]+)\\.tmp"))) << file.Name;
   EXPECT_EQ(FileSamples(file.Name), (std::vector<int16_t>{1, -2, 300, -32768}));
 
   // Back in, it is a copy of its file; out again, nothing new is written.
   eng.LoadBlock(s);
-  EXPECT_EQ(Type(s), BlockMemFile);
+  EXPECT_EQ(Type(s), blocks::BlockMemFile);
   eng.WriteBlockToFile(s);
-  EXPECT_EQ(Type(s), BlockFile);
+  EXPECT_EQ(Type(s), blocks::BlockFile);
   EXPECT_EQ(eng.BlkFileCount, 3);
-  eng.WriteBlockToFile(eng.NewBlock(1, BlockFree));
+  eng.WriteBlockToFile(eng.NewBlock(1, blocks::BlockFree));
   EXPECT_EQ(box.Shown().back(), "Error - Free block can not be written to file");
   appTmpDir = "";
   EXPECT_EQ(eng.NewTempFileName().rfind(platform::files::TempFolder("") + "/tm", 0), 0u);
@@ -101,7 +101,7 @@ TEST_F(BlocksTest, ZeroLimitKeepsFourBlocksAndEvictsTheLeastRecentlyUsed) {
   std::vector<int32_t> b;
   for (int16_t i = 1; i <= 5; ++i) {
     if (i == 5) eng.LoadBlock(b[0]);  // block 1 is now the most recently used
-    b.push_back(eng.NewBlock(3, BlockMem));
+    b.push_back(eng.NewBlock(3, blocks::BlockMem));
     eng.Blocks(b.back()).Samples(0) = i;
   }
   const auto types = [&] {
@@ -109,15 +109,15 @@ TEST_F(BlocksTest, ZeroLimitKeepsFourBlocksAndEvictsTheLeastRecentlyUsed) {
     for (int32_t s : b) t.push_back(Type(s));
     return t;
   };
-  EXPECT_EQ(types(), (std::vector<int32_t>{BlockMem, BlockFile, BlockMem, BlockMem, BlockMem}));
+  EXPECT_EQ(types(), (std::vector<int32_t>{blocks::BlockMem, blocks::BlockFile, blocks::BlockMem, blocks::BlockMem, blocks::BlockMem}));
   EXPECT_EQ(FileSamples(eng.BlkFiles(eng.Blocks(b[1]).FileSlot).Name), (std::vector<int16_t>{2, 0, 0}));
   eng.LoadBlock(b[1]);  // back in; block 3 is now the oldest
   EXPECT_EQ(Samples(b[1]), (std::vector<int16_t>{2, 0, 0}));
-  EXPECT_EQ(types(), (std::vector<int32_t>{BlockMem, BlockMemFile, BlockFile, BlockMem, BlockMem}));
+  EXPECT_EQ(types(), (std::vector<int32_t>{blocks::BlockMem, blocks::BlockMemFile, blocks::BlockFile, blocks::BlockMem, blocks::BlockMem}));
   EXPECT_EQ(eng.MemoryInUse, 4 * 6);
   // Touching a memory block only stamps it.
   eng.LoadBlock(b[3]);
-  EXPECT_EQ(types(), (std::vector<int32_t>{BlockMem, BlockMemFile, BlockFile, BlockMem, BlockMem}));
+  EXPECT_EQ(types(), (std::vector<int32_t>{blocks::BlockMem, blocks::BlockMemFile, blocks::BlockFile, blocks::BlockMem, blocks::BlockMem}));
   EXPECT_EQ(eng.BlkFileCount, 2);
 }
 
@@ -125,7 +125,7 @@ TEST_F(BlocksTest, LargeLimitNeverWritesAndRecountsEveryHundredthCheck) {
   memLimit = 2 * 5 * 100;
   const std::string raw = WriteSamples("b.raw", std::vector<int16_t>(100, 3));
   std::vector<ListEntry> list;
-  for (int32_t i = 0; i < 10; ++i) list.push_back({raw, 10, BlockFile, 1 + 10 * i, 1 + 20 * i});
+  for (int32_t i = 0; i < 10; ++i) list.push_back({raw, 10, blocks::BlockFile, 1 + 10 * i, 1 + 20 * i});
   for (int32_t s : Ingest(list)) eng.LoadBlock(s);
   EXPECT_EQ(eng.MemoryInUse, 200);
   EXPECT_EQ(eng.BlkFileCount, 1);
@@ -142,12 +142,12 @@ TEST_F(BlocksTest, LargeLimitNeverWritesAndRecountsEveryHundredthCheck) {
   eng.LimitMemory();
   EXPECT_EQ(eng.RecountCounter, 0);
   EXPECT_EQ(eng.MemoryInUse, 20);
-  EXPECT_EQ(Type(1), BlockMemFile);
+  EXPECT_EQ(Type(1), blocks::BlockMemFile);
 }
 
 TEST_F(BlocksTest, FileErrorsNameTheFileAndLeaveTheBlockAsItWas) {
   const std::string raw = WriteSamples("short.raw", {1, 2, 3});
-  const auto idx = Ingest({{raw, 4, BlockFile}, {dir + "/missing.wav", 2, BlockOrg}});
+  const auto idx = Ingest({{raw, 4, blocks::BlockFile}, {dir + "/missing.wav", 2, blocks::BlockOrg}});
   for (const auto& [block, name] : {std::pair{idx[0], raw}, std::pair{idx[1], dir + "/missing.wav"}}) {
     const int32_t type = Type(block);
     try {

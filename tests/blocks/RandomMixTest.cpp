@@ -28,10 +28,10 @@ class RandomMix : public BlocksTest {
         want[static_cast<size_t>(i)] = kind == 0   ? rawData[static_cast<size_t>(at + i)]
                                        : kind == 1 ? stereoData[static_cast<size_t>(2 * (at + i) + ch)]
                                                    : static_cast<int16_t>((at + i) % 256 - 128);
-      if (kind == 0) list.push_back({raw, len, BlockFile, start, 1 + 2 * at});
-      if (kind == 1) list.push_back({stereo, len, BlockOrg, start, 1 + 4 * at + 2 * ch, 2, 16});
-      if (kind == 2) list.push_back({mono8, len, BlockOrg, start, 1 + at, 1, 8});
-      if (kind == 3) list.push_back({"", len, BlockSilent, start});
+      if (kind == 0) list.push_back({raw, len, blocks::BlockFile, start, 1 + 2 * at});
+      if (kind == 1) list.push_back({stereo, len, blocks::BlockOrg, start, 1 + 4 * at + 2 * ch, 2, 16});
+      if (kind == 2) list.push_back({mono8, len, blocks::BlockOrg, start, 1 + at, 1, 8});
+      if (kind == 3) list.push_back({"", len, blocks::BlockSilent, start});
       expected.push_back(want);
     }
     const auto idx = Ingest(list);
@@ -46,7 +46,7 @@ class RandomMix : public BlocksTest {
       case 0: IngestSome(); break;
       case 1: {
         const int32_t len = Rand(1, 60);
-        model[eng.NewBlock(len, Rand(0, 1) ? BlockMem : BlockSilent)] = std::vector<int16_t>(static_cast<size_t>(len));
+        model[eng.NewBlock(len, Rand(0, 1) ? blocks::BlockMem : blocks::BlockSilent)] = std::vector<int16_t>(static_cast<size_t>(len));
         break;
       }
       case 2: model[eng.CopyBlock(s)] = model[s]; break;
@@ -85,11 +85,11 @@ class RandomMix : public BlocksTest {
     ASSERT_EQ(eng.MemoryInUse, RecountMemory());
     std::vector<int32_t> blkUsers(static_cast<size_t>(eng.BlkFileCount) + 1), orgUsers(static_cast<size_t>(eng.OrgFileCount) + 1);
     for (int32_t s = 1; s <= eng.BlockCount; ++s) {
-      const BlockRec& b = eng.Blocks(s);
+      const blocks::BlockRec& b = eng.Blocks(s);
       ASSERT_EQ(b.Samples.Count(), InMemory(s) ? b.Length : 1) << "block " << s;
-      ASSERT_EQ(model.count(s), b.BlockType == BlockFree ? 0u : 1u) << "block " << s;
-      if (b.BlockType == BlockMemFile || b.BlockType == BlockFile) ++blkUsers.at(static_cast<size_t>(b.FileSlot));
-      if (b.BlockType == BlockOrg) ++orgUsers.at(static_cast<size_t>(b.FileSlot));
+      ASSERT_EQ(model.count(s), b.BlockType == blocks::BlockFree ? 0u : 1u) << "block " << s;
+      if (b.BlockType == blocks::BlockMemFile || b.BlockType == blocks::BlockFile) ++blkUsers.at(static_cast<size_t>(b.FileSlot));
+      if (b.BlockType == blocks::BlockOrg) ++orgUsers.at(static_cast<size_t>(b.FileSlot));
     }
     for (int32_t s = 1; s <= eng.BlkFileCount; ++s) ASSERT_EQ(eng.BlkFiles(s).RefCount, blkUsers[static_cast<size_t>(s)]);
     for (int32_t s = 1; s <= eng.OrgFileCount; ++s) ASSERT_EQ(eng.OrgFiles(s).RefCount, orgUsers[static_cast<size_t>(s)]);
@@ -122,7 +122,7 @@ TEST_F(RandomMix, CountsAndSamplesStayExactThroughEvictions) {
   for (const std::string& text : box.Shown()) EXPECT_EQ(text, "Error - Could not brake a block");  // border splits
   for (const auto& [s, want] : model) {
     eng.LoadBlock(s);
-    EXPECT_EQ(eng.Blocks(s).BlockType == BlockFile ? Whole(s) : Samples(s), want) << "block " << s;
+    EXPECT_EQ(eng.Blocks(s).BlockType == blocks::BlockFile ? Whole(s) : Samples(s), want) << "block " << s;
   }
   EXPECT_EQ(eng.MemoryInUse, RecountMemory());
 }

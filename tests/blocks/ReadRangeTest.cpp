@@ -8,9 +8,9 @@ TEST_F(BlocksTest, ReadBlockRangeReadsInPlaceWithoutLoadingOrStamping) {
   const std::string raw = WriteSamples("b.raw", {9, 9, 20, 21, 22, 23, 24, 25});
   const std::string stereo16 = WriteSamples("s16.wav", {40, -40, 41, -41, 42, -42, 43, -43});
   // Each Orgfile layout is read as its load converts it (LoadingTest).
-  const auto idx = Ingest({{raw, 6, BlockFile, 101, 5}, {stereo16, 4, BlockOrg, 1, 3, 2, 16},
-                           {dir + "/gone.raw", 4, BlockFile, 13, 1}, {"", 4, BlockSilent, 1}});
-  const int32_t mem = eng.NewBlock(4, BlockMem);
+  const auto idx = Ingest({{raw, 6, blocks::BlockFile, 101, 5}, {stereo16, 4, blocks::BlockOrg, 1, 3, 2, 16},
+                           {dir + "/gone.raw", 4, blocks::BlockFile, 13, 1}, {"", 4, blocks::BlockSilent, 1}});
+  const int32_t mem = eng.NewBlock(4, blocks::BlockMem);
   eng.Blocks(mem).StartPos = 11;
   eng.Blocks(mem).Samples.Storage() = {50, 51, 52, 53};
   const int32_t stamps = eng.UseCounter;
@@ -30,8 +30,8 @@ TEST_F(BlocksTest, ReadBlockRangeReadsInPlaceWithoutLoadingOrStamping) {
 
   EXPECT_EQ(eng.UseCounter, stamps);
   EXPECT_EQ(eng.MemoryInUse, 8);
-  EXPECT_EQ(Type(idx[0]), BlockFile);
-  EXPECT_EQ(Type(idx[1]), BlockOrg);
+  EXPECT_EQ(Type(idx[0]), blocks::BlockFile);
+  EXPECT_EQ(Type(idx[1]), blocks::BlockOrg);
   EXPECT_THROW(Range(idx[1], 3, 5), platform::RangeError);
   EXPECT_THROW(Range(mem, 10, 11), platform::RangeError);
   EXPECT_TRUE(box.Shown().empty());
@@ -43,8 +43,8 @@ TEST_F(BlocksTest, ReadBlockRangeReadsInPlaceWithoutLoadingOrStamping) {
 TEST_F(BlocksTest, EachTableKeepsOneFileOpen) {
   const std::string a = WriteSamples("a.wav", {1, 2, 3}), x = WriteSamples("x.raw", {7, 8, 9});
   const std::string y = WriteSamples("y.raw", {1});
-  const auto idx = Ingest({{a, 1, BlockOrg, 1, 1}, {a, 1, BlockOrg, 2, 3}, {a, 1, BlockOrg, 3, 5},
-                           {x, 1, BlockFile, 5, 1}, {x, 2, BlockFile, 6, 3}, {y, 1, BlockFile, 8, 1}});
+  const auto idx = Ingest({{a, 1, blocks::BlockOrg, 1, 1}, {a, 1, blocks::BlockOrg, 2, 3}, {a, 1, blocks::BlockOrg, 3, 5},
+                           {x, 1, blocks::BlockFile, 5, 1}, {x, 2, blocks::BlockFile, 6, 3}, {y, 1, blocks::BlockFile, 8, 1}});
   for (int32_t i = 0; i < 3; ++i) eng.LoadBlock(idx[static_cast<size_t>(i)]);
   EXPECT_EQ(eng.FileOpens, 1);
   EXPECT_EQ(Samples(idx[2]), (std::vector<int16_t>{3}));

@@ -45,7 +45,7 @@ class BlockCarrBuffTest : public ::testing::Test {
   }
   // A memory-only block holding `values`, placed at `startPos`.
   int32_t MemBlock(const V& values, int32_t startPos) {
-    const int32_t s = engine.NewBlock(static_cast<int32_t>(values.size()), BlockMem);
+    const int32_t s = engine.NewBlock(static_cast<int32_t>(values.size()), blocks::BlockMem);
     for (size_t i = 0; i < values.size(); ++i) engine.Blocks(s).Samples(static_cast<int32_t>(i)) = values[i];
     engine.Blocks(s).StartPos = startPos;
     return s;
@@ -55,18 +55,18 @@ class BlockCarrBuffTest : public ::testing::Test {
     for (size_t i = 0; i < slots.size(); ++i) l(static_cast<int32_t>(i) + 1) = slots[i];
     return l;
   }
-  std::unique_ptr<BlockCarrBuffClass> Buffer(const VbArray<int32_t>& list) {
-    auto b = std::make_unique<BlockCarrBuffClass>(engine, memory);
+  std::unique_ptr<buffers::BlockCarrBuffClass> Buffer(const VbArray<int32_t>& list) {
+    auto b = std::make_unique<buffers::BlockCarrBuffClass>(engine, memory);
     b->BuffBlocksPutFresh(list);
     return b;
   }
   // Window read of `count` samples at `from` into a fresh array.
-  static V Window(BlockCarrBuffClass& b, int32_t from, int32_t count) {
+  static V Window(buffers::BlockCarrBuffClass& b, int32_t from, int32_t count) {
     VbArray<int16_t> q(0, count);
     b.QuickBuffGet(from, q);
     return From1(q);
   }
-  std::vector<int32_t> Listed(BlockCarrBuffClass& b) {
+  std::vector<int32_t> Listed(buffers::BlockCarrBuffClass& b) {
     VbArray<int32_t> list;
     b.BuffBlocksGet(list);
     return std::vector<int32_t>(list.Storage().begin() + 1, list.Storage().end());
@@ -76,7 +76,7 @@ class BlockCarrBuffTest : public ::testing::Test {
   platform::MessageBox box;
   int32_t memory = 100'000'000;
   std::string appTmpDir = tmp.Path();
-  VodoRaraZodorUze engine{memory, appTmpDir, box};
+  blocks::VodoRaraZodorUze engine{memory, appTmpDir, box};
 };
 
 // A channel of five blocks, one of each kind:
@@ -105,7 +105,7 @@ class MixedChannelTest : public BlockCarrBuffTest {
 
   const V whole = Concat({{1, 2, 3, 4}, Ramp(105, 6), Ramp(211, 3), {0, 0}, {-128, 0, 127}});
   std::vector<int32_t> slots;
-  std::unique_ptr<BlockCarrBuffClass> buff;
+  std::unique_ptr<buffers::BlockCarrBuffClass> buff;
 };
 
 TEST_F(MixedChannelTest, WindowReadsJoinEveryBlockTypeAndLeaveTheCacheAlone) {
@@ -146,14 +146,14 @@ TEST_F(MixedChannelTest, SingleSampleReadsAgreeWithTheWindowAndAWriteDetachesThe
   EXPECT_EQ(buff->WaveLR(0), 0);
   EXPECT_EQ(buff->WaveLR(19), 0);
   const int32_t blkSlot = engine.Blocks(slots[1]).FileSlot;
-  EXPECT_EQ(engine.Blocks(slots[1]).BlockType, BlockMemFile);  // loaded with its file copy
-  EXPECT_EQ(engine.Blocks(slots[2]).BlockType, BlockMem);
-  EXPECT_EQ(engine.Blocks(slots[3]).BlockType, BlockSilent);
+  EXPECT_EQ(engine.Blocks(slots[1]).BlockType, blocks::BlockMemFile);  // loaded with its file copy
+  EXPECT_EQ(engine.Blocks(slots[2]).BlockType, blocks::BlockMem);
+  EXPECT_EQ(engine.Blocks(slots[3]).BlockType, blocks::BlockSilent);
   EXPECT_EQ(engine.BlkFiles(blkSlot).RefCount, 1);
   EXPECT_EQ(Window(*buff, 1, 18), whole);
 
   buff->SetWaveLR(7, -7);
-  EXPECT_EQ(engine.Blocks(slots[1]).BlockType, BlockMem);
+  EXPECT_EQ(engine.Blocks(slots[1]).BlockType, blocks::BlockMem);
   EXPECT_EQ(engine.BlkFiles(blkSlot).RefCount, 0);
   V onDisk(7);
   platform::files::ReadAt(tmp.File("blk.raw"), onDisk.data(), 14, 0);
@@ -192,9 +192,9 @@ TEST_F(BlockCarrBuffTest, StereoOrgfileBlocksYieldTheChannelTheirFilePosPointsAt
 TEST_F(BlockCarrBuffTest, ReDimSizeGrowsAnEmptyBufferWithSilentBlocks) {
   for (auto [m, g] : std::vector<std::pair<int32_t, int32_t>>{
            {0, 524288}, {20000030, 1000000}, {20000090, 1000004}, {50000000, 2500000}}) {
-    EXPECT_EQ(BlockCarrBuffClass(engine, m).GrowBlockSize(), g) << m;
+    EXPECT_EQ(buffers::BlockCarrBuffClass(engine, m).GrowBlockSize(), g) << m;
   }
-  BlockCarrBuffClass b(engine, 0);
+  buffers::BlockCarrBuffClass b(engine, 0);
   const int32_t g = b.GrowBlockSize();
   b.ReDimSize(2 * g + 1);
   EXPECT_EQ(b.WaveINos(), 2 * g + 1);
@@ -202,7 +202,7 @@ TEST_F(BlockCarrBuffTest, ReDimSizeGrowsAnEmptyBufferWithSilentBlocks) {
   ASSERT_EQ(list.size(), 3u);
   const std::vector<std::pair<int32_t, int32_t>> expected{{1, g}, {g + 1, g}, {2 * g + 1, 1}};
   for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(engine.Blocks(list[i]).BlockType, BlockSilent);
+    EXPECT_EQ(engine.Blocks(list[i]).BlockType, blocks::BlockSilent);
     EXPECT_EQ(std::make_pair(engine.Blocks(list[i]).StartPos, engine.Blocks(list[i]).Length), expected[i]);
   }
   EXPECT_EQ(b.CurBlock(), list[0]);
@@ -231,11 +231,11 @@ TEST_F(BlockCarrBuffTest, ReDimSizeCutsInsideABlockAndReleasesWhatFollows) {
   auto list = Listed(*b);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0], idx(1));
-  const BlockRec& left = engine.Blocks(list[1]);
-  EXPECT_EQ(left.BlockType, BlockMem);
+  const blocks::BlockRec& left = engine.Blocks(list[1]);
+  EXPECT_EQ(left.BlockType, blocks::BlockMem);
   EXPECT_EQ(std::make_pair(left.StartPos, left.Length), std::make_pair(11, 5));
-  EXPECT_EQ(engine.Blocks(idx(2)).BlockType, BlockFree);
-  EXPECT_EQ(engine.Blocks(idx(3)).BlockType, BlockFree);
+  EXPECT_EQ(engine.Blocks(idx(2)).BlockType, blocks::BlockFree);
+  EXPECT_EQ(engine.Blocks(idx(3)).BlockType, blocks::BlockFree);
   EXPECT_EQ(engine.OrgFiles(orgFile).RefCount, 0);
   EXPECT_EQ(engine.MemoryInUse, 10);
   EXPECT_EQ(b->CurBlock(), idx(1));
@@ -245,8 +245,8 @@ TEST_F(BlockCarrBuffTest, ReDimSizeCutsInsideABlockAndReleasesWhatFollows) {
   b->ReDimSize(7);
   list = Listed(*b);
   ASSERT_EQ(list.size(), 1u);
-  const BlockRec& kept = engine.Blocks(list[0]);
-  EXPECT_EQ(kept.BlockType, BlockFile);
+  const blocks::BlockRec& kept = engine.Blocks(list[0]);
+  EXPECT_EQ(kept.BlockType, blocks::BlockFile);
   EXPECT_EQ(std::make_pair(kept.Length, kept.FilePos), std::make_pair(7, 1));
   EXPECT_EQ(engine.BlkFiles(blkFile).RefCount, 1);
   EXPECT_EQ(engine.MemoryInUse, 0);
@@ -277,8 +277,8 @@ TEST_F(BlockCarrBuffTest, CopiesOfTheListOutliveTheBufferAndPutFreshReplacesIt) 
   EXPECT_EQ(engine.BlkFiles(blkFile).RefCount, 2);
   EXPECT_EQ(engine.MemoryInUse, 8);
   b.reset();  // releases the originals; the copies keep the file slot alive
-  EXPECT_EQ(engine.Blocks(blk).BlockType, BlockFree);
-  EXPECT_EQ(engine.Blocks(mem).BlockType, BlockFree);
+  EXPECT_EQ(engine.Blocks(blk).BlockType, blocks::BlockFree);
+  EXPECT_EQ(engine.Blocks(mem).BlockType, blocks::BlockFree);
   EXPECT_EQ(engine.BlkFiles(blkFile).RefCount, 1);
   EXPECT_EQ(engine.MemoryInUse, 4);
 

@@ -47,12 +47,12 @@ class FileCarrBuffTest : public ::testing::Test {
   FileCarrBuffTest() { box.SetQuiet(true); }
 
   // A buffer with an 8-sample window unless the memory budget says otherwise.
-  std::unique_ptr<FileCarrBuffClass> NewBuffer(int32_t memory = -1) {
-    auto b = std::make_unique<FileCarrBuffClass>(memory < 0 ? 0 : memory, tmpDir, box, clock);
+  std::unique_ptr<buffers::FileCarrBuffClass> NewBuffer(int32_t memory = -1) {
+    auto b = std::make_unique<buffers::FileCarrBuffClass>(memory < 0 ? 0 : memory, tmpDir, box, clock);
     if (memory < 0) b->SetBuffLength(8);
     return b;
   }
-  std::unique_ptr<FileCarrBuffClass> InPlace(const std::string& path) {
+  std::unique_ptr<buffers::FileCarrBuffClass> InPlace(const std::string& path) {
     auto b = NewBuffer();
     b->SetFileNameUseItNotCopy(true);
     b->SetFileName1(path);
@@ -218,13 +218,13 @@ TEST_F(FileCarrBuffTest, TakingAFileInPlaceDeletesItUnlessReleasedFirst) {
 TEST_F(FileCarrBuffTest, SetFileLengthCutsAndExtendsExistingFilesOnly) {
   const std::string f = tmp.File("len.raw");
   testing_support::WriteSamples(f, {1, 2, 3});
-  SetFileLength(f, 2);
+  buffers::SetFileLength(f, 2);
   EXPECT_EQ(FileSamples(f), V{1});
-  SetFileLength(f, 6);
+  buffers::SetFileLength(f, 6);
   EXPECT_EQ(FileSamples(f), (V{1, 0, 0}));
-  SetFileLength(f, -2);
+  buffers::SetFileLength(f, -2);
   EXPECT_EQ(platform::files::Length(f), 6);
-  SetFileLength(tmp.File("none.raw"), 10);
+  buffers::SetFileLength(tmp.File("none.raw"), 10);
   EXPECT_FALSE(Exists(tmp.File("none.raw")));
 }
 

@@ -32,13 +32,13 @@ class AllEnginesTest : public EngineFixture, public ::testing::WithParamInterfac
   AllEnginesTest() {
     int32_t hwnd = 77;
     if (GetParam() == Engine::WaveOut) {
-      engine = std::make_unique<PlayApiClass>(w.ctx);
+      engine = std::make_unique<engines::PlayApiClass>(w.ctx);
     } else if (GetParam() == Engine::Dx7) {
-      auto dx7 = std::make_unique<StreamDx7Class>(w.ctx);
+      auto dx7 = std::make_unique<engines::StreamDx7Class>(w.ctx);
       EXPECT_TRUE(dx7->PutONDx7Ds(hwnd));
       engine = std::move(dx7);
     } else {
-      auto dx9 = std::make_unique<StreamDx9Class>(w.ctx);
+      auto dx9 = std::make_unique<engines::StreamDx9Class>(w.ctx);
       EXPECT_TRUE(dx9->PutONDx9Ds(hwnd));
       engine = std::move(dx9);
     }
@@ -73,7 +73,7 @@ class AllEnginesTest : public EngineFixture, public ::testing::WithParamInterfac
     EXPECT_EQ(mod().RunningState, 0);
   }
 
-  std::unique_ptr<EngineContract> engine;  // goes first: its release still reports
+  std::unique_ptr<engines::EngineContract> engine;  // goes first: its release still reports
 };
 
 INSTANTIATE_TEST_SUITE_P(Engines, AllEnginesTest, ::testing::Values(Engine::WaveOut, Engine::Dx7, Engine::Dx9),

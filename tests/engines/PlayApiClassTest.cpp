@@ -21,11 +21,11 @@ using namespace testing_support;
 class PlayApiClassTest : public EngineFixture {
  protected:
   PlayApiClassTest() {
-    engine = std::make_unique<PlayApiClass>(w.ctx);
+    engine = std::make_unique<engines::PlayApiClass>(w.ctx);
     Listen(*engine);
   }
 
-  std::unique_ptr<PlayApiClass> engine;
+  std::unique_ptr<engines::PlayApiClass> engine;
 };
 
 TEST_F(PlayApiClassTest, ThePollsArmTheStopTimerAndANewStartCancelsIt) {

@@ -38,7 +38,7 @@ std::vector<int16_t> Ramp(int16_t first, int32_t count) {
 
 class SoundServiceTest : public ::testing::Test {
  protected:
-  SoundServiceTest() : lib(std::make_unique<SoundServiceLibrary>(world.audio)) {
+  SoundServiceTest() : lib(std::make_unique<engines::SoundServiceLibrary>(world.audio)) {
     handle = lib->Service02(0, 1, 1, kRate, 2 * kHalfBytes, 200);
   }
 
@@ -58,7 +58,7 @@ class SoundServiceTest : public ::testing::Test {
   }
 
   testing_support::SimWorld world;
-  std::unique_ptr<SoundServiceLibrary> lib;
+  std::unique_ptr<engines::SoundServiceLibrary> lib;
   int32_t handle = 0;
   const std::vector<int16_t> first = Ramp(1, kHalfFrames);
   const std::vector<int16_t> second = Ramp(1001, kHalfFrames);
@@ -137,9 +137,9 @@ TEST(SoundServiceLoading, RefusedWhenNotOfferedNotInstalledOrNotALibrary) {
       {{}, world.tmp.File("junk.so")}};
   for (const auto& [offer, path] : refused) {
     platform::AudioPlatform audio(world.loop, world.output, offer, path);
-    EXPECT_THROW(SoundServiceLibrary{audio}, platform::PlayError) << path;
+    EXPECT_THROW(engines::SoundServiceLibrary{audio}, platform::PlayError) << path;
   }
-  EXPECT_NO_THROW(SoundServiceLibrary{world.audio});
+  EXPECT_NO_THROW(engines::SoundServiceLibrary{world.audio});
 }
 
 }  // namespace

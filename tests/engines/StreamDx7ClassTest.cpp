@@ -28,7 +28,7 @@ class StreamDx7ClassTest : public EngineFixture {
     // The stop timer's mark is a time of day; start the day one second in.
     w.loop.RunFor(1000);
     t0 = w.loop.NowUs();
-    engine = std::make_unique<StreamDx7Class>(w.ctx);
+    engine = std::make_unique<engines::StreamDx7Class>(w.ctx);
     Listen(*engine);
   }
 
@@ -41,7 +41,7 @@ class StreamDx7ClassTest : public EngineFixture {
     return wave;
   }
 
-  std::unique_ptr<StreamDx7Class> engine;  // goes first: its release still reports
+  std::unique_ptr<engines::StreamDx7Class> engine;  // goes first: its release still reports
 };
 
 TEST_F(StreamDx7ClassTest, PlayContinueAfterAStopPlaysOnFromWhereItStopped) {
@@ -94,7 +94,7 @@ TEST_F(StreamDx7ClassTest, ASecondRefillNotificationDuringARefillIsDropped) {
   const Wave wave = Ready(80000, 2);
   const int32_t freeBlock = w.ctx.Blocks.BlockCount;
   ASSERT_EQ(w.ctx.Blocks.Blocks(freeBlock).StartPos, 40001);
-  w.ctx.Blocks.Blocks(freeBlock).BlockType = BlockFree;
+  w.ctx.Blocks.Blocks(freeBlock).BlockType = blocks::BlockFree;
   int nested = 0;
   w.box.SetSink([&](const std::string&) {
     if (nested > 0) return;
@@ -109,7 +109,7 @@ TEST_F(StreamDx7ClassTest, ASecondRefillNotificationDuringARefillIsDropped) {
   EXPECT_EQ(w.output.Samples(), Concat({FramesOf(wave, 1, 40000), Silence(40000 + 16)}));
   EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
   EXPECT_EQ(reportUs.back(), 10'002'000);
-  w.ctx.Blocks.Blocks(freeBlock).BlockType = BlockOrg;  // the buffer releases it as it came
+  w.ctx.Blocks.Blocks(freeBlock).BlockType = blocks::BlockOrg;  // the buffer releases it as it came
 }
 
 // The two ways a run used to end wrongly: a stop mark left by a stopped run,

@@ -24,15 +24,15 @@ class StreamDx9ClassTest : public EngineFixture {
  protected:
   StreamDx9ClassTest() { engine = MakeEngine(w.ctx); }
 
-  std::unique_ptr<StreamDx9Class> MakeEngine(PlayContext& ctx) {
-    auto e = std::make_unique<StreamDx9Class>(ctx);
+  std::unique_ptr<engines::StreamDx9Class> MakeEngine(state::PlayContext& ctx) {
+    auto e = std::make_unique<engines::StreamDx9Class>(ctx);
     Listen(*e);
     int32_t hwnd = 77;
     EXPECT_TRUE(e->PutONDx9Ds(hwnd));
     return e;
   }
 
-  std::unique_ptr<StreamDx9Class> engine;
+  std::unique_ptr<engines::StreamDx9Class> engine;
 };
 
 TEST_F(StreamDx9ClassTest, BothHalvesFlaggedInOnePollRefillHalfTwoFirst) {
@@ -61,7 +61,7 @@ TEST_F(StreamDx9ClassTest, BothHalvesFlaggedInOnePollRefillHalfTwoFirst) {
 
 TEST_F(StreamDx9ClassTest, WithoutTheLibraryTheBufferAndTheStartFail) {
   platform::AudioPlatform missing(w.loop, w.output, platform::AudioOffer{}, w.tmp.File("none.so"));
-  PlayContext noLibrary(w.loop, w.box, missing);
+  state::PlayContext noLibrary(w.loop, w.box, missing);
   noLibrary.Mod.FmtChannal = 1;
   noLibrary.Mod.FmtFriq = 8000;
   noLibrary.Mod.PlayDirection = 1;

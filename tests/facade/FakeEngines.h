@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engines/EngineContract.h"
-#include "facade/PlayDllMod.h"
+#include "state/PlayDllMod.h"
 #include "platform/VbMath.h"
 
 namespace testing_support {
@@ -24,7 +24,7 @@ struct FakeScript {
 template <typename Base>
 class FakeEngine : public Base {
  public:
-  FakeEngine(std::string name, FakeScript& script, PlayDllMod& mod) : name_(std::move(name)), s_(script), mod_(mod) {}
+  FakeEngine(std::string name, FakeScript& script, state::PlayDllMod& mod) : name_(std::move(name)), s_(script), mod_(mod) {}
   // Like the real engines, releasing one stops it and says so.
   ~FakeEngine() override {
     s_.calls.push_back(name_ + ":~");
@@ -69,25 +69,25 @@ class FakeEngine : public Base {
   }
   std::string name_;
   FakeScript& s_;
-  PlayDllMod& mod_;
+  state::PlayDllMod& mod_;
 };
 
-class FakeDx9 final : public FakeEngine<Dx9EngineContract> {
+class FakeDx9 final : public FakeEngine<engines::Dx9EngineContract> {
  public:
   using FakeEngine::FakeEngine;
   bool PutONDx9Ds(int32_t& MFrmHwnd) override { return Answer("PutONDx9Ds " + std::to_string(MFrmHwnd), s_.dx9Accepts); }
 };
 
-class FakeDx7 final : public FakeEngine<Dx7EngineContract> {
+class FakeDx7 final : public FakeEngine<engines::Dx7EngineContract> {
  public:
   using FakeEngine::FakeEngine;
   bool PutONDx7Ds(int32_t& MFrmHwnd) override { return Answer("PutONDx7Ds " + std::to_string(MFrmHwnd), s_.dx7Accepts); }
 };
 
-using FakeWaveOut = FakeEngine<EngineContract>;
+using FakeWaveOut = FakeEngine<engines::EngineContract>;
 
-inline EngineFactory FakeFactory(FakeScript& script, PlayDllMod& mod) {
-  EngineFactory f;
+inline engines::EngineFactory FakeFactory(FakeScript& script, state::PlayDllMod& mod) {
+  engines::EngineFactory f;
   f.NewStreamDx9 = [&] { return std::make_unique<FakeDx9>("Dx9", script, mod); };
   f.NewStreamDx7 = [&] { return std::make_unique<FakeDx7>("Dx7", script, mod); };
   f.NewPlayApi = [&] { return std::make_unique<FakeWaveOut>("WaveOut", script, mod); };

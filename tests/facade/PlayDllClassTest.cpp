@@ -38,12 +38,12 @@ class FacadeTest : public ::testing::Test {
   }
   // A mono 16-bit Orgfile of 1000 samples, i * 7 - 3000 for sample i + 1.
   platform::VbArray<int32_t> MonoList(int32_t len = 1000) const { return HostList().Org(org, len, 1, 1, 1, 16).Build(); }
-  PlayDllMod& mod() { return world.ctx.Mod; }
+  state::PlayDllMod& mod() { return world.ctx.Mod; }
 
   SimWorld world;
   FakeScript script;
   std::vector<Msg> msgs;  // outlives obj, whose release still reports
-  PlayDllClass obj;
+  facade::PlayDllClass obj;
   const std::string org = world.tmp.File("wave.raw");
   platform::VbArray<int32_t> none;
 };
@@ -252,7 +252,7 @@ TEST_F(FacadeTest, WriteWaveMemoMonoWaveIsStoredAndBufferedOnlyWithAnEngine) {
 TEST_F(FacadeTest, WriteWaveMemoRefusalsLeaveThePreviousWaveAndEngineAlone) {
   Attach();
   Hand(16, 1, 8000, 1000, MonoList(), none);
-  BlockCarrBuffClass* before = mod().ChanBuffL.get();
+  buffers::BlockCarrBuffClass* before = mod().ChanBuffL.get();
   platform::VbArray<int32_t> broken = MonoList();
   broken(2) = 0;                            // K of entry 1
   platform::VbArray<int32_t> empty(1, 1);  // N = 0: well formed, but no block for the channel

@@ -30,7 +30,7 @@ int16_t SampleAt(int32_t pos, int32_t channel) { return static_cast<int16_t>(pos
 
 class PlaybackTest : public ::testing::TestWithParam<EngineCase> {
  protected:
-  PlaybackTest() : world(GetParam().offer), obj(world.ctx, MakeEngineFactory(world.ctx)) {
+  PlaybackTest() : world(GetParam().offer), obj(world.ctx, facade::MakeEngineFactory(world.ctx)) {
     obj.ConnectMsgBoxOb([this](const std::string& m, const std::string& t) { msgs.push_back({m, t}); });
     int32_t hwnd = 100;
     obj.DxObj(hwnd);
@@ -63,7 +63,7 @@ class PlaybackTest : public ::testing::TestWithParam<EngineCase> {
 
   SimWorld world;
   std::vector<Msg> msgs;
-  PlayDllClass obj;
+  facade::PlayDllClass obj;
   std::string path;
 };
 
@@ -153,7 +153,7 @@ TEST(PlaybackWithoutDevice, NoOutputDeviceFailsTheBufferThenEveryStart) {
   SimWorld world(platform::AudioOffer{false, false, true});
   world.output.SetAvailable(false);
   std::vector<Msg> msgs;
-  PlayDllClass obj(world.ctx, MakeEngineFactory(world.ctx));
+  facade::PlayDllClass obj(world.ctx, facade::MakeEngineFactory(world.ctx));
   obj.ConnectMsgBoxOb([&](const std::string& m, const std::string& t) { msgs.push_back({m, t}); });
   int32_t hwnd = 1;
   obj.DxObj(hwnd);

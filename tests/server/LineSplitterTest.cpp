@@ -12,7 +12,7 @@ using Lines = std::vector<std::string>;
 struct Collect {
   Lines lines;
   int overlong = 0;
-  LineSplitter splitter{8, [this](std::string_view l) { lines.emplace_back(l); }, [this] { ++overlong; }};
+  server::LineSplitter splitter{8, [this](std::string_view l) { lines.emplace_back(l); }, [this] { ++overlong; }};
 };
 
 TEST(LineSplitterTest, LinesAcrossPiecesAndTheUnterminatedLast) {

@@ -40,13 +40,13 @@ class PlayServiceTest : public ::testing::Test {
 
   testing_support::SimWorld world;
   testing_support::FakeScript script;
-  PlayDllClass play{world.ctx, testing_support::FakeFactory(script, world.ctx.Mod)};
+  facade::PlayDllClass play{world.ctx, testing_support::FakeFactory(script, world.ctx.Mod)};
   std::vector<std::string> lines;
   rpc::JsonRpcEndpoint endpoint{[this](const std::string& l) { lines.push_back(l); }};
   int released = 0;
   bool ended = false;
-  PlayService service{play, endpoint,
-                      PlayService::Hooks{[this](int32_t ms) {
+  server::PlayService service{play, endpoint,
+                      server::PlayService::Hooks{[this](int32_t ms) {
                                            world.loop.RunFor(ms);
                                            return world.loop.NowUs() / 1000;
                                          },
@@ -66,7 +66,7 @@ TEST_F(PlayServiceTest, PropertiesStoreTheirValuesAndRefusedCallsChangeNothing) 
       {"AdvanceTime", {{"ms", 3'600'001}}}, {"DxObj", {{"MFrmHwnd", 1.5}}}, {"DxObj", nullptr}};
   for (const auto& [method, params] : refused) EXPECT_EQ(Code(method, params), -32602) << method << params;
   // The values set first, untouched by the refused calls.
-  const PlayDllMod& mod = world.ctx.Mod;
+  const state::PlayDllMod& mod = world.ctx.Mod;
   EXPECT_EQ(mod.PlayTempoRev, -3.0f);
   EXPECT_EQ(mod.PlayTempoFor, 0.1f);  // stored as a 32-bit float
   EXPECT_TRUE(mod.LoopPlayON);

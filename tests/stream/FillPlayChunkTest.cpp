@@ -10,8 +10,8 @@
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "buffers/BlockCarrBuffClass.h"
-#include "engines/Dx9CallBackMod.h"
-#include "facade/PlayDllMod.h"
+#include "state/Dx9CallBackMod.h"
+#include "state/PlayDllMod.h"
 #include "platform/Errors.h"
 #include "platform/MessageBox.h"
 #include "platform/VbArray.h"
@@ -74,19 +74,19 @@ class FillPlayChunkTest : public ::testing::Test {
     mod.PlayProgress = progress;
   }
 
-  std::unique_ptr<BlockCarrBuffClass> Channel(const VbArray<int32_t>& list) {
-    auto b = std::make_unique<BlockCarrBuffClass>(engine, memory);
+  std::unique_ptr<buffers::BlockCarrBuffClass> Channel(const VbArray<int32_t>& list) {
+    auto b = std::make_unique<buffers::BlockCarrBuffClass>(engine, memory);
     b->BuffBlocksPutFresh(list);
     return b;
   }
-  std::unique_ptr<BlockCarrBuffClass> Ingested(const HostList& list) {
+  std::unique_ptr<buffers::BlockCarrBuffClass> Ingested(const HostList& list) {
     VbArray<int32_t> idx;
     engine.BlockListIngest(list.Build(), idx);
     return Channel(idx);
   }
   // One memory block at position 1 holding `values`.
-  std::unique_ptr<BlockCarrBuffClass> MemChannel(const std::vector<int16_t>& values) {
-    const int32_t s = engine.NewBlock(static_cast<int32_t>(values.size()), BlockMem);
+  std::unique_ptr<buffers::BlockCarrBuffClass> MemChannel(const std::vector<int16_t>& values) {
+    const int32_t s = engine.NewBlock(static_cast<int32_t>(values.size()), blocks::BlockMem);
     for (size_t i = 0; i < values.size(); ++i) engine.Blocks(s).Samples(static_cast<int32_t>(i)) = values[i];
     engine.Blocks(s).StartPos = 1;
     VbArray<int32_t> list(0, 1);
@@ -99,7 +99,7 @@ class FillPlayChunkTest : public ::testing::Test {
     for (size_t i = 0; i < values.size(); ++i) mod.PlayChunk(static_cast<int32_t>(i) + 1) = values[i];
   }
 
-  bool Fill(int32_t half) { return FillPlayChunk(mod, dx9, half); }
+  bool Fill(int32_t half) { return stream::FillPlayChunk(mod, dx9, half); }
 
   // Elements from..to of PlayChunk.
   std::vector<int16_t> Chunk(int32_t from, int32_t to) const {
@@ -113,16 +113,16 @@ class FillPlayChunkTest : public ::testing::Test {
   platform::MessageBox box;
   int32_t memory = 100'000'000;
   std::string appTmpDir = tmp.Path();
-  VodoRaraZodorUze engine{memory, appTmpDir, box};
-  PlayDllMod mod;
-  Dx9CallBackMod dx9;
+  blocks::VodoRaraZodorUze engine{memory, appTmpDir, box};
+  state::PlayDllMod mod;
+  state::Dx9CallBackMod dx9;
 };
 
 int16_t LeftAt(int32_t pos) { return static_cast<int16_t>(pos * 3); }
 int16_t RightAt(int32_t pos) { return static_cast<int16_t>(-pos); }
 
 // Counts the frames of half `half` that are not positions first, first + 1, ...
-int CountWrongFrames(const PlayDllMod& mod, int32_t half, int32_t first, int32_t frames) {
+int CountWrongFrames(const state::PlayDllMod& mod, int32_t half, int32_t first, int32_t frames) {
   const int32_t base = half == 2 ? mod.HalfOffset : 0;
   int wrong = 0;
   for (int32_t k = 1; k <= frames; ++k) {

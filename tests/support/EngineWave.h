@@ -73,16 +73,16 @@ struct WaveFormat {
 // buffers (the right one empty without a list), the format, PlayDirection 1
 // and PlayProgress 1, CreateSoundBuffer and, when that succeeded, a window of
 // ChunkSamples on both buffers. Returns CreateSoundBuffer's result.
-inline bool HandOver(PlayContext& ctx, EngineContract& engine, const WaveFormat& fmt, const HostList& left,
+inline bool HandOver(state::PlayContext& ctx, engines::EngineContract& engine, const WaveFormat& fmt, const HostList& left,
                      const HostList* right = nullptr) {
-  PlayDllMod& mod = ctx.Mod;
+  state::PlayDllMod& mod = ctx.Mod;
   mod.ChanBuffL.reset();
   mod.ChanBuffR.reset();
   auto ingest = [&](const HostList* list, const char* name) {  // validation failures throw
-    auto buff = std::make_unique<BlockCarrBuffClass>(ctx.Blocks, mod.MemorySizeToUse);
+    auto buff = std::make_unique<buffers::BlockCarrBuffClass>(ctx.Blocks, mod.MemorySizeToUse);
     if (list == nullptr) return buff;
     const platform::VbArray<int32_t> host = list->Build();
-    VodoRaraZodorUze::ValidateBlockList(host, name);
+    blocks::VodoRaraZodorUze::ValidateBlockList(host, name);
     platform::VbArray<int32_t> idx;
     ctx.Blocks.BlockListIngest(host, idx);
     buff->BuffBlocksPutFresh(idx);
@@ -114,10 +114,10 @@ class EngineFixture : public ::testing::Test {
     mod().PlayTempoRev = 1.0f;
   }
 
-  PlayDllMod& mod() { return w.ctx.Mod; }
+  state::PlayDllMod& mod() { return w.ctx.Mod; }
 
   // Records the engine's reports (Msg must be "S2") with their loop time since t0.
-  void Listen(EngineContract& engine) {
+  void Listen(engines::EngineContract& engine) {
     engine.ConnectMsgBoxOb([this](const std::string& Msg, const std::string& Ttl) {
       EXPECT_EQ(Msg, "S2");
       reports.push_back(Ttl);
@@ -126,7 +126,7 @@ class EngineFixture : public ::testing::Test {
   }
 
   // Writes a mono wave as a new Orgfile in `pieces` entries and hands it over.
-  bool Load(EngineContract& engine, const Wave& wave, int32_t rate, int32_t headerBytes = 0, int pieces = 1) {
+  bool Load(engines::EngineContract& engine, const Wave& wave, int32_t rate, int32_t headerBytes = 0, int pieces = 1) {
     const std::string name = w.tmp.File("wave" + std::to_string(++files) + ".wav");
     WriteOrgfile16(name, wave, headerBytes);
     HostList left;
@@ -138,7 +138,7 @@ class EngineFixture : public ::testing::Test {
     return HandOver(w.ctx, engine, WaveFormat{16, 1, rate, wave.Nos()}, left);
   }
 
-  int32_t PositionOf(EngineContract& engine) {
+  int32_t PositionOf(engines::EngineContract& engine) {
     engine.UpdatePlayPosition();
     return mod().CurrentPos;
   }

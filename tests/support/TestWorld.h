@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "facade/PlayContext.h"
+#include "state/PlayContext.h"
 #include "platform/AudioPlatform.h"
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
@@ -122,7 +122,7 @@ struct SimWorld {
   platform::MessageBox box;
   platform::VirtualOutput output;
   platform::AudioPlatform audio;
-  PlayContext ctx;
+  state::PlayContext ctx;
 };
 
 }  // namespace testing_support

@@ -8,6 +8,8 @@
 
 #include "platform/EventLoop.h"
 
+namespace state {
+
 struct TimerFrm {
   explicit TimerFrm(platform::EventLoop& loop) : Timer2(loop), Timer1(loop), Timer0(loop) {
     Timer2.SetInterval(40);
@@ -18,3 +20,5 @@ struct TimerFrm {
   platform::Timer Timer1;
   platform::Timer Timer0;
 };
+
+}  // namespace state

@@ -12,6 +12,8 @@
 #include "buffers/BlockCarrBuffClass.h"
 #include "platform/VbArray.h"
 
+namespace state {
+
 struct PlayDllMod {
   PlayDllMod() = default;
   PlayDllMod(const PlayDllMod&) = delete;
@@ -30,8 +32,8 @@ struct PlayDllMod {
   int32_t RunningState = 0;   // 0 idle/stopped, 1 playing, 2 playing with loop, 3 paused
   std::string AppTmpDir;
   int32_t MemorySizeToUse = 0;
-  std::unique_ptr<BlockCarrBuffClass> ChanBuffL;
-  std::unique_ptr<BlockCarrBuffClass> ChanBuffR;
+  std::unique_ptr<buffers::BlockCarrBuffClass> ChanBuffL;
+  std::unique_ptr<buffers::BlockCarrBuffClass> ChanBuffR;
   int32_t PlayDirection = 0;  // 1 forward, -1 reverse
   int32_t PlayProgress = 0;   // 1-based count along the direction of the next sample
   int32_t BufferSamples = 0;
@@ -47,3 +49,5 @@ struct PlayDllMod {
   bool EndOfData = false;
   int32_t TailMs = 0;
 };
+
+}  // namespace state

@@ -5,8 +5,12 @@
 
 #include <cstdint>
 
+namespace state {
+
 struct Dx9CallBackMod {
   int32_t ServiceHandle = 0;
   int32_t EndHalf = 0;
   int32_t EndTicks = 0;
 };
+
+}  // namespace state

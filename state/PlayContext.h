@@ -7,12 +7,14 @@
 // the parts they need. Thread: loop thread only.
 
 #include "blocks/VodoRaraZodorUze.h"
-#include "engines/Dx9CallBackMod.h"
-#include "engines/TimerFrm.h"
-#include "facade/PlayDllMod.h"
+#include "state/Dx9CallBackMod.h"
+#include "state/TimerFrm.h"
+#include "state/PlayDllMod.h"
 #include "platform/AudioPlatform.h"
 #include "platform/EventLoop.h"
 #include "platform/MessageBox.h"
+
+namespace state {
 
 struct PlayContext {
   PlayContext(platform::EventLoop& loop, platform::MessageBox& box, platform::AudioPlatform& audio)
@@ -30,7 +32,9 @@ struct PlayContext {
   platform::MessageBox& Box;
   platform::AudioPlatform& Audio;
   PlayDllMod Mod;
-  VodoRaraZodorUze Blocks{Mod.MemorySizeToUse, Mod.AppTmpDir, Box};
+  blocks::VodoRaraZodorUze Blocks{Mod.MemorySizeToUse, Mod.AppTmpDir, Box};
   Dx9CallBackMod Dx9Mod;
   TimerFrm Timers;
 };
+
+}  // namespace state
