@@ -16,6 +16,9 @@ struct ServerOptions {
   std::string Output;
   // The device APIs the platform offers (--engines).
   platform::AudioOffer Offer;
+  // Readable when a termination signal is pending (platform/Signals.h); -1:
+  // none watched.
+  int SignalFd = -1;
 
   std::string OutputName() const { return !Output.empty() ? Output : Simulate ? "virtual" : "null"; }
 };

@@ -1,6 +1,7 @@
 #include "server/ServerProcess.h"
 
 #include <limits.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,7 @@
 #include "platform/File.h"
 #include "platform/Log.h"
 #include "platform/MessageBox.h"
+#include "platform/Signals.h"
 #include "server/JsonRpcEndpoint.h"
 #include "server/LineSplitter.h"
 #include "server/PlayService.h"
@@ -65,8 +67,13 @@ class ServerProcess final {
   PlayService::Hooks MakeHooks();
   void WriteLine(const std::string& line);
   void OnEndOfProcess();
+  // A termination signal: the run ends here; the object and the outputs are
+  // released as the process object goes, and the exit status is 128 + signal.
+  bool TakeSignal();
 
   const bool simulate_;
+  const int signalFd_;
+  int exitStatus_ = 0;
   const int inFd_;
   const int outFd_;
   std::unique_ptr<platform::Clock> clock_;
@@ -86,6 +93,7 @@ class ServerProcess final {
 
 ServerProcess::ServerProcess(const ServerOptions& options, int inFd, int outFd)
     : simulate_(options.Simulate),
+      signalFd_(options.SignalFd),
       inFd_(inFd),
       outFd_(outFd),
       clock_(MakeClock(options.Simulate)),
@@ -118,7 +126,17 @@ int ServerProcess::Run() {
   } else {
     RunReal();
   }
-  return 0;
+  return exitStatus_;
+}
+
+bool ServerProcess::TakeSignal() {
+  const int signo = signalFd_ >= 0 ? platform::ReadTerminationSignal(signalFd_) : 0;
+  if (signo == 0) return false;
+  platform::LogInfo("signal " + std::to_string(signo) + ": the run stops and the server ends");
+  exitStatus_ = 128 + signo;
+  ended_ = true;
+  if (!simulate_) loop_.Quit();
+  return true;
 }
 
 // ------------------------------------------------------------ simulated clock
@@ -129,6 +147,12 @@ void ServerProcess::RunSimulated() {
       // The object is gone; the end of the process falls due 300 ms later.
       RunDueTasks(kEndDelayMs);
       continue;
+    }
+    if (signalFd_ >= 0) {
+      pollfd fds[2] = {{inFd_, POLLIN, 0}, {signalFd_, POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0) continue;
+      if (fds[1].revents != 0 && TakeSignal()) break;
+      if (fds[0].revents == 0) continue;
     }
     const ssize_t n = read(inFd_, readBuffer_.data(), readBuffer_.size());
     if (n < 0 && errno == EINTR) continue;
@@ -145,6 +169,7 @@ void ServerProcess::RunSimulated() {
 
 void ServerProcess::RunReal() {
   loop_.WatchFd(inFd_, [this] { OnInputReadable(); });
+  if (signalFd_ >= 0) loop_.WatchFd(signalFd_, [this] { TakeSignal(); });
   while (!ended_) {
     try {
       loop_.Run();

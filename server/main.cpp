@@ -14,6 +14,7 @@
 
 #include "platform/Errors.h"
 #include "platform/Log.h"
+#include "platform/Signals.h"
 #include "server/ServerOptions.h"
 #include "server/ServerProcess.h"
 
@@ -61,6 +62,7 @@ int ServerMain(int argc, char** argv) {
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
+  options.SignalFd = platform::TakeTerminationSignals();
   const int out = TakeProtocolOutput();
   if (out < 0) return 2;
   const int status = server::RunServer(options, STDIN_FILENO, out);

@@ -26,7 +26,7 @@ void Pipe(int fds[2]) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::string& stderrPath) {
+ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::string& stderrPath, int stderrFd) {
   signal(SIGPIPE, SIG_IGN);
   int in[2], out[2];
   Pipe(in);
@@ -37,6 +37,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::stri
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   if (!stderrPath.empty())
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
   std::vector<std::string> store = args;
   std::vector<char*> argv;
   for (auto& a : store) argv.push_back(a.data());
@@ -67,6 +68,8 @@ void ChildProcess::SendRaw(const std::string& bytes) {
     done += static_cast<size_t>(n);
   }
 }
+
+void ChildProcess::Signal(int signo) { kill(pid_, signo); }
 
 void ChildProcess::CloseInput() {
   if (in_ >= 0) close(in_);
