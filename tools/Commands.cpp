@@ -48,8 +48,9 @@ int32_t RunLengthMs(const PlayOptions& o, const WavInfo& wav) {
   return static_cast<int32_t>(std::min(ms, static_cast<double>(std::numeric_limits<int32_t>::max())));
 }
 
-int ReportEnd(int serverStatus, const std::string& output, std::ostream& out) {
+int ReportEnd(int serverStatus, const std::string& output, const std::string& lost, std::ostream& out) {
   if (serverStatus != 0) return Fail("playsrv ended with status " + std::to_string(serverStatus), 1);
+  if (!lost.empty()) return Fail("the played sound is not all in " + output.substr(4) + ": " + lost, 1);
   if (output.rfind("wav:", 0) == 0) out << "played sound written to " << output.substr(4) << std::endl;
   return 0;
 }
@@ -85,7 +86,10 @@ int RunPlay(const PlayOptions& o, std::ostream& out) {
     } else if (!session.WaitForPlayDone(RunLengthMs(o, wav))) {
       return Fail("no \"Play Done\" report within the length of the wave", 1);
     }
-    return ReportEnd(session.Release(), output, out);
+    const int status = session.Release();
+    return ReportEnd(status, output, session.OutputLost(), out);
+  } catch (const Interrupted& e) {
+    return Fail(e.what(), 128 + e.Signal());
   } catch (const std::exception& e) {
     return Fail(e.what(), 1);
   }
@@ -109,7 +113,10 @@ int RunDemo(const DemoOptions& o, std::ostream& out) {
     session.Command("PlayUTurn");
     if (!session.WaitForPlayDone(1000 + kSlackMs)) return Fail("no \"Play Done\" report after the U-turn", 1);
     out << "-- back at the start" << std::endl;
-    return ReportEnd(session.Release(), output, out);
+    const int status = session.Release();
+    return ReportEnd(status, output, session.OutputLost(), out);
+  } catch (const Interrupted& e) {
+    return Fail(e.what(), 128 + e.Signal());
   } catch (const std::exception& e) {
     return Fail(e.what(), 1);
   }

@@ -69,6 +69,8 @@ class PlaySession final {
   int32_t Position();
   // Destroys the object and waits for the server to end; its exit status.
   int Release();
+  // The server's message that its WAV output failed (frames were lost), or "".
+  const std::string& OutputLost() const { return outputLost_; }
 
  private:
   void OnNotification(const std::string& method, const nlohmann::json& params);
@@ -87,6 +89,7 @@ class PlaySession final {
   bool playDone_ = false;
   bool releasing_ = false;
   std::string failure_;
+  std::string outputLost_;
 };
 
 }  // namespace playctl
