@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -97,22 +98,30 @@ TEST_P(PlaybackTest, WriteWaveMemoDuringPlaybackStopsFirst) {
   EXPECT_EQ(obj.PlayRunningDx7State(), 0);
 }
 
-TEST_P(PlaybackTest, AMissingOrgfileFailsTheStartAndTheServerPlaysOn) {
-  HandOverStereo(20000);
-  std::remove(path.c_str());
-  obj.PlayAgain();  // each engine's start catches the read error and says so
-  world.loop.RunFor(6000);
-  if (GetParam().driverType == 3) {
-    EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Play Failed"}));  // the DirectSound 9 engine's own only
-  } else {
-    EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Play Failed"}, Msg{"S2", "Play Failed"}));
+TEST_P(PlaybackTest, AMissingOrFifoOrgfileFailsTheStartNamingItAndTheServerPlaysOn) {
+  for (const bool fifo : {false, true}) {
+    HandOverStereo(20000);
+    world.box.Clear();
+    std::remove(path.c_str());
+    if (fifo) ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);  // opening it to read would wait for a writer
+    obj.PlayAgain();  // each engine's start catches the read error and says so
+    world.loop.RunFor(6000);
+    if (GetParam().driverType == 3) {
+      EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Play Failed"}));  // the DirectSound 9 engine's own only
+    } else {
+      EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Play Failed"}, Msg{"S2", "Play Failed"}));
+    }
+    ASSERT_EQ(world.box.Shown().size(), 1u);
+    EXPECT_THAT(world.box.Shown()[0], ::testing::HasSubstr("'" + path + "': " +
+                                                          (fifo ? "not a regular file" : "No such file or directory")));
+    EXPECT_EQ(world.output.FramesPlayed(), 0) << "nothing may sound from a start that failed";
+    std::remove(path.c_str());
+    HandOverStereo(8000);
+    obj.PlayAgain();
+    world.loop.RunFor(2000);
+    EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Playing"}, Msg{"S2", "Play Done"}));
+    EXPECT_EQ(Played(16000), Frames(1, 8000));
   }
-  EXPECT_EQ(world.output.FramesPlayed(), 0) << "nothing may sound from a start that failed";
-  HandOverStereo(8000);
-  obj.PlayAgain();
-  world.loop.RunFor(2000);
-  EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Playing"}, Msg{"S2", "Play Done"}));
-  EXPECT_EQ(Played(16000), Frames(1, 8000));
 }
 
 TEST_P(PlaybackTest, ARateNoDeviceTakesFailsTheBufferAndEveryStartBeforeAnythingIsSizedFromIt) {
