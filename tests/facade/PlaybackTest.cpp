@@ -12,6 +12,8 @@
 
 #include "facade/PlayDllClass.h"
 #include "facade/RealEngines.h"
+#include "platform/FileSystem.h"
+#include "tests/support/FaultyFileSystem.h"
 #include "tests/support/TestWorld.h"
 
 using testing_support::HostList;
@@ -142,14 +144,27 @@ TEST_P(PlaybackTest, ARateNoDeviceTakesFailsTheBufferAndEveryStartBeforeAnything
   EXPECT_EQ(world.output.FramesPlayed(), 0);
 }
 
-TEST_P(PlaybackTest, AFileCutShortWhilePlayingEndsTheRunAsBeforeAndTheHostIsToldOnce) {
-  HandOverStereo(50000);
-  obj.PlayAgain();
-  std::filesystem::resize_file(path, 10000 * 4);  // the first chunk is already read
-  world.loop.RunFor(9000);
-  EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Playing"}, Msg{"S2", "Play Done"}));
-  ASSERT_EQ(world.box.Shown().size(), 1u);
-  EXPECT_THAT(world.box.Shown()[0], ::testing::AllOf(::testing::HasSubstr(path), ::testing::HasSubstr("short read")));
+TEST_P(PlaybackTest, AFileCutShortOrFailingWhilePlayingEndsTheRunAsBeforeAndTheHostIsToldOnce) {
+  for (const bool failing : {false, true}) {
+    HandOverStereo(50000);
+    world.box.Clear();
+    testing_support::FaultyFileSystem fs;
+    platform::FileSystemOverride use(fs);
+    fs.Only = path;
+    obj.PlayAgain();  // the first chunk is read here
+    if (failing) {
+      fs.FailReadsFrom = fs.Reads() + 1;  // the disk fails under every later read
+    } else {
+      std::filesystem::resize_file(path, 10000 * 4);
+    }
+    world.loop.RunFor(9000);
+    EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Playing"}, Msg{"S2", "Play Done"}));
+    ASSERT_EQ(world.box.Shown().size(), 1u);
+    EXPECT_THAT(world.box.Shown()[0], ::testing::AllOf(::testing::HasSubstr(path),
+                                                       ::testing::HasSubstr(failing ? "Input/output error" : "short read")));
+    obj.ReleaseFiles();
+    EXPECT_EQ(fs.OpenCount(), 0) << "the wave's file is still open after ReleaseFiles";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, PlaybackTest,
