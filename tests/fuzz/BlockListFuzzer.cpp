@@ -1,10 +1,10 @@
 // Fuzzer: a host block list (the bytes as 32-bit integers, the first the
 // entry count) checked and ingested by the facade's hand-over, on both
 // channels, then played for a few seconds of virtual time on the waveOut
-// engine. The fuzzer works in a folder of its own holding two small files,
-// "a" and "b", so that entries naming them resolve.
+// engine. Two small files, /tmp/blocklist-fuzz/a and .../b, exist so that
+// entries naming them (as the seeds do) resolve.
 
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -17,12 +17,12 @@
 #include "tests/support/TestWorld.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static testing_support::TempDir folder;
   static const bool ready = [] {
     platform::ProcessLog().SetLevel(platform::LogLevel::Error);
-    testing_support::WriteSamples(folder.File("a"), std::vector<int16_t>(4096, 1000));
-    testing_support::WriteSamples(folder.File("b"), std::vector<int16_t>(100, -7));
-    return chdir(folder.Path().c_str()) == 0;
+    mkdir("/tmp/blocklist-fuzz", 0700);
+    testing_support::WriteSamples("/tmp/blocklist-fuzz/a", std::vector<int16_t>(4096, 1000));
+    testing_support::WriteSamples("/tmp/blocklist-fuzz/b", std::vector<int16_t>(100, -7));
+    return true;
   }();
   if (!ready || size < 8) return 0;
   testing_support::SimWorld world(platform::AudioOffer{false, false, true});

@@ -12,6 +12,7 @@
 #include "facade/PlayDllClass.h"
 #include "facade/RealEngines.h"
 #include "platform/Log.h"
+#include "platform/SharedLibrary.h"
 #include "server/JsonRpcEndpoint.h"
 #include "server/PlayService.h"
 #include "server/RpcError.h"
@@ -25,11 +26,14 @@ constexpr int32_t kMaxAdvanceMs = 20000;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool quiet = [] {
+  // The sound service library stays loaded: the engine loads and unloads it
+  // with each world, and unloading would take its coverage counters away
+  // from under the fuzzer.
+  static const auto keepLoaded = [] {
     platform::ProcessLog().SetLevel(platform::LogLevel::Error);
-    return true;
+    return platform::SharedLibrary::Open(testing_support::SoundServiceLibraryPath());
   }();
-  (void)quiet;
+  (void)keepLoaded;
   testing_support::SimWorld world(platform::AudioOffer{true, true, true});
   facade::PlayDllClass play(world.ctx, facade::MakeEngineFactory(world.ctx));
   rpc::JsonRpcEndpoint endpoint([&](const std::string& line) {
