@@ -7,13 +7,14 @@
 
 #include <filesystem>
 #include <functional>
+#include <vector>
 
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "tests/blocks/BlocksFixture.h"
-#include "tests/support/FaultyFileSystem.h"
+#include "platform/FaultyFileSystem.h"
 
-using testing_support::FaultyFileSystem;
+using platform::FaultyFileSystem;
 
 namespace {
 
@@ -31,7 +32,6 @@ TEST_F(BlocksTest, LoadsThroughFailingFilesNameTheFileAndLeaveTheBlockAsItWas) {
   const std::vector<Case> cases{
       {"Permission denied", [](FaultyFileSystem& fs) { fs.OpenErrno = EACCES; }},
       {"Input/output error", [](FaultyFileSystem& fs) { fs.FailNthRead = 1; }},
-      {"No such device", [](FaultyFileSystem& fs) { fs.ReadErrno = ENODEV, fs.FailReadsFrom = 1; }},
   };
   for (const int32_t block : idx) {
     const std::string& name = block == idx[0] ? blk : org;

@@ -13,7 +13,7 @@
 #include "facade/PlayDllClass.h"
 #include "facade/RealEngines.h"
 #include "platform/FileSystem.h"
-#include "tests/support/FaultyFileSystem.h"
+#include "platform/FaultyFileSystem.h"
 #include "tests/support/TestWorld.h"
 
 using testing_support::HostList;
@@ -148,7 +148,7 @@ TEST_P(PlaybackTest, AFileCutShortOrFailingWhilePlayingEndsTheRunAsBeforeAndTheH
   for (const bool failing : {false, true}) {
     HandOverStereo(50000);
     world.box.Clear();
-    testing_support::FaultyFileSystem fs;
+    platform::FaultyFileSystem fs;
     platform::FileSystemOverride use(fs);
     fs.Only = path;
     obj.PlayAgain();  // the first chunk is read here

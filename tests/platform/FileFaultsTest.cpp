@@ -1,7 +1,7 @@
 // The file layer under faults: what is not a regular file is refused without
-// waiting, short reads are completed, failing calls name the file, and the
-// WAV output on a full disk keeps a header that tells the truth and says so
-// once on the message box.
+// waiting, and the WAV output on a full disk keeps a header that tells the
+// truth and says so once on the message box. (Failing and short reads are
+// driven through the block engine's suite.)
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -20,11 +20,11 @@
 #include "platform/FileSystem.h"
 #include "platform/MessageBox.h"
 #include "platform/WavOutput.h"
-#include "tests/support/FaultyFileSystem.h"
+#include "platform/FaultyFileSystem.h"
 #include "tests/support/TestWorld.h"
 
 using ::testing::HasSubstr;
-using testing_support::FaultyFileSystem;
+using platform::FaultyFileSystem;
 using testing_support::TempDir;
 
 namespace {
@@ -64,51 +64,6 @@ TEST(FileLayer, AFifoIsRefusedAsNotARegularFileWithoutWaiting) {
   for (const auto& [name, open] : opens) {
     EXPECT_THAT(ErrorOpeningFifo(fifo, open), ::testing::AllOf(HasSubstr(fifo), HasSubstr("not a regular file")))
         << name;
-  }
-}
-
-TEST(FileLayer, ShortReadsAreCompletedAndFailuresNameTheFile) {
-  TempDir dir;
-  const std::string path = dir.File("data.raw");
-  std::vector<int16_t> samples(5000);
-  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i * 7);
-  testing_support::WriteSamples(path, samples);
-
-  FaultyFileSystem fs;
-  platform::FileSystemOverride use(fs);
-  fs.ShortReads = true;
-  std::vector<int16_t> got(4000);
-  platform::files::ReadAt(path, got.data(), got.size() * 2, 2000);
-  EXPECT_TRUE(std::equal(got.begin(), got.end(), samples.begin() + 1000));
-  EXPECT_GT(fs.Reads(), 10) << "each read gave half of what was asked";
-
-  struct Case {
-    int FaultyFileSystem::*errnoField;
-    int64_t FaultyFileSystem::*nth;
-    int err;
-    const char* text;
-    std::function<void()> call;
-  };
-  const std::vector<Case> cases{
-      {&FaultyFileSystem::ReadErrno, &FaultyFileSystem::FailNthRead, EIO, "Input/output error",
-       [&] { platform::files::ReadAt(path, got.data(), 8, 0); }},
-      {&FaultyFileSystem::WriteErrno, &FaultyFileSystem::FailNthWrite, ENOSPC, "No space left on device",
-       [&] { platform::files::WriteAt(path, got.data(), 8, 0, false); }},
-      {&FaultyFileSystem::OpenErrno, nullptr, EACCES, "Permission denied",
-       [&] { platform::ReadOnlyFile::Open(path); }},
-  };
-  for (const Case& c : cases) {
-    FaultyFileSystem faulty;
-    platform::FileSystemOverride again(faulty);
-    faulty.*c.errnoField = c.err;
-    if (c.nth != nullptr) faulty.*c.nth = 1;
-    try {
-      c.call();
-      ADD_FAILURE() << c.text << ": no error";
-    } catch (const platform::FileError& e) {
-      EXPECT_THAT(e.what(), ::testing::AllOf(HasSubstr(path), HasSubstr(c.text)));
-    }
-    EXPECT_EQ(faulty.OpenCount(), 0) << c.text << ": a descriptor was left open";
   }
 }
 
