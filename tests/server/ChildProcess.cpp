@@ -42,7 +42,12 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::stri
   std::vector<char*> argv;
   for (auto& a : store) argv.push_back(a.data());
   argv.push_back(nullptr);
-  const int rc = posix_spawn(&pid_, store[0].c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attr, 0);
+  const int rc = posix_spawn(&pid_, store[0].c_str(), &actions, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);
   close(out[1]);
@@ -69,7 +74,7 @@ void ChildProcess::SendRaw(const std::string& bytes) {
   }
 }
 
-void ChildProcess::Signal(int signo) { kill(pid_, signo); }
+void ChildProcess::SignalGroup(int signo) { kill(-pid_, signo); }
 
 void ChildProcess::CloseInput() {
   if (in_ >= 0) close(in_);

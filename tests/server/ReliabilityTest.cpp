@@ -108,7 +108,7 @@ TEST_F(PlayctlReliability, EachTerminationSignalStopsBothProgramsWithTheWavHeade
     std::string line;
     while (p.ReadLine(line) && line.find("position") == std::string::npos) {
     }
-    p.Signal(signo);
+    p.SignalGroup(signo);  // playctl and the server it started, as Ctrl-C in a shell
     EXPECT_EQ(p.Wait(), 128 + signo) << ReadText(tmp.File("stderr"));
     const auto [said, held] = WavSizes(out);
     EXPECT_GT(held, 0) << "signal " << signo;
