@@ -105,7 +105,9 @@ TEST_P(PlaybackTest, AMissingOrFifoOrgfileFailsTheStartNamingItAndTheServerPlays
     HandOverStereo(20000);
     world.box.Clear();
     std::remove(path.c_str());
-    if (fifo) ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);  // opening it to read would wait for a writer
+    if (fifo) {
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);  // opening it to read would wait for a writer
+    }
     obj.PlayAgain();  // each engine's start catches the read error and says so
     world.loop.RunFor(6000);
     if (GetParam().driverType == 3) {
