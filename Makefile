@@ -1,20 +1,25 @@
 # Entry points. Every target installs what is missing first (Debian packages).
-#   make test   sanitizer build and every test
+#   make test   sanitizer build and every test (a private sound server for the device tests)
+#   make tsan   ThreadSanitizer build of the server and the device tests
 #   make demo   release build, plays the demo tune into demo-out.wav
 #   make bench  release build of the benchmarks, then runs them
 #   make fuzz   clang build of the fuzzers with ASan/UBSan, each run FUZZ_SECONDS (60)
 #   make fuzz-ci  the same, 20 s each
 #   make soak   the soak test (hours of looped play in virtual time), not part of make test
+#   make build-release-tests  release build of everything, tests and benchmarks
+#               included (compiled, not run), as a user's plain release build
 JOBS ?= $(shell nproc)
 TEST_DIR  := build/test
 REL_DIR   := build/release
+TSAN_DIR  := build/tsan
+REL_TESTS_DIR := build/release-tests
 FUZZ_DIR  := build/fuzz
 FUZZ_SECONDS ?= 60
 FUZZERS   := JsonRpcLineFuzzer BlockListFuzzer WavHeaderFuzzer
 # ccache, when present, makes rebuilds after a small change cheap.
 LAUNCHER  := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: deps test build-test demo build-release bench build-fuzz fuzz fuzz-ci soak clean
+.PHONY: deps test build-test tsan demo build-release build-release-tests bench build-fuzz fuzz fuzz-ci soak clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -23,8 +28,20 @@ build-test: deps
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLAY_SANITIZE=ON -DPLAY_WERROR=ON $(LAUNCHER)
 	cmake --build $(TEST_DIR) -j $(JOBS)
 
+# The device tests play into a private sound server with a null sink, started
+# here and ended whatever the tests' outcome.
 test: build-test
-	cd $(TEST_DIR) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
+	@eval "$$(scripts/pulse-null-sink.sh start)"; \
+	  (cd $(TEST_DIR) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)); status=$$?; \
+	  scripts/pulse-null-sink.sh stop; exit $$status
+
+# ThreadSanitizer over the sound card path: playsrv and the device tests.
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLAY_TSAN=ON -DPLAY_WERROR=ON $(LAUNCHER)
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target playsrv soundservice test_device
+	@eval "$$(scripts/pulse-null-sink.sh start)"; \
+	  (cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -L device); \
+	  status=$$?; scripts/pulse-null-sink.sh stop; exit $$status
 
 soak: build-test
 	cd $(TEST_DIR) && ctest -C Soak -L soak --output-on-failure
@@ -32,6 +49,10 @@ soak: build-test
 build-release: deps
 	cmake -S . -B $(REL_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPLAY_BENCH=ON -DPLAY_TESTS=OFF -DPLAY_WERROR=ON $(LAUNCHER)
 	cmake --build $(REL_DIR) -j $(JOBS)
+
+build-release-tests: deps
+	cmake -S . -B $(REL_TESTS_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPLAY_TESTS=ON -DPLAY_BENCH=ON -DPLAY_WERROR=ON $(LAUNCHER)
+	cmake --build $(REL_TESTS_DIR) -j $(JOBS)
 
 demo: build-release
 	$(REL_DIR)/playctl demo --output wav:$(CURDIR)/demo-out.wav

@@ -84,7 +84,7 @@ class BenchWorld {
 
   std::vector<std::unique_ptr<Source>>& Sources() { return sources_; }
   state::Dx9CallBackMod& Dx9() { return dx9_; }
-  const std::string& blocks::BlockFile() const { return blockFile_; }
+  const std::string& BlockFile() const { return blockFile_; }
   const std::string& OrgFile() const { return orgFile_; }
   const std::vector<int16_t>& MemLeft() const { return memLeft_; }
   const std::vector<int16_t>& MemRight() const { return memRight_; }

@@ -41,8 +41,8 @@ SoundServiceLibrary::SoundServiceLibrary(platform::AudioPlatform& audio) : audio
   if (!missing.empty()) {
     throw platform::PlayError("sound service library '" + path + "': no entry " + missing);
   }
-  host_ = SoundServiceHost{this, &HostNowUs, &HostOutputAvailable, &HostOutputStart, &HostOutputPlay,
-                           &HostOutputStop};
+  host_ = SoundServiceHost{this,           &HostNowUs,         &HostOutputAvailable, &HostOutputStart,
+                           &HostOutputPlay, &HostOutputStop};
 }
 
 SoundServiceLibrary::~SoundServiceLibrary() {
@@ -94,9 +94,11 @@ int32_t SoundServiceLibrary::HostOutputAvailable(void* context) {
   return static_cast<SoundServiceLibrary*>(context)->audio_.Output().Available() ? 1 : 0;
 }
 
-void SoundServiceLibrary::HostOutputStart(void* context, int32_t channels, int32_t rate) {
+void SoundServiceLibrary::HostOutputStart(void* context, int32_t channels, int32_t rate, void (*pump)(void*),
+                                          void* pumpArg) {
   try {
-    static_cast<SoundServiceLibrary*>(context)->audio_.Output().Start(channels, rate);
+    static_cast<SoundServiceLibrary*>(context)->audio_.Output().Start(channels, rate,
+                                                                      platform::OutputPump{pump, pumpArg});
   } catch (const std::exception& e) {
     LogHostFailure("start", &e);
   } catch (...) {

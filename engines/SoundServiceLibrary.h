@@ -44,7 +44,7 @@ class SoundServiceLibrary final {
  private:
   static int64_t HostNowUs(void* context);
   static int32_t HostOutputAvailable(void* context);
-  static void HostOutputStart(void* context, int32_t channels, int32_t rate);
+  static void HostOutputStart(void* context, int32_t channels, int32_t rate, void (*pump)(void*), void* pumpArg);
   static void HostOutputPlay(void* context, const int16_t* frames, int64_t frameCount, int64_t atUs);
   static void HostOutputStop(void* context);
 

@@ -1,5 +1,7 @@
 #include "facade/PlayDllClass.h"
 
+#include <algorithm>
+
 #include "blocks/VodoRaraZodorUze.h"
 #include "buffers/BlockCarrBuffClass.h"
 #include "platform/Errors.h"
@@ -239,9 +241,9 @@ int32_t PlayDllClass::PlayCurrentPosition() {
       case 1:
       case 3:
         Engine()->UpdatePlayPosition();
-        return mod_.CurrentPos;
+        return HeardPosition();
       case 2:
-        return mod_.CurrentPos;  // kept current by the engine's poll
+        return HeardPosition();  // kept current by the engine's poll
       default:
         return 0;
     }
@@ -249,6 +251,23 @@ int32_t PlayDllClass::PlayCurrentPosition() {
     platform::LogCaught("PlayCurrentPosition", e);
     return 0;
   }
+}
+
+// The engines count what they handed to the output; a sound card plays it
+// LatencyUs() later. The host is told the sample it hears: that far back
+// along the run, never before the run's first sample. The simulated outputs
+// have no latency, and nothing lags while not playing.
+int32_t PlayDllClass::HeardPosition() const {
+  const int64_t latencyUs = ctx_.Audio.Output().LatencyUs();
+  if (latencyUs <= 0 || (mod_.RunningState != 1 && mod_.RunningState != 2)) return mod_.CurrentPos;
+  const int64_t rate = DriverType_ == 2 ? mod_.FmtFriq : mod_.PlayFriq;
+  const int64_t lag = latencyUs * rate / 1000000;
+  const int64_t base = mod_.PlayBase;
+  const int64_t end = static_cast<int64_t>(mod_.WaveNos) + 1;
+  if (mod_.PlayDirection == 1) return static_cast<int32_t>(base + std::max<int64_t>(mod_.CurrentPos - base - lag, 0));
+  if (mod_.PlayDirection == -1)
+    return static_cast<int32_t>(end - base - std::max<int64_t>(end - mod_.CurrentPos - base - lag, 0));
+  return mod_.CurrentPos;
 }
 
 // ------------------------------------------------------------ wave hand-over

@@ -75,6 +75,7 @@ class PlayDllClass final {
   state::PlayContext& Context() { return ctx_; }
 
  private:
+  int32_t HeardPosition() const;
   void RaiseMsg(const std::string& Msg, const std::string& Ttl);
   void StartFromBeginning(int32_t direction, const char* noWaveText);
   void StartAtPosition(int32_t direction, int32_t pos);

@@ -1,22 +1,51 @@
 #include "platform/AudioOutputs.h"
 
 #include <stdexcept>
+#include <vector>
 
+#include "platform/AudioBackend.h"
+#include "platform/DeviceOutput.h"
+#include "platform/FanOutput.h"
 #include "platform/NullOutput.h"
 #include "platform/VirtualOutput.h"
 #include "platform/WavOutput.h"
 
 namespace platform {
 
-std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, MessageBox* box) {
+namespace {
+
+bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+
+std::unique_ptr<AudioOutput> MakeOne(const std::string& choice, EventLoop& loop, SlavedClock* steer, MessageBox* box) {
   if (choice == "virtual") return std::make_unique<VirtualOutput>();
   if (choice == "null") return std::make_unique<NullOutput>();
-  const std::string wav = "wav:";
-  if (choice.compare(0, wav.size(), wav) == 0) {
-    if (choice.size() == wav.size()) throw std::invalid_argument("audio output 'wav:' needs a file path: wav:PATH");
-    return std::make_unique<WavOutput>(choice.substr(wav.size()), box);
+  if (choice == "device") return std::make_unique<DeviceOutput>(loop, MakeAudioBackend(), "", steer);
+  if (StartsWith(choice, "device:")) {
+    if (choice.size() == 7) throw std::invalid_argument("audio output 'device:' needs a device name: device:NAME");
+    return std::make_unique<DeviceOutput>(loop, MakeAudioBackend(), choice.substr(7), steer);
   }
-  throw std::invalid_argument("unknown audio output '" + choice + "' (expected virtual, null or wav:PATH)");
+  if (StartsWith(choice, "wav:")) {
+    if (choice.size() == 4) throw std::invalid_argument("audio output 'wav:' needs a file path: wav:PATH");
+    return std::make_unique<WavOutput>(choice.substr(4), box);
+  }
+  throw std::invalid_argument("unknown audio output '" + choice +
+                              "' (expected virtual, null, wav:PATH, device or device:NAME, or a comma list of them)");
+}
+
+}  // namespace
+
+std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, EventLoop& loop, SlavedClock* steer,
+                                             MessageBox* box) {
+  std::vector<std::unique_ptr<AudioOutput>> outputs;
+  size_t from = 0;
+  for (;;) {
+    const size_t comma = choice.find(',', from);
+    outputs.push_back(MakeOne(choice.substr(from, comma - from), loop, steer, box));
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  if (outputs.size() == 1) return std::move(outputs.front());
+  return std::make_unique<FanOutput>(std::move(outputs));
 }
 
 }  // namespace platform

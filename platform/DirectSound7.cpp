@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <utility>
 
 #include "platform/Errors.h"
@@ -130,6 +131,7 @@ DirectSoundBuffer::~DirectSoundBuffer() {
 }
 
 void DirectSoundBuffer::WriteBuffer(int32_t startByte, int32_t byteCount, const int16_t* first, int32_t flags) {
+  FailIfLost("WriteBuffer");
   CatchUp();
   if (flags & DSBLOCK_ENTIREBUFFER) {
     startByte = 0;
@@ -171,6 +173,7 @@ void DirectSoundBuffer::SetCurrentPosition(int32_t byteOffset) {
 }
 
 void DirectSoundBuffer::GetCurrentPosition(DSCURSORS& cursors) {
+  FailIfLost("GetCurrentPosition");
   CatchUp();
   const int32_t play = PlayFrame();
   int32_t write = play;
@@ -192,17 +195,18 @@ void DirectSoundBuffer::SetFrequency(int32_t hz) {
   rate_ = hz;
   if (clock_.Running()) {
     clock_.SetRate(rate_);
-    platform_.Output().Start(channels_, rate_);
+    platform_.Output().Start(channels_, rate_, OutputPump{&Pump, this});
     PlanTick();
   }
 }
 
 void DirectSoundBuffer::Play(int32_t flags) {
   if ((flags & DSBPLAY_LOOPING) == 0) Fail("Play", "only looping play is supported");
+  FailIfLost("Play");
   CatchUp();
   if (clock_.Running()) return;
   clock_.Start(rate_);
-  platform_.Output().Start(channels_, rate_);
+  platform_.Output().Start(channels_, rate_, OutputPump{&Pump, this});
   CatchUp();  // a notification where the cursor stands is signalled at the start
   PlanTick();
 }
@@ -317,6 +321,18 @@ int64_t DirectSoundBuffer::NextCountOf(int32_t frame, int64_t from) const {
 
 int32_t DirectSoundBuffer::PlayFrame() const {
   return static_cast<int32_t>(Mod(origin_ + clock_.Frames(), bufferFrames_));
+}
+
+void DirectSoundBuffer::FailIfLost(const char* call) {
+  if (!platform_.Output().Available()) Fail(call, "the sound device was lost");
+}
+
+void DirectSoundBuffer::Pump(void* self) {
+  try {
+    static_cast<DirectSoundBuffer*>(self)->CatchUp();
+  } catch (const std::exception& e) {
+    LogCaught("DirectSound buffer", e);
+  }
 }
 
 }  // namespace platform::dx7

@@ -21,6 +21,10 @@
 // delivery is delivered once. A handle destroyed, or a buffer released, before
 // delivery drops the call.
 //
+// The play cursor is the next frame to be handed to the output (a sound
+// card plays it LatencyUs() later). A buffer whose output is not available
+// (the device went away) throws from WriteBuffer, GetCurrentPosition and Play.
+//
 // Lifetime: the objects may be released in any order; a buffer released while
 // playing stops sounding. One buffer sounds on the output at a time.
 // The types keep the library's names (WAVEFORMATEX, DSBUFFERDESC, ...) in a
@@ -196,6 +200,8 @@ class DirectSoundBuffer final {
   void Deliver();
   int64_t NextCountOf(int32_t frame, int64_t from) const;
   int32_t PlayFrame() const;
+  void FailIfLost(const char* call);
+  static void Pump(void* self);
 
   AudioPlatform& platform_;
   std::shared_ptr<DxEventTable> events_;

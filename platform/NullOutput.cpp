@@ -4,7 +4,7 @@
 
 namespace platform {
 
-void NullOutput::Start(int32_t channels, int32_t rate) {
+void NullOutput::Start(int32_t channels, int32_t rate, OutputPump /*pump*/) {
   if (channels < 1 || rate < 1) throw std::invalid_argument("null output: bad format");
 }
 

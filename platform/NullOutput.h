@@ -12,7 +12,7 @@ namespace platform {
 class NullOutput final : public AudioOutput {
  public:
   // REQUIRES: channels >= 1 and rate >= 1 (std::invalid_argument otherwise).
-  void Start(int32_t channels, int32_t rate) override;
+  void Start(int32_t channels, int32_t rate, OutputPump pump) override;
   void Play(const int16_t* frames, size_t frameCount, int64_t atUs) override;
   void Stop() override {}
 

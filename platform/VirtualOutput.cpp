@@ -4,7 +4,7 @@
 
 namespace platform {
 
-void VirtualOutput::Start(int32_t channels, int32_t rate) {
+void VirtualOutput::Start(int32_t channels, int32_t rate, OutputPump /*pump*/) {
   if (channels < 1 || rate < 1) throw std::invalid_argument("VirtualOutput: bad format");
   if (!segments_.empty() && segments_.back().channels == channels && segments_.back().rate == rate) return;
   segments_.push_back(Segment{channels, rate, -1, {}});

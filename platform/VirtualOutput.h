@@ -20,10 +20,10 @@ class VirtualOutput final : public AudioOutput {
     std::vector<int16_t> samples;    // interleaved
   };
 
-  void Start(int32_t channels, int32_t rate) override;
+  void Start(int32_t channels, int32_t rate, OutputPump pump) override;
   void Play(const int16_t* frames, size_t frameCount, int64_t atUs) override;
   void Stop() override { ++stops_; }
-  bool Available() const override { return available_; }
+  bool Available() override { return available_; }
 
   void SetAvailable(bool available) { available_ = available; }
   // Every sample played since construction or Clear, interleaved, in order.

@@ -51,7 +51,7 @@ WavOutput::~WavOutput() {
   CurrentFileSystem().Close(fd_);
 }
 
-void WavOutput::Start(int32_t channels, int32_t rate) {
+void WavOutput::Start(int32_t channels, int32_t rate, OutputPump /*pump*/) {
   if (channels < 1 || channels > 2 || rate < 1) throw std::invalid_argument("wav output: bad format");
   playChannels_ = channels;
   if (fileChannels_ == 0) {

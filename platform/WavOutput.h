@@ -42,7 +42,7 @@ class WavOutput final : public AudioOutput {
   WavOutput& operator=(const WavOutput&) = delete;
 
   // REQUIRES: channels 1 or 2, rate >= 1 (std::invalid_argument otherwise).
-  void Start(int32_t channels, int32_t rate) override;
+  void Start(int32_t channels, int32_t rate, OutputPump pump) override;
   // REQUIRES: a Start before (std::logic_error otherwise).
   void Play(const int16_t* frames, size_t frameCount, int64_t atUs) override;
   void Stop() override;
@@ -51,7 +51,7 @@ class WavOutput final : public AudioOutput {
   // Bytes of sample data written so far.
   int64_t DataBytes() const { return dataBytes_; }
   // True once a write failed or the file reached its size limit.
-  bool Failed() const { return failed_; }
+  bool WriteFailed() const { return failed_; }
 
  private:
   void WriteHeader();

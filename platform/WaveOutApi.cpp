@@ -14,7 +14,7 @@ WaveOutApi::~WaveOutApi() {
   if (sounding_) platform_.Output().Stop();
 }
 
-bool WaveOutApi::HasDevice() const {
+bool WaveOutApi::HasDevice() {
   return platform_.Offer().WaveOut && platform_.Output().Available();
 }
 
@@ -58,6 +58,7 @@ MMRESULT WaveOutApi::waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, uint32_t c
 MMRESULT WaveOutApi::waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, uint32_t cbwh) {
   if (!Valid(hwo)) return MMSYSERR_INVALHANDLE;
   if (pwh == nullptr || cbwh < kWaveHdrSize) return MMSYSERR_INVALPARAM;
+  if (!platform_.Output().Available()) return MMSYSERR_NODRIVER;
   CatchUp();
   Replan();
   if ((pwh->dwFlags & WHDR_PREPARED) == 0) return WAVERR_UNPREPARED;
@@ -78,6 +79,7 @@ MMRESULT WaveOutApi::waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, uint32_t cbwh) {
 MMRESULT WaveOutApi::waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, uint32_t cbmmt) {
   if (!Valid(hwo)) return MMSYSERR_INVALHANDLE;
   if (pmmt == nullptr || cbmmt < kMmTimeSize) return MMSYSERR_INVALPARAM;
+  if (!platform_.Output().Available()) return MMSYSERR_NODRIVER;
   CatchUp();
   Replan();
   // The fields are 32 bits wide and wrap, as on the original.
@@ -149,6 +151,16 @@ MMRESULT WaveOutApi::waveOutClose(HWAVEOUT hwo) {
 
 // ---- rendering
 
+void WaveOutApi::Pump(void* self) {
+  auto* api = static_cast<WaveOutApi*>(self);
+  try {
+    api->CatchUp();
+    api->Replan();
+  } catch (const std::exception& e) {
+    LogCaught("waveOut device", e);
+  }
+}
+
 int64_t WaveOutApi::SpanFrameTimeUs(int64_t spanFrame) const {
   // The first loop time at which the span's frame count reaches spanFrame.
   const int64_t rate = format_.nSamplesPerSec;
@@ -194,7 +206,7 @@ void WaveOutApi::BeginSoundingIfReady() {
   spanStartUs_ = platform_.Loop().NowUs();
   clock_.Reset();
   clock_.Start(static_cast<int32_t>(format_.nSamplesPerSec));
-  platform_.Output().Start(format_.nChannels, static_cast<int32_t>(format_.nSamplesPerSec));
+  platform_.Output().Start(format_.nChannels, static_cast<int32_t>(format_.nSamplesPerSec), OutputPump{&Pump, this});
 }
 
 void WaveOutApi::EndSounding() {

@@ -15,8 +15,11 @@
 //   header; it may do so once the header is done (WHDR_DONE) or after
 //   waveOutReset. The header's data address and length are taken at
 //   waveOutWrite; later changes to the record do not affect the queue.
-// - The position (waveOutGetPosition) counts frames played since open or the
-//   latest waveOutReset; it stops at the end of what was queued.
+// - The position (waveOutGetPosition) counts frames played (handed to the
+//   output) since open or the latest waveOutReset; it stops at the end of
+//   what was queued.
+// - An output that is not available (its device went away) makes
+//   waveOutWrite and waveOutGetPosition return MMSYSERR_NODRIVER.
 // - waveOutPause holds the device and its position, waveOutRestart resumes;
 //   waveOutReset drops the queue (headers marked done), sets the position to
 //   0 and also ends a pause, so that the next write plays.
@@ -46,6 +49,7 @@ constexpr MMRESULT MMSYSERR_ERROR = 1;
 constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
 constexpr MMRESULT MMSYSERR_ALLOCATED = 4;
 constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
+constexpr MMRESULT MMSYSERR_NODRIVER = 6;
 constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
 constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 constexpr MMRESULT WAVERR_BADFORMAT = 32;
@@ -134,10 +138,11 @@ class WaveOutApi final {
     int64_t frames;
   };
 
-  bool HasDevice() const;
+  bool HasDevice();
   bool Valid(HWAVEOUT hwo) const { return hwo != 0 && hwo == handle_; }
   static bool FormatOk(const WAVEFORMATEX& f);
   void CatchUp();
+  static void Pump(void* self);
   void RenderTo(int64_t target);
   void PopFinished();
   void BeginSoundingIfReady();

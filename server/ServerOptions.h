@@ -11,8 +11,8 @@ namespace server {
 struct ServerOptions {
   // Virtual clock: time moves only through AdvanceTime.
   bool Simulate = false;
-  // Audio output (virtual, null, wav:PATH); empty: "virtual" when
-  // simulated, "null" otherwise.
+  // Audio output (platform/AudioOutputs.h); empty: "virtual" when
+  // simulated, otherwise the sound card when one opens, else "null".
   std::string Output;
   // The device APIs the platform offers (--engines).
   platform::AudioOffer Offer;
@@ -20,7 +20,6 @@ struct ServerOptions {
   // none watched.
   int SignalFd = -1;
 
-  std::string OutputName() const { return !Output.empty() ? Output : Simulate ? "virtual" : "null"; }
 };
 
 // Parses a comma list of dx9, dx7 and waveout into an offer: the named engines

@@ -12,7 +12,10 @@
 #include "facade/PlayDllClass.h"
 #include "facade/RealEngines.h"
 #include "platform/AudioOutputs.h"
+#include "platform/AudioBackend.h"
 #include "platform/Clock.h"
+#include "platform/DeviceOutput.h"
+#include "platform/SlavedClock.h"
 #include "platform/EventLoop.h"
 #include "platform/File.h"
 #include "platform/Log.h"
@@ -42,9 +45,26 @@ std::string SoundServicePath() {
   return platform::files::Exists(path) ? path : "";
 }
 
+// Real time runs on a clock that a sound card may steer (SlavedClock).
 std::unique_ptr<platform::Clock> MakeClock(bool simulate) {
   if (simulate) return std::make_unique<platform::ManualClock>();
-  return std::make_unique<platform::SteadyClock>();
+  return std::make_unique<platform::SlavedClock>();
+}
+
+// The output asked for; without one, the virtual output under the simulated
+// clock, else the sound card when one opens and the null output when not.
+std::unique_ptr<platform::AudioOutput> MakeOutput(const ServerOptions& options, platform::EventLoop& loop,
+                                                  platform::Clock& clock, platform::MessageBox& box) {
+  auto* steer = dynamic_cast<platform::SlavedClock*>(&clock);
+  if (!options.Output.empty()) return platform::MakeAudioOutput(options.Output, loop, steer, &box);
+  if (options.Simulate) return platform::MakeAudioOutput("virtual", loop, steer);
+  auto device = std::make_unique<platform::DeviceOutput>(loop, platform::MakeAudioBackend(), "", steer);
+  if (device->Available()) {
+    platform::LogInfo("playing on the sound device");
+    return device;
+  }
+  platform::LogWarning("no sound device (" + device->Trouble() + "); playing to null");
+  return platform::MakeAudioOutput("null", loop, steer);
 }
 
 class ServerProcess final {
@@ -98,7 +118,7 @@ ServerProcess::ServerProcess(const ServerOptions& options, int inFd, int outFd)
       outFd_(outFd),
       clock_(MakeClock(options.Simulate)),
       loop_(*clock_),
-      output_(platform::MakeAudioOutput(options.OutputName(), &box_)),
+      output_(MakeOutput(options, loop_, *clock_, box_)),
       audio_(loop_, *output_, options.Offer, SoundServicePath()),
       ctx_(loop_, box_, audio_),
       play_(ctx_, facade::MakeEngineFactory(ctx_)),

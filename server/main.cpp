@@ -9,9 +9,11 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 #include <stdexcept>
 #include <string>
 
+#include "platform/AudioBackend.h"
 #include "platform/Errors.h"
 #include "platform/Log.h"
 #include "platform/Signals.h"
@@ -32,12 +34,26 @@ int TakeProtocolOutput() {
   return fd;
 }
 
+// One line per sound output: its name, a tab, its description.
+int ListDevices() {
+  try {
+    for (const auto& d : platform::ListAudioDevices()) std::cout << d.name << '\t' << d.description << '\n';
+    return 0;
+  } catch (const std::exception& e) {
+    platform::LogError(e.what());
+    return 1;
+  }
+}
+
 int ServerMain(int argc, char** argv) {
   CLI::App app{"playsrv - the playback server; speaks JSON-RPC 2.0 on stdin/stdout, one message per line"};
   server::ServerOptions options;
   std::string engines = "dx9,dx7,waveout";
   app.add_option("--output", options.Output,
-                 "where the sound goes: virtual, null or wav:PATH (default: virtual with --simulate, else null)");
+                 "where the sound goes: virtual, null, wav:PATH, device or device:NAME, or a comma list of them "
+                 "(default: virtual with --simulate, else the sound device when one opens, else null)");
+  bool listDevices = false;
+  app.add_flag("--list-devices", listDevices, "print the names of the sound outputs (for device:NAME) and exit");
   app.add_option("--engines", engines, "comma list of the engines the platform offers: dx9,dx7,waveout")
       ->capture_default_str();
   app.add_flag("--simulate", options.Simulate,
@@ -61,6 +77,7 @@ int ServerMain(int argc, char** argv) {
     platform::LogError(e.what());
     return 2;
   }
+  if (listDevices) return ListDevices();
   signal(SIGPIPE, SIG_IGN);
   options.SignalFd = platform::TakeTerminationSignals();
   const int out = TakeProtocolOutput();

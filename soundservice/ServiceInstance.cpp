@@ -15,20 +15,22 @@ constexpr int32_t kMaxRate = 100000;
 
 }  // namespace
 
-std::unique_ptr<ServiceInstance> ServiceInstance::Create(const SoundServiceHost& host, int32_t channels,
-                                                         int32_t friq, int32_t bufferBytes, int32_t bytesPer100Ms) {
+std::unique_ptr<ServiceInstance> ServiceInstance::Create(const SoundServiceHost& host, void (*pump)(void*),
+                                                         int32_t channels, int32_t friq, int32_t bufferBytes,
+                                                         int32_t bytesPer100Ms) {
   if (channels != 1 && channels != 2) return nullptr;
   // The rates a DirectSound buffer accepts; refused before anything is sized from them.
   if (friq < kMinRate || friq > kMaxRate || bytesPer100Ms <= 0 || bufferBytes <= 0) return nullptr;
   const int32_t blockAlign = 2 * channels;
   if (bufferBytes % (2 * blockAlign) != 0) return nullptr;
   return std::unique_ptr<ServiceInstance>(
-      new ServiceInstance(host, channels, bufferBytes / blockAlign, bytesPer100Ms));
+      new ServiceInstance(host, pump, channels, bufferBytes / blockAlign, bytesPer100Ms));
 }
 
-ServiceInstance::ServiceInstance(const SoundServiceHost& host, int32_t channels, int64_t bufferFrames,
-                                 int32_t bytesPer100Ms)
+ServiceInstance::ServiceInstance(const SoundServiceHost& host, void (*pump)(void*), int32_t channels,
+                                 int64_t bufferFrames, int32_t bytesPer100Ms)
     : host_(host),
+      pump_(pump),
       channels_(channels),
       bufferFrames_(bufferFrames),
       halfFrames_(bufferFrames / 2),
@@ -57,7 +59,7 @@ bool ServiceInstance::Play(int32_t mode, int32_t rate) {
   startUs_ = host_.nowUs(host_.context);
   rate_ = rate;
   running_ = true;
-  if (!wasRunning || oldRate != rate) host_.outputStart(host_.context, channels_, rate);
+  if (!wasRunning || oldRate != rate) host_.outputStart(host_.context, channels_, rate, pump_, this);
   return true;
 }
 
@@ -105,6 +107,8 @@ void ServiceInstance::Position(int32_t& passes, int32_t& bytePos) {
   passes = static_cast<int32_t>(std::min<int64_t>(played_ / bufferFrames_, INT32_MAX));
   bytePos = static_cast<int32_t>((played_ % bufferFrames_) * 2 * channels_);
 }
+
+bool ServiceInstance::DeviceLost() const { return host_.outputAvailable(host_.context) == 0; }
 
 void ServiceInstance::TakeFlags(int32_t& half2, int32_t& half1, int32_t& playing, int32_t& endPlayed) {
   CatchUp();

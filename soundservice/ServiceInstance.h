@@ -22,9 +22,11 @@ namespace soundservice {
 class ServiceInstance final {
  public:
   // nullptr when the format is unusable: channels 1 or 2, friq > 0, a buffer
-  // of two halves of whole frames, bytesPer100Ms > 0.
-  static std::unique_ptr<ServiceInstance> Create(const SoundServiceHost& host, int32_t channels, int32_t friq,
-                                                 int32_t bufferBytes, int32_t bytesPer100Ms);
+  // of two halves of whole frames, bytesPer100Ms > 0. `pump` is what the
+  // host's output calls with the instance while it plays (see outputStart).
+  static std::unique_ptr<ServiceInstance> Create(const SoundServiceHost& host, void (*pump)(void*),
+                                                 int32_t channels, int32_t friq, int32_t bufferBytes,
+                                                 int32_t bytesPer100Ms);
   // Stops the output if the buffer is playing.
   ~ServiceInstance();
   ServiceInstance(const ServiceInstance&) = delete;
@@ -35,11 +37,15 @@ class ServiceInstance final {
   bool Write(const int16_t* data, int32_t byteCount, int32_t byteOffset, int32_t endHalf, int32_t endTicks);
   void Position(int32_t& passes, int32_t& bytePos);
   void TakeFlags(int32_t& half2, int32_t& half1, int32_t& playing, int32_t& endPlayed);
+  // Hands the output what sounded since the last entry (the pump's work).
+  void CatchUp();
+  // True once the host's output has lost its device.
+  bool DeviceLost() const;
 
  private:
-  ServiceInstance(const SoundServiceHost& host, int32_t channels, int64_t bufferFrames, int32_t bytesPer100Ms);
+  ServiceInstance(const SoundServiceHost& host, void (*pump)(void*), int32_t channels, int64_t bufferFrames,
+                  int32_t bytesPer100Ms);
 
-  void CatchUp();
   int64_t DeviceFramesAt(int64_t nowUs) const;
   int64_t TimeOfDeviceFrameUs(int64_t frame) const;
   void RenderBuffer(int64_t from, int64_t to);
@@ -48,6 +54,7 @@ class ServiceInstance final {
   void ResolveMark(int64_t reference);
 
   SoundServiceHost host_;
+  void (*pump_)(void*);
   int32_t channels_;
   int64_t bufferFrames_;
   int64_t halfFrames_;

@@ -22,6 +22,12 @@ class Registry final {
   bool hostBound = false;
   SoundServiceHost host{};
 
+  bool Holds(const ServiceInstance* instance) const {
+    for (const auto& entry : instances_)
+      if (entry.second.get() == instance) return true;
+    return false;
+  }
+
   ServiceInstance* Find(int32_t handle) {
     auto it = instances_.find(handle);
     return it == instances_.end() ? nullptr : it->second.get();
@@ -56,6 +62,17 @@ Registry& TheRegistry() {
 bool HostComplete(const SoundServiceHost* host) {
   return host != nullptr && host->nowUs != nullptr && host->outputAvailable != nullptr &&
          host->outputStart != nullptr && host->outputPlay != nullptr && host->outputStop != nullptr;
+}
+
+// The output's pump: an instance it names may have been released since.
+void PumpInstance(void* arg) {
+  try {
+    Registry& reg = TheRegistry();
+    std::lock_guard<std::mutex> lock(reg.mu);
+    auto* instance = static_cast<ServiceInstance*>(arg);
+    if (reg.Holds(instance)) instance->CatchUp();
+  } catch (...) {
+  }
 }
 
 // Runs `body` on the instance named by `handle` under the lock; `failed`
@@ -96,7 +113,7 @@ int32_t Service02(int32_t oldHandle, int32_t /*windowHandle*/, int32_t channels,
     std::lock_guard<std::mutex> lock(reg.mu);
     if (oldHandle != 0) reg.Remove(oldHandle);
     if (!reg.hostBound || reg.host.outputAvailable(reg.host.context) == 0) return 0;
-    auto instance = ServiceInstance::Create(reg.host, channels, friq, bufferBytes, bytesPer100Ms);
+    auto instance = ServiceInstance::Create(reg.host, &PumpInstance, channels, friq, bufferBytes, bytesPer100Ms);
     if (!instance) return 0;
     return reg.Add(std::move(instance));
   } catch (...) {
@@ -114,7 +131,7 @@ void Service03(int32_t handle) {
 }
 
 int32_t Service04(int32_t handle, int32_t mode, int32_t rate) {
-  return WithInstance(handle, 0, [&](ServiceInstance& s) { return s.Play(mode, rate) ? 1 : 0; });
+  return WithInstance(handle, 0, [&](ServiceInstance& s) { return !s.DeviceLost() && s.Play(mode, rate) ? 1 : 0; });
 }
 
 void Service05(int32_t handle) {
@@ -127,13 +144,14 @@ void Service05(int32_t handle) {
 int32_t Service06(int32_t handle, const int16_t* data, int32_t byteCount, int32_t byteOffset, int32_t endHalf,
                   int32_t endTicks) {
   return WithInstance(handle, 0, [&](ServiceInstance& s) {
-    return s.Write(data, byteCount, byteOffset, endHalf, endTicks) ? 1 : 0;
+    return !s.DeviceLost() && s.Write(data, byteCount, byteOffset, endHalf, endTicks) ? 1 : 0;
   });
 }
 
 int32_t Service07(int32_t handle, int32_t* passes, int32_t* bytePos) {
   if (passes == nullptr || bytePos == nullptr) return 0;
   return WithInstance(handle, 0, [&](ServiceInstance& s) {
+    if (s.DeviceLost()) return 0;
     s.Position(*passes, *bytePos);
     return 1;
   });

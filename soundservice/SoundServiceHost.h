@@ -34,10 +34,15 @@ typedef struct SoundServiceHost {
   void* context;
   /* The host's clock, microseconds, never going backwards. */
   int64_t (*nowUs)(void* context);
-  /* Non-zero when there is an output to play on (else Service02 fails). */
+  /* Non-zero when there is an output to play on (else Service02 fails, and
+   * the entries that play, write or read the position fail: the output's
+   * device went away). */
   int32_t (*outputAvailable)(void* context);
-  /* The output starts sounding `channels` channels at `rate` frames/s. */
-  void (*outputStart)(void* context, int32_t channels, int32_t rate);
+  /* The output starts sounding `channels` channels at `rate` frames/s. An
+   * output that plays ahead of the clock (a sound card) calls pump(pumpArg)
+   * regularly, on the calling thread, until outputStop or the next
+   * outputStart, so that the library hands over what sounded in between. */
+  void (*outputStart)(void* context, int32_t channels, int32_t rate, void (*pump)(void* pumpArg), void* pumpArg);
   /* `frameCount` frames sounded, the first of them at host time `atUs`. */
   void (*outputPlay)(void* context, const int16_t* frames, int64_t frameCount, int64_t atUs);
   /* The output stopped sounding. */

@@ -4,16 +4,14 @@
 // to recount what the engine keeps by running totals.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "blocks/VodoRaraZodorUze.h"
+#include "tests/support/TempDir.h"
 
 struct ListEntry {
   std::string name;
@@ -27,28 +25,19 @@ struct ListEntry {
 
 class BlocksTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/blocks-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = appTmpDir = tmpl;
-    box.SetQuiet(true);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
+  BlocksTest() { box.SetQuiet(true); }
 
+  // Files in the test's folder; each returns the file's path.
   std::string WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
-    const std::string path = dir + "/" + name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
-    return path;
+    testing_support::WriteBytes(tmp.File(name), bytes);
+    return tmp.File(name);
   }
-  std::string WriteSamples(const std::string& name, const std::vector<int16_t>& samples) {  // little-endian host
-    std::vector<uint8_t> bytes(samples.size() * 2);
-    std::memcpy(bytes.data(), samples.data(), bytes.size());
-    return WriteBytes(name, bytes);
+  std::string WriteSamples(const std::string& name, const std::vector<int16_t>& samples) {
+    testing_support::WriteSamples(tmp.File(name), samples);
+    return tmp.File(name);
   }
   static std::vector<int16_t> FileSamples(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> raw = testing_support::ReadBytes(path);
     std::vector<int16_t> out(raw.size() / 2);
     std::memcpy(out.data(), raw.data(), out.size() * 2);
     return out;
@@ -103,9 +92,10 @@ class BlocksTest : public ::testing::Test {
     return total;
   }
 
-  std::string dir;
+  testing_support::TempDir tmp;
+  const std::string dir = tmp.Path();
   int32_t memLimit = 1 << 30;
-  std::string appTmpDir;
+  std::string appTmpDir = dir;
   platform::MessageBox box;
   blocks::VodoRaraZodorUze eng{memLimit, appTmpDir, box};
 };

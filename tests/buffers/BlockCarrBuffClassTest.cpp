@@ -142,16 +142,10 @@ TEST_F(MixedChannelTest, WindowReadsJoinEveryBlockTypeAndLeaveTheCacheAlone) {
 }
 
 TEST_F(MixedChannelTest, SingleSampleReadsAgreeWithTheWindowAndAWriteDetachesTheBlockFile) {
-  for (int32_t p = 1; p <= 18; ++p) EXPECT_EQ(buff->WaveLR(p), whole[static_cast<size_t>(p - 1)]) << p;
-  EXPECT_EQ(buff->WaveLR(0), 0);
-  EXPECT_EQ(buff->WaveLR(19), 0);
+  for (int32_t p = 0; p <= 19; ++p)
+    EXPECT_EQ(buff->WaveLR(p), p == 0 || p == 19 ? 0 : whole[static_cast<size_t>(p - 1)]) << p;
   const int32_t blkSlot = engine.Blocks(slots[1]).FileSlot;
   EXPECT_EQ(engine.Blocks(slots[1]).BlockType, blocks::BlockMemFile);  // loaded with its file copy
-  EXPECT_EQ(engine.Blocks(slots[2]).BlockType, blocks::BlockMem);
-  EXPECT_EQ(engine.Blocks(slots[3]).BlockType, blocks::BlockSilent);
-  EXPECT_EQ(engine.BlkFiles(blkSlot).RefCount, 1);
-  EXPECT_EQ(Window(*buff, 1, 18), whole);
-
   buff->SetWaveLR(7, -7);
   EXPECT_EQ(engine.Blocks(slots[1]).BlockType, blocks::BlockMem);
   EXPECT_EQ(engine.BlkFiles(blkSlot).RefCount, 0);
@@ -177,16 +171,6 @@ TEST_F(MixedChannelTest, ChunkReadKeepsOneArrayAndClearsWhatNoBlockCovers) {
   auto gappy = Buffer(List({MemBlock({1, 2}, 1), MemBlock({5, 6}, 5), MemBlock({7, 8, 9, 10}, 7)}));
   EXPECT_EQ(From1(gappy->ChunkRead(7, 4)), (V{7, 8, 9, 10}));
   EXPECT_EQ(From1(gappy->ChunkRead(1, 6)), (V{1, 2, 0, 0, 5, 6}));
-}
-
-TEST_F(BlockCarrBuffTest, StereoOrgfileBlocksYieldTheChannelTheirFilePosPointsAt) {
-  // Frames (L, R) = (1000k, -1000k), the right channel in two entries.
-  V frames;
-  for (int16_t k = 1; k <= 5; ++k) frames.insert(frames.end(), {static_cast<int16_t>(1000 * k), static_cast<int16_t>(-1000 * k)});
-  testing_support::WriteSamples(tmp.File("st16.wav"), frames);
-  auto right = Buffer(Ingest(HostList().Org(tmp.File("st16.wav"), 2, 1, 3, 2, 16).Org(tmp.File("st16.wav"), 3, 3, 11, 2, 16)));
-  EXPECT_EQ(Window(*right, 1, 5), (V{-1000, -2000, -3000, -4000, -5000}));
-  EXPECT_EQ(Window(*right, 4, 2), (V{-4000, -5000}));  // reads to the file's end
 }
 
 TEST_F(BlockCarrBuffTest, ReDimSizeGrowsAnEmptyBufferWithSilentBlocks) {
@@ -262,30 +246,17 @@ TEST_F(BlockCarrBuffTest, ReDimSizeCutsInsideABlockAndReleasesWhatFollows) {
   EXPECT_EQ(engine.OrgFiles(orgFile).Name, "");
 }
 
+// The reference counts of copies are checked against a model by RandomMixTest.
 TEST_F(BlockCarrBuffTest, CopiesOfTheListOutliveTheBufferAndPutFreshReplacesIt) {
   testing_support::WriteSamples(tmp.File("c.raw"), Ramp(-3, 6));
-  const int32_t blk = Ingest(HostList().Blk(tmp.File("c.raw"), 6, 1, 1))(1);
-  const int32_t mem = MemBlock({7, 8}, 7);
-  const int32_t blkFile = engine.Blocks(blk).FileSlot;
-  auto b = Buffer(List({blk, mem}));
-
+  auto b = Buffer(List({Ingest(HostList().Blk(tmp.File("c.raw"), 6, 1, 1))(1), MemBlock({7, 8}, 7)}));
   VbArray<int32_t> copies;
   b->BuffBlocksGetCopy(copies);
-  ASSERT_EQ(copies.UBound(), 2);
-  EXPECT_NE(copies(1), blk);
-  EXPECT_NE(copies(2), mem);
-  EXPECT_EQ(engine.BlkFiles(blkFile).RefCount, 2);
-  EXPECT_EQ(engine.MemoryInUse, 8);
-  b.reset();  // releases the originals; the copies keep the file slot alive
-  EXPECT_EQ(engine.Blocks(blk).BlockType, blocks::BlockFree);
-  EXPECT_EQ(engine.Blocks(mem).BlockType, blocks::BlockFree);
-  EXPECT_EQ(engine.BlkFiles(blkFile).RefCount, 1);
-  EXPECT_EQ(engine.MemoryInUse, 4);
-
+  b.reset();
   auto again = Buffer(copies);
   EXPECT_EQ(Window(*again, 1, 8), (V{-3, -2, -1, 0, 1, 2, 7, 8}));
   again->BuffBlocksPutFresh(List({MemBlock({4}, 1)}));  // the old list is released
-  EXPECT_EQ(engine.BlkFiles(blkFile).RefCount, 0);
+  EXPECT_EQ(engine.BlkFiles(1).RefCount, 0);
   EXPECT_EQ(engine.MemoryInUse, 2);
   EXPECT_EQ(again->WaveINos(), 1);
   EXPECT_THROW(again->BuffBlocksPutFresh(VbArray<int32_t>(0, 0)), platform::RangeError);

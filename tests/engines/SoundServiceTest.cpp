@@ -1,7 +1,7 @@
 // The sound service library through its loader, on the simulated world's
 // manual clock and virtual output. A small format keeps the arithmetic
-// visible: mono at 1000 frames/s, halves of 400 frames (0.4 s), 100 frames
-// per 100-ms step of the end mark.
+// visible: mono at 1000 frames/s, halves of 400 frames (0.4 s). Its end mark
+// is checked frame for frame through the DirectSound 9 engine (AllEnginesTest).
 
 #include "engines/SoundServiceLibrary.h"
 
@@ -19,7 +19,6 @@
 namespace {
 
 using testing_support::Concat;
-using testing_support::Silence;
 
 constexpr int32_t kRate = 1000;
 constexpr int32_t kHalfFrames = 400;
@@ -91,40 +90,6 @@ TEST_F(SoundServiceTest, FlagsEachHalfAsItIsPlayedAndPlaysTheBufferExactly) {
   EXPECT_EQ(Poll(), (Flags{1, 1, 1, 0}));
   EXPECT_EQ(Position(), 2 * 2 * kHalfFrames + 50);
   EXPECT_EQ(world.output.Samples(), Concat({first, second, first, second, Ramp(1, 50)}));
-}
-
-TEST_F(SoundServiceTest, EndTicksMinusOneEndsAtTheHalfsEndThenSilenceWithThePositionHeld) {
-  Write(first, 0);
-  lib->Service04(handle, 1, kRate);
-  Poll();
-  world.loop.RunFor(100);
-  Write(second, kHalfBytes, 2, -1);  // the wave ends on half 2's last frame
-  world.loop.RunFor(699);
-  EXPECT_EQ(Poll(), (Flags{0, 1, 1, 0}));
-  world.loop.RunFor(1);
-  EXPECT_EQ(Poll().end, 1);
-  EXPECT_EQ(Poll().end, 0);  // reported once
-  world.loop.RunFor(300);
-  EXPECT_EQ(Poll(), (Flags{0, 0, 1, 0}));  // no more halves come round
-  EXPECT_EQ(Position(), 2 * kHalfFrames);
-  lib->Service05(handle);
-  EXPECT_EQ(world.output.Stops(), 1);
-  EXPECT_EQ(world.output.Samples(), Concat({first, second, Silence(300)}));
-}
-
-TEST_F(SoundServiceTest, EndOfAShortLastChunkAfterItsTicks) {
-  // A last chunk of 150 frames, the rest of the half silent; the mark three
-  // 100-ms steps into the half.
-  std::vector<int16_t> last = Concat({Ramp(501, 150), Silence(kHalfFrames - 150)});
-  Write(last, 0, 1, 3);
-  lib->Service04(handle, 1, kRate);
-  world.loop.RunFor(299);
-  EXPECT_EQ(Poll(), (Flags{1, 0, 1, 0}));
-  world.loop.RunFor(1);
-  EXPECT_EQ(Poll(), (Flags{0, 0, 1, 1}));
-  world.loop.RunFor(200);
-  EXPECT_EQ(Position(), 300);
-  EXPECT_EQ(world.output.Samples(), Concat({Ramp(501, 150), Silence(350)}));
 }
 
 TEST(SoundServiceLoading, RefusedWhenNotOfferedNotInstalledOrNotALibrary) {

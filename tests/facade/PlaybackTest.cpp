@@ -70,36 +70,6 @@ class PlaybackTest : public ::testing::TestWithParam<EngineCase> {
   std::string path;
 };
 
-TEST_P(PlaybackTest, PlaysEveryFrameForwardAndReverseThenPlayDone) {
-  EXPECT_EQ(obj.DriverType(), GetParam().driverType);
-  HandOverStereo(50000);  // several chunks at 8000 frames a second
-  obj.PlayAgain();
-  EXPECT_EQ(obj.PlayRunningDx7State(), 1);
-  world.loop.RunFor(9000);
-  EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Playing"}, Msg{"S2", "Play Done"}));
-  EXPECT_EQ(Played(100000), Frames(1, 50000));
-  EXPECT_EQ(obj.PlayRunningDx7State(), 0);
-
-  msgs.clear();
-  world.output.Clear();
-  obj.PlayAgainRev();
-  world.loop.RunFor(9000);
-  EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Playing"}, Msg{"S2", "Play Done"}));
-  EXPECT_EQ(Played(100000), Frames(50000, 1));
-}
-
-TEST_P(PlaybackTest, WriteWaveMemoDuringPlaybackStopsFirst) {
-  HandOverStereo(40000);
-  obj.PlayAgain();
-  world.loop.RunFor(300);
-  msgs.clear();
-  auto l = HostList().Org(path, 100, 1, 1, 2, 16).Build();
-  int32_t bits = 16, chans = 1, friq = 8000, nos = 100;
-  obj.WriteWaveMemo(bits, chans, friq, nos, l, l);
-  EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Writing to Play Buffer"}, Msg{"S2", "Stopped"}, Msg{"S2", "Done"}));
-  EXPECT_EQ(obj.PlayRunningDx7State(), 0);
-}
-
 TEST_P(PlaybackTest, AMissingOrFifoOrgfileFailsTheStartNamingItAndTheServerPlaysOn) {
   for (const bool fifo : {false, true}) {
     HandOverStereo(20000);

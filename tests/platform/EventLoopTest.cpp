@@ -1,7 +1,12 @@
 #include "platform/EventLoop.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
 #include <vector>
 
 using platform::EventLoop;
@@ -89,6 +94,59 @@ TEST_F(EventLoopTest, TimerDisabledInsideItsTickStopsOrRestartsAndIsNeverReenter
   loop.RunFor(1000);
   EXPECT_EQ(at, (std::vector<int64_t>{100'000, 200'000, 300'000}));
   EXPECT_FALSE(t.Enabled());
+}
+
+// Run on the real clock: a task posted from another thread, a watched pipe
+// (readable, then hung up), a due task, and a Quit from another thread that
+// ends Run although a task is still pending. Everything runs on this thread.
+TEST(EventLoopRun, WatchesDescriptorsTakesForeignPostsAndQuits) {
+  platform::SteadyClock clock;
+  EventLoop loop(clock);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const std::thread::id self = std::this_thread::get_id();
+  std::vector<std::string> seen;
+  int64_t timerPostedUs = 0, timerRanUs = 0;
+  std::thread quitter;
+  const auto note = [&](const std::string& what) {
+    EXPECT_EQ(std::this_thread::get_id(), self) << what;
+    EXPECT_TRUE(loop.InDispatch()) << what;
+    seen.push_back(what);
+  };
+  loop.WatchFd(fds[0], [&] {
+    char buf[8];
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    note(n > 0 ? "fd " + std::string(buf, static_cast<size_t>(n)) : "fd end");
+    if (n > 0) {
+      close(fds[1]);  // the hang-up wakes the loop again
+      return;
+    }
+    loop.UnwatchFd(fds[0]);
+    timerPostedUs = loop.NowUs();
+    loop.PostAt(timerPostedUs + 20'000, [&] {
+      note("due");
+      timerRanUs = loop.NowUs();
+      loop.PostAt(loop.NowUs() + 60'000'000, [&] { note("never"); });
+      quitter = std::thread([&] { loop.Quit(); });
+    });
+  });
+  std::thread poster([&] { loop.PostFromAnyThread([&] {
+    note("posted");
+    ASSERT_EQ(write(fds[1], "ab", 2), 2);
+  }); });
+  // Should Run not return, this ends it and the expectations below fail.
+  std::promise<void> finished;
+  std::thread watchdog([&loop, f = finished.get_future()] {
+    if (f.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) loop.Quit();
+  });
+  loop.Run();
+  finished.set_value();
+  watchdog.join();
+  poster.join();
+  if (quitter.joinable()) quitter.join();
+  close(fds[0]);
+  EXPECT_EQ(seen, (std::vector<std::string>{"posted", "fd ab", "fd end", "due"}));
+  EXPECT_GE(timerRanUs - timerPostedUs, 20'000);
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "platform/AudioOutputs.h"
+#include "platform/Clock.h"
+#include "platform/EventLoop.h"
 #include "platform/Errors.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -55,11 +57,13 @@ TEST(FileLayer, AFifoIsRefusedAsNotARegularFileWithoutWaiting) {
   const std::string fifo = dir.File("pipe");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   char byte = 0;
+  platform::ManualClock clock;
+  platform::EventLoop loop(clock);
   const std::vector<std::pair<const char*, std::function<void()>>> opens{
       {"ReadOnlyFile::Open", [&] { platform::ReadOnlyFile::Open(fifo); }},
       {"files::ReadAt", [&] { platform::files::ReadAt(fifo, &byte, 1, 0); }},
       {"files::WriteAt", [&] { platform::files::WriteAt(fifo, &byte, 1, 0, false); }},
-      {"wav output", [&] { platform::MakeAudioOutput("wav:" + fifo); }},
+      {"wav output", [&] { platform::MakeAudioOutput("wav:" + fifo, loop, nullptr); }},
   };
   for (const auto& [name, open] : opens) {
     EXPECT_THAT(ErrorOpeningFifo(fifo, open), ::testing::AllOf(HasSubstr(fifo), HasSubstr("not a regular file")))
@@ -88,17 +92,19 @@ TEST(FileLayer, WavOutputOnAFullDiskKeepsAHeaderThatMatchesTheFileAndSaysSoOnce)
   const std::string path = dir.File("out.wav");
   platform::MessageBox box;
   box.SetQuiet(true);
+  platform::ManualClock clock;
+  platform::EventLoop loop(clock);
   FaultyFileSystem fs;
   platform::FileSystemOverride use(fs);
   fs.Only = "out.wav";
   fs.DiskBytes = 44 + 1000;  // the header, then 250 stereo frames and a half
   {
-    auto out = platform::MakeAudioOutput("wav:" + path, &box);
-    out->Start(2, 8000);
+    auto out = platform::MakeAudioOutput("wav:" + path, loop, nullptr, &box);
+    out->Start(2, 8000, {});
     const std::vector<int16_t> frames(2 * 100, 3);
     for (int i = 0; i < 5; ++i) out->Play(frames.data(), 100, i * 12500);  // the third write crosses the limit
     out->Stop();
-    out->Start(2, 8000);
+    out->Start(2, 8000, {});
     out->Play(frames.data(), 100, 62500);
     const WavOnDisk now = ReadWav(path);
     EXPECT_EQ(now.dataSize, 800u) << "two whole writes";

@@ -104,38 +104,6 @@ TEST_F(WaveOutApiTest, QueuedHeadersPlayInOrderAndThePositionStopsAtTheEnd) {
   EXPECT_EQ(Position(h, TIME_BYTES), 320u);
 }
 
-TEST_F(WaveOutApiTest, PauseHoldsRestartResumesResetDropsTheQueueAndRewindsThePosition) {
-  const HWAVEOUT h = Open(2, 1000);
-  std::vector<int16_t> a = Ramp(1, 200);  // 100 stereo frames
-  WAVEHDR ha;
-  ASSERT_EQ(Queue(h, ha, a), MMSYSERR_NOERROR);
-  loop.RunFor(20);
-  ASSERT_EQ(api.waveOutPause(h), MMSYSERR_NOERROR);
-  loop.RunFor(500);
-  EXPECT_EQ(Position(h), 20u);
-  EXPECT_EQ(output.Samples(), Ramp(1, 40));
-  ASSERT_EQ(api.waveOutRestart(h), MMSYSERR_NOERROR);
-  loop.RunFor(30);
-  EXPECT_EQ(Position(h), 50u);
-  EXPECT_EQ(output.Samples(), Ramp(1, 100));
-  EXPECT_EQ(output.LastFrameEndUs(), 550'000);  // 20 ms, paused 500 ms, 30 ms
-
-  ASSERT_EQ(api.waveOutReset(h), MMSYSERR_NOERROR);
-  EXPECT_EQ(ha.dwFlags, WHDR_PREPARED | WHDR_DONE);
-  EXPECT_EQ(Position(h), 0u);
-  loop.RunFor(100);
-  EXPECT_EQ(output.FramesPlayed(), 50);
-
-  // Reset also ends a pause: the next write plays at once.
-  ASSERT_EQ(api.waveOutPause(h), MMSYSERR_NOERROR);
-  ASSERT_EQ(api.waveOutReset(h), MMSYSERR_NOERROR);
-  std::vector<int16_t> b = Ramp(-10, 20);
-  ASSERT_EQ(Queue(h, ha, b), MMSYSERR_NOERROR);
-  loop.RunFor(100);
-  EXPECT_EQ(Position(h), 10u);
-  EXPECT_EQ(output.Samples(), Concat(Ramp(1, 100), b));
-}
-
 TEST_F(WaveOutApiTest, ResultCodesForMisuse) {
   HWAVEOUT h = 0;
   WAVEFORMATEX bad = Pcm16(1, 44100);

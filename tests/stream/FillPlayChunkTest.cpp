@@ -93,12 +93,6 @@ class FillPlayChunkTest : public ::testing::Test {
     list(1) = s;
     return Channel(list);
   }
-  // Fills PlayChunk(1..n) with `values`.
-  void Preset(int32_t n, const std::vector<int16_t>& values) {
-    mod.PlayChunk.ReDim(1, n);
-    for (size_t i = 0; i < values.size(); ++i) mod.PlayChunk(static_cast<int32_t>(i) + 1) = values[i];
-  }
-
   bool Fill(int32_t half) { return stream::FillPlayChunk(mod, dx9, half); }
 
   // Elements from..to of PlayChunk.
@@ -175,19 +169,7 @@ TEST_F(FillPlayChunkTest, WorkedExampleCallByCall) {
   EXPECT_TRUE(box.Shown().empty());
 }
 
-TEST_F(FillPlayChunkTest, ExactlyTwoChunksEndOnTheSecondAndTicksUseTheSinglePrecisionTenth) {
-  const auto wave = Ramp(1, 200);
-  mod.ChanBuffL = MemChannel(wave);
-  Setup(1, 16, 8000, 100, 200, 1);
-  EXPECT_TRUE(Fill(1));
-  EXPECT_EQ(Bookkeeping(), (Books{100, 200, 0, 0, 0, 101}));
-  EXPECT_TRUE(Fill(2));
-  EXPECT_EQ(Bookkeeping(), (Books{100, 200, 0, 2, -1, 201}));
-  EXPECT_EQ(Chunk(1, 200), wave);
-  EXPECT_FALSE(Fill(1));
-  EXPECT_EQ(Bookkeeping(), (Books{0, 0, 1, 0, 0, 201}));
-  EXPECT_EQ(Chunk(1, 100), std::vector<int16_t>(100, 0));
-
+TEST_F(FillPlayChunkTest, EndTicksUseTheSinglePrecisionTenth) {
   // 999 frames at 1000 Hz: TailMs 1000, and 1.0 / 0.1f is just under 10.
   mod.ChanBuffL = MemChannel(std::vector<int16_t>(999, 1));
   Setup(1, 16, 1000, 2000, 999, 1);
@@ -243,43 +225,6 @@ TEST_F(FillPlayChunkTest, EightBitStereoIsScaledIn16BitsAndOverflowIsAnError) {
   Start(-1);
   EXPECT_THROW(Fill(2), platform::OverflowError);
   EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{32512, 0, 0, 0, 0, 0, 0, 0}));
-}
-
-TEST_F(FillPlayChunkTest, OnlyTheRequestedHalfChangesWhetherPlayedStoppedOrFailed) {
-  // Half 2 from two channels leaves half 1 byte for byte.
-  mod.ChanBuffL = MemChannel({1, 2, 3});
-  mod.ChanBuffR = MemChannel({4, 5, 6});
-  Setup(2, 16, 8000, 3, 3, 1);
-  const std::vector<int16_t> pattern{-1, 2, -3, 4, -5, 6};
-  Preset(12, pattern);
-  EXPECT_TRUE(Fill(2));
-  EXPECT_EQ(Chunk(1, 12), Concat({pattern, {1, 4, 2, 5, 3, 6}}));
-  EXPECT_EQ(Bookkeeping(), (Books{3, 12, 0, 2, -1, 4}));
-
-  // PlayDirection 0 clears the half and changes no bookkeeping.
-  mod.ChanBuffR.reset();
-  mod.ChanBuffL = MemChannel({1, 2, 3, 4});
-  Setup(1, 16, 8000, 4, 4, 0, 2);
-  Preset(8, Ramp(51, 58));
-  mod.ChunkFilled = 9;
-  EXPECT_FALSE(Fill(2));
-  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{51, 52, 53, 54, 0, 0, 0, 0}));
-  EXPECT_EQ(mod.ChunkFilled, 9);
-  EXPECT_EQ(mod.PlayProgress, 2);
-
-  // Any half other than 2 is half 1; a PlayChunk of another size is made afresh.
-  mod.PlayChunk.ReDim(1, 3);
-  Start(1);
-  EXPECT_TRUE(Fill(7));
-  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{1, 2, 3, 4, 0, 0, 0, 0}));
-
-  // A failed read leaves its half cleared, the other half and PlayProgress as they were.
-  mod.ChanBuffL = Ingested(HostList().Blk(tmp.File("gone.raw"), 4, 1, 1));
-  Preset(8, Ramp(1, 8));
-  Start(1, 1);
-  EXPECT_THROW(Fill(2), platform::FileError);
-  EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{1, 2, 3, 4, 0, 0, 0, 0}));
-  EXPECT_EQ(mod.PlayProgress, 1);
 }
 
 }  // namespace

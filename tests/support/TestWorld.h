@@ -1,59 +1,23 @@
 #pragma once
-// Test support shared by the engine, facade and server suites: a temporary
-// folder, raw file writers, a builder for host block lists, and a complete
-// simulated world (manual clock, loop, message box, virtual output, audio
-// platform, play context).
-
-#include <stdlib.h>
+// Test support shared by the engine, facade and server suites: a builder for
+// host block lists and a complete simulated world (manual clock, loop, message
+// box, virtual output, audio platform, play context).
 
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "state/PlayContext.h"
 #include "platform/AudioPlatform.h"
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
 #include "platform/MessageBox.h"
 #include "platform/VbArray.h"
 #include "platform/VirtualOutput.h"
+#include "state/PlayContext.h"
+#include "tests/support/TempDir.h"
 
 namespace testing_support {
-
-// A fresh folder under /tmp, removed with everything in it at the end.
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = "/tmp/playtest-XXXXXX";
-    if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline void WriteSamples(const std::string& path, const std::vector<int16_t>& samples) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
-}
 
 // Builds a host block list: element 1 is N, then the entries.
 class HostList {
