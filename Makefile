@@ -1,13 +1,16 @@
 # Entry points. Every target installs what is missing first (Debian packages).
 #   make test   sanitizer build and every test (a private sound server for the device tests)
 #   make tsan   ThreadSanitizer build of the server and the device tests
-#   make demo   release build, plays the demo tune into demo-out.wav
+#   make demo   release build, plays the demo tune on the sound card and into demo-out.wav
 #   make bench  release build of the benchmarks, then runs them
 #   make fuzz   clang build of the fuzzers with ASan/UBSan, each run FUZZ_SECONDS (60)
 #   make fuzz-ci  the same, 20 s each
 #   make soak   the soak test (hours of looped play in virtual time), not part of make test
+#   make bench-compare  whole jobs against cp and SoX (installs sox)
 #   make build-release-tests  release build of everything, tests and benchmarks
 #               included (compiled, not run), as a user's plain release build
+#   make install [PREFIX=/usr/local]   release build, installed under PREFIX
+#   make deb    release build, packed as a Debian package in build/release
 JOBS ?= $(shell nproc)
 TEST_DIR  := build/test
 REL_DIR   := build/release
@@ -19,7 +22,9 @@ FUZZERS   := JsonRpcLineFuzzer BlockListFuzzer WavHeaderFuzzer
 # ccache, when present, makes rebuilds after a small change cheap.
 LAUNCHER  := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: deps test build-test tsan demo build-release build-release-tests bench build-fuzz fuzz fuzz-ci soak clean
+PREFIX    ?= /usr/local
+
+.PHONY: deps test build-test tsan demo build-release build-release-tests bench bench-compare install deb build-fuzz fuzz fuzz-ci soak clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -40,7 +45,7 @@ tsan: deps
 	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLAY_TSAN=ON -DPLAY_WERROR=ON $(LAUNCHER)
 	cmake --build $(TSAN_DIR) -j $(JOBS) --target playsrv soundservice test_device
 	@eval "$$(scripts/pulse-null-sink.sh start)"; \
-	  (cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -L device); \
+	  (cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/device/tsan.supp" ctest --output-on-failure -L device); \
 	  status=$$?; scripts/pulse-null-sink.sh stop; exit $$status
 
 soak: build-test
@@ -55,10 +60,22 @@ build-release-tests: deps
 	cmake --build $(REL_TESTS_DIR) -j $(JOBS)
 
 demo: build-release
-	$(REL_DIR)/playctl demo --output wav:$(CURDIR)/demo-out.wav
+	@if $(REL_DIR)/playsrv --list-devices >/dev/null 2>&1; then out=device,; else out=; echo "no sound device: writing demo-out.wav only"; fi; \
+	  $(REL_DIR)/playctl demo --output $${out}wav:$(CURDIR)/demo-out.wav
 
 bench: build-release
-	@for b in $(REL_DIR)/bench/*; do echo "== $$b"; $$b --benchmark_counters_tabular=true || exit 1; done
+	@eval "$$(scripts/pulse-null-sink.sh start)"; status=0; \
+	  for b in $(REL_DIR)/bench/*; do echo "== $$b"; $$b --benchmark_counters_tabular=true || { status=1; break; }; done; \
+	  scripts/pulse-null-sink.sh stop; exit $$status
+
+bench-compare: build-release
+	bash bench/compare.sh $(REL_DIR)
+
+install: build-release
+	cmake --install $(REL_DIR) --prefix $(PREFIX)
+
+deb: build-release
+	cd $(REL_DIR) && cpack -G DEB
 
 build-fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DPLAY_SANITIZE=ON \

@@ -209,14 +209,14 @@ void VodoRaraZodorUze::ReleaseBlock(int32_t Block) {
     case BlockMem:
       SubtractMemory(b.Length);
       b.Samples.ReDim(0, 0);
-      if (b.BlockType == BlockMemFile) BlkFiles(b.FileSlot).RefCount = vb::Sub(BlkFiles(b.FileSlot).RefCount, 1);
+      if (b.BlockType == BlockMemFile) DropBlkFileRef(b.FileSlot);
       break;
     case BlockFile:
-      BlkFiles(b.FileSlot).RefCount = vb::Sub(BlkFiles(b.FileSlot).RefCount, 1);
+      DropBlkFileRef(b.FileSlot);
       break;
     case BlockOrg: {
       const int32_t slot = b.FileSlot;
-      OrgFiles(slot).RefCount = vb::Sub(OrgFiles(slot).RefCount, 1);
+      DropOrgFileRef(slot);
       if (OrgFiles(slot).RefCount == 0) {
         b.BlockType = BlockFree;
         b.FileSlot = 0;

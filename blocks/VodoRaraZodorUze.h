@@ -20,10 +20,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "blocks/BlockRec.h"
+#include "blocks/FileNameIndex.h"
 #include "platform/File.h"
 #include "platform/MessageBox.h"
 #include "platform/VbArray.h"
@@ -110,6 +112,11 @@ class VodoRaraZodorUze final {
   // a file that ends before the share throws FileError (a short read is an
   // error, not a partly filled Out).
   void ReadBlockRange(int32_t Block, int32_t FromPos, int32_t ToPos, platform::VbArray<int16_t>& Out);
+  // The same read straight into the caller's memory: writes exactly
+  // ToPos - FromPos + 1 samples at `dst` (zeros where the block gives none,
+  // and all zeros when the read fails), so a share is read once where it is
+  // wanted. REQUIRES: `dst` has room for them.
+  void ReadBlockRangeTo(int32_t Block, int32_t FromPos, int32_t ToPos, int16_t* dst);
 
   platform::MessageBox& Box() { return box_; }
   int32_t MemorySizeToUse() const { return memorySizeToUse_; }
@@ -128,6 +135,16 @@ class VodoRaraZodorUze final {
   // `bytePos` is the 1-based byte of the first sample. Returns false (and
   // reads nothing) for a format other than 1 or 2 channels of 8 or 16 bits.
   bool ReadOrgRun(int32_t Slot, int32_t bytePos, int32_t n, int16_t* dst);
+  // A name change of a file slot; every change of a Name goes through these
+  // so that the name indexes follow.
+  void SetBlkFileName(int32_t slot, const std::string& name);
+  void SetOrgFileName(int32_t slot, const std::string& name);
+  // The first slot from slot 1 that is in use and holds `name`, else 0.
+  int32_t FindBlkFile(const std::string& name) const;
+  int32_t FindOrgFile(const std::string& name) const;
+  // One reference less; a slot whose count reaches 0 joins its free set.
+  void DropBlkFileRef(int32_t slot);
+  void DropOrgFileRef(int32_t slot);
   // Raises or lowers MemoryInUse by 2 x `length` bytes.
   void AddMemory(int32_t length);
   void SubtractMemory(int32_t length);
@@ -140,6 +157,14 @@ class VodoRaraZodorUze final {
   // Every record below this slot is in use. Records become free only through
   // ReleaseBlock, which lowers it.
   int32_t lowestFree_ = 1;
+  // Which slots hold which name, per file table. Names of slots change only
+  // through the engine's operations.
+  FileNameIndex blkFileNames_;
+  FileNameIndex orgFileNames_;
+  // Every free slot (RefCount 0) of a file table is in its set. A slot in a
+  // set may have been taken since it joined; that is checked when it is used.
+  std::set<int32_t> freeBlkFileSlots_;
+  std::set<int32_t> freeOrgFileSlots_;
 };
 
 }  // namespace blocks

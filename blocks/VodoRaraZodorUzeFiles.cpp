@@ -32,41 +32,90 @@ void RequireSlot(int32_t count, int32_t slot, const char* table) {
 
 }  // namespace
 
+void VodoRaraZodorUze::SetBlkFileName(int32_t slot, const std::string& name) {
+  blkFileNames_.Rename(slot, BlkFiles(slot).Name, name);
+  BlkFiles(slot).Name = name;
+}
+
+void VodoRaraZodorUze::SetOrgFileName(int32_t slot, const std::string& name) {
+  orgFileNames_.Rename(slot, OrgFiles(slot).Name, name);
+  OrgFiles(slot).Name = name;
+}
+
+int32_t VodoRaraZodorUze::FindBlkFile(const std::string& name) const {
+  int32_t found = 0;
+  for (const int32_t s : blkFileNames_.SlotsNamed(name)) {
+    if (BlkFiles(s).RefCount != 0 && (found == 0 || s < found)) found = s;
+  }
+  return found;
+}
+
+int32_t VodoRaraZodorUze::FindOrgFile(const std::string& name) const {
+  int32_t found = 0;
+  for (const int32_t s : orgFileNames_.SlotsNamed(name)) {
+    if (OrgFiles(s).RefCount != 0 && (found == 0 || s < found)) found = s;
+  }
+  return found;
+}
+
+void VodoRaraZodorUze::DropBlkFileRef(int32_t slot) {
+  int32_t& ref = BlkFiles(slot).RefCount;
+  ref = vb::Sub(ref, 1);
+  if (ref == 0) freeBlkFileSlots_.insert(slot);
+}
+
+void VodoRaraZodorUze::DropOrgFileRef(int32_t slot) {
+  int32_t& ref = OrgFiles(slot).RefCount;
+  ref = vb::Sub(ref, 1);
+  if (ref == 0) freeOrgFileSlots_.insert(slot);
+}
+
 int32_t VodoRaraZodorUze::TakeBlkFileSlot() {
-  for (int32_t s = 1; s <= BlkFileCount; ++s) {
+  // The first free slot from slot 1: the lowest member of the free set that
+  // is still free.
+  while (!freeBlkFileSlots_.empty()) {
+    const int32_t s = *freeBlkFileSlots_.begin();
     if (BlkFiles(s).RefCount == 0) {
       CloseBlkFile(s);
       return s;
     }
+    freeBlkFileSlots_.erase(freeBlkFileSlots_.begin());
   }
   const int32_t grown = vb::Add(BlkFileCount, 1);
   BlkFiles.ReDimPreserve(grown);
   BlkFileCount = grown;
+  freeBlkFileSlots_.insert(grown);
   return grown;
 }
 
 int32_t VodoRaraZodorUze::NewBlkFileSlot() {
   const int32_t s = TakeBlkFileSlot();
-  BlkFiles(s).Name = NewTempFileName();
+  SetBlkFileName(s, NewTempFileName());
   return s;
 }
 
 int32_t VodoRaraZodorUze::NewOrgFileSlot(const std::string& Name, int32_t Channels, int32_t Bits) {
+  // Every free slot's file is closed; only the open one can need it.
+  if (OpenOrgSlot != 0 && OrgFiles(OpenOrgSlot).RefCount == 0) CloseOrgFile(OpenOrgSlot);
+  // The last free slot: the highest member of the free set that is still free.
   int32_t slot = 0;
-  for (int32_t s = 1; s <= OrgFileCount; ++s) {
+  while (slot == 0 && !freeOrgFileSlots_.empty()) {
+    const int32_t s = *freeOrgFileSlots_.rbegin();
     if (OrgFiles(s).RefCount == 0) {
-      CloseOrgFile(s);
       slot = s;
+    } else {
+      freeOrgFileSlots_.erase(s);
     }
   }
   if (slot == 0) {
     const int32_t grown = vb::Add(OrgFileCount, 1);
     OrgFiles.ReDimPreserve(grown);
     OrgFileCount = grown;
+    freeOrgFileSlots_.insert(grown);
     slot = grown;
   }
+  SetOrgFileName(slot, Name);
   OrgFileRec& rec = OrgFiles(slot);
-  rec.Name = Name;
   rec.Channels = Channels;
   rec.Bits = Bits;
   rec.RefCount = 0;
@@ -98,27 +147,30 @@ void VodoRaraZodorUze::CloseOrgFile(int32_t Slot) {
 }
 
 void VodoRaraZodorUze::ReleaseOrgFile(int32_t Slot) {
-  // No block may be left pointing into a file about to be forgotten.
-  for (int32_t s = 1; s <= BlockCount; ++s) {
-    if (Blocks(s).BlockType == BlockOrg && Blocks(s).FileSlot == Slot) LoadBlock(s);
+  // No block may be left pointing into a file about to be forgotten. The
+  // slot's RefCount counts those blocks: at 0 there is none to look for.
+  if (OrgFiles(Slot).RefCount != 0) {
+    for (int32_t s = 1; s <= BlockCount; ++s) {
+      if (Blocks(s).BlockType == BlockOrg && Blocks(s).FileSlot == Slot) LoadBlock(s);
+    }
   }
   CloseOrgFile(Slot);
-  OrgFileRec& rec = OrgFiles(Slot);
+  const OrgFileRec& rec = OrgFiles(Slot);
   if (rec.RefCount != 0 || rec.Name.empty()) return;
-  rec.Name.clear();
+  SetOrgFileName(Slot, "");
 }
 
 void VodoRaraZodorUze::ReleaseUnusedFiles() {
   for (int32_t s = 1; s <= BlkFileCount; ++s) {
     if (BlkFiles(s).RefCount == 0 && !BlkFiles(s).Name.empty()) {
       CloseBlkFile(s);
-      BlkFiles(s).Name.clear();
+      SetBlkFileName(s, "");
     }
   }
   for (int32_t s = 1; s <= OrgFileCount; ++s) {
     if (OrgFiles(s).RefCount == 0 && !OrgFiles(s).Name.empty()) {
       CloseOrgFile(s);
-      OrgFiles(s).Name.clear();
+      SetOrgFileName(s, "");
     }
   }
 }
@@ -128,9 +180,7 @@ std::string VodoRaraZodorUze::NewTempFileName() {
   while (true) {
     ++tempSerial_;
     const std::string name = folder + "/tm" + std::to_string(tempSerial_) + ".tmp";
-    bool named = false;
-    for (int32_t s = 1; s <= BlkFileCount && !named; ++s) named = BlkFiles(s).Name == name;
-    if (!named && !platform::files::Exists(name)) return name;
+    if (!blkFileNames_.Holds(name) && !platform::files::Exists(name)) return name;
   }
 }
 

@@ -109,15 +109,12 @@ void VodoRaraZodorUze::BlockListIngest(const platform::VbArray<int32_t>& list,
 
     switch (type) {
       case BlockFile: {
-        int32_t slot = 0;
-        for (int32_t f = 1; f <= BlkFileCount && slot == 0; ++f) {
-          if (BlkFiles(f).RefCount != 0 && BlkFiles(f).Name == name) slot = f;
-        }
+        int32_t slot = FindBlkFile(name);
         if (slot == 0) {
           // NewBlkFileSlot without the temporary name it would make only for
           // the host's name to replace it.
           slot = TakeBlkFileSlot();
-          BlkFiles(slot).Name = name;
+          SetBlkFileName(slot, name);
         }
         BlkFiles(slot).RefCount = vb::Add(BlkFiles(slot).RefCount, 1);
         Blocks(s).FileSlot = slot;
@@ -125,10 +122,7 @@ void VodoRaraZodorUze::BlockListIngest(const platform::VbArray<int32_t>& list,
         break;
       }
       case BlockOrg: {
-        int32_t slot = 0;
-        for (int32_t f = 1; f <= OrgFileCount && slot == 0; ++f) {
-          if (OrgFiles(f).RefCount != 0 && OrgFiles(f).Name == name) slot = f;
-        }
+        int32_t slot = FindOrgFile(name);
         if (slot == 0) slot = NewOrgFileSlot(name, channels, bits);
         OrgFiles(slot).RefCount = vb::Add(OrgFiles(slot).RefCount, 1);
         Blocks(s).FileSlot = slot;

@@ -66,7 +66,7 @@ void VodoRaraZodorUze::LoadBlock(int32_t Block) {
         platform::VbArray<int16_t> samples(0, vb::Sub(b.Length, 1));
         if (b.Length > 0) ReadOrgRun(slot, b.FilePos, b.Length, samples.Ptr(0));  // other Bits: silence
         AddMemory(b.Length);
-        OrgFiles(slot).RefCount = vb::Sub(OrgFiles(slot).RefCount, 1);
+        DropOrgFileRef(slot);
         BlockRec& loaded = Blocks(Block);
         loaded.Samples.Swap(samples);
         loaded.FileSlot = 0;
@@ -97,7 +97,7 @@ void VodoRaraZodorUze::MakeBlockWritable(int32_t Block) {
   BlockRec& b = Blocks(Block);
   switch (b.BlockType) {
     case BlockMemFile:
-      BlkFiles(b.FileSlot).RefCount = vb::Sub(BlkFiles(b.FileSlot).RefCount, 1);
+      DropBlkFileRef(b.FileSlot);
       b.FileSlot = 0;
       b.BlockType = BlockMem;
       break;

@@ -80,20 +80,31 @@ bool VodoRaraZodorUze::ReadOrgRun(int32_t Slot, int32_t bytePos, int32_t n, int1
 void VodoRaraZodorUze::ReadBlockRange(int32_t Block, int32_t FromPos, int32_t ToPos,
                                       platform::VbArray<int16_t>& Out) {
   const int32_t n = vb::Add(vb::Sub(ToPos, FromPos), 1);
+  if (n < 1) {
+    Out.ReDim(0, n - 1);
+    if (Blocks(Block).BlockType == BlockFree) box_.Show(kFreeNotRead);
+    return;
+  }
+  // The read writes every element, so Out is sized without clearing it first.
+  SizeForFill(Out, n);
+  ReadBlockRangeTo(Block, FromPos, ToPos, Out.Ptr(0));
+}
+
+void VodoRaraZodorUze::ReadBlockRangeTo(int32_t Block, int32_t FromPos, int32_t ToPos, int16_t* dst) {
+  const int32_t n = vb::Add(vb::Sub(ToPos, FromPos), 1);
+  if (n < 1) return;
+  const size_t bytes = static_cast<size_t>(n) * sizeof(int16_t);
   const int32_t off = vb::Sub(FromPos, Blocks(Block).StartPos);
   const int32_t type = Blocks(Block).BlockType;
   if (type == BlockFree) {
-    Out.ReDim(0, n - 1);
+    std::memset(dst, 0, bytes);
     box_.Show(kFreeNotRead);
     return;
   }
-  if (n < 1 || (type != BlockMemFile && type != BlockMem && type != BlockFile && type != BlockOrg)) {
-    Out.ReDim(0, n - 1);  // silence
+  if (type != BlockMemFile && type != BlockMem && type != BlockFile && type != BlockOrg) {
+    std::memset(dst, 0, bytes);  // silence
     return;
   }
-  // Out is all zero wherever the block gives no sample. Memory, block file
-  // and Orgfile reads of a known layout write every element, so Out is sized
-  // without clearing it first; a read that fails leaves it all zero.
   try {
     const BlockRec& b = Blocks(Block);
     if (off < 0 || static_cast<int64_t>(off) + n > b.Length) {
@@ -103,14 +114,13 @@ void VodoRaraZodorUze::ReadBlockRange(int32_t Block, int32_t FromPos, int32_t To
     switch (type) {
       case BlockMemFile:
       case BlockMem:
-        SizeForFill(Out, n);
-        platform::MoveRun(Out, 0, b.Samples, off, n);
+        (void)b.Samples.Ptr(off + n - 1);
+        std::memmove(dst, b.Samples.Ptr(off), bytes);
         return;
       case BlockFile: {
         const int32_t bytePos = vb::Add(b.FilePos, vb::Mul(off, 2));
         OpenBlkFile(b.FileSlot);
-        SizeForFill(Out, n);
-        OpenBlkFileNum->ReadExactAt(Out.Ptr(0), static_cast<size_t>(vb::Mul(2, n)), Offset(bytePos));
+        OpenBlkFileNum->ReadExactAt(dst, bytes, Offset(bytePos));
         return;
       }
       default: {  // BlockOrg
@@ -118,17 +128,16 @@ void VodoRaraZodorUze::ReadBlockRange(int32_t Block, int32_t FromPos, int32_t To
         OpenOrgFile(slot);
         const OrgFileRec& org = OrgFiles(slot);
         if (!KnownOrgLayout(org)) {
-          Out.ReDim(0, n - 1);  // reads as silence
+          std::memset(dst, 0, bytes);  // reads as silence
           return;
         }
         const int32_t frameBytes = org.Channels * (org.Bits / 8);
-        SizeForFill(Out, n);
-        ReadOrgRun(slot, vb::Add(b.FilePos, vb::Mul(off, frameBytes)), n, Out.Ptr(0));
+        ReadOrgRun(slot, vb::Add(b.FilePos, vb::Mul(off, frameBytes)), n, dst);
         return;
       }
     }
   } catch (...) {
-    Out.ReDim(0, n - 1);
+    std::memset(dst, 0, bytes);
     throw;
   }
 }

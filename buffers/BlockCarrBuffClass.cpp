@@ -85,8 +85,10 @@ void BlockCarrBuffClass::QuickBuffGet(const int32_t& FromPos, platform::VbArray<
     const blocks::BlockRec& b = blocks_.Blocks(block);
     const auto [A, C] = ShareOf(b.StartPos, EndOf(b), b.Length, F, W, N);
     if (C <= 0) continue;
-    blocks_.ReadBlockRange(block, A, vb::Sub(vb::Add(A, C), 1), scratch_);
-    platform::MoveRun(QBuff, vb::Add(vb::Sub(A, F), 1), scratch_, 0, C);
+    // Each share lands where it belongs in QBuff, read once.
+    const int32_t at = vb::Add(vb::Sub(A, F), 1);
+    (void)QBuff.Ptr(vb::Sub(vb::Add(at, C), 1));  // the share must fit the array
+    blocks_.ReadBlockRangeTo(block, A, vb::Sub(vb::Add(A, C), 1), QBuff.Ptr(at));
   }
 }
 

@@ -72,7 +72,6 @@ class BlockCarrBuffClass final {
   int32_t BuffBlockCount_ = 0;
   int32_t CurBlock_ = 0;
   int32_t GrowBlockSize_ = 0;
-  platform::VbArray<int16_t> scratch_;  // one block share of a window read
   platform::VbArray<int16_t> chunk_;    // ChunkRead's array
 };
 

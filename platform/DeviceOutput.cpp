@@ -1,5 +1,7 @@
 #include "platform/DeviceOutput.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -19,6 +21,13 @@ constexpr int64_t kRetryUs = 500000;
 // within the SlavedClock's bounds; the measured latency is smoothed.
 constexpr double kGain = 0.5;
 constexpr double kSmoothing = 0.05;
+
+// The steady clock, callable on the backend's thread (no allocation, no lock).
+int64_t SteadyNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
 
 }  // namespace
 
@@ -87,6 +96,8 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
     measured_ = false;
     underrunsLogged_ = underruns_.load(std::memory_order_acquire);
     prerollSamples_.store(kPrerollUs * backend_->Rate() / 1000000 * kCardChannels, std::memory_order_release);
+    startNs_ = SteadyNs();
+    soundNs_.store(0, std::memory_order_release);
     running_.store(true, std::memory_order_release);
   }
   SchedulePump();
@@ -120,6 +131,7 @@ void DeviceOutput::Stop() {
     Queue(converted_);
   }
   running_.store(false, std::memory_order_release);
+  if (steer_ != nullptr) steer_->SetRatio(1.0);  // between runs the loop keeps plain time
 }
 
 void DeviceOutput::Queue(const std::vector<int16_t>& stereo) {
@@ -142,6 +154,12 @@ void DeviceOutput::Steer() {
   if (steer_ == nullptr || phase_.load(std::memory_order_acquire) != kSounding) return;
   const double errorSeconds = static_cast<double>(latencyUs_ - kTargetLatencyUs) / 1e6;
   steer_->SetRatio(1.0 - kGain * errorSeconds);
+}
+
+int64_t DeviceOutput::StartLatencyUs() const {
+  const int64_t sound = soundNs_.load(std::memory_order_acquire);
+  if (sound == 0) return -1;
+  return (sound - startNs_) / 1000 + backend_->QueuedUs();
 }
 
 void DeviceOutput::SchedulePump() {
@@ -170,9 +188,12 @@ void DeviceOutput::Render(void* self, int16_t* out, size_t frames) {
     const bool running = me->running_.load(std::memory_order_acquire);
     const size_t queued = ring->Size();
     int phase = me->phase_.load(std::memory_order_relaxed);
-    if (phase == kPreroll &&
-        (queued >= static_cast<size_t>(me->prerollSamples_.load(std::memory_order_relaxed)) || (!running && queued > 0)))
+    const auto preroll = static_cast<size_t>(me->prerollSamples_.load(std::memory_order_relaxed));
+    if (phase == kPreroll && (queued >= preroll || (!running && queued > 0))) {
       phase = kSounding;
+      if (running && me->soundNs_.load(std::memory_order_relaxed) == 0)
+        me->soundNs_.store(SteadyNs(), std::memory_order_release);
+    }
     if (phase == kSounding) {
       got = ring->Read(out, wanted);
       if (got < wanted) {

@@ -60,6 +60,10 @@ class DeviceOutput final : public AudioOutput {
   int32_t PumpIntervalMs() const override { return kPumpMs; }
 
   int64_t Underruns() const { return underruns_.load(std::memory_order_acquire); }
+  // Of the latest run: from its Start to its first frame leaving the
+  // loudspeaker (the first render plus what the sound server held then);
+  // -1 until that frame has been rendered.
+  int64_t StartLatencyUs() const;
   // Why the device is not available ("" when it is).
   const std::string& Trouble() const { return trouble_; }
 
@@ -99,6 +103,8 @@ class DeviceOutput final : public AudioOutput {
   std::atomic<int> phase_{kPreroll};   // written by Render only
   std::atomic<int64_t> prerollSamples_{0};
   std::atomic<int64_t> underruns_{0};
+  int64_t startNs_ = 0;                  // steady time of the run's Start
+  std::atomic<int64_t> soundNs_{0};      // steady time its first frame was rendered (0: not yet)
 };
 
 }  // namespace platform

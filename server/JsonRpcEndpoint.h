@@ -15,6 +15,11 @@
 //     or nothing when all its members were notifications; an empty batch is
 //     one -32600 error.
 //
+// Ids are echoed as the text they were sent as (a number keeps its digits,
+// even beyond 64 bits). A line is one message whatever bytes it holds: a NUL
+// byte is not an end, it makes the line invalid JSON. Handling a batch takes
+// time in proportion to its size.
+//
 // Lines that hold nothing but white space are ignored. Whatever a method
 // writes through Notify during its call is written before the call's answer,
 // in the order written. No input ends or wedges the endpoint.
@@ -60,8 +65,9 @@ class JsonRpcEndpoint final {
   void Notify(const std::string& method, nlohmann::json params);
 
  private:
-  std::optional<nlohmann::json> HandleOne(const nlohmann::json& request);
-  nlohmann::json Call(const nlohmann::json& id, const std::string& name, const nlohmann::json& params);
+  // `idText`: the request's id as it was written in the line.
+  std::optional<std::string> HandleOne(const nlohmann::json& request, const std::string& idText);
+  std::string Call(const std::string& idText, const std::string& name, const nlohmann::json& params);
   void Write(const nlohmann::json& message);
 
   LineWriter out_;

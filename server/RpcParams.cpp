@@ -1,8 +1,10 @@
 #include "server/RpcParams.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
+#include "server/JsonLineParser.h"
 #include "server/RpcError.h"
 
 namespace rpc {
@@ -112,6 +114,16 @@ std::string Params::String(const std::string& name) const {
 
 platform::VbArray<int32_t> Params::Int32List(const std::string& name) const {
   const json& v = Get(name);
+  if (v.is_binary() && v.get_binary().has_subtype() && v.get_binary().subtype() == kPackedInt32Subtype) {
+    // Read packed: every value is known to be a 32-bit integer.
+    const auto& bytes = v.get_binary();
+    const size_t count = bytes.size() / sizeof(int32_t);
+    if (count > static_cast<size_t>(std::numeric_limits<int32_t>::max() - 1))
+      Invalid("\"" + name + "\" has too many elements");
+    platform::VbArray<int32_t> list(1, static_cast<int32_t>(count));
+    std::memcpy(list.Ptr(1), bytes.data(), count * sizeof(int32_t));
+    return list;
+  }
   if (!v.is_array()) Invalid("\"" + name + "\" must be an array of integers");
   if (v.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max() - 1))
     Invalid("\"" + name + "\" has too many elements");

@@ -37,7 +37,8 @@ class Params final {
   std::string String(const std::string& name) const;
   // A JSON array of 32-bit integers as the host's array: item 0 of the JSON
   // array becomes element 1 (lower bound 1). An empty JSON array gives an
-  // array with no elements.
+  // array with no elements. A list the line reader kept packed is read as
+  // it is (see JsonLineParser.h).
   platform::VbArray<int32_t> Int32List(const std::string& name) const;
 
  private:

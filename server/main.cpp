@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "PlayVersion.h"
 #include "platform/AudioBackend.h"
 #include "platform/Errors.h"
 #include "platform/Log.h"
@@ -46,7 +47,7 @@ int ListDevices() {
 }
 
 int ServerMain(int argc, char** argv) {
-  CLI::App app{"playsrv - the playback server; speaks JSON-RPC 2.0 on stdin/stdout, one message per line"};
+  CLI::App app{"playsrv - the playback server; speaks JSON-RPC 2.0 on stdin/stdout, one message per line", "playsrv"};
   server::ServerOptions options;
   std::string engines = "dx9,dx7,waveout";
   app.add_option("--output", options.Output,
@@ -62,7 +63,7 @@ int ServerMain(int argc, char** argv) {
   std::string logFile;
   app.add_option("--log-level", logLevel, "diagnostics shown: error, warning, info or debug")->capture_default_str();
   app.add_option("--log-file", logFile, "append diagnostics to this file instead of standard error");
-  app.set_version_flag("--version", "playsrv 1.0");
+  app.set_version_flag("--version", "playsrv " PLAY_VERSION);
   try {
     app.parse(argc, argv);
     options.Offer = server::ParseEngineList(engines);

@@ -5,8 +5,17 @@
 #include <iostream>
 #include <limits>
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <optional>
+
 #include "tools/DemoTune.h"
+#include "tools/EditList.h"
 #include "tools/PlaySession.h"
+#include "tools/ProgressBar.h"
+#include "tools/ServerClient.h"
+#include "tools/Transport.h"
 #include "tools/WavFile.h"
 
 namespace playctl {
@@ -28,7 +37,7 @@ int Fail(const std::string& what, int status) {
 }
 
 // Starts the run as asked: from the start (or end), or at a position.
-void Start(PlaySession& session, const PlayOptions& o, const WavInfo& wav) {
+void Start(PlaySession& session, const PlayOptions& o, const EditWave& wav) {
   if (o.FromSeconds < 0) {
     session.Command(o.Reverse ? "PlayAgainRev" : "PlayAgain");
     return;
@@ -38,7 +47,7 @@ void Start(PlaySession& session, const PlayOptions& o, const WavInfo& wav) {
 }
 
 // Milliseconds the run needs at most: the part to play at the tempo, plus slack.
-int32_t RunLengthMs(const PlayOptions& o, const WavInfo& wav) {
+int32_t RunLengthMs(const PlayOptions& o, const EditWave& wav) {
   double samples = wav.Frames;
   if (o.FromSeconds >= 0) {
     const double at = o.FromSeconds * wav.Rate;
@@ -50,40 +59,128 @@ int32_t RunLengthMs(const PlayOptions& o, const WavInfo& wav) {
 
 int ReportEnd(int serverStatus, const std::string& output, const std::string& lost, std::ostream& out) {
   if (serverStatus != 0) return Fail("playsrv ended with status " + std::to_string(serverStatus), 1);
-  if (!lost.empty()) return Fail("the played sound is not all in " + output.substr(4) + ": " + lost, 1);
-  if (output.rfind("wav:", 0) == 0) out << "played sound written to " << output.substr(4) << std::endl;
+  if (!lost.empty()) return Fail("the played sound was not all written: " + lost, 1);
+  for (size_t at = 0; at < output.size();) {
+    const size_t comma = std::min(output.find(',', at), output.size());
+    if (output.compare(at, 4, "wav:") == 0)
+      out << "played sound written to " << output.substr(at + 4, comma - at - 4) << std::endl;
+    at = comma + 1;
+  }
   return 0;
+}
+
+// Reads, checks and (where needed) decodes the pieces into `folder`.
+// Refusals print and give status 2 without a wave.
+std::optional<EditWave> MakeWave(const PlayOptions& o, const std::string& folder, std::ostream& out) {
+  try {
+    std::vector<Piece> pieces;
+    for (const std::string& text : o.Pieces) pieces.push_back(ParsePiece(text, AbsolutePath));
+    const EditList list(std::move(pieces), o.Channels);
+    for (const std::string& line : list.Describe()) out << line << std::endl;
+    EditWave wave;
+    {
+      ProgressBar bar(std::cerr, isatty(STDERR_FILENO) == 1);  // its line ends before ours
+      wave = list.Build(folder, [&bar](const std::string& piece, double share) { bar.Show(piece, share); });
+    }
+    if (wave.Clipped > 0) out << wave.Clipped << " sample(s) clipped to the 16-bit range" << std::endl;
+    return wave;
+  } catch (const std::exception& e) {
+    Fail(e.what(), 2);
+    return std::nullopt;
+  }
 }
 
 }  // namespace
 
 std::string AbsoluteOutput(const std::string& output) {
-  if (output.rfind("wav:", 0) != 0 || output.size() == 4) return output;
-  return "wav:" + AbsolutePath(output.substr(4));
+  std::string result;
+  for (size_t at = 0; at <= output.size();) {
+    const size_t comma = std::min(output.find(',', at), output.size());
+    const std::string one = output.substr(at, comma - at);
+    result += (one.rfind("wav:", 0) == 0 && one.size() > 4 ? "wav:" + AbsolutePath(one.substr(4)) : one);
+    if (comma < output.size()) result += ',';
+    at = comma + 1;
+  }
+  return result;
 }
 
+bool ParseChannels(const std::string& text, std::vector<int32_t>& channels) {
+  channels.clear();
+  size_t at = 0;
+  while (at <= text.size() && channels.size() < 3) {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    const std::string part = text.substr(at, comma - at);
+    if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos) return false;
+    channels.push_back(std::stoi(part));
+    if (channels.back() < 1) return false;
+    at = comma + 1;
+  }
+  return !channels.empty() && channels.size() <= 2;
+}
+
+namespace {
+
+// Plays the prepared wave steered by a script and/or the terminal's keys.
+int RunSteered(PlaySession& session, const PlayOptions& o, const EditWave& wave,
+               const std::vector<ScriptStep>& script, bool terminal, std::ostream& out) {
+  TransportSetup setup;
+  setup.Rate = wave.Rate;
+  setup.Frames = wave.Frames;
+  setup.Reverse = o.Reverse;
+  setup.Loop = o.Loop;
+  setup.Tempo = o.Tempo;
+  setup.Simulate = o.Simulate;
+  setup.Terminal = terminal;
+  winsize size{};
+  if (terminal && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) setup.Columns = size.ws_col;
+  setup.Output = o.Output;
+  setup.AfterScriptMs = o.Loop ? static_cast<int64_t>(o.Seconds * 1000) : RunLengthMs(o, wave);
+  Transport transport(session, setup, out);
+  std::optional<TerminalKeys> keys;
+  if (terminal) {
+    keys.emplace(STDIN_FILENO);
+    out << "keys: space pause/continue, u U-turn, arrows -/+5 s, Home/End, l loop, +/- tempo, s stop, q quit"
+        << std::endl;
+  }
+  transport.Run(script, keys ? &*keys : nullptr);
+  return 0;
+}
+
+}  // namespace
+
 int RunPlay(const PlayOptions& o, std::ostream& out) {
-  WavInfo wav;
-  const std::string path = AbsolutePath(o.File);
+  if (!(o.Tempo > 0)) return Fail("--tempo must be greater than 0", 2);
+  std::vector<ScriptStep> script;
   try {
-    wav = ReadWavHeader(path);
+    script = ParseScript(o.Script);
   } catch (const std::exception& e) {
     return Fail(e.what(), 2);
   }
-  if (o.FromSeconds >= 0 && o.FromSeconds * wav.Rate >= wav.Frames)
-    return Fail("--from " + std::to_string(o.FromSeconds) + " lies beyond the end of " + path, 2);
-  if (!(o.Tempo > 0)) return Fail("--tempo must be greater than 0", 2);
-  out << path << ": " << wav.Channels << " channel(s), " << wav.Bits << " bit, " << wav.Rate << " Hz, "
-      << wav.Frames << " samples" << std::endl;
+  const bool terminal = o.Keys && isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
+  std::optional<TempFolder> folder;
+  try {
+    folder.emplace();
+  } catch (const std::exception& e) {
+    return Fail(e.what(), 1);
+  }
+  const std::optional<EditWave> made = MakeWave(o, folder->Path(), out);
+  if (!made) return 2;
+  const EditWave& wave = *made;
+  if (o.FromSeconds >= 0 && o.FromSeconds * wave.Rate >= wave.Frames)
+    return Fail("--from " + std::to_string(o.FromSeconds) + " lies beyond the end of the wave", 2);
+  out << "wave: " << wave.Channels << " channel(s), " << wave.Bits << " bit, " << wave.Rate << " Hz, "
+      << wave.Frames << " samples" << std::endl;
   const std::string output = AbsoluteOutput(o.Output);
   try {
-    PlaySession session({output, o.Engine, o.Simulate}, out);
-    session.Prepare(path, wav, o.Loop, static_cast<float>(o.Tempo));
-    Start(session, o, wav);
-    if (o.Loop) {
+    PlaySession session({output, o.Engine, o.Simulate, 64 << 20, folder->Path(), terminal}, out);
+    session.Prepare(wave, o.Loop, static_cast<float>(o.Tempo));
+    Start(session, o, wave);
+    if (terminal || !script.empty()) {
+      RunSteered(session, o, wave, script, terminal, out);
+    } else if (o.Loop) {
       session.Pass(static_cast<int32_t>(o.Seconds * 1000));
       session.Command("StopPlay");
-    } else if (!session.WaitForPlayDone(RunLengthMs(o, wav))) {
+    } else if (!session.WaitForPlayDone(RunLengthMs(o, wave))) {
       return Fail("no \"Play Done\" report within the length of the wave", 1);
     }
     const int status = session.Release();
@@ -95,6 +192,33 @@ int RunPlay(const PlayOptions& o, std::ostream& out) {
   }
 }
 
+int RunDevices(std::ostream& out) {
+  out << "virtual         simulated output on the server's clock (with --simulate)\n"
+      << "null            consumes the sound in real time and discards it\n"
+      << "wav:PATH        writes every frame played to a 16-bit WAV file\n";
+  std::vector<std::string> cards;
+  std::string server;
+  try {
+    server = ServerBesideMe();
+  } catch (const std::exception& e) {
+    return Fail(e.what(), 1);
+  }
+  if (!ListServerDevices(server, cards)) {
+    std::cerr << "playctl: " << server << " --list-devices lists no sound card\n";
+  } else if (!cards.empty()) {
+    out << "device          the default sound card\n";
+    for (const std::string& card : cards) {
+      // "NAME<tab>DESCRIPTION", the description optional.
+      const size_t tab = card.find('\t');
+      out << "device:" << card.substr(0, tab);
+      if (tab != std::string::npos) out << "  " << card.substr(tab + 1);
+      out << '\n';
+    }
+  }
+  out << "Several outputs at once: a comma-separated list, e.g. device,wav:take.wav" << std::endl;
+  return 0;
+}
+
 int RunDemo(const DemoOptions& o, std::ostream& out) {
   const std::string output = AbsoluteOutput(o.Output);
   try {
@@ -104,7 +228,7 @@ int RunDemo(const DemoOptions& o, std::ostream& out) {
     const WavInfo wav = ReadWavHeader(tune);
     out << "demo tune: " << tune << " (" << kDemoTuneSeconds << " s, stereo, 16 bit, " << kDemoRate << " Hz)"
         << std::endl;
-    PlaySession session({output, "", o.Simulate}, out);
+    PlaySession session({output, "", o.Simulate, 64 << 20, ""}, out);
     session.Prepare(tune, wav, false, 1.0f);
     out << "-- forward from the start" << std::endl;
     session.Command("PlayAgain");

@@ -7,12 +7,15 @@
 // outputs are finalised before playctl ends).
 
 #include <ostream>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace playctl {
 
 struct PlayOptions {
-  std::string File;
+  std::vector<std::string> Pieces;  // files, FILE@FROM-TO ranges, silence:SECONDS
+  std::vector<int32_t> Channels;    // 1-based channels taken from files of more than two
   bool Reverse = false;
   double FromSeconds = -1;  // below 0: from the start (or the end in reverse)
   double Tempo = 1.0;
@@ -21,9 +24,14 @@ struct PlayOptions {
   std::string Engine;
   std::string Output;
   bool Simulate = false;
+  std::string Script;  // transport steps by time ("wait 1.0; u; ...")
+  bool Keys = true;    // on a terminal, steer the run by keys
 };
 
 int RunPlay(const PlayOptions& options, std::ostream& out);
+
+// "A" or "A,B", channel numbers from 1; false when the text is not that.
+bool ParseChannels(const std::string& text, std::vector<int32_t>& channels);
 
 struct DemoOptions {
   std::string Output;
@@ -32,8 +40,13 @@ struct DemoOptions {
 
 int RunDemo(const DemoOptions& options, std::ostream& out);
 
-// A wav:PATH output with PATH made absolute (the server's folder may
-// differ from ours); other specs unchanged.
+// Lists the outputs playsrv offers: the simulated ones, and `device` and
+// `device:NAME` for each sound card `playsrv --list-devices` names.
+int RunDevices(std::ostream& out);
+
+// Every wav:PATH of an output (or of a comma-separated list of outputs)
+// with PATH made absolute (the server's folder may differ from ours); the
+// other outputs unchanged.
 std::string AbsoluteOutput(const std::string& output);
 
 }  // namespace playctl

@@ -8,15 +8,11 @@ namespace {
 
 std::vector<int32_t> OrgList(const std::vector<int32_t>& name, const WavInfo& wav, int32_t channelOffset) {
   std::vector<int32_t> list{0};
-  int32_t entries = 0;
   for (int64_t start = 0; start < wav.Frames; start += kMaxBlockSamples) {
     const auto length = static_cast<int32_t>(std::min<int64_t>(kMaxBlockSamples, wav.Frames - start));
     const auto filePos = static_cast<int32_t>(wav.DataOffset + 1 + start * wav.BlockAlign() + channelOffset);
-    list.insert(list.end(), name.begin(), name.end());
-    list.insert(list.end(), {length, 4, static_cast<int32_t>(start + 1), filePos, wav.Channels, wav.Bits});
-    ++entries;
+    AppendEntry(list, name, {length, kBlockOrg, static_cast<int32_t>(start + 1), filePos, wav.Channels, wav.Bits});
   }
-  list[0] = entries;
   return list;
 }
 
@@ -33,6 +29,16 @@ std::vector<int32_t> PackName(const std::string& name) {
     out.push_back(static_cast<int32_t>(v));
   }
   return out;
+}
+
+void AppendEntry(std::vector<int32_t>& list, const std::vector<int32_t>& name, const HostEntry& e) {
+  if (name.empty()) {
+    list.insert(list.end(), {1, 0});
+  } else {
+    list.insert(list.end(), name.begin(), name.end());
+  }
+  list.insert(list.end(), {e.Length, e.Type, e.StartPos, e.FilePos, e.Channels, e.Bits});
+  ++list[0];
 }
 
 HostLists BuildOrgLists(const std::string& path, const WavInfo& wav) {

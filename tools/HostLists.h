@@ -29,4 +29,22 @@ HostLists BuildOrgLists(const std::string& path, const WavInfo& wav);
 // The name part of an entry: K, n and the packed bytes.
 std::vector<int32_t> PackName(const std::string& name);
 
+// Block types of the entries the host writes.
+inline constexpr int32_t kBlockFile = 3;
+inline constexpr int32_t kBlockOrg = 4;
+inline constexpr int32_t kBlockSilent = 5;
+
+struct HostEntry {
+  int32_t Length = 0;
+  int32_t Type = kBlockSilent;
+  int32_t StartPos = 0;
+  int32_t FilePos = 0;   // 1-based byte; 0 for silence
+  int32_t Channels = 1;  // of the file (Orgfiles)
+  int32_t Bits = 16;
+};
+
+// Appends one entry to `list` (which starts as {0}) and counts it in item 0.
+// `name` is PackName's result; an empty vector stands for "no name".
+void AppendEntry(std::vector<int32_t>& list, const std::vector<int32_t>& name, const HostEntry& entry);
+
 }  // namespace playctl

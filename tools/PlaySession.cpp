@@ -60,7 +60,11 @@ TempFolder::~TempFolder() {
 }
 
 PlaySession::PlaySession(const SessionOptions& options, std::ostream& out)
-    : out_(out), simulate_(options.Simulate), memoryBytes_(options.MemoryBytes) {
+    : out_(out),
+      simulate_(options.Simulate),
+      tempDir_(options.TempDir),
+      memoryBytes_(options.MemoryBytes),
+      quiet_(options.Quiet) {
   client_ = std::make_unique<ServerClient>(
       ServerBesideMe(), ServerArgs(options),
       [this](const std::string& method, const json& params) { OnNotification(method, params); });
@@ -90,29 +94,37 @@ void PlaySession::OnNotification(const std::string& method, const json& params) 
   if (method != "MsgBoxOb") return;
   const std::string msg = params.value("Msg", "");
   const std::string ttl = params.value("Ttl", "");
-  out_ << stamp << "MsgBoxOb  " << msg << "  " << ttl << std::endl;
+  if (!quiet_) out_ << stamp << "MsgBoxOb  " << msg << "  " << ttl << std::endl;
+  if (msg == "S2" && onStatus_) onStatus_(ttl);
   if (releasing_) return;
   if (msg == "S2" && ttl == "Play Done") playDone_ = true;
   if (failure_.empty() && (msg != "S2" || IsFailureStatus(ttl))) failure_ = msg == "S2" ? ttl : ttl + ": " + msg;
 }
 
 void PlaySession::CheckFailure() {
-  if (!failure_.empty()) throw PlayFailure("the server reports: " + failure_);
+  if (failure_.empty()) return;
+  const std::string failure = std::move(failure_);
+  failure_.clear();
+  throw PlayFailure("the server reports: " + failure);
 }
 
 void PlaySession::Prepare(const std::string& wavPath, const WavInfo& wav, bool loop, float tempo) {
-  rate_ = wav.Rate;
+  Prepare(EditWave{wav.Bits, wav.Channels, wav.Rate, wav.Frames, BuildOrgLists(wavPath, wav), 0}, loop, tempo);
+}
+
+void PlaySession::Prepare(const EditWave& wave, bool loop, float tempo) {
+  rate_ = wave.Rate;
   const json attached = Command("DxObj", {{"MFrmHwnd", kWindowHandle}});
   const int32_t kind = attached.value("MFrmHwnd", -1);
   if (kind < 0) throw PlayFailure("the server could not attach an engine");
-  out_ << "engine: " << (kind == 1 ? "DirectSound" : "waveOut") << std::endl;
-  Command("AppTmpDir", {{"value", tmp_.Path()}});
+  engine_ = kind == 1 ? "DirectSound" : "waveOut";
+  out_ << "engine: " << engine_ << std::endl;
+  Command("AppTmpDir", {{"value", tempDir_.empty() ? tmp_.Path() : tempDir_}});
   Command("MemorySizeToUse", {{"value", memoryBytes_}});
-  const HostLists lists = BuildOrgLists(wavPath, wav);
-  json wave{{"FmtBits", wav.Bits}, {"FmtChannal", wav.Channels}, {"FmtFriq", wav.Rate},
-            {"WaveNos", wav.Frames}, {"BlkInLstL", lists.Left}};
-  if (wav.Channels == 2) wave["BlkInLstR"] = lists.Right;
-  Command("WriteWaveMemo", wave);
+  json params{{"FmtBits", wave.Bits},    {"FmtChannal", wave.Channels},  {"FmtFriq", wave.Rate},
+              {"WaveNos", wave.Frames}, {"BlkInLstL", wave.Lists.Left}};
+  if (wave.Channels == 2) params["BlkInLstR"] = wave.Lists.Right;
+  Command("WriteWaveMemo", params);
   Command("LoopPlayON", {{"value", loop}});
   Command("PlayTempoFor", {{"value", tempo}});
   Command("PlayTempoRev", {{"value", tempo}});
@@ -127,7 +139,7 @@ json PlaySession::Command(const std::string& member, const json& params) {
 
 int32_t PlaySession::Position() { return client_->Call("PlayCurrentPosition").get<int32_t>(); }
 
-void PlaySession::Step(int32_t ms) {
+void PlaySession::Advance(int32_t ms) {
   if (simulate_) {
     // Reports raised on the way are stamped with the time the step reaches.
     virtualMs_ += ms;
@@ -136,6 +148,10 @@ void PlaySession::Step(int32_t ms) {
     client_->Pump(ms);
   }
   CheckFailure();
+}
+
+void PlaySession::Step(int32_t ms) {
+  Advance(ms);
   if (playDone_) return;  // the position past the end says nothing
   const int32_t pos = Position();
   char line[96];

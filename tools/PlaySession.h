@@ -10,6 +10,7 @@
 // "Play Failed") ends the session with PlayFailure.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
@@ -17,6 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/EditList.h"
 #include "tools/ServerClient.h"
 #include "tools/WavFile.h"
 
@@ -46,6 +48,8 @@ struct SessionOptions {
   std::string Engine;  // dx9, dx7 or waveout: the only engine offered; empty: all
   bool Simulate = false;
   int32_t MemoryBytes = 64 << 20;
+  std::string TempDir;  // the server's AppTmpDir; empty: a folder of the session's own
+  bool Quiet = false;   // reports are not printed (a status line shows them instead)
 };
 
 class PlaySession final {
@@ -60,6 +64,8 @@ class PlaySession final {
   // two tempo factors (after the hand-over, so that the server keeps them in
   // its rate range). `wavPath` must be a full path.
   void Prepare(const std::string& wavPath, const WavInfo& wav, bool loop, float tempo);
+  // The same for a wave made of an edit list.
+  void Prepare(const EditWave& wave, bool loop, float tempo);
   // Calls a member; a failure report during the call throws PlayFailure.
   nlohmann::json Command(const std::string& member, const nlohmann::json& params = nullptr);
   // Lets `ms` of time pass, printing the position every quarter second.
@@ -67,6 +73,15 @@ class PlaySession final {
   // Lets time pass until "Play Done" (true) or `maxMs` have passed (false).
   bool WaitForPlayDone(int32_t maxMs);
   int32_t Position();
+
+  // For a transport that steers the run itself: lets `ms` of time pass
+  // without printing; a failure report on the way throws PlayFailure (and is
+  // then forgotten, so a refused command does not end the session).
+  void Advance(int32_t ms);
+  // Called with the text of every status report (Ttl of an "S2" report).
+  void OnStatus(std::function<void(const std::string&)> onStatus) { onStatus_ = std::move(onStatus); }
+  // "DirectSound" or "waveOut", after Prepare.
+  const std::string& EngineName() const { return engine_; }
   // Destroys the object and waits for the server to end; its exit status.
   int Release();
   // The server's message that its WAV output failed (frames were lost), or "".
@@ -80,6 +95,7 @@ class PlaySession final {
 
   std::ostream& out_;
   bool simulate_;
+  std::string tempDir_;
   int32_t memoryBytes_;
   int32_t rate_ = 0;
   TempFolder tmp_;
@@ -90,6 +106,9 @@ class PlaySession final {
   bool releasing_ = false;
   std::string failure_;
   std::string outputLost_;
+  bool quiet_ = false;
+  std::string engine_;
+  std::function<void(const std::string&)> onStatus_;
 };
 
 }  // namespace playctl

@@ -54,6 +54,57 @@ std::string ServerBesideMe() {
   return path.substr(0, path.rfind('/') + 1) + "playsrv";
 }
 
+bool ListServerDevices(const std::string& serverPath, std::vector<std::string>& names, int timeoutMs) {
+  names.clear();
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return false;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  // A server without the flag complains; playctl says so in its own words.
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::string path = serverPath;
+  std::string flag = "--list-devices";
+  char* argv[] = {path.data(), flag.data(), nullptr};
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  if (rc != 0) {
+    close(out[0]);
+    return false;
+  }
+  std::string text;
+  const int64_t deadline = MonotonicMs() + timeoutMs;
+  bool timedOut = false;
+  char buffer[4096];
+  while (true) {
+    const int64_t left = deadline - MonotonicMs();
+    pollfd p{out[0], POLLIN, 0};
+    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) == 0) {
+      timedOut = true;
+      break;
+    }
+    const ssize_t got = read(out[0], buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  close(out[0]);
+  if (timedOut) kill(pid, SIGKILL);
+  int raw = 0;
+  while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+  }
+  if (timedOut || StatusOf(raw) != 0) return false;
+  for (size_t at = 0; at < text.size();) {
+    const size_t nl = std::min(text.find('\n', at), text.size());
+    if (nl > at) names.push_back(text.substr(at, nl - at));
+    at = nl + 1;
+  }
+  return true;
+}
+
 ServerClient::ServerClient(const std::string& serverPath, const std::vector<std::string>& args,
                            OnNotification onNotification)
     : onNotification_(std::move(onNotification)) {

@@ -88,4 +88,9 @@ class ServerClient final {
 // Full path of the playsrv that lies next to this executable.
 std::string ServerBesideMe();
 
+// Runs `serverPath --list-devices` and returns the lines it printed (one
+// sound output each: its name, a tab and a description). False when the server could not be started,
+// ended with a status other than 0, or took more than `timeoutMs`.
+bool ListServerDevices(const std::string& serverPath, std::vector<std::string>& names, int timeoutMs = 10000);
+
 }  // namespace playctl

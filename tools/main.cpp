@@ -4,20 +4,35 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "PlayVersion.h"
 #include "tools/Commands.h"
 
 namespace {
 
 int CtlMain(int argc, char** argv) {
-  CLI::App app{"playctl - plays WAV files through playsrv"};
+  CLI::App app{"playctl - plays sound files and edit lists through playsrv; on a terminal, keys steer the run",
+               "playctl"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", "playctl 1.0");
+  app.set_version_flag("--version", "playctl " PLAY_VERSION);
 
   playctl::PlayOptions play;
-  CLI::App* playCmd = app.add_subcommand("play", "play a PCM WAV file (8 or 16 bit, mono or stereo)");
-  playCmd->add_option("FILE", play.File, "the WAV file")->required();
+  CLI::App* playCmd = app.add_subcommand(
+      "play", "play sound files (any format libsndfile reads) or an edit list of pieces as one wave");
+  playCmd->footer(
+      "Examples:\n"
+      "  playctl play take.flac\n"
+      "  playctl play take1.flac@1.5-3.0 silence:0.25 take2.wav@0-2 --reverse\n"
+      "  playctl play take.wav --simulate --output wav:out.wav --script \"wait 1.0; u; wait 0.5; space\"\n"
+      "Keys on a terminal (and --script names):\n"
+      "  space (space) pause/continue    u (u) U-turn    left/right (left, right) 5 s back/forward\n"
+      "  Home/End (home, end) from the start / reverse from the end    l (l) loop on/off\n"
+      "  +/- (+, -) tempo of the present direction by 0.1, from the next start    s (s) stop    q (q) quit");
+  playCmd->add_option("PIECE", play.Pieces, "FILE, FILE@FROM-TO (seconds), FILE@FROM- or silence:SECONDS")
+      ->required();
+  std::string channels;
+  playCmd->add_option("--channels", channels, "one or two channels to take from files of more than two, e.g. 1,2");
   playCmd->add_flag("--reverse", play.Reverse, "play backwards");
-  playCmd->add_option("--from", play.FromSeconds, "start at this many seconds into the file")
+  playCmd->add_option("--from", play.FromSeconds, "start at this many seconds into the wave")
       ->check(CLI::NonNegativeNumber);
   playCmd->add_option("--tempo", play.Tempo, "tempo factor (DirectSound engines; speed and pitch together)")
       ->check(CLI::PositiveNumber);
@@ -26,17 +41,39 @@ int CtlMain(int argc, char** argv) {
       ->check(CLI::PositiveNumber & CLI::Range(0.0, 1e6));
   playCmd->add_option("--engine", play.Engine, "offer only this engine")
       ->check(CLI::IsMember({"dx9", "dx7", "waveout"}));
-  playCmd->add_option("--output", play.Output, "playsrv output: virtual, null or wav:PATH");
+  playCmd->add_option("--output", play.Output,
+                      "playsrv output: virtual, null, wav:PATH, device[:NAME] or a comma list (see playctl devices)");
   playCmd->add_flag("--simulate", play.Simulate, "run the server on a virtual clock (no waiting)");
+  playCmd->add_option("--script", play.Script,
+                      "steer the run by time: \"wait 1.0; u; wait 0.5; space; ...\" (keys: space u left right "
+                      "home end l + - s q)");
+  bool noKeys = false;
+  playCmd->add_flag("--no-keys", noKeys, "do not read keys, even on a terminal (the run ends with the wave)");
 
   playctl::DemoOptions demo;
+  CLI::App* devicesCmd = app.add_subcommand("devices", "list the outputs playsrv can play to (for --output)");
+
   CLI::App* demoCmd =
       app.add_subcommand("demo", "play a synthesised tune: forward, a U-turn after one second, back to the start");
-  demoCmd->add_option("--output", demo.Output, "playsrv output: virtual, null or wav:PATH");
+  demoCmd->add_option("--output", demo.Output,
+                      "playsrv output: virtual, null, wav:PATH, device[:NAME] or a comma list (see playctl devices)");
   demoCmd->add_flag("--simulate", demo.Simulate, "run the server on a virtual clock (no waiting)");
 
-  CLI11_PARSE(app, argc, argv);
-  if (playCmd->parsed()) return playctl::RunPlay(play, std::cout);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help and --version end well; a refused command line is status 2.
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+  if (playCmd->parsed()) {
+    play.Keys = !noKeys;
+    if (!channels.empty() && !playctl::ParseChannels(channels, play.Channels)) {
+      std::cerr << "playctl: --channels takes one or two channel numbers from 1, e.g. 1,2\n";
+      return 2;
+    }
+    return playctl::RunPlay(play, std::cout);
+  }
+  if (devicesCmd->parsed()) return playctl::RunDevices(std::cout);
   return playctl::RunDemo(demo, std::cout);
 }
 

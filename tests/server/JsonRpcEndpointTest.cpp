@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -108,6 +109,57 @@ TEST_F(JsonRpcEndpointTest, DeepNestingInsideARequestIsRefused) {
             json::parse(nested(63)));
   EXPECT_EQ(Single(R"({"jsonrpc":"2.0","id":6,"method":"Echo","params":)" + nested(64) + "}")["error"]["code"],
             -32600);
+}
+
+TEST_F(JsonRpcEndpointTest, ALineWithANulByteIsOneInvalidMessage) {
+  using namespace std::string_literals;
+  const std::vector<std::string> nulLines{
+      R"({"jsonrpc":"2.0","id":1,"method":"Chatty"})"s + '\0' + R"({"jsonrpc":"2.0","id":2,"method":"Chatty"})",
+      R"({"jsonrpc":"2.0","id":3,"method":"Chatty"})"s + '\0',
+      "{\"jsonrpc\":\"2.0\",\"id\":4,\"method\":\"Chat\0ty\"}"s,
+      R"([{"jsonrpc":"2.0","id":5,"method":"Chatty"})"s + '\0' + "]"};
+  for (const std::string& line : nulLines) {
+    json a = Single(line);
+    EXPECT_EQ(a["error"]["code"], -32700) << json(line).dump();
+    EXPECT_TRUE(a["id"].is_null());
+  }
+  EXPECT_EQ(calls, 0);  // no part of any line ran
+}
+
+TEST_F(JsonRpcEndpointTest, IdsAreEchoedAsTheTextTheyWereSentAs) {
+  // Whatever the answer: a result, a method error, an invalid request, a batch member.
+  for (const std::string id : {"-9223372036854775809", "18446744073709551616", "123456789012345678901234567890",
+                               "-0", "1.50", "2E+3", "0.1", R"("\u0041b")", "null", "7"}) {
+    for (const char* method : {"Echo", "Fails", "Missing"}) {
+      Feed(R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":")" + std::string(method) + R"("})");
+      ASSERT_EQ(lines.size(), 1u);
+      EXPECT_NE(lines[0].find("\"id\":" + id + ","), std::string::npos) << lines[0];
+    }
+    Feed(R"({"jsonrpc":"1.0","id":)" + id + "}");
+    EXPECT_NE(lines.at(0).find("\"id\":" + id + ","), std::string::npos) << lines[0];
+    Feed(R"([{"jsonrpc":"2.0","id":1,"method":"Echo"},{"jsonrpc":"2.0","id":)" + id + R"(,"method":"Echo"}])");
+    EXPECT_NE(lines.at(0).find("},{\"id\":" + id + ","), std::string::npos) << lines[0];
+    Feed(R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":"Echo","params":)" + std::string(70, '[') +
+         std::string(70, ']') + "}");
+    EXPECT_NE(lines.at(0).find("\"id\":" + id + ","), std::string::npos) << lines[0];
+  }
+}
+
+// A batch of 80000 requests is answered whole, each answer in its place. A
+// scan of the batch per member (as before) takes longer than the suite's
+// time limit, so that fault fails the test without the test timing anything.
+TEST_F(JsonRpcEndpointTest, AHugeBatchIsAnsweredWholeAndInOrder) {
+  constexpr int kCount = 80000;
+  std::string line = "[";
+  for (int i = 0; i < kCount; ++i)
+    line += (i ? "," : "") + std::string(R"({"jsonrpc":"2.0","id":)") + std::to_string(i) + R"(,"method":"Echo"})";
+  line += "]";
+  endpoint.HandleLine(line);
+  ASSERT_EQ(lines.size(), 1u);
+  const json answers = json::parse(lines.back());
+  ASSERT_EQ(answers.size(), static_cast<size_t>(kCount));
+  EXPECT_EQ(answers.front()["id"], 0);
+  EXPECT_EQ(answers.back()["id"], kCount - 1);
 }
 
 TEST(RpcParamsTest, TypesAndRangesAreChecked) {

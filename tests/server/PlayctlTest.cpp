@@ -1,14 +1,22 @@
 // End-to-end: the command-line host, which starts playsrv beside it.
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "tests/server/ChildProcess.h"
+#include "tests/server/SoundTestFiles.h"
 #include "tests/server/WavTestFiles.h"
 #include "tests/support/TestWorld.h"
 
@@ -26,8 +34,9 @@ class PlayctlTest : public ::testing::Test {
       return std::any_of(Out.begin(), Out.end(), [&](const std::string& l) { return l.find(text) != l.npos; });
     }
   };
-  Run Playctl(std::vector<std::string> args) {
-    args.insert(args.begin(), PLAY_BINARY_DIR "/playctl");
+  // Runs playctl (or `program`, with `args` after it) to its end.
+  Run Playctl(std::vector<std::string> args, std::vector<std::string> program = {PLAY_BINARY_DIR "/playctl"}) {
+    args.insert(args.begin(), program.begin(), program.end());
     testing_support::ChildProcess p(args, tmp.File("stderr"));
     p.CloseInput();
     Run r{0, p.ReadToEnd(), ""};
@@ -41,32 +50,337 @@ class PlayctlTest : public ::testing::Test {
   std::string out = tmp.File("played.wav");
 };
 
-TEST_F(PlayctlTest, RefusesWhatItCannotPlayWithAClearMessage) {
-  const std::vector<uint8_t> data(600, 1);
-  const std::vector<std::pair<WavFormat, std::string>> cases{
-      {{1, 2, 44100, 24, false}, "24-bit samples are not supported; only 8 or 16 bits"},
-      {{3, 1, 44100, 32, false}, "not PCM (format tag 3); only plain PCM (format tag 1) can be played"},
-      {{0xFFFE, 2, 44100, 16, false}, "WAVE_FORMAT_EXTENSIBLE is not supported"},
-      {{1, 3, 44100, 16, true}, "3 channels are not supported; only mono or stereo"},
+TEST_F(PlayctlTest, RefusesWhatItCannotPlayBeforeTheServerStartsNamingThePiece) {
+  const std::string six = tmp.File("six.wav"), mono = tmp.File("mono.wav"), junk = tmp.File("junk.wav");
+  testing_support::WriteWav(six, {1, 6, 8000, 16, true}, std::vector<uint8_t>(1200, 1));
+  testing_support::WriteWav(mono, {1, 1, 8000, 16, false}, std::vector<uint8_t>(16000, 1));  // one second
+  testing_support::WriteBytes(junk, {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'});
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+      {{six}, six + ": 6 channels; only mono or stereo plays (pick one or two with --channels"},
+      {{six, "--channels", "2,7"}, six + ": --channels names channel 7 of a file of 6 channels"},
+      {{junk}, junk + ": "},
+      {{mono, tmp.File("missing.flac")}, tmp.File("missing.flac") + ": no such file"},
+      {{mono + "@0.5-1.5"}, mono + "@0.5-1.5: the range lies beyond the end of the file (1.000 s)"},
+      {{"silence:0.5"}, "an edit list needs at least one sound file"},
+      {{mono, "--from", "1.0"}, "--from 1.000000 lies beyond the end of the wave"},
+      {{mono, "--loop", "--seconds", "3000000"}, "--seconds"},
   };
-  const std::string path = tmp.File("refused.wav");
-  for (const auto& [format, message] : cases) {
-    testing_support::WriteWav(path, format, data);
-    const Run r = Playctl({"play", path, "--simulate"});
+  for (const auto& [args, message] : cases) {
+    std::vector<std::string> all{"play"};
+    all.insert(all.end(), args.begin(), args.end());
+    all.push_back("--simulate");
+    const Run r = Playctl(all);
     EXPECT_EQ(r.Status, 2) << message;
-    EXPECT_NE(r.Err.find(path + ": " + message), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find(message), std::string::npos) << r.Err;
     EXPECT_FALSE(r.Has("engine:")) << "no server was started for " << message;
   }
-  testing_support::WriteBytes(path, {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'});
-  Run r = Playctl({"play", path, "--simulate"});
+  // The six-channel file plays once two of its channels are picked.
+  const Run r = Playctl({"play", six, "--channels", "2,5", "--simulate", "--output", "wav:" + out});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(testing_support::ReadRecordedWav(out).Channels, 2);
+}
+
+TEST_F(PlayctlTest, DecodesAnySoundFileToItsSixteenBitRoundingAndCountsClips) {
+  constexpr int kFrames = 3000;
+  struct Case {
+    std::string Name;
+    int Format;
+    int Bits;  // 0: float samples
+  };
+  const std::vector<Case> cases{
+      {"flac16.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16}, {"pcm24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 24},
+      {"ext24.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 24},  {"pcm32.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_32, 32},
+      {"float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0},
+  };
+  for (const Case& c : cases) {
+    const std::string path = tmp.File(c.Name);
+    std::vector<double> normalised(2 * kFrames);  // what the file holds, in -1..1 (beyond for floats)
+    if (c.Bits > 0) {
+      std::vector<int32_t> full(normalised.size());
+      const int64_t span = int64_t{1} << c.Bits;
+      for (size_t i = 0; i < full.size(); ++i) {
+        const int64_t v =
+            (static_cast<int64_t>(i) * 7919 * (c.Bits == 32 ? 65537 : 1) + int64_t{104729} * (i % 2)) % span - span / 2;
+        full[i] = static_cast<int32_t>(v << (32 - c.Bits));
+        normalised[i] = full[i] / 2147483648.0;
+      }
+      testing_support::WriteSoundInts(path, c.Format, 2, 8000, full);
+    } else {
+      std::vector<float> x(normalised.size());
+      for (size_t i = 0; i < x.size(); ++i) {
+        // Every third sample a 16-bit value made float; the others up to 1.4 times full scale.
+        x[i] = i % 3 == 0 ? static_cast<float>(static_cast<int32_t>(i * 37 % 65536) - 32768) / 32768.0f
+                          : static_cast<float>(std::sin(static_cast<double>(i) * 0.01) * 1.4);
+        normalised[i] = x[i];
+      }
+      testing_support::WriteSoundFloats(path, c.Format, 2, 8000, x);
+    }
+    int64_t clipped = 0;
+    std::vector<int16_t> expected;
+    for (double v : normalised) {
+      const double r = std::round(v * 32768);
+      clipped += r > 32767 || r < -32768;
+      expected.push_back(static_cast<int16_t>(std::clamp(r, -32768.0, 32767.0)));
+    }
+    const Run r = Playctl({"play", path, "--simulate", "--output", "wav:" + out});
+    ASSERT_EQ(r.Status, 0) << c.Name << r.Err;
+    EXPECT_TRUE(r.Has("decoded to 16 bit")) << c.Name;
+    EXPECT_EQ(r.Has(std::to_string(clipped) + " sample(s) clipped to the 16-bit range"), clipped > 0) << c.Name;
+    EXPECT_TRUE(c.Bits > 0 || clipped > 500) << "the float case must clip";
+    const auto played = testing_support::ReadRecordedWav(out);
+    ASSERT_GE(played.Samples.size(), expected.size()) << c.Name;
+    for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(played.Samples[i], expected[i]) << c.Name << " sample " << i;
+  }
+}
+
+TEST_F(PlayctlTest, PlaysAnEditListOfMixedPiecesBackwardsAndThroughAUTurn) {
+  // A stereo FLAC (decoded), silence, an 8-bit mono WAV (decoded to 16 bit
+  // among 16-bit pieces) and a 16-bit mono WAV read in place: mono plays on both sides.
+  std::vector<int32_t> flac(2 * 4000);
+  for (size_t i = 0; i < flac.size(); ++i) flac[i] = static_cast<int32_t>((i * 13 % 60000) - 30000) << 16;
+  testing_support::WriteSoundInts(tmp.File("a.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 8000, flac);
+  std::vector<uint8_t> eight(1000);
+  for (size_t i = 0; i < eight.size(); ++i) eight[i] = static_cast<uint8_t>(i * 7);
+  testing_support::WriteWav(tmp.File("b.wav"), {1, 1, 8000, 8, false}, eight);
+  std::vector<int16_t> sixteen(3000);
+  for (size_t i = 0; i < sixteen.size(); ++i) sixteen[i] = static_cast<int16_t>(i * 21 - 20000);
+  testing_support::WriteWav(tmp.File("c.wav"), {1, 1, 8000, 16, true}, testing_support::SamplesToBytes(sixteen));
+
+  std::vector<int16_t> wave;  // interleaved, forwards
+  for (size_t f = 2000; f < 4000; ++f)
+    for (size_t c = 0; c < 2; ++c) wave.push_back(static_cast<int16_t>(flac[2 * f + c] >> 16));
+  wave.insert(wave.end(), 2 * 1000, 0);
+  for (uint8_t b : eight) wave.insert(wave.end(), 2, static_cast<int16_t>((b - 128) * 256));
+  for (size_t f = 800; f < 3000; ++f) wave.insert(wave.end(), 2, sixteen[f]);
+
+  const Run r = Playctl({"play", tmp.File("a.flac") + "@0.25-0.5", "silence:0.125", tmp.File("b.wav"),
+                         tmp.File("c.wav") + "@0.1-", "--reverse", "--simulate", "--output", "wav:" + out});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(r.Has("wave: 2 channel(s), 16 bit, 8000 Hz, 6200 samples"));
+  EXPECT_TRUE(r.Has("c.wav@0.1-: 1 channel(s), 16 bit, 8000 Hz, 2200 samples, read in place"));
+  auto played = testing_support::ReadRecordedWav(out);
+  ASSERT_GE(played.Samples.size(), wave.size());
+  for (size_t f = 0; f < wave.size() / 2; ++f) {
+    const size_t from = wave.size() / 2 - 1 - f;
+    ASSERT_EQ(played.Samples[2 * f], wave[2 * from]) << "frame " << f;
+    ASSERT_EQ(played.Samples[2 * f + 1], wave[2 * from + 1]) << "frame " << f;
+  }
+
+  // Forwards with a U-turn after 0.5 s (4000 frames, inside the 8-bit piece): back to the start.
+  const Run u =
+      Playctl({"play", tmp.File("a.flac") + "@0.25-0.5", "silence:0.125", tmp.File("b.wav"),
+               tmp.File("c.wav") + "@0.1-", "--script", "wait 0.5; u", "--simulate", "--output", "wav:" + out});
+  ASSERT_EQ(u.Status, 0) << u.Err;
+  played = testing_support::ReadRecordedWav(out);
+  ASSERT_GE(played.Samples.size(), 2u * 8000);
+  for (size_t f = 0; f < 4000; ++f) {
+    for (size_t c = 0; c < 2; ++c) {
+      ASSERT_EQ(played.Samples[2 * f + c], wave[2 * f + c]) << "frame " << f;
+      ASSERT_EQ(played.Samples[2 * (4000 + f) + c], wave[2 * (3999 - f) + c]) << "frame " << 4000 + f;
+    }
+  }
+}
+
+// Runs of a recorded ramp (sample = frame index + offset): first value, last
+// value and length of each stretch that rises or falls by one per frame.
+struct RampRun {
+  int32_t First, Last;
+  size_t Frames;
+  bool operator==(const RampRun&) const = default;
+};
+std::vector<RampRun> RampRuns(const std::vector<int16_t>& samples, int32_t offset) {
+  std::vector<RampRun> runs;
+  for (size_t i = 0; i < samples.size(); ++i) {
+    const int32_t v = samples[i] + offset;
+    if (!runs.empty()) {
+      RampRun& r = runs.back();
+      const int32_t step = r.Frames == 1 ? v - r.Last : (r.Last > r.First ? 1 : -1);
+      if ((step == 1 || step == -1) && v - r.Last == step) {
+        r.Last = v;
+        ++r.Frames;
+        continue;
+      }
+    }
+    runs.push_back({v, v, 1});
+  }
+  return runs;
+}
+std::ostream& operator<<(std::ostream& os, const RampRun& r) {
+  return os << r.First << ".." << r.Last << " (" << r.Frames << ")";
+}
+
+TEST_F(PlayctlTest, ScriptedKeysSteerTheRunFrameForFrame) {
+  std::vector<int16_t> ramp(32000);  // 4 s at 8000 Hz
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(static_cast<int32_t>(i) - 16000);
+  const std::string wav = tmp.File("ramp.wav");
+  testing_support::WriteWav(wav, {1, 1, 8000, 16, false}, testing_support::SamplesToBytes(ramp));
+
+  // 1 s forward; U-turn; 0.5 s back; pause 0.5 s (nothing sounds); 0.25 s
+  // back; right: 5 s further in the present direction, clamped to the end;
+  // 0.25 s; stop; End: backwards from the end; tempo and loop wait for the
+  // next start; quit.
+  Run r = Playctl({"play", wav, "--simulate", "--output", "wav:" + out, "--script",
+                   "wait 1.0; u; wait 0.5; space; wait 0.5; space; wait 0.25; right; wait 0.25; s; wait 0.1; "
+                   "end; wait 0.2; l; +; wait 0.3; q"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(RampRuns(testing_support::ReadRecordedWav(out).Samples, 16000),
+            (std::vector<RampRun>{{0, 7999, 8000}, {7999, 2000, 6000}, {31999, 30000, 2000}, {31999, 28000, 4000}}));
+  EXPECT_TRUE(r.Has("[   1.750 s] 0:00.500 / 0:04.000  reverse  paused  tempo 1.00"));
+  EXPECT_TRUE(r.Has("[   2.750 s] 0:03.850 / 0:04.000  reverse  playing  tempo 1.00"));
+  EXPECT_TRUE(r.Has("[   3.000 s] 0:03.600 / 0:04.000  reverse  playing  loop on  tempo 1.10"));
+
+  // Tempo and loop switch set, then Home: the run plays at 1.1 and loops.
+  r = Playctl({"play", wav, "--simulate", "--script", "+; l; home; wait 4.5; q; u"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(r.Has("[   1.000 s] 0:01.099 / 0:04.000  forward  looping  loop on  tempo 1.10"))
+      << testing::PrintToString(r.Out);
+  EXPECT_TRUE(r.Has("forward  looping (1)  loop on  tempo 1.10"));
+  EXPECT_FALSE(r.Has("key u")) << "nothing runs after q";
+
+  r = Playctl({"play", wav, "--simulate", "--script", "wait 1; jump"});
   EXPECT_EQ(r.Status, 2);
-  EXPECT_NE(r.Err.find("not a RIFF/WAVE file"), std::string::npos) << r.Err;
-  // A loop longer than the tool can count in milliseconds is refused up front.
-  testing_support::WriteWav(path, {1, 1, 8000, 8, false}, data);
-  r = Playctl({"play", path, "--loop", "--seconds", "3000000", "--simulate"});
-  EXPECT_NE(r.Status, 0);
-  EXPECT_NE(r.Err.find("--seconds"), std::string::npos) << r.Err;
-  EXPECT_FALSE(r.Has("engine:"));
+  EXPECT_NE(r.Err.find("--script: unknown step \"jump\""), std::string::npos) << r.Err;
+}
+
+TEST_F(PlayctlTest, KeysOnARealTerminalSteerTheRunAndTheTerminalIsRestored) {
+  std::vector<int16_t> ramp(60000);  // 7.5 s at 8000 Hz
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(static_cast<int32_t>(i) - 30000);
+  const std::string wav = tmp.File("ramp.wav");
+  testing_support::WriteWav(wav, {1, 1, 8000, 16, false}, testing_support::SamplesToBytes(ramp));
+  const std::string output = "wav:" + out;
+
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl(PLAY_BINARY_DIR "/playctl", "playctl", "play", wav.c_str(), "--simulate", "--output", output.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string screen;
+  size_t mark = 0;
+  // Reads the terminal until `text` shows after the mark (false after 30 s or at its end).
+  const auto waitFor = [&](const std::string& text) {
+    for (int rounds = 0; rounds < 300; ++rounds) {
+      if (screen.find(text, mark) != std::string::npos) return true;
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char bytes[4096];
+      const ssize_t got = read(master, bytes, sizeof bytes);
+      if (got <= 0) return false;
+      screen.append(bytes, static_cast<size_t>(got));
+    }
+    return false;
+  };
+  const auto press = [&](const std::string& keys) {
+    mark = screen.size();
+    ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  };
+  ASSERT_TRUE(waitFor("0:01.")) << screen;
+  termios raw{};
+  ASSERT_EQ(tcgetattr(master, &raw), 0);
+  EXPECT_EQ(raw.c_lflag & (ICANON | ECHO), 0u) << "keys are read one by one, not echoed";
+  press("u");
+  EXPECT_TRUE(waitFor("reverse  playing")) << screen.substr(mark);
+  press("\033[H");  // Home
+  EXPECT_TRUE(waitFor("forward  playing")) << screen.substr(mark);
+  press("q");
+  while (waitFor("\x01")) {
+  }  // to the end of its output
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  termios after{};
+  ASSERT_EQ(tcgetattr(master, &after), 0);
+  EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO)) << "the terminal is restored";
+  close(master);
+
+  // Forward, back from where u was pressed, and forward again from the start.
+  const auto runs = RampRuns(testing_support::ReadRecordedWav(out).Samples, 30000);
+  ASSERT_GE(runs.size(), 3u) << testing::PrintToString(runs);
+  EXPECT_EQ(runs[0].First, 0);
+  EXPECT_GT(runs[0].Last, 8000);
+  EXPECT_EQ(runs[1].First, runs[0].Last);
+  EXPECT_LT(runs[1].Last, runs[1].First);
+  EXPECT_EQ(runs[2].First, 0);
+  EXPECT_GT(runs[2].Last, 0);
+}
+
+TEST_F(PlayctlTest, ConvertsAPieceOfAnotherRateToTheFirstPiecesRate) {
+  constexpr double kPi = 3.14159265358979323846;
+  const auto tone = [&](int rate, int frames) {
+    std::vector<int16_t> s(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i)
+      s[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(12000 * std::sin(2 * kPi * 300 * i / rate)));
+    return s;
+  };
+  testing_support::WriteWav(tmp.File("at8k.wav"), {1, 1, 8000, 16, false},
+                            testing_support::SamplesToBytes(tone(8000, 800)));
+  testing_support::WriteWav(tmp.File("at16k.wav"), {1, 1, 16000, 16, false},
+                            testing_support::SamplesToBytes(tone(16000, 16000)));
+  const Run r = Playctl({"play", tmp.File("at8k.wav"), tmp.File("at16k.wav"), "--simulate", "--output", "wav:" + out});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(r.Has("wave: 1 channel(s), 16 bit, 8000 Hz, 8800 samples")) << testing::PrintToString(r.Out);
+  // The second second is the same 300 Hz tone at 8000 Hz, to within the resampler's error.
+  const auto played = testing_support::ReadRecordedWav(out);
+  const auto expected = tone(8000, 8800);
+  ASSERT_GE(played.Samples.size(), 8800u);
+  for (size_t i = 900; i < 8700; ++i) ASSERT_NEAR(played.Samples[i], expected[i - 800], 120) << i;
+}
+
+TEST_F(PlayctlTest, InstalledIntoAPrefixPlaysAFileFromThereWithManPagesAndOneVersion) {
+  const std::string prefix = tmp.File("prefix");
+  const Run installed = Playctl({}, {PLAY_CMAKE, "--install", PLAY_BINARY_DIR, "--prefix", prefix});
+  ASSERT_EQ(installed.Status, 0) << installed.Err;
+  for (const char* page : {"playctl.1", "playsrv.1"}) {
+    std::ifstream man(prefix + "/share/man/man1/" + page);
+    const std::string text((std::istreambuf_iterator<char>(man)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find(".SH NAME"), std::string::npos) << page;
+    EXPECT_NE(text.find("--output"), std::string::npos) << page << ": the help text is in the page";
+  }
+  std::vector<int16_t> samples(4000);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i * 16 - 30000);
+  const std::string wav = tmp.File("take.wav");
+  testing_support::WriteWav(wav, {1, 1, 8000, 16, false}, testing_support::SamplesToBytes(samples));
+  const Run r = Playctl({"play", wav, "--simulate", "--output", "wav:" + out}, {prefix + "/bin/playctl"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const auto played = testing_support::ReadRecordedWav(out);
+  ASSERT_GE(played.Samples.size(), samples.size());
+  EXPECT_TRUE(std::equal(samples.begin(), samples.end(), played.Samples.begin()));
+
+  const Run ctl = Playctl({"--version"}, {prefix + "/bin/playctl"});
+  const Run srv = Playctl({"--version"}, {prefix + "/bin/playsrv"});
+  ASSERT_EQ(ctl.Out.size(), 1u);
+  ASSERT_EQ(srv.Out.size(), 1u);
+  EXPECT_EQ(ctl.Out[0].substr(ctl.Out[0].find(' ')), srv.Out[0].substr(srv.Out[0].find(' ')));
+}
+
+TEST_F(PlayctlTest, DevicesListsTheSimulatedOutputsAndEachSoundCardTheServerNames) {
+  // A stand-in server beside a copy of playctl names two cards, then one that fails.
+  const std::string ctl = tmp.File("playctl");
+  std::filesystem::copy_file(PLAY_BINARY_DIR "/playctl", ctl);
+  const auto server = [&](const std::string& script) {
+    std::filesystem::remove(tmp.File("playsrv"));
+    std::ofstream(tmp.File("playsrv")) << "#!/bin/sh\n" << script << "\n";
+    std::filesystem::permissions(tmp.File("playsrv"), std::filesystem::perms::owner_all);
+  };
+  server(R"([ "$1" = --list-devices ] && printf 'card_a\tBuilt-in Audio\nusb.headset\n')");
+  Run r = Playctl({"devices"}, {ctl});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  ASSERT_GE(r.Out.size(), 6u);
+  EXPECT_EQ(r.Out[0].substr(0, 8), "virtual ");
+  EXPECT_EQ(r.Out[1].substr(0, 5), "null ");
+  EXPECT_EQ(r.Out[2].substr(0, 9), "wav:PATH ");
+  EXPECT_EQ(r.Out[3].substr(0, 7), "device ");
+  EXPECT_EQ(r.Out[4], "device:card_a  Built-in Audio");
+  EXPECT_EQ(r.Out[5], "device:usb.headset");
+
+  server("exit 3");
+  r = Playctl({"devices"}, {ctl});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_TRUE(std::none_of(r.Out.begin(), r.Out.end(), [](const std::string& l) { return l.rfind("device", 0) == 0; }))
+      << "no card without the server's list";
+  EXPECT_NE(r.Err.find("--list-devices lists no sound card"), std::string::npos) << r.Err;
 }
 
 TEST_F(PlayctlTest, PlaysAnEightBitFileInPlaceBackwardsAcrossItsTwoBlocks) {

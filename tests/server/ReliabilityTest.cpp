@@ -136,7 +136,7 @@ TEST_F(PlayctlReliability, AFullDiskUnderTheWavOutputIsToldAndFailsTheRun) {
   const long long ms = held / 4 * 1000 / 8000;
   std::snprintf(seconds, sizeof seconds, "%lld.%03lld", ms / 1000, ms % 1000);
   const std::string err = ReadText(tmp.File("stderr"));
-  EXPECT_NE(err.find("the played sound is not all in " + out + ": wav output '" + out + "' failed after " + seconds +
+  EXPECT_NE(err.find("the played sound was not all written: wav output '" + out + "' failed after " + seconds +
                      " s of sound: File too large"),
             std::string::npos)
       << err;

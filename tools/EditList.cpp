@@ -1,0 +1,232 @@
+#include "tools/EditList.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "platform/File.h"
+
+namespace playctl {
+
+namespace {
+
+constexpr char kSilence[] = "silence:";
+
+// A number that fills the whole text; NaN when it does not.
+double Number(const std::string& text) {
+  if (text.empty()) return std::nan("");
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text.c_str(), &end);
+  return *end == '\0' && errno == 0 && std::isfinite(v) ? v : std::nan("");
+}
+
+std::string Seconds(double s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f s", s);
+  return text;
+}
+
+void AppendRun(HostLists& lists, const std::vector<int32_t>& nameL, const std::vector<int32_t>& nameR, HostEntry left,
+               HostEntry right, int32_t frames, int32_t filePosStep, bool stereo) {
+  for (int32_t done = 0; done < frames; done += kMaxBlockSamples) {
+    const int32_t length = std::min(kMaxBlockSamples, frames - done);
+    for (auto [list, name, entry] : {std::tuple{&lists.Left, &nameL, left}, std::tuple{&lists.Right, &nameR, right}}) {
+      if (list == &lists.Right && !stereo) continue;
+      entry.Length = length;
+      entry.StartPos += done;
+      if (entry.Type != kBlockSilent) entry.FilePos += done * filePosStep;
+      AppendEntry(*list, *name, entry);
+    }
+  }
+}
+
+}  // namespace
+
+Piece ParsePiece(const std::string& text, const std::function<std::string(const std::string&)>& absolute) {
+  Piece piece;
+  piece.Text = text;
+  if (text.rfind(kSilence, 0) == 0) {
+    piece.Silence = true;
+    piece.Seconds = Number(text.substr(sizeof kSilence - 1));
+    if (!(piece.Seconds > 0)) throw WavError(text + ": a silence needs a length in seconds above 0");
+    return piece;
+  }
+  const size_t at = text.rfind('@');
+  // A name that holds '@' and exists as it is stays whole.
+  if (at == std::string::npos || platform::files::Exists(text)) {
+    piece.Path = absolute(text);
+    return piece;
+  }
+  const std::string range = text.substr(at + 1);
+  const size_t dash = range.find('-', 1);
+  const std::string from = range.substr(0, dash);
+  const std::string to = dash == std::string::npos ? "" : range.substr(dash + 1);
+  piece.From = Number(from);
+  piece.To = to.empty() ? -1 : Number(to);
+  if (!(piece.From >= 0) || std::isnan(piece.To) || (piece.To >= 0 && piece.To <= piece.From))
+    throw WavError(text + ": the range must read FROM-TO or FROM- in seconds, FROM below TO");
+  piece.Path = absolute(text.substr(0, at));
+  return piece;
+}
+
+EditList::EditList(std::vector<Piece> pieces, std::vector<int32_t> pick) {
+  if (pieces.empty()) throw WavError("nothing to play");
+  // The first file fixes the rate: probe it before planning the others.
+  for (const Piece& p : pieces) {
+    if (p.Silence) continue;
+    if (!platform::files::Exists(p.Path)) throw WavError(p.Path + ": no such file");
+    try {
+      rate_ = ReadWavHeader(p.Path).Rate;
+    } catch (const WavError&) {
+      rate_ = ProbeSound(p.Path).Rate;
+    }
+    break;
+  }
+  if (rate_ == 0) throw WavError("an edit list needs at least one sound file");
+  bool allEightBitInPlace = true;
+  for (const Piece& p : pieces) {
+    planned_.push_back(Plan(p, pick));
+    const Planned& made = planned_.back();
+    if (made.Picked.size() == 2) channels_ = 2;
+    if (!p.Silence && !(made.InPlace && made.Wav.Bits == 8)) allEightBitInPlace = false;
+  }
+  bits_ = allEightBitInPlace ? 8 : 16;
+  if (bits_ == 16) {
+    // 8-bit data read in place would sound 256 times too soft among 16-bit pieces.
+    for (Planned& p : planned_) {
+      if (p.InPlace && p.Wav.Bits == 8) {
+        p.InPlace = false;
+        p.Sound = ProbeSound(p.Source.Path);
+      }
+    }
+  }
+}
+
+EditList::Planned EditList::Plan(const Piece& piece, const std::vector<int32_t>& pick) const {
+  Planned p;
+  p.Source = piece;
+  if (piece.Silence) {
+    p.Frames = std::llround(piece.Seconds * rate_);
+    if (p.Frames < 1) throw WavError(piece.Text + ": shorter than one sample at " + std::to_string(rate_) + " Hz");
+    p.Picked = {0};
+    return p;
+  }
+  if (!platform::files::Exists(piece.Path)) throw WavError(piece.Path + ": no such file");
+  int32_t channels = 0;
+  int32_t rate = 0;
+  int64_t frames = 0;
+  try {
+    p.Wav = ReadWavHeader(piece.Path);
+    p.InPlace = p.Wav.Rate == rate_;
+    channels = p.Wav.Channels;
+    rate = p.Wav.Rate;
+    frames = p.Wav.Frames;
+  } catch (const WavError&) {
+    p.InPlace = false;
+  }
+  if (!p.InPlace) {
+    try {
+      p.Sound = ProbeSound(piece.Path);
+    } catch (const WavError& e) {
+      throw WavError(std::string(e.what()) + " (not a sound file this tool can read)");
+    }
+    channels = p.Sound.Channels;
+    rate = p.Sound.Rate;
+    frames = p.Sound.Frames;
+  }
+  if (channels <= 2) {
+    p.Picked = channels == 2 ? std::vector<int32_t>{0, 1} : std::vector<int32_t>{0};
+  } else if (pick.empty()) {
+    throw WavError(piece.Path + ": " + std::to_string(channels) +
+                   " channels; only mono or stereo plays (pick one or two with --channels, e.g. --channels 1,2)");
+  } else {
+    for (int32_t c : pick) {
+      if (c < 1 || c > channels)
+        throw WavError(piece.Path + ": --channels names channel " + std::to_string(c) + " of a file of " +
+                       std::to_string(channels) + " channels");
+      p.Picked.push_back(c - 1);
+    }
+  }
+  p.FromFrame = std::llround(piece.From * rate);
+  const int64_t to = piece.To < 0 ? frames : std::llround(piece.To * rate);
+  const double length = static_cast<double>(frames) / rate;
+  if (to > frames || p.FromFrame >= frames)
+    throw WavError(piece.Text + ": the range lies beyond the end of the file (" + Seconds(length) + ")");
+  p.Frames = to - p.FromFrame;
+  if (p.Frames < 1) throw WavError(piece.Text + ": the range holds no sample");
+  return p;
+}
+
+std::vector<std::string> EditList::Describe() const {
+  std::vector<std::string> lines;
+  for (const Planned& p : planned_) {
+    std::string line = p.Source.Text + ": ";
+    if (p.Source.Silence) {
+      line += "silence, " + std::to_string(p.Frames) + " samples";
+    } else if (p.InPlace) {
+      line += std::to_string(p.Wav.Channels) + " channel(s), " + std::to_string(p.Wav.Bits) + " bit, " +
+              std::to_string(p.Wav.Rate) + " Hz, " + std::to_string(p.Frames) + " samples, read in place";
+    } else {
+      line += p.Sound.Format + ", " + std::to_string(p.Sound.Channels) + " channel(s), " +
+              std::to_string(p.Sound.Rate) + " Hz, " + std::to_string(p.Frames) + " samples, decoded to 16 bit";
+      if (p.Sound.Rate != rate_) line += " at " + std::to_string(rate_) + " Hz";
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+EditWave EditList::Build(const std::string& folder, const DecodeProgress& progress) const {
+  EditWave wave;
+  wave.Bits = bits_;
+  wave.Channels = channels_;
+  wave.Rate = rate_;
+  wave.Lists.Left = {0};
+  if (channels_ == 2) wave.Lists.Right = {0};
+  const bool stereo = channels_ == 2;
+  int64_t start = 1;
+  const auto fits = [&start](int64_t frames) {
+    if (start + frames - 1 > std::numeric_limits<int32_t>::max())
+      throw WavError("the edit list outgrows the 2^31 samples that positions can count");
+  };
+  for (size_t i = 0; i < planned_.size(); ++i) {
+    const Planned& p = planned_[i];
+    int64_t frames = p.Frames;
+    if (p.Source.Silence) {
+      fits(frames);
+      const HostEntry silent{0, kBlockSilent, static_cast<int32_t>(start), 0, 1, 16};
+      AppendRun(wave.Lists, {}, {}, silent, silent, static_cast<int32_t>(frames), 0, stereo);
+    } else if (p.InPlace) {
+      const std::vector<int32_t> name = PackName(p.Source.Path);
+      const auto filePos = static_cast<int32_t>(p.Wav.DataOffset + 1 + p.FromFrame * p.Wav.BlockAlign());
+      const HostEntry left{0, kBlockOrg, static_cast<int32_t>(start), filePos, p.Wav.Channels, p.Wav.Bits};
+      HostEntry right = left;
+      if (p.Wav.Channels == 2) right.FilePos += p.Wav.BytesPerSample();
+      fits(frames);
+      AppendRun(wave.Lists, name, name, left, right, static_cast<int32_t>(frames), p.Wav.BlockAlign(), stereo);
+    } else {
+      DecodeJob job{p.Source.Path, p.FromFrame, p.Frames, p.Picked, rate_, {}};
+      for (size_t c = 0; c < p.Picked.size(); ++c)
+        job.OutPaths.push_back(folder + "/piece" + std::to_string(i + 1) + "-" + std::to_string(c + 1) + ".raw");
+      const DecodeResult made = DecodeToBlockFiles(job, [&](double share) {
+        if (progress) progress(p.Source.Text, share);
+      });
+      wave.Clipped += made.Clipped;
+      frames = made.Frames;
+      if (frames < 1) throw WavError(p.Source.Text + ": decoding gave no sample");
+      fits(frames);
+      const HostEntry left{0, kBlockFile, static_cast<int32_t>(start), 1, 1, 16};
+      AppendRun(wave.Lists, PackName(job.OutPaths.front()), PackName(job.OutPaths.back()), left, left,
+                static_cast<int32_t>(frames), 2, stereo);
+    }
+    start += frames;
+  }
+  wave.Frames = static_cast<int32_t>(start - 1);
+  return wave;
+}
+
+}  // namespace playctl
