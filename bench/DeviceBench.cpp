@@ -36,7 +36,7 @@ double CpuSeconds() {
 struct CardWorld {
   CardWorld()
       : loop(clock),
-        output(loop, platform::MakeAudioBackend(), "", &clock),
+        output(loop, platform::MakeAudioBackend(), "", platform::DeviceOutput::Settings{&clock}),
         audio(loop, output, platform::AudioOffer{false, true, false}, ""),
         ctx(loop, box, audio),
         play(ctx, facade::MakeEngineFactory(ctx)) {

@@ -28,9 +28,10 @@ class AudioBackend {
   virtual ~AudioBackend() = default;
 
   // Opens `device` ("" = the default output) for two channels at the
-  // device's own rate and starts asking `render` for frames. Throws
-  // PlayError saying why when there is no sound server or no such device.
-  virtual void Open(const std::string& device, RenderFn render, void* arg) = 0;
+  // device's own rate, asks the sound server to hold about `queueUs` of
+  // frames, and starts asking `render` for frames. Throws PlayError saying
+  // why when there is no sound server or no such device.
+  virtual void Open(const std::string& device, int64_t queueUs, RenderFn render, void* arg) = 0;
   // Stops the requests and lets the device go; no render call is running or
   // will run once it returns. Harmless when not open.
   virtual void Close() = 0;

@@ -16,13 +16,14 @@ namespace {
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
-std::unique_ptr<AudioOutput> MakeOne(const std::string& choice, EventLoop& loop, SlavedClock* steer, MessageBox* box) {
+std::unique_ptr<AudioOutput> MakeOne(const std::string& choice, EventLoop& loop, const DeviceOutput::Settings& device,
+                                     MessageBox* box) {
   if (choice == "virtual") return std::make_unique<VirtualOutput>();
   if (choice == "null") return std::make_unique<NullOutput>();
-  if (choice == "device") return std::make_unique<DeviceOutput>(loop, MakeAudioBackend(), "", steer);
+  if (choice == "device") return std::make_unique<DeviceOutput>(loop, MakeAudioBackend(), "", device);
   if (StartsWith(choice, "device:")) {
     if (choice.size() == 7) throw std::invalid_argument("audio output 'device:' needs a device name: device:NAME");
-    return std::make_unique<DeviceOutput>(loop, MakeAudioBackend(), choice.substr(7), steer);
+    return std::make_unique<DeviceOutput>(loop, MakeAudioBackend(), choice.substr(7), device);
   }
   if (StartsWith(choice, "wav:")) {
     if (choice.size() == 4) throw std::invalid_argument("audio output 'wav:' needs a file path: wav:PATH");
@@ -34,13 +35,13 @@ std::unique_ptr<AudioOutput> MakeOne(const std::string& choice, EventLoop& loop,
 
 }  // namespace
 
-std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, EventLoop& loop, SlavedClock* steer,
-                                             MessageBox* box) {
+std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, EventLoop& loop,
+                                             const DeviceOutput::Settings& device, MessageBox* box) {
   std::vector<std::unique_ptr<AudioOutput>> outputs;
   size_t from = 0;
   for (;;) {
     const size_t comma = choice.find(',', from);
-    outputs.push_back(MakeOne(choice.substr(from, comma - from), loop, steer, box));
+    outputs.push_back(MakeOne(choice.substr(from, comma - from), loop, device, box));
     if (comma == std::string::npos) break;
     from = comma + 1;
   }

@@ -16,16 +16,16 @@
 
 #include "platform/AudioOutput.h"
 #include "platform/EventLoop.h"
-#include "platform/SlavedClock.h"
+#include "platform/DeviceOutput.h"
 
 namespace platform {
 
 class MessageBox;
 
-// `steer`: the loop's clock when it is a SlavedClock (null otherwise), for a
-// device output to keep it in step with the card. `box` (may be null; must
-// outlive the output) hears of outputs that fail while playing.
-std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, EventLoop& loop, SlavedClock* steer,
-                                             MessageBox* box = nullptr);
+// `device`: how a device output runs (the loop's clock to steer, when it is a
+// SlavedClock, and the latency to keep). `box` (may be null; must outlive the
+// output) hears of outputs that fail while playing.
+std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, EventLoop& loop,
+                                             const DeviceOutput::Settings& device = {}, MessageBox* box = nullptr);
 
 }  // namespace platform

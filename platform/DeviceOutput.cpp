@@ -32,11 +32,12 @@ int64_t SteadyNs() {
 }  // namespace
 
 DeviceOutput::DeviceOutput(EventLoop& loop, std::unique_ptr<AudioBackend> backend, std::string device,
-                           SlavedClock* steer)
+                           Settings settings)
     : loop_(loop),
       backend_(std::move(backend)),
       device_(std::move(device)),
-      steer_(steer),
+      steer_(settings.steer),
+      targetLatencyUs_(std::max<int64_t>(settings.latencyUs, 10000)),
       ring_(kRingSamples) {}
 
 DeviceOutput::~DeviceOutput() {
@@ -50,7 +51,7 @@ bool DeviceOutput::Open() {
   ring_.Clear();  // nothing reads it while the device is closed
   phase_.store(kPreroll, std::memory_order_release);
   try {
-    backend_->Open(device_, &Render, this);
+    backend_->Open(device_, targetLatencyUs_ / 3, &Render, this);
   } catch (const std::exception& e) {
     backend_->Close();
     trouble_ = e.what();
@@ -95,7 +96,7 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
     started_ = true;
     measured_ = false;
     underrunsLogged_ = underruns_.load(std::memory_order_acquire);
-    prerollSamples_.store(kPrerollUs * backend_->Rate() / 1000000 * kCardChannels, std::memory_order_release);
+    prerollSamples_.store(targetLatencyUs_ / 2 * backend_->Rate() / 1000000 * kCardChannels, std::memory_order_release);
     startNs_ = SteadyNs();
     soundNs_.store(0, std::memory_order_release);
     running_.store(true, std::memory_order_release);
@@ -152,7 +153,7 @@ void DeviceOutput::Steer() {
                          : nowUs;
   measured_ = true;
   if (steer_ == nullptr || phase_.load(std::memory_order_acquire) != kSounding) return;
-  const double errorSeconds = static_cast<double>(latencyUs_ - kTargetLatencyUs) / 1e6;
+  const double errorSeconds = static_cast<double>(latencyUs_ - targetLatencyUs_) / 1e6;
   steer_->SetRatio(1.0 - kGain * errorSeconds);
 }
 

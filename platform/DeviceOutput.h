@@ -7,11 +7,11 @@
 // The card is the clock: after each hand-over the output measures how long
 // its frames still take to sound (ring + what the sound server holds) and
 // sets the speed of the loop's clock (SlavedClock) so that this stays at
-// kTargetLatencyUs. The stand-ins' cursors, positions, notifications and end
+// Settings::latencyUs (60 ms unless the server is told otherwise). The stand-ins' cursors, positions, notifications and end
 // marks therefore follow the card, and LatencyUs() is that measured time.
 //
-// Runs: Start begins handing over; the card starts sounding once kPrerollUs
-// of frames are queued (so the start of a run is never cut), and Stop lets
+// Runs: Start begins handing over; the card starts sounding once half the
+// latency is queued (so the start of a run is never cut), and Stop lets
 // it drain what is queued. A Start while draining (a U-turn, a tempo change)
 // joins on without a gap. A ring that runs dry in a run is an underrun:
 // counted, logged once per run, and the card waits for a new pre-roll.
@@ -38,16 +38,20 @@ namespace platform {
 
 class DeviceOutput final : public AudioOutput {
  public:
-  static constexpr int64_t kTargetLatencyUs = 60000;
-  static constexpr int64_t kPrerollUs = 30000;
   static constexpr int32_t kPumpMs = 5;
   // The ring holds two seconds of stereo at up to 192 kHz: far more than a
   // run keeps queued.
   static constexpr size_t kRingSamples = 2 * 192000 * 2;
 
-  // `device` "" is the default output. `steer` (may be null) is the loop's
-  // clock when it is a SlavedClock. Opens nothing yet.
-  DeviceOutput(EventLoop& loop, std::unique_ptr<AudioBackend> backend, std::string device, SlavedClock* steer);
+  // How a device output runs.
+  struct Settings {
+    SlavedClock* steer = nullptr;  // the loop's clock when it is a SlavedClock
+    int64_t latencyUs = 60000;     // what to keep queued: a third in the sound server,
+                                   // the rest in the ring; half of it is the pre-roll
+  };
+
+  // `device` "" is the default output. Opens nothing yet.
+  DeviceOutput(EventLoop& loop, std::unique_ptr<AudioBackend> backend, std::string device, Settings settings);
   ~DeviceOutput() override;
   DeviceOutput(const DeviceOutput&) = delete;
   DeviceOutput& operator=(const DeviceOutput&) = delete;
@@ -82,6 +86,7 @@ class DeviceOutput final : public AudioOutput {
   std::unique_ptr<AudioBackend> backend_;
   std::string device_;
   SlavedClock* steer_;
+  int64_t targetLatencyUs_;
 
   bool open_ = false;
   bool started_ = false;

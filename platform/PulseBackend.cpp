@@ -15,11 +15,10 @@ namespace platform {
 
 namespace {
 
-// What the stream asks the server for: about 20 ms queued, refilled in 5-ms
-// steps. The stream plays from the moment it opens (no pre-buffer): every
+// What the stream asks the server for: the queue the caller gives, refilled
+// in 5-ms steps. The stream plays from the moment it opens (no pre-buffer): every
 // request is answered in full, with silence where there is nothing to play,
 // so the server never runs dry and keeps asking.
-constexpr pa_usec_t kTargetQueueUs = 20000;
 constexpr pa_usec_t kRefillUs = 5000;
 constexpr int32_t kChannels = 2;
 
@@ -110,7 +109,7 @@ class PulseBackend final : public AudioBackend {
  public:
   ~PulseBackend() override { Close(); }
 
-  void Open(const std::string& device, RenderFn render, void* arg) override {
+  void Open(const std::string& device, int64_t queueUs, RenderFn render, void* arg) override {
     Close();
     render_ = render;
     arg_ = arg;
@@ -125,7 +124,7 @@ class PulseBackend final : public AudioBackend {
     pa_stream_set_write_callback(stream_, &OnWrite, this);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetQueueUs, &spec));
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(queueUs), &spec));
     attr.prebuf = 0;
     attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRefillUs, &spec));
     attr.fragsize = static_cast<uint32_t>(-1);

@@ -14,6 +14,8 @@ struct ServerOptions {
   // Audio output (platform/AudioOutputs.h); empty: "virtual" when
   // simulated, otherwise the sound card when one opens, else "null".
   std::string Output;
+  // What a sound card output keeps queued (--latency-ms).
+  int32_t LatencyMs = 60;
   // The device APIs the platform offers (--engines).
   platform::AudioOffer Offer;
   // Readable when a termination signal is pending (platform/Signals.h); -1:

@@ -55,16 +55,17 @@ std::unique_ptr<platform::Clock> MakeClock(bool simulate) {
 // clock, else the sound card when one opens and the null output when not.
 std::unique_ptr<platform::AudioOutput> MakeOutput(const ServerOptions& options, platform::EventLoop& loop,
                                                   platform::Clock& clock, platform::MessageBox& box) {
-  auto* steer = dynamic_cast<platform::SlavedClock*>(&clock);
-  if (!options.Output.empty()) return platform::MakeAudioOutput(options.Output, loop, steer, &box);
-  if (options.Simulate) return platform::MakeAudioOutput("virtual", loop, steer);
-  auto device = std::make_unique<platform::DeviceOutput>(loop, platform::MakeAudioBackend(), "", steer);
+  const platform::DeviceOutput::Settings settings{dynamic_cast<platform::SlavedClock*>(&clock),
+                                                  int64_t{options.LatencyMs} * 1000};
+  if (!options.Output.empty()) return platform::MakeAudioOutput(options.Output, loop, settings, &box);
+  if (options.Simulate) return platform::MakeAudioOutput("virtual", loop, settings);
+  auto device = std::make_unique<platform::DeviceOutput>(loop, platform::MakeAudioBackend(), "", settings);
   if (device->Available()) {
     platform::LogInfo("playing on the sound device");
     return device;
   }
   platform::LogWarning("no sound device (" + device->Trouble() + "); playing to null");
-  return platform::MakeAudioOutput("null", loop, steer);
+  return platform::MakeAudioOutput("null", loop, settings);
 }
 
 class ServerProcess final {

@@ -53,6 +53,9 @@ int ServerMain(int argc, char** argv) {
   app.add_option("--output", options.Output,
                  "where the sound goes: virtual, null, wav:PATH, device or device:NAME, or a comma list of them "
                  "(default: virtual with --simulate, else the sound device when one opens, else null)");
+  app.add_option("--latency-ms", options.LatencyMs, "what the sound card output keeps queued, in milliseconds")
+      ->check(CLI::Range(10, 2000))
+      ->capture_default_str();
   bool listDevices = false;
   app.add_flag("--list-devices", listDevices, "print the names of the sound outputs (for device:NAME) and exit");
   app.add_option("--engines", engines, "comma list of the engines the platform offers: dx9,dx7,waveout")

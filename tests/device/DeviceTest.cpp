@@ -165,7 +165,9 @@ class DeviceTest : public ::testing::TestWithParam<const char*> {
   // Starts playsrv on the card with only this engine, hands over the wave
   // as if it were recorded at `rate`.
   Playsrv& Open(int32_t rate = kRate) {
-    server_ = std::make_unique<Playsrv>(std::vector<std::string>{"--output", "device", "--engines", GetParam()}, false);
+    // A queue that outlasts the stalls of a sanitizer build on a busy machine.
+    server_ = std::make_unique<Playsrv>(
+        std::vector<std::string>{"--output", "device", "--latency-ms", "200", "--engines", GetParam()}, false);
     const int expected = std::string(GetParam()) == "waveout" ? 2 : 1;
     EXPECT_EQ(server_->Result("DxObj", {{"MFrmHwnd", 5}}), json({{"MFrmHwnd", expected}}));
     auto list = [&](int32_t offset) {

@@ -93,7 +93,7 @@ TEST(WavOutput, KeepsTheFirstFormatConvertingChannelsAndFixesTheHeaderAtDestruct
 TEST(AudioOutputs, MakesEachKindAndRefusesUnknownSpecs) {
   platform::ManualClock clock;
   platform::EventLoop loop(clock);
-  auto make = [&](const std::string& spec) { return platform::MakeAudioOutput(spec, loop, nullptr); };
+  auto make = [&](const std::string& spec) { return platform::MakeAudioOutput(spec, loop); };
   EXPECT_NE(dynamic_cast<platform::VirtualOutput*>(make("virtual").get()), nullptr);
   EXPECT_NE(dynamic_cast<platform::NullOutput*>(make("null").get()), nullptr);
   EXPECT_NE(dynamic_cast<platform::FanOutput*>(make("null,virtual").get()), nullptr);

@@ -63,7 +63,7 @@ TEST(FileLayer, AFifoIsRefusedAsNotARegularFileWithoutWaiting) {
       {"ReadOnlyFile::Open", [&] { platform::ReadOnlyFile::Open(fifo); }},
       {"files::ReadAt", [&] { platform::files::ReadAt(fifo, &byte, 1, 0); }},
       {"files::WriteAt", [&] { platform::files::WriteAt(fifo, &byte, 1, 0, false); }},
-      {"wav output", [&] { platform::MakeAudioOutput("wav:" + fifo, loop, nullptr); }},
+      {"wav output", [&] { platform::MakeAudioOutput("wav:" + fifo, loop); }},
   };
   for (const auto& [name, open] : opens) {
     EXPECT_THAT(ErrorOpeningFifo(fifo, open), ::testing::AllOf(HasSubstr(fifo), HasSubstr("not a regular file")))
@@ -99,7 +99,7 @@ TEST(FileLayer, WavOutputOnAFullDiskKeepsAHeaderThatMatchesTheFileAndSaysSoOnce)
   fs.Only = "out.wav";
   fs.DiskBytes = 44 + 1000;  // the header, then 250 stereo frames and a half
   {
-    auto out = platform::MakeAudioOutput("wav:" + path, loop, nullptr, &box);
+    auto out = platform::MakeAudioOutput("wav:" + path, loop, {}, &box);
     out->Start(2, 8000, {});
     const std::vector<int16_t> frames(2 * 100, 3);
     for (int i = 0; i < 5; ++i) out->Play(frames.data(), 100, i * 12500);  // the third write crosses the limit
