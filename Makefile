@@ -3,6 +3,9 @@
 #   make tsan   ThreadSanitizer build of the server and the device tests
 #   make demo   release build, plays the demo tune on the sound card and into demo-out.wav
 #   make bench  release build of the benchmarks, then runs them
+#   make fuzz   clang build of the fuzzers with ASan/UBSan, each run FUZZ_SECONDS (60)
+#   make fuzz-ci  the same, 20 s each
+#   make soak   the soak test (hours of looped play in virtual time), not part of make test
 #   make bench-compare  whole jobs against cp and SoX (installs sox)
 #   make build-release-tests  release build of everything, tests and benchmarks
 #               included (compiled, not run), as a user's plain release build
@@ -13,12 +16,15 @@ TEST_DIR  := build/test
 REL_DIR   := build/release
 TSAN_DIR  := build/tsan
 REL_TESTS_DIR := build/release-tests
+FUZZ_DIR  := build/fuzz
+FUZZ_SECONDS ?= 60
+FUZZERS   := JsonRpcLineFuzzer BlockListFuzzer WavHeaderFuzzer
 # ccache, when present, makes rebuilds after a small change cheap.
 LAUNCHER  := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 PREFIX    ?= /usr/local
 
-.PHONY: deps test build-test tsan demo build-release build-release-tests bench bench-compare install deb clean
+.PHONY: deps test build-test tsan demo build-release build-release-tests bench bench-compare install deb build-fuzz fuzz fuzz-ci soak clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -41,6 +47,9 @@ tsan: deps
 	@eval "$$(scripts/pulse-null-sink.sh start)"; \
 	  (cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/device/tsan.supp" ctest --output-on-failure -L device); \
 	  status=$$?; scripts/pulse-null-sink.sh stop; exit $$status
+
+soak: build-test
+	cd $(TEST_DIR) && ctest -C Soak -L soak --output-on-failure
 
 build-release: deps
 	cmake -S . -B $(REL_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPLAY_BENCH=ON -DPLAY_TESTS=OFF -DPLAY_WERROR=ON $(LAUNCHER)
@@ -67,6 +76,25 @@ install: build-release
 
 deb: build-release
 	cd $(REL_DIR) && cpack -G DEB
+
+build-fuzz: deps
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DPLAY_SANITIZE=ON \
+	  -DPLAY_FUZZ=ON -DPLAY_TESTS=OFF $(LAUNCHER)
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzzers
+
+# Each fuzzer grows its corpus under $(FUZZ_DIR)/corpus from the seeds in
+# tests/fuzz/corpus; a crash leaves its input in $(FUZZ_DIR)/artifacts.
+fuzz: build-fuzz
+	@mkdir -p $(FUZZ_DIR)/artifacts
+	@for f in $(FUZZERS); do \
+	  echo "== $$f, $(FUZZ_SECONDS) s"; mkdir -p $(FUZZ_DIR)/corpus/$$f; \
+	  $(FUZZ_DIR)/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -timeout=30 -rss_limit_mb=2048 \
+	    -artifact_prefix=$(FUZZ_DIR)/artifacts/$$f- -print_final_stats=1 \
+	    $(FUZZ_DIR)/corpus/$$f tests/fuzz/corpus/$$f || exit 1; \
+	done
+
+fuzz-ci:
+	$(MAKE) fuzz FUZZ_SECONDS=20
 
 clean:
 	rm -rf build

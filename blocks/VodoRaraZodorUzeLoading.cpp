@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "blocks/VodoRaraZodorUze.h"
+#include "platform/Errors.h"
 #include "platform/VbMath.h"
 
 namespace blocks {
@@ -124,8 +125,16 @@ void VodoRaraZodorUze::WriteBlockToFile(int32_t Block) {
       const int32_t slot = NewBlkFileSlot();
       const BlockRec& b = Blocks(Block);
       const int32_t bytes = vb::Mul(2, b.Length);
-      platform::files::WriteAt(BlkFiles(slot).Name, b.Samples.Storage().data(), static_cast<size_t>(bytes), 0,
-                               /*create=*/true);
+      try {
+        platform::files::WriteAt(BlkFiles(slot).Name, b.Samples.Storage().data(), static_cast<size_t>(bytes), 0,
+                                 /*create=*/true);
+      } catch (const platform::FileError&) {
+        // A full disk, say: nothing depends on the part written, so it goes
+        // and the slot is free again; the block stays in memory.
+        (void)platform::files::Remove(BlkFiles(slot).Name);
+        BlkFiles(slot).Name.clear();
+        throw;
+      }
       // The file holds the samples: only now does the block depend on it.
       SubtractMemory(b.Length);
       BlkFiles(slot).RefCount = 1;

@@ -1,10 +1,11 @@
 #include "engines/PlayApiClass.h"
 
-#include <cstdio>
 #include <exception>
+#include <string>
 
 #include "engines/EngineGeometry.h"
 #include "engines/RunStart.h"
+#include "platform/Log.h"
 #include "platform/VbMath.h"
 #include "stream/FillPlayChunk.h"
 
@@ -13,7 +14,7 @@ namespace engines {
 namespace {
 
 void LogFailure(const char* where, const std::exception& e) {
-  std::fprintf(stderr, "waveOut engine, %s: %s\n", where, e.what());
+  platform::LogCaught(std::string("waveOut engine, ") + where, e);
 }
 
 }  // namespace
@@ -87,7 +88,8 @@ bool PlayApiClass::CreateSoundBuffer() {
     OpenDevice();
     mod_.RunningState = 0;
     return DeviceOpen;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogFailure("CreateSoundBuffer", e);
     RaiseMsgBoxOb("S2", "Play Buffer - Failed");
     return false;
   }
@@ -136,6 +138,13 @@ void PlayApiClass::FillNext() {
       FillBusy = false;
       return;
     }
+    if (!DeviceOpen) {
+      // No device took the format: nothing can be queued, so no chunk sized
+      // from the format is built; the start fails as the refused write would.
+      NextHalf = (NextHalf == 1) ? 2 : 1;
+      FillBusy = false;
+      return;
+    }
     if (!stream::FillPlayChunk(mod_, ctx_.Dx9Mod, h)) {
       NextHalf = 0;
       mod_.EndOfData = true;
@@ -156,6 +165,7 @@ void PlayApiClass::FillNext() {
     // A chunk that cannot be built ends the run: what is queued drains, then
     // the run ends as at the end of the wave.
     LogFailure("building the next chunk", e);
+    ShowReadFailure(ctx_.Box, e);
     FillBusy = false;
     mod_.EndOfData = true;
     NextHalf = 0;
@@ -209,7 +219,8 @@ bool PlayApiClass::StopPlay() {
     StopInternal();
     RaiseMsgBoxOb("S2", "Stopped");
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogFailure("StopPlay", e);
     CallBackTimer.SetEnabled(false);
     return false;
   }
@@ -239,7 +250,8 @@ bool PlayApiClass::PlayMe() {
       RaiseMsgBoxOb("S2", MarkRunStarted(mod_, false, LoopCount));
       return true;
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogFailure("PlayMe", e);
   }
   CallBackTimer.SetEnabled(false);
   RaiseMsgBoxOb("S2", "Play Failed");
@@ -268,7 +280,8 @@ bool PlayApiClass::UTurn() {
     if (mod_.RunningState != 0) StopInternal();
     TurnAtCurrentPos(mod_);
     if (StartAtProgress()) return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogFailure("UTurn", e);
   }
   CallBackTimer.SetEnabled(false);
   RaiseMsgBoxOb("S2", "UTurn failed");
@@ -280,7 +293,8 @@ bool PlayApiClass::PlayAtCurrentPosition() {
     if (mod_.RunningState != 0) StopInternal();
     ProgressAtCurrentPos(mod_);
     if (StartAtProgress()) return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogFailure("PlayAtCurrentPosition", e);
   }
   CallBackTimer.SetEnabled(false);
   RaiseMsgBoxOb("S2", "Play at.. failed");

@@ -1,8 +1,14 @@
 #include "engines/RunStart.h"
 
+#include "platform/Errors.h"
 #include "platform/VbMath.h"
 
 namespace engines {
+
+void ShowReadFailure(platform::MessageBox& box, const std::exception& e) {
+  if (dynamic_cast<const platform::FileError*>(&e) == nullptr) return;
+  box.Show(std::string("Playback cut short: ") + e.what());
+}
 
 void TurnAtCurrentPos(state::PlayDllMod& mod) {
   if (mod.PlayDirection == 1) {

@@ -5,11 +5,20 @@
 // (platform::OverflowError). Each engine calls them in its own order.
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
+#include "platform/MessageBox.h"
 #include "state/PlayDllMod.h"
 
 namespace engines {
+
+// A chunk that could not be read ends a run as its end would (or fails its
+// start), with the engine's usual reports. When the cause is a file error (a
+// file truncated or deleted while it plays) the host also hears of it: the
+// error, which names the file, is shown on the server's message box. Other
+// errors are only logged by the engine.
+void ShowReadFailure(platform::MessageBox& box, const std::exception& e);
 
 // UTurn's change of direction at CurrentPos: from 1 to -1 with PlayProgress
 // = WaveNos - CurrentPos + 1, from -1 to 1 with PlayProgress = CurrentPos.

@@ -1,28 +1,20 @@
 #include "engines/SoundServiceLibrary.h"
 
-#include <dlfcn.h>
-
 #include <exception>
-#include <iostream>
 #include <string>
 #include <type_traits>
 
 #include "platform/Errors.h"
+#include "platform/Log.h"
 
 namespace engines {
 
 namespace {
 
-std::string DlError() {
-  const char* e = dlerror();
-  return e != nullptr ? e : "unknown error";
-}
-
 // The host's functions are called from inside the library's C entries, so
 // nothing may be thrown through them; a failing output is logged instead.
 void LogHostFailure(const char* what, const std::exception* e) {
-  std::cerr << "playsrv: sound service output " << what << " failed: " << (e != nullptr ? e->what() : "unknown")
-            << '\n';
+  platform::LogError(std::string("sound service output ") + what + " failed: " + (e != nullptr ? e->what() : "unknown"));
 }
 
 }  // namespace
@@ -31,12 +23,11 @@ SoundServiceLibrary::SoundServiceLibrary(platform::AudioPlatform& audio) : audio
   if (!audio_.Offer().Dx9) throw platform::PlayError("sound service library: not offered on this platform");
   const std::string& path = audio_.SoundServicePath();
   if (path.empty()) throw platform::PlayError("sound service library: none installed");
-  dl_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (dl_ == nullptr) throw platform::PlayError("sound service library '" + path + "': " + DlError());
+  dl_ = platform::SharedLibrary::Open(path);
 
   std::string missing;
   auto resolve = [&](auto& fn, const char* name) {
-    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(dl_, name));
+    fn = dl_->EntryAs<std::remove_reference_t<decltype(fn)>>(name);
     if (fn == nullptr && missing.empty()) missing = name;
   };
   resolve(bindHost_, "ServiceBindHost");
@@ -48,7 +39,6 @@ SoundServiceLibrary::SoundServiceLibrary(platform::AudioPlatform& audio) : audio
   resolve(service07_, "Service07");
   resolve(service08_, "Service08");
   if (!missing.empty()) {
-    dlclose(dl_);
     throw platform::PlayError("sound service library '" + path + "': no entry " + missing);
   }
   host_ = SoundServiceHost{this,           &HostNowUs,         &HostOutputAvailable, &HostOutputStart,
@@ -57,7 +47,6 @@ SoundServiceLibrary::SoundServiceLibrary(platform::AudioPlatform& audio) : audio
 
 SoundServiceLibrary::~SoundServiceLibrary() {
   for (int32_t handle : made_) service03_(handle);
-  dlclose(dl_);
 }
 
 int32_t SoundServiceLibrary::Service02(int32_t oldHandle, int32_t windowHandle, int32_t channels, int32_t friq,

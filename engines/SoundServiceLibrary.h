@@ -1,6 +1,6 @@
 #pragma once
 // The sound service library as the DirectSound 9 engine sees it: the shared
-// object at AudioPlatform::SoundServicePath(), loaded with dlopen when this
+// object at AudioPlatform::SoundServicePath(), loaded when this
 // object is made, with its entries Service02 to Service08. The library plays
 // on the platform's audio output and reads the loop's clock through a host
 // that this object provides and binds before every Service02; every instance
@@ -12,9 +12,11 @@
 // object.
 
 #include <cstdint>
+#include <memory>
 #include <set>
 
 #include "platform/AudioPlatform.h"
+#include "platform/SharedLibrary.h"
 #include "soundservice/SoundServiceHost.h"
 
 namespace engines {
@@ -22,7 +24,7 @@ namespace engines {
 class SoundServiceLibrary final {
  public:
   // Throws platform::PlayError naming the reason when the platform offers no
-  // DirectSound 9, no library path is set, or dlopen or dlsym fails.
+  // DirectSound 9, no library path is set, or the library cannot be loaded or lacks an entry.
   explicit SoundServiceLibrary(platform::AudioPlatform& audio);
   ~SoundServiceLibrary();
   SoundServiceLibrary(const SoundServiceLibrary&) = delete;
@@ -47,7 +49,7 @@ class SoundServiceLibrary final {
   static void HostOutputStop(void* context);
 
   platform::AudioPlatform& audio_;
-  void* dl_ = nullptr;
+  std::unique_ptr<platform::SharedLibrary> dl_;
   SoundServiceHost host_{};
   std::set<int32_t> made_;  // handles made through this object and not yet released
 

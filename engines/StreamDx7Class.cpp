@@ -2,12 +2,12 @@
 
 #include <cstdint>
 #include <exception>
-#include <iostream>
 #include <string>
 
 #include "engines/EngineGeometry.h"
 #include "engines/RunStart.h"
 #include "platform/Errors.h"
+#include "platform/Log.h"
 #include "platform/VbMath.h"
 #include "stream/FillPlayChunk.h"
 
@@ -31,7 +31,7 @@ int16_t Integer(int32_t v) {
 }
 
 void LogHandlerFailure(const char* where, const std::exception& e) {
-  std::cerr << "StreamDx7Class " << where << ": " << e.what() << '\n';
+  platform::LogCaught(std::string("DirectSound 7 engine, ") + where, e);
 }
 
 }  // namespace
@@ -62,7 +62,8 @@ bool StreamDx7Class::PutONDx7Ds(int32_t& MFrmHwnd) {
     OpenEvent(DxEventFrm1, EventHandle1, &StreamDx7Class::DxEventFrm1_DxEventForward);
     OpenEvent(DxEventFrm2, EventHandle2, &StreamDx7Class::DxEventFrm2_DxEventForward);
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogHandlerFailure("PutONDx7Ds", e);
     // Also destroys the events made so far, in order, and drops the forms,
     // the device and the root.
     ReleaseEngine();
@@ -135,7 +136,9 @@ bool StreamDx7Class::CreateSoundBuffer() {
 
     BufferLive = true;
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogHandlerFailure("CreateSoundBuffer", e);
+    DSBuffer.reset();  // a buffer of an earlier format does not fit the geometry now in force
     RaiseMsgBoxOb("S2", "Play Buffer - Failed");
     return false;
   }
@@ -173,6 +176,7 @@ bool StreamDx7Class::PlayMe() {
     mod_.PlayProgress = 1;
     mod_.TailMs = 0;
     mod_.PlayBase = 0;
+    (void)Buffer();  // no chunk is built, sized from the format, for a buffer that was refused
     stream::FillPlayChunk(mod_, ctx_.Dx9Mod, 1);
     WriteHalf(1);
     mod_.EndOfData = false;
@@ -187,7 +191,9 @@ bool StreamDx7Class::PlayMe() {
     RaiseMsgBoxOb("S2", MarkRunStarted(mod_, false, LoopCount));
     BufferLive = true;
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogHandlerFailure("PlayMe", e);
+    ShowReadFailure(ctx_.Box, e);
     RaiseMsgBoxOb("S2", "Play Failed");
     return false;
   }
@@ -216,6 +222,7 @@ bool StreamDx7Class::StartAtProgress() {
   ClampPlayProgress(mod_);
   ComputePlayFriq(mod_);
   mod_.PlayBase = vb::Sub(mod_.PlayProgress, 1);
+  (void)Buffer();
   stream::FillPlayChunk(mod_, ctx_.Dx9Mod, 1);
   WriteHalf(1);
   mod_.EndOfData = false;
@@ -264,7 +271,8 @@ bool StreamDx7Class::StopInternal() {
     mod_.RunningState = 0;
     BufferLive = false;
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogHandlerFailure("StopInternal", e);
     return false;
   }
 }
@@ -317,6 +325,7 @@ void StreamDx7Class::Refill(int32_t Half) {
     }
   } catch (const std::exception& e) {
     LogHandlerFailure("refill", e);
+    ShowReadFailure(ctx_.Box, e);
     mod_.EndOfData = true;
     mod_.TailMs = 1;
   }

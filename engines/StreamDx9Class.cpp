@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <exception>
-#include <iostream>
 #include <string>
 
 #include "engines/EngineGeometry.h"
 #include "engines/RunStart.h"
 #include "engines/SoundServiceLibrary.h"
+#include "platform/Log.h"
 #include "platform/VbMath.h"
 #include "stream/FillPlayChunk.h"
 
@@ -16,7 +16,7 @@ namespace engines {
 namespace {
 
 void LogFailure(const char* where, const std::exception& e) {
-  std::cerr << "playsrv: DirectSound 9 engine, " << where << ": " << e.what() << '\n';
+  platform::LogCaught(std::string("DirectSound 9 engine, ") + where, e);
 }
 
 }  // namespace
@@ -78,6 +78,15 @@ bool StreamDx9Class::CreateSoundBuffer() {
 
 // ------------------------------------------------------------ starts
 
+// Without an instance of the library (its buffer was refused) no start can
+// succeed; it fails as the library's refusal would, before a chunk sized from
+// the format is built.
+bool StreamDx9Class::HaveInstance() {
+  if (dx9_.ServiceHandle != 0) return true;
+  RaiseMsgBoxOb("S2", "Play Failed");
+  return false;
+}
+
 // The common tail of the starts, after FillPlayChunk(1): half 1 to the
 // library, play from the buffer's start at the direction's rate, report.
 // Library results other than 1 give "Play Failed"; errors propagate.
@@ -109,10 +118,12 @@ bool StreamDx9Class::PlayMe() {
     dx9_.EndHalf = 0;
     dx9_.EndTicks = 0;
     const int32_t half = 1;
+    if (!HaveInstance()) return false;
     stream::FillPlayChunk(mod_, dx9_, half);
     return StartRun(false, true);
   } catch (const std::exception& e) {
     LogFailure("PlayMe", e);
+    ShowReadFailure(ctx_.Box, e);
     RaiseMsgBoxOb("S2", "Play Failed");
     return false;
   }
@@ -123,6 +134,7 @@ bool StreamDx9Class::ClampProgressAndStart() {
   ClampPlayProgress(mod_);
   mod_.PlayBase = vb::Sub(mod_.PlayProgress, 1);
   const int32_t half = 1;
+  if (!HaveInstance()) return false;
   stream::FillPlayChunk(mod_, dx9_, half);
   return StartRun(true, false);
 }
@@ -195,6 +207,7 @@ bool StreamDx9Class::RefillHalf(int32_t half) {
     filled = stream::FillPlayChunk(mod_, dx9_, half);
   } catch (const std::exception& e) {
     LogFailure("refill", e);
+    if (!mod_.EndOfData) ShowReadFailure(ctx_.Box, e);  // once: later polls of this run try again
     int16_t* data = HalfData(mod_, half);
     std::fill_n(data, mod_.HalfOffset, int16_t{0});
     Library().Service06(dx9_.ServiceHandle, data, mod_.HalfBytes, offset, half, 0);
@@ -221,7 +234,8 @@ void StreamDx9Class::UpdatePlayPosition() {
                      vb::Mul(mod_.BufferSamples, passes));
     }
     SetCurrentPosFromPlayed(mod_, pos);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogFailure("UpdatePlayPosition", e);
     // The position stays as it was; no report.
   }
 }
@@ -251,7 +265,8 @@ bool StreamDx9Class::StopInternal() {
     mod_.RunningState = 0;
     BufferLive = false;
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    LogFailure("StopInternal", e);
     return false;
   }
 }

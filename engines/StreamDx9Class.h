@@ -58,6 +58,7 @@ class StreamDx9Class final : public Dx9EngineContract {
   void ReleaseEngine();
   bool StartRun(bool countedLoopText, bool resetLoopCount);
   bool ClampProgressAndStart();
+  bool HaveInstance();
   void Dx9CallBackTimer_Timer();
   void PollOnce();
   bool RefillHalf(int32_t half);

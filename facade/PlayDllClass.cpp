@@ -1,11 +1,11 @@
 #include "facade/PlayDllClass.h"
 
 #include <algorithm>
-#include <iostream>
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "buffers/BlockCarrBuffClass.h"
 #include "platform/Errors.h"
+#include "platform/Log.h"
 
 namespace facade {
 
@@ -49,7 +49,7 @@ PlayDllClass::~PlayDllClass() {
   try {
     Terminate();
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: error while releasing the object: " << e.what() << '\n';
+    platform::LogCaught("releasing the object", e);
   }
 }
 
@@ -107,7 +107,7 @@ void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
     ConnectEngine(*PlayApiCls);
     MFrmHwnd = 2;
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: DxObj failed: " << e.what() << '\n';
+    platform::LogCaught("DxObj", e);
     DriverType_ = 0;
     MFrmHwnd = -1;
     PlayApiCls.reset();
@@ -191,7 +191,7 @@ void PlayDllClass::StopPlay() {
     for (int32_t slot = 1; slot <= blocks.OrgFileCount; ++slot) blocks.CloseOrgFile(slot);
     for (int32_t slot = 1; slot <= blocks.BlkFileCount; ++slot) blocks.CloseBlkFile(slot);
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: StopPlay: " << e.what() << '\n';
+    platform::LogCaught("StopPlay", e);
     RaiseMsg("Stop Play error", "Stop Play error");
   }
 }
@@ -208,7 +208,7 @@ void PlayDllClass::PlayContinue() {
       RaiseMsg("S2", "Nothing to Continue");
     }
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: PlayContinue: " << e.what() << '\n';
+    platform::LogCaught("PlayContinue", e);
     RaiseMsg("S2", "Play Continue error");
   }
 }
@@ -221,7 +221,7 @@ void PlayDllClass::PlayPause() {
       Engine()->PlayPause();
     }
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: PlayPause: " << e.what() << '\n';
+    platform::LogCaught("PlayPause", e);
     RaiseMsg("S2", "Play Pause error");
   }
 }
@@ -230,7 +230,7 @@ void PlayDllClass::UpdatePlayPosition() {
   try {
     if (DriverType_ != 0) Engine()->UpdatePlayPosition();
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: UpdatePlayPosition: " << e.what() << '\n';
+    platform::LogCaught("UpdatePlayPosition", e);
     mod_.CurrentPos = 0;
   }
 }
@@ -248,7 +248,7 @@ int32_t PlayDllClass::PlayCurrentPosition() {
         return 0;
     }
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: PlayCurrentPosition: " << e.what() << '\n';
+    platform::LogCaught("PlayCurrentPosition", e);
     return 0;
   }
 }
@@ -318,6 +318,7 @@ void PlayDllClass::WriteWaveMemo(int32_t& FmtBits, int32_t& FmtChannal, int32_t&
     mod_.ChanBuffR->SetQuickBufferLength(mod_.ChunkSamples);
     RaiseMsg("S2", "Done");
   } catch (const std::exception& e) {
+    platform::LogCaught("WriteWaveMemo", e);
     RaiseMsg(e.what(), "Play Wave error");
     RaiseMsg("S2", "Failed to play");
   }
@@ -342,7 +343,7 @@ void PlayDllClass::Terminate() {
   try {
     ReleaseFiles();
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: ReleaseFiles during release: " << e.what() << '\n';
+    platform::LogCaught("ReleaseFiles during release", e);
   }
   StrmDx7Cls.reset();
   PlayApiCls.reset();

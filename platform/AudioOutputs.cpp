@@ -16,7 +16,8 @@ namespace {
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
-std::unique_ptr<AudioOutput> MakeOne(const std::string& choice, EventLoop& loop, const DeviceOutput::Settings& device) {
+std::unique_ptr<AudioOutput> MakeOne(const std::string& choice, EventLoop& loop, const DeviceOutput::Settings& device,
+                                     MessageBox* box) {
   if (choice == "virtual") return std::make_unique<VirtualOutput>();
   if (choice == "null") return std::make_unique<NullOutput>();
   if (choice == "device") return std::make_unique<DeviceOutput>(loop, MakeAudioBackend(), "", device);
@@ -26,7 +27,7 @@ std::unique_ptr<AudioOutput> MakeOne(const std::string& choice, EventLoop& loop,
   }
   if (StartsWith(choice, "wav:")) {
     if (choice.size() == 4) throw std::invalid_argument("audio output 'wav:' needs a file path: wav:PATH");
-    return std::make_unique<WavOutput>(choice.substr(4));
+    return std::make_unique<WavOutput>(choice.substr(4), box);
   }
   throw std::invalid_argument("unknown audio output '" + choice +
                               "' (expected virtual, null, wav:PATH, device or device:NAME, or a comma list of them)");
@@ -35,12 +36,12 @@ std::unique_ptr<AudioOutput> MakeOne(const std::string& choice, EventLoop& loop,
 }  // namespace
 
 std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, EventLoop& loop,
-                                             const DeviceOutput::Settings& device) {
+                                             const DeviceOutput::Settings& device, MessageBox* box) {
   std::vector<std::unique_ptr<AudioOutput>> outputs;
   size_t from = 0;
   for (;;) {
     const size_t comma = choice.find(',', from);
-    outputs.push_back(MakeOne(choice.substr(from, comma - from), loop, device));
+    outputs.push_back(MakeOne(choice.substr(from, comma - from), loop, device, box));
     if (comma == std::string::npos) break;
     from = comma + 1;
   }

@@ -8,7 +8,8 @@
 // Several entries play the same frames at once ("device,wav:take.wav").
 // Throws std::invalid_argument naming the accepted forms for anything else
 // (an empty PATH included), and platform::FileError when PATH cannot be
-// created. A device output opens its device only when first used.
+// created or is not a regular file. A device output opens its device only when
+// first used.
 
 #include <memory>
 #include <string>
@@ -19,9 +20,12 @@
 
 namespace platform {
 
+class MessageBox;
+
 // `device`: how a device output runs (the loop's clock to steer, when it is a
-// SlavedClock, and the latency to keep).
+// SlavedClock, and the latency to keep). `box` (may be null; must outlive the
+// output) hears of outputs that fail while playing.
 std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, EventLoop& loop,
-                                             const DeviceOutput::Settings& device = {});
+                                             const DeviceOutput::Settings& device = {}, MessageBox* box = nullptr);
 
 }  // namespace platform

@@ -3,11 +3,12 @@
 #include <time.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
 
 #include "platform/Errors.h"
+#include "platform/Log.h"
 
 namespace platform {
 
@@ -116,7 +117,7 @@ void DeviceOutput::Play(const int16_t* frames, size_t frameCount, int64_t /*atUs
   Steer();
   const int64_t underruns = underruns_.load(std::memory_order_acquire);
   if (underruns > underrunsLogged_) {
-    std::fprintf(stderr, "playsrv: sound device underrun (%lld in all)\n", static_cast<long long>(underruns));
+    LogWarning("sound device underrun (" + std::to_string(underruns) + " in all)");
     underrunsLogged_ = underruns;
   }
 }
@@ -138,8 +139,8 @@ void DeviceOutput::Queue(const std::vector<int16_t>& stereo) {
   if (stereo.empty() || !open_) return;
   const size_t taken = ring_.Write(stereo.data(), stereo.size());
   if (taken < stereo.size())
-    std::fprintf(stderr, "playsrv: sound device queue full, %zu frames dropped\n",
-                 (stereo.size() - taken) / kCardChannels);
+    LogWarning("sound device queue full, " + std::to_string((stereo.size() - taken) / kCardChannels) +
+               " frames dropped");
 }
 
 // Measures how long the frames just handed over take to sound and turns the

@@ -1,12 +1,12 @@
 #include "platform/DirectSound7.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <utility>
 
 #include "platform/Errors.h"
+#include "platform/Log.h"
 
 namespace platform::dx7 {
 
@@ -122,8 +122,9 @@ DirectSoundBuffer::~DirectSoundBuffer() {
       Render(clock_.Frames());
       platform_.Output().Stop();
     }
-  } catch (...) {
+  } catch (const std::exception& e) {
     // Releasing never fails; the output has what it could take.
+    LogCaught("DirectSound buffer release", e);
   }
   if (tickId_ != 0) loop.Cancel(tickId_);
   if (deliverId_ != 0) loop.Cancel(deliverId_);
@@ -330,7 +331,7 @@ void DirectSoundBuffer::Pump(void* self) {
   try {
     static_cast<DirectSoundBuffer*>(self)->CatchUp();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "DirectSound buffer: %s\n", e.what());
+    LogCaught("DirectSound buffer", e);
   }
 }
 

@@ -2,13 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <vector>
 
 #include "platform/Errors.h"
+#include "platform/FileSystem.h"
 
 namespace platform {
 
@@ -18,7 +18,7 @@ class Fd final {
  public:
   explicit Fd(int fd) : fd_(fd) {}
   ~Fd() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) CurrentFileSystem().Close(fd_);
   }
   int get() const { return fd_; }
 
@@ -30,7 +30,7 @@ void PreadExact(int fd, const std::string& path, void* dst, size_t bytes, int64_
   auto* p = static_cast<char*>(dst);
   size_t done = 0;
   while (done < bytes) {
-    const ssize_t n = pread(fd, p + done, bytes - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    const ssize_t n = CurrentFileSystem().Pread(fd, p + done, bytes - done, offset + static_cast<int64_t>(done));
     if (n < 0) {
       if (errno == EINTR) continue;
       throw ErrnoError("cannot read", path, errno);
@@ -50,12 +50,11 @@ void PwriteAll(int fd, const std::string& path, const void* src, size_t bytes, i
 }  // namespace
 
 std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw ErrnoError("cannot open", path, errno);
+  const int fd = files::OpenRegular(path, O_RDONLY, "cannot open");
   return std::unique_ptr<ReadOnlyFile>(new ReadOnlyFile(fd, path));
 }
 
-ReadOnlyFile::~ReadOnlyFile() { close(fd_); }
+ReadOnlyFile::~ReadOnlyFile() { CurrentFileSystem().Close(fd_); }
 
 void ReadOnlyFile::ReadExactAt(void* dst, size_t bytes, int64_t offset) const {
   PreadExact(fd_, path_, dst, bytes, offset);
@@ -63,38 +62,56 @@ void ReadOnlyFile::ReadExactAt(void* dst, size_t bytes, int64_t offset) const {
 
 namespace files {
 
+int OpenRegular(const std::string& path, int flags, const std::string& context, mode_t mode) {
+  FileSystem& fs = CurrentFileSystem();
+  // Without blocking: opening a FIFO would otherwise wait for its other end.
+  const int fd = fs.Open(path, flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode);
+  if (fd < 0) {
+    // A FIFO without a reader refuses a non-blocking writer with ENXIO.
+    if (errno == ENXIO) throw FileError(context + " '" + path + "': not a regular file");
+    throw ErrnoError(context, path, errno);
+  }
+  struct stat st {};
+  if (fs.Fstat(fd, st) != 0) {
+    const int err = errno;
+    fs.Close(fd);
+    throw ErrnoError(context, path, err);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    fs.Close(fd);
+    throw FileError(context + " '" + path + "': not a regular file");
+  }
+  return fd;
+}
+
 bool Exists(const std::string& path) {
   struct stat st {};
-  return !path.empty() && stat(path.c_str(), &st) == 0;
+  return !path.empty() && CurrentFileSystem().Stat(path, st) == 0;
 }
 
 int64_t Length(const std::string& path) {
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0) throw ErrnoError("cannot examine", path, errno);
+  if (CurrentFileSystem().Stat(path, st) != 0) throw ErrnoError("cannot examine", path, errno);
   return static_cast<int64_t>(st.st_size);
 }
 
 void WriteAt(const std::string& path, const void* data, size_t bytes, int64_t offset, bool create) {
-  Fd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC | (create ? O_CREAT : 0), 0644));
-  if (fd.get() < 0) throw ErrnoError("cannot open for writing", path, errno);
+  Fd fd(OpenRegular(path, O_WRONLY | (create ? O_CREAT : 0), "cannot open for writing"));
   PwriteAll(fd.get(), path, data, bytes, offset);
 }
 
 void ReadAt(const std::string& path, void* dst, size_t bytes, int64_t offset) {
-  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) throw ErrnoError("cannot open", path, errno);
+  Fd fd(OpenRegular(path, O_RDONLY, "cannot open"));
   PreadExact(fd.get(), path, dst, bytes, offset);
 }
 
 void Copy(const std::string& from, const std::string& to) {
-  Fd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) throw ErrnoError("cannot open", from, errno);
-  Fd out(open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (out.get() < 0) throw ErrnoError("cannot create", to, errno);
+  Fd in(OpenRegular(from, O_RDONLY, "cannot open"));
+  Fd out(OpenRegular(to, O_WRONLY | O_CREAT | O_TRUNC, "cannot create"));
   std::vector<char> buf(1 << 20);
   int64_t offset = 0;
   while (true) {
-    const ssize_t n = pread(in.get(), buf.data(), buf.size(), static_cast<off_t>(offset));
+    const ssize_t n = CurrentFileSystem().Pread(in.get(), buf.data(), buf.size(), offset);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw ErrnoError("cannot read", from, errno);
@@ -109,7 +126,7 @@ bool WriteAllAt(int fd, const void* data, size_t bytes, int64_t offset) noexcept
   const auto* p = static_cast<const char*>(data);
   size_t done = 0;
   while (done < bytes) {
-    const ssize_t n = pwrite(fd, p + done, bytes - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    const ssize_t n = CurrentFileSystem().Pwrite(fd, p + done, bytes - done, offset + static_cast<int64_t>(done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -119,13 +136,16 @@ bool WriteAllAt(int fd, const void* data, size_t bytes, int64_t offset) noexcept
   return true;
 }
 
-bool Remove(const std::string& path) noexcept { return !path.empty() && unlink(path.c_str()) == 0; }
+bool Remove(const std::string& path) noexcept { return !path.empty() && CurrentFileSystem().Unlink(path) == 0; }
 
 bool SetLength(const std::string& path, int64_t length) noexcept {
   if (!Exists(path)) return false;
-  Fd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC));
-  if (fd.get() < 0) return false;
-  return ftruncate(fd.get(), static_cast<off_t>(length)) == 0;
+  try {
+    Fd fd(OpenRegular(path, O_WRONLY, "cannot open for writing"));
+    return CurrentFileSystem().Ftruncate(fd.get(), length) == 0;
+  } catch (const FileError&) {
+    return false;
+  }
 }
 
 std::string TempFolder(const std::string& appTmpDir) {

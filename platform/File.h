@@ -4,6 +4,11 @@
 // returns part of a run or EINTR). Offsets here are 0-based byte offsets; code
 // that works with the 1-based positions of the block formats converts once, at
 // the call. Every failure throws platform::FileError naming the file.
+// Only regular files are opened: a FIFO, a device or a folder is refused
+// ("not a regular file") without waiting for anything. Every call goes through
+// CurrentFileSystem() (FileSystem.h).
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +41,11 @@ class ReadOnlyFile final {
 
 namespace files {
 
+// Opens `path` with `flags` (O_CLOEXEC and O_NONBLOCK added) and returns the
+// descriptor, which the caller closes through CurrentFileSystem(). Throws
+// FileError "<context> '<path>': <reason>" when it cannot be opened or is not
+// a regular file.
+int OpenRegular(const std::string& path, int flags, const std::string& context, mode_t mode = 0644);
 bool Exists(const std::string& path);
 // Length in bytes; throws when the file cannot be examined.
 int64_t Length(const std::string& path);

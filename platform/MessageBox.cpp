@@ -1,12 +1,14 @@
 #include "platform/MessageBox.h"
 
-#include <iostream>
+#include "platform/Log.h"
 
 namespace platform {
 
 void MessageBox::Show(const std::string& text) {
+  if (shown_.size() == kKept) shown_.erase(shown_.begin());
   shown_.push_back(text);
-  if (!quiet_) std::cerr << "playsrv: message box: " << text << '\n';
+  ++count_;
+  if (!quiet_) LogInfo("message box: " + text);
   if (sink_) sink_(text);
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 // The server's own message box (the modal box of the original, made
-// non-blocking): Show records the text, logs it to stderr and hands it to the
-// sink, which the server forwards to the host as the MessageBox notification.
-// Show returns at once. Tests read what was shown with Shown().
+// non-blocking): Show logs the text (level info), hands it to the sink, which
+// the server forwards to the host as the MessageBox notification, and keeps
+// the latest kKept texts for tests to read with Shown(). Show returns at once.
+// A long-running server keeps no more than kKept texts, however many it shows.
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,17 +16,25 @@ namespace platform {
 class MessageBox final {
  public:
   using Sink = std::function<void(const std::string& text)>;
+  static constexpr size_t kKept = 64;
 
   void Show(const std::string& text);
   void SetSink(Sink sink) { sink_ = std::move(sink); }
-  // When quiet, nothing is logged to stderr (tests that expect many boxes).
+  // When quiet, nothing is logged (tests that expect many boxes).
   void SetQuiet(bool quiet) { quiet_ = quiet; }
 
+  // The latest texts shown (at most kKept), oldest first.
   const std::vector<std::string>& Shown() const { return shown_; }
-  void Clear() { shown_.clear(); }
+  // How many texts were shown since construction or Clear.
+  uint64_t Count() const { return count_; }
+  void Clear() {
+    shown_.clear();
+    count_ = 0;
+  }
 
  private:
   std::vector<std::string> shown_;
+  uint64_t count_ = 0;
   Sink sink_;
   bool quiet_ = false;
 };

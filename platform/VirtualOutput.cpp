@@ -26,6 +26,13 @@ std::vector<int16_t> VirtualOutput::Samples() const {
   return all;
 }
 
+std::vector<int16_t> VirtualOutput::TakeSamples() {
+  std::vector<int16_t> all = Samples();
+  if (!segments_.empty()) segments_.erase(segments_.begin(), segments_.end() - 1);
+  if (!segments_.empty()) segments_.back().samples.clear();
+  return all;
+}
+
 void VirtualOutput::Clear() {
   segments_.clear();
   framesPlayed_ = 0;

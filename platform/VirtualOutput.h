@@ -28,6 +28,9 @@ class VirtualOutput final : public AudioOutput {
   void SetAvailable(bool available) { available_ = available; }
   // Every sample played since construction or Clear, interleaved, in order.
   std::vector<int16_t> Samples() const;
+  // Samples() and forgets them, keeping the present format, so that a device
+  // that is playing plays on (a long test drains the output this way).
+  std::vector<int16_t> TakeSamples();
   int64_t FramesPlayed() const { return framesPlayed_; }
   // Loop time at which the latest frame played had finished sounding (-1: none).
   int64_t LastFrameEndUs() const { return lastEndUs_; }

@@ -1,7 +1,6 @@
 #include "platform/WavOutput.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -11,6 +10,9 @@
 
 #include "platform/Errors.h"
 #include "platform/File.h"
+#include "platform/FileSystem.h"
+#include "platform/Log.h"
+#include "platform/MessageBox.h"
 
 namespace platform {
 
@@ -31,12 +33,13 @@ void PutU32(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-WavOutput::WavOutput(std::string path) : path_(std::move(path)) {
-  fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) throw ErrnoError("cannot create the wav output", path_, errno);
+WavOutput::WavOutput(std::string path, MessageBox* box) : path_(std::move(path)), box_(box) {
+  // A regular file or a new path only: a FIFO nobody reads would hold the
+  // server before it answers anything.
+  fd_ = files::OpenRegular(path_, O_WRONLY | O_CREAT | O_TRUNC, "cannot create the wav output");
   WriteHeader();
   if (failed_) {
-    close(fd_);
+    CurrentFileSystem().Close(fd_);
     fd_ = -1;
     throw FileError("cannot write the wav output '" + path_ + "'");
   }
@@ -45,7 +48,7 @@ WavOutput::WavOutput(std::string path) : path_(std::move(path)) {
 WavOutput::~WavOutput() {
   if (fd_ < 0) return;
   WriteHeader();
-  close(fd_);
+  CurrentFileSystem().Close(fd_);
 }
 
 void WavOutput::Start(int32_t channels, int32_t rate, OutputPump /*pump*/) {
@@ -106,15 +109,33 @@ void WavOutput::WriteData(const void* data, size_t bytes) {
     return;
   }
   if (!files::WriteAllAt(fd_, data, bytes, kHeaderBytes + dataBytes_)) {
-    Fail(std::strerror(errno));
+    const int err = errno;
+    // Part of the run may have reached the disk: cut it off, so that the
+    // file holds exactly the data the header counts.
+    (void)CurrentFileSystem().Ftruncate(fd_, kHeaderBytes + dataBytes_);
+    Fail(std::strerror(err));
     return;
   }
   dataBytes_ += static_cast<int64_t>(bytes);
 }
 
 void WavOutput::Fail(const std::string& why) {
-  if (!failed_) std::fprintf(stderr, "wav output '%s': %s; later frames are dropped\n", path_.c_str(), why.c_str());
+  if (failed_) return;
   failed_ = true;
+  WriteHeader();
+  const int64_t frameBytes = 2 * static_cast<int64_t>(fileChannels_ == 0 ? 1 : fileChannels_);
+  const int64_t rate = fileRate_ == 0 ? 44100 : fileRate_;
+  const int64_t ms = dataBytes_ / frameBytes * 1000 / rate;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%lld.%03lld", static_cast<long long>(ms / 1000),
+                static_cast<long long>(ms % 1000));
+  const std::string text = "wav output '" + path_ + "' failed after " + seconds + " s of sound: " + why +
+                           "; the sound played from then on is not in the file";
+  if (box_ != nullptr) {
+    box_->Show(text);
+  } else {
+    LogError(text);
+  }
 }
 
 }  // namespace platform

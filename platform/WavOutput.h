@@ -13,9 +13,14 @@
 //   at the file's rate.
 // - The header sizes are brought up to date at each Stop and at destruction;
 //   between them the data grows but the header lags.
-// - A write that fails later (disk full, for example) is logged once to stderr
-//   and the output drops every later frame; sound playback goes on. Data
-//   beyond the 4 GiB a WAV header can describe is dropped the same way.
+// - The path must be a regular file or a new one; anything else (a FIFO, a
+//   device) is refused at construction without waiting for it.
+// - A write that fails later (disk full, for example) is cut back to the last
+//   whole write, the header is brought up to date at once so that it counts
+//   exactly the data in the file, and the failure is shown once on the message
+//   box given at construction (logged when there is none); every later frame
+//   is dropped and sound playback goes on. Data beyond the 4 GiB a WAV header
+//   can describe is dropped the same way.
 // Thread: loop thread.
 
 #include <cstdint>
@@ -26,9 +31,12 @@
 
 namespace platform {
 
+class MessageBox;
+
 class WavOutput final : public AudioOutput {
  public:
-  explicit WavOutput(std::string path);
+  // `box` (may be null; must outlive this object) hears of a failing write.
+  explicit WavOutput(std::string path, MessageBox* box = nullptr);
   ~WavOutput() override;
   WavOutput(const WavOutput&) = delete;
   WavOutput& operator=(const WavOutput&) = delete;
@@ -51,6 +59,7 @@ class WavOutput final : public AudioOutput {
   void Fail(const std::string& why);
 
   std::string path_;
+  MessageBox* box_;
   int fd_ = -1;
   int32_t fileChannels_ = 0;  // 0 until the first Start
   int32_t fileRate_ = 0;

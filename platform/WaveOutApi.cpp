@@ -1,8 +1,9 @@
 #include "platform/WaveOutApi.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
+
+#include "platform/Log.h"
 
 namespace platform {
 
@@ -156,7 +157,7 @@ void WaveOutApi::Pump(void* self) {
     api->CatchUp();
     api->Replan();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "waveOut device: %s\n", e.what());
+    LogCaught("waveOut device", e);
   }
 }
 
@@ -228,7 +229,7 @@ void WaveOutApi::Replan() {
       CatchUp();
       Replan();
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "waveOut device: %s\n", e.what());
+      LogCaught("waveOut device", e);
     }
   });
 }

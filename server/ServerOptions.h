@@ -18,6 +18,9 @@ struct ServerOptions {
   int32_t LatencyMs = 60;
   // The device APIs the platform offers (--engines).
   platform::AudioOffer Offer;
+  // Readable when a termination signal is pending (platform/Signals.h); -1:
+  // none watched.
+  int SignalFd = -1;
 
 };
 

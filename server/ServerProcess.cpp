@@ -1,10 +1,10 @@
 #include "server/ServerProcess.h"
 
 #include <limits.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,7 +18,9 @@
 #include "platform/SlavedClock.h"
 #include "platform/EventLoop.h"
 #include "platform/File.h"
+#include "platform/Log.h"
 #include "platform/MessageBox.h"
+#include "platform/Signals.h"
 #include "server/JsonRpcEndpoint.h"
 #include "server/LineSplitter.h"
 #include "server/PlayService.h"
@@ -52,17 +54,17 @@ std::unique_ptr<platform::Clock> MakeClock(bool simulate) {
 // The output asked for; without one, the virtual output under the simulated
 // clock, else the sound card when one opens and the null output when not.
 std::unique_ptr<platform::AudioOutput> MakeOutput(const ServerOptions& options, platform::EventLoop& loop,
-                                                  platform::Clock& clock) {
+                                                  platform::Clock& clock, platform::MessageBox& box) {
   const platform::DeviceOutput::Settings settings{dynamic_cast<platform::SlavedClock*>(&clock),
                                                   int64_t{options.LatencyMs} * 1000};
-  if (!options.Output.empty()) return platform::MakeAudioOutput(options.Output, loop, settings);
+  if (!options.Output.empty()) return platform::MakeAudioOutput(options.Output, loop, settings, &box);
   if (options.Simulate) return platform::MakeAudioOutput("virtual", loop, settings);
   auto device = std::make_unique<platform::DeviceOutput>(loop, platform::MakeAudioBackend(), "", settings);
   if (device->Available()) {
-    std::cerr << "playsrv: playing on the sound device\n";
+    platform::LogInfo("playing on the sound device");
     return device;
   }
-  std::cerr << "playsrv: no sound device (" << device->Trouble() << "); playing to null\n";
+  platform::LogWarning("no sound device (" + device->Trouble() + "); playing to null");
   return platform::MakeAudioOutput("null", loop, settings);
 }
 
@@ -86,8 +88,13 @@ class ServerProcess final {
   PlayService::Hooks MakeHooks();
   void WriteLine(const std::string& line);
   void OnEndOfProcess();
+  // A termination signal: the run ends here; the object and the outputs are
+  // released as the process object goes, and the exit status is 128 + signal.
+  bool TakeSignal();
 
   const bool simulate_;
+  const int signalFd_;
+  int exitStatus_ = 0;
   const int inFd_;
   const int outFd_;
   std::unique_ptr<platform::Clock> clock_;
@@ -107,11 +114,12 @@ class ServerProcess final {
 
 ServerProcess::ServerProcess(const ServerOptions& options, int inFd, int outFd)
     : simulate_(options.Simulate),
+      signalFd_(options.SignalFd),
       inFd_(inFd),
       outFd_(outFd),
       clock_(MakeClock(options.Simulate)),
       loop_(*clock_),
-      output_(MakeOutput(options, loop_, *clock_)),
+      output_(MakeOutput(options, loop_, *clock_, box_)),
       audio_(loop_, *output_, options.Offer, SoundServicePath()),
       ctx_(loop_, box_, audio_),
       play_(ctx_, facade::MakeEngineFactory(ctx_)),
@@ -139,7 +147,17 @@ int ServerProcess::Run() {
   } else {
     RunReal();
   }
-  return 0;
+  return exitStatus_;
+}
+
+bool ServerProcess::TakeSignal() {
+  const int signo = signalFd_ >= 0 ? platform::ReadTerminationSignal(signalFd_) : 0;
+  if (signo == 0) return false;
+  platform::LogInfo("signal " + std::to_string(signo) + ": the run stops and the server ends");
+  exitStatus_ = 128 + signo;
+  ended_ = true;
+  if (!simulate_) loop_.Quit();
+  return true;
 }
 
 // ------------------------------------------------------------ simulated clock
@@ -150,6 +168,12 @@ void ServerProcess::RunSimulated() {
       // The object is gone; the end of the process falls due 300 ms later.
       RunDueTasks(kEndDelayMs);
       continue;
+    }
+    if (signalFd_ >= 0) {
+      pollfd fds[2] = {{inFd_, POLLIN, 0}, {signalFd_, POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0) continue;
+      if (fds[1].revents != 0 && TakeSignal()) break;
+      if (fds[0].revents == 0) continue;
     }
     const ssize_t n = read(inFd_, readBuffer_.data(), readBuffer_.size());
     if (n < 0 && errno == EINTR) continue;
@@ -166,13 +190,14 @@ void ServerProcess::RunSimulated() {
 
 void ServerProcess::RunReal() {
   loop_.WatchFd(inFd_, [this] { OnInputReadable(); });
+  if (signalFd_ >= 0) loop_.WatchFd(signalFd_, [this] { TakeSignal(); });
   while (!ended_) {
     try {
       loop_.Run();
     } catch (const std::exception& e) {
       // A timer tick or device event without an error handler failed; the
       // server reports it and goes on serving the host.
-      std::cerr << "playsrv: run-time error: " << e.what() << '\n';
+      platform::LogError(std::string("run-time error: ") + e.what());
     }
   }
 }
@@ -228,7 +253,7 @@ void ServerProcess::RunDueTasks(int64_t ms) {
   try {
     loop_.RunFor(ms);
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: run-time error: " << e.what() << '\n';
+    platform::LogError(std::string("run-time error: ") + e.what());
   }
 }
 
@@ -241,7 +266,7 @@ void ServerProcess::WriteLine(const std::string& line) {
     const ssize_t n = write(outFd_, out.data() + done, out.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      std::cerr << "playsrv: the host no longer reads the output; answers are dropped\n";
+      platform::LogError("the host no longer reads the output; answers are dropped");
       outBroken_ = true;
       return;
     }
@@ -261,7 +286,7 @@ int RunServer(const ServerOptions& options, int inFd, int outFd) {
   try {
     process = std::make_unique<ServerProcess>(options, inFd, outFd);
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: " << e.what() << '\n';
+    platform::LogError(e.what());
     return 2;
   }
   return process->Run();

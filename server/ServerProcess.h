@@ -20,8 +20,10 @@
 
 namespace server {
 
-// Returns the exit status: 0 after an orderly end, 2 when the server could not
-// be set up (unusable output, say; the reason goes to stderr).
+// Returns the exit status: 0 after an orderly end, 128 + the signal's number
+// after a termination signal (options.SignalFd; the run stops and every output
+// is finalised as the object goes), 2 when the server could not be set up
+// (unusable output, say; the reason is logged).
 int RunServer(const ServerOptions& options, int inFd, int outFd);
 
 }  // namespace server

@@ -1,17 +1,23 @@
 // playsrv: the playback server. Started by a host as a child process, it
 // creates one PlayDllClass object and serves it over JSON-RPC 2.0 on standard
-// input and output, one message per line. Diagnostics go to standard error.
+// input and output, one message per line. Diagnostics go to standard error
+// (never blocking the server) or to the file given with --log-file.
 
 #include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <stdexcept>
+#include <string>
 
 #include "PlayVersion.h"
 #include "platform/AudioBackend.h"
+#include "platform/Errors.h"
+#include "platform/Log.h"
+#include "platform/Signals.h"
 #include "server/ServerOptions.h"
 #include "server/ServerProcess.h"
 
@@ -23,7 +29,7 @@ namespace {
 int TakeProtocolOutput() {
   const int fd = dup(STDOUT_FILENO);
   if (fd < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-    std::perror("playsrv: cannot set up the output channel");
+    platform::LogError(std::string("cannot set up the output channel: ") + std::strerror(errno));
     return -1;
   }
   return fd;
@@ -35,7 +41,7 @@ int ListDevices() {
     for (const auto& d : platform::ListAudioDevices()) std::cout << d.name << '\t' << d.description << '\n';
     return 0;
   } catch (const std::exception& e) {
-    std::cerr << "playsrv: " << e.what() << '\n';
+    platform::LogError(e.what());
     return 1;
   }
 }
@@ -56,18 +62,28 @@ int ServerMain(int argc, char** argv) {
       ->capture_default_str();
   app.add_flag("--simulate", options.Simulate,
                "virtual clock: time moves only through the method AdvanceTime {\"ms\": n}");
+  std::string logLevel = "info";
+  std::string logFile;
+  app.add_option("--log-level", logLevel, "diagnostics shown: error, warning, info or debug")->capture_default_str();
+  app.add_option("--log-file", logFile, "append diagnostics to this file instead of standard error");
   app.set_version_flag("--version", "playsrv " PLAY_VERSION);
   try {
     app.parse(argc, argv);
     options.Offer = server::ParseEngineList(engines);
+    platform::ProcessLog().SetLevel(platform::ParseLogLevel(logLevel));
+    if (!logFile.empty()) platform::ProcessLog().ToFile(logFile);
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
   } catch (const std::invalid_argument& e) {
-    std::cerr << "playsrv: " << e.what() << '\n';
+    platform::LogError(e.what());
+    return 2;
+  } catch (const platform::FileError& e) {
+    platform::LogError(e.what());
     return 2;
   }
   if (listDevices) return ListDevices();
   signal(SIGPIPE, SIG_IGN);
+  options.SignalFd = platform::TakeTerminationSignals();
   const int out = TakeProtocolOutput();
   if (out < 0) return 2;
   const int status = server::RunServer(options, STDIN_FILENO, out);

@@ -10,6 +10,8 @@ namespace {
 
 constexpr int64_t kUsPerSecond = 1000000;
 constexpr int64_t kSilenceFrames = 4096;
+constexpr int32_t kMinRate = 100;
+constexpr int32_t kMaxRate = 100000;
 
 }  // namespace
 
@@ -17,7 +19,8 @@ std::unique_ptr<ServiceInstance> ServiceInstance::Create(const SoundServiceHost&
                                                          int32_t channels, int32_t friq, int32_t bufferBytes,
                                                          int32_t bytesPer100Ms) {
   if (channels != 1 && channels != 2) return nullptr;
-  if (friq <= 0 || bytesPer100Ms <= 0 || bufferBytes <= 0) return nullptr;
+  // The rates a DirectSound buffer accepts; refused before anything is sized from them.
+  if (friq < kMinRate || friq > kMaxRate || bytesPer100Ms <= 0 || bufferBytes <= 0) return nullptr;
   const int32_t blockAlign = 2 * channels;
   if (bufferBytes % (2 * blockAlign) != 0) return nullptr;
   return std::unique_ptr<ServiceInstance>(
@@ -38,7 +41,7 @@ ServiceInstance::ServiceInstance(const SoundServiceHost& host, void (*pump)(void
 ServiceInstance::~ServiceInstance() { Stop(); }
 
 bool ServiceInstance::Play(int32_t mode, int32_t rate) {
-  if ((mode != 0 && mode != 1) || rate <= 0) return false;
+  if ((mode != 0 && mode != 1) || rate < kMinRate || rate > kMaxRate) return false;
   CatchUp();
   const bool wasRunning = running_;
   const int32_t oldRate = rate_;

@@ -55,7 +55,8 @@ int32_t ServiceBindHost(const SoundServiceHost* host);
 
 /* Creates a stopped instance with a silent buffer of `bufferBytes` bytes
  * (two halves of whole frames) for `channels` (1 or 2) channels of 16-bit
- * samples at `friq` frames/s; `bytesPer100Ms` is the byte count of one
+ * samples at `friq` frames/s (100 to 100000, checked before anything is
+ * allocated); `bytesPer100Ms` is the byte count of one
  * 100-millisecond step of the end mark. A non-zero `oldHandle` is released
  * first. Returns the new handle, or 0 when the arguments are bad, no host is
  * bound or the host has no output. `windowHandle` is not used. */
@@ -67,7 +68,7 @@ void Service03(int32_t handle);
 
 /* mode 1: plays from byte 0 with passes 0; half 2 counts as just played and
  * any end-played state is cleared. mode 0: resumes where Service05 held it
- * (or changes the rate of a playing buffer). `rate` in frames/s (> 0).
+ * (or changes the rate of a playing buffer). `rate` in frames/s (100 to 100000).
  * Returns 1 when playing, 0 for a bad handle or argument. */
 int32_t Service04(int32_t handle, int32_t mode, int32_t rate);
 

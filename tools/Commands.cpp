@@ -57,8 +57,9 @@ int32_t RunLengthMs(const PlayOptions& o, const EditWave& wav) {
   return static_cast<int32_t>(std::min(ms, static_cast<double>(std::numeric_limits<int32_t>::max())));
 }
 
-int ReportEnd(int serverStatus, const std::string& output, std::ostream& out) {
+int ReportEnd(int serverStatus, const std::string& output, const std::string& lost, std::ostream& out) {
   if (serverStatus != 0) return Fail("playsrv ended with status " + std::to_string(serverStatus), 1);
+  if (!lost.empty()) return Fail("the played sound was not all written: " + lost, 1);
   for (size_t at = 0; at < output.size();) {
     const size_t comma = std::min(output.find(',', at), output.size());
     if (output.compare(at, 4, "wav:") == 0)
@@ -182,7 +183,10 @@ int RunPlay(const PlayOptions& o, std::ostream& out) {
     } else if (!session.WaitForPlayDone(RunLengthMs(o, wave))) {
       return Fail("no \"Play Done\" report within the length of the wave", 1);
     }
-    return ReportEnd(session.Release(), output, out);
+    const int status = session.Release();
+    return ReportEnd(status, output, session.OutputLost(), out);
+  } catch (const Interrupted& e) {
+    return Fail(e.what(), 128 + e.Signal());
   } catch (const std::exception& e) {
     return Fail(e.what(), 1);
   }
@@ -233,7 +237,10 @@ int RunDemo(const DemoOptions& o, std::ostream& out) {
     session.Command("PlayUTurn");
     if (!session.WaitForPlayDone(1000 + kSlackMs)) return Fail("no \"Play Done\" report after the U-turn", 1);
     out << "-- back at the start" << std::endl;
-    return ReportEnd(session.Release(), output, out);
+    const int status = session.Release();
+    return ReportEnd(status, output, session.OutputLost(), out);
+  } catch (const Interrupted& e) {
+    return Fail(e.what(), 128 + e.Signal());
   } catch (const std::exception& e) {
     return Fail(e.what(), 1);
   }

@@ -1,8 +1,10 @@
 #pragma once
 // The commands of playctl. Each prints what happens to `out`, problems to
 // stderr, and returns the process's exit status: 0 done, 1 the playback
-// failed, 2 the input was refused (a file that cannot be played, a bad option
-// value).
+// failed (also when the WAV output lost sound), 2 the input was refused (a
+// file that cannot be played, a bad option value), 128 + the signal's number
+// when stopped by SIGTERM, SIGINT or SIGHUP (passed on to the server, whose
+// outputs are finalised before playctl ends).
 
 #include <ostream>
 #include <cstdint>

@@ -16,6 +16,9 @@ using nlohmann::json;
 
 namespace {
 
+// How the server's message box begins when its WAV output fails.
+constexpr const char* kWavOutputFailure = "wav output '";
+
 constexpr int32_t kStepMs = 250;
 constexpr int32_t kWindowHandle = 1;
 
@@ -83,7 +86,9 @@ void PlaySession::OnNotification(const std::string& method, const json& params) 
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "[%8.3f s] ", NowSeconds());
   if (method == "MessageBox") {
-    out_ << stamp << "message box: " << params.value("text", "") << std::endl;
+    const std::string text = params.value("text", "");
+    out_ << stamp << "message box: " << text << std::endl;
+    if (outputLost_.empty() && text.rfind(kWavOutputFailure, 0) == 0) outputLost_ = text;
     return;
   }
   if (method != "MsgBoxOb") return;

@@ -84,6 +84,8 @@ class PlaySession final {
   const std::string& EngineName() const { return engine_; }
   // Destroys the object and waits for the server to end; its exit status.
   int Release();
+  // The server's message that its WAV output failed (frames were lost), or "".
+  const std::string& OutputLost() const { return outputLost_; }
 
  private:
   void OnNotification(const std::string& method, const nlohmann::json& params);
@@ -103,6 +105,7 @@ class PlaySession final {
   bool playDone_ = false;
   bool releasing_ = false;
   std::string failure_;
+  std::string outputLost_;
   bool quiet_ = false;
   std::string engine_;
   std::function<void(const std::string&)> onStatus_;

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/Signals.h"
+
 extern char** environ;
 
 namespace playctl {
@@ -107,6 +109,8 @@ ServerClient::ServerClient(const std::string& serverPath, const std::vector<std:
                            OnNotification onNotification)
     : onNotification_(std::move(onNotification)) {
   signal(SIGPIPE, SIG_IGN);
+  static const int signalFd = platform::TakeTerminationSignals();
+  signalFd_ = signalFd;
   int in[2];
   int out[2];
   if (pipe2(in, O_CLOEXEC) != 0) throw ClientError(std::string("pipe: ") + std::strerror(errno));
@@ -173,16 +177,28 @@ bool ServerClient::ReadUntil(const std::function<bool()>& done, int64_t deadline
   while (!done()) {
     const int64_t left = deadlineMs - MonotonicMs();
     if (left <= 0) return false;
-    pollfd p{fromServer_, POLLIN, 0};
-    const int n = poll(&p, 1, static_cast<int>(left));
+    pollfd p[2] = {{fromServer_, POLLIN, 0}, {signalFd_, POLLIN, 0}};
+    const int n = poll(p, signalFd_ >= 0 ? 2 : 1, static_cast<int>(left));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) continue;
+    if (signalFd_ >= 0 && p[1].revents != 0) PassOnSignal();
+    if (p[0].revents == 0) continue;
     const ssize_t got = read(fromServer_, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) throw ClientError("playsrv ended unexpectedly");
+    if (got <= 0) {
+      PassOnSignal();  // a Ctrl-C reaches the server too, and may end it first
+      throw ClientError("playsrv ended unexpectedly");
+    }
     TakeLines(buffer, static_cast<size_t>(got));
   }
   return true;
+}
+
+void ServerClient::PassOnSignal() {
+  const int signo = signalFd_ >= 0 ? platform::ReadTerminationSignal(signalFd_) : 0;
+  if (signo == 0) return;
+  kill(pid_, signo);  // the server stops its run and finalises its outputs
+  throw Interrupted(signo);
 }
 
 void ServerClient::TakeLines(const char* bytes, size_t count) {

@@ -22,6 +22,17 @@ class ClientError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A termination signal (SIGTERM, SIGINT, SIGHUP) came while waiting for the
+// server; it has been passed on to the server, which ends its run.
+class Interrupted final : public ClientError {
+ public:
+  explicit Interrupted(int signo) : ClientError("stopped by signal " + std::to_string(signo)), signo_(signo) {}
+  int Signal() const { return signo_; }
+
+ private:
+  int signo_;
+};
+
 class CallError final : public ClientError {
  public:
   CallError(int code, const std::string& message) : ClientError(message), code_(code) {}
@@ -35,7 +46,10 @@ class ServerClient final {
  public:
   using OnNotification = std::function<void(const std::string& method, const nlohmann::json& params)>;
 
-  // Starts `serverPath` with `args`; its standard error stays ours.
+  // Starts `serverPath` with `args`; its standard error stays ours. From now
+  // on the termination signals are read by this process's waits (platform/
+  // Signals.h): one that comes while a call or Pump waits is passed on to the
+  // server and throws Interrupted.
   ServerClient(const std::string& serverPath, const std::vector<std::string>& args, OnNotification onNotification);
   // Closes the server's input and waits for it to end.
   ~ServerClient();
@@ -55,6 +69,8 @@ class ServerClient final {
   bool ReadUntil(const std::function<bool()>& done, int64_t deadlineMs);
   void TakeLines(const char* bytes, size_t count);
   void HandleLine(const std::string& line);
+  // Throws Interrupted, after passing the signal on, when one is pending.
+  void PassOnSignal();
 
   OnNotification onNotification_;
   pid_t pid_ = -1;
@@ -66,6 +82,7 @@ class ServerClient final {
   bool answered_ = false;
   nlohmann::json answer_;
   int exitStatus_ = -1;
+  int signalFd_ = -1;
 };
 
 // Full path of the playsrv that lies next to this executable.

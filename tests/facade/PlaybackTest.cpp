@@ -4,12 +4,16 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "facade/PlayDllClass.h"
 #include "facade/RealEngines.h"
+#include "platform/FileSystem.h"
+#include "platform/FaultyFileSystem.h"
 #include "tests/support/TestWorld.h"
 
 using testing_support::HostList;
@@ -66,22 +70,73 @@ class PlaybackTest : public ::testing::TestWithParam<EngineCase> {
   std::string path;
 };
 
-TEST_P(PlaybackTest, AMissingOrgfileFailsTheStartAndTheServerPlaysOn) {
-  HandOverStereo(20000);
-  std::remove(path.c_str());
-  obj.PlayAgain();  // each engine's start catches the read error and says so
-  world.loop.RunFor(6000);
-  if (GetParam().driverType == 3) {
-    EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Play Failed"}));  // the DirectSound 9 engine's own only
-  } else {
-    EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Play Failed"}, Msg{"S2", "Play Failed"}));
+TEST_P(PlaybackTest, AMissingOrFifoOrgfileFailsTheStartNamingItAndTheServerPlaysOn) {
+  for (const bool fifo : {false, true}) {
+    HandOverStereo(20000);
+    world.box.Clear();
+    std::remove(path.c_str());
+    if (fifo) {
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);  // opening it to read would wait for a writer
+    }
+    obj.PlayAgain();  // each engine's start catches the read error and says so
+    world.loop.RunFor(6000);
+    if (GetParam().driverType == 3) {
+      EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Play Failed"}));  // the DirectSound 9 engine's own only
+    } else {
+      EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Play Failed"}, Msg{"S2", "Play Failed"}));
+    }
+    ASSERT_EQ(world.box.Shown().size(), 1u);
+    EXPECT_THAT(world.box.Shown()[0], ::testing::HasSubstr("'" + path + "': " +
+                                                          (fifo ? "not a regular file" : "No such file or directory")));
+    EXPECT_EQ(world.output.FramesPlayed(), 0) << "nothing may sound from a start that failed";
+    std::remove(path.c_str());
+    HandOverStereo(8000);
+    obj.PlayAgain();
+    world.loop.RunFor(2000);
+    EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Playing"}, Msg{"S2", "Play Done"}));
+    EXPECT_EQ(Played(16000), Frames(1, 8000));
   }
-  EXPECT_EQ(world.output.FramesPlayed(), 0) << "nothing may sound from a start that failed";
-  HandOverStereo(8000);
+}
+
+TEST_P(PlaybackTest, ARateNoDeviceTakesFailsTheBufferAndEveryStartBeforeAnythingIsSizedFromIt) {
+  const std::string org = world.tmp.File("o.raw");
+  testing_support::WriteSamples(org, std::vector<int16_t>(100, 5));
+  auto l = HostList().Org(org, 100, 1, 1, 1, 16).Build();
+  msgs.clear();
+  int32_t bits = 16, chans = 1, friq = 1'000'000, nos = 100;  // DirectSound takes 100..100000 Hz
+  obj.WriteWaveMemo(bits, chans, friq, nos, l, l);
+  EXPECT_THAT(msgs, ::testing::Contains(Msg{"S2", "Sound Buffer Failed"}));
+  msgs.clear();
   obj.PlayAgain();
-  world.loop.RunFor(2000);
-  EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Playing"}, Msg{"S2", "Play Done"}));
-  EXPECT_EQ(Played(16000), Frames(1, 8000));
+  world.loop.RunFor(1000);
+  EXPECT_THAT(msgs, ::testing::Each(Msg{"S2", "Play Failed"}));
+  EXPECT_FALSE(msgs.empty());
+  const auto& chunk = world.ctx.Mod.PlayChunk;
+  EXPECT_TRUE(!chunk.Dimensioned() || chunk.UBound() < 100'000) << "a chunk was sized from the refused rate";
+  EXPECT_EQ(world.output.FramesPlayed(), 0);
+}
+
+TEST_P(PlaybackTest, AFileCutShortOrFailingWhilePlayingEndsTheRunAsBeforeAndTheHostIsToldOnce) {
+  for (const bool failing : {false, true}) {
+    HandOverStereo(50000);
+    world.box.Clear();
+    platform::FaultyFileSystem fs;
+    platform::FileSystemOverride use(fs);
+    fs.Only = path;
+    obj.PlayAgain();  // the first chunk is read here
+    if (failing) {
+      fs.FailReadsFrom = fs.Reads() + 1;  // the disk fails under every later read
+    } else {
+      std::filesystem::resize_file(path, 10000 * 4);
+    }
+    world.loop.RunFor(9000);
+    EXPECT_THAT(msgs, ElementsAre(Msg{"S2", "Playing"}, Msg{"S2", "Play Done"}));
+    ASSERT_EQ(world.box.Shown().size(), 1u);
+    EXPECT_THAT(world.box.Shown()[0], ::testing::AllOf(::testing::HasSubstr(path),
+                                                       ::testing::HasSubstr(failing ? "Input/output error" : "short read")));
+    obj.ReleaseFiles();
+    EXPECT_EQ(fs.OpenCount(), 0) << "the wave's file is still open after ReleaseFiles";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, PlaybackTest,

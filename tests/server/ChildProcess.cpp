@@ -26,7 +26,7 @@ void Pipe(int fds[2]) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::string& stderrPath) {
+ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::string& stderrPath, int stderrFd) {
   signal(SIGPIPE, SIG_IGN);
   int in[2], out[2];
   Pipe(in);
@@ -37,11 +37,17 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::stri
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   if (!stderrPath.empty())
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
   std::vector<std::string> store = args;
   std::vector<char*> argv;
   for (auto& a : store) argv.push_back(a.data());
   argv.push_back(nullptr);
-  const int rc = posix_spawn(&pid_, store[0].c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attr, 0);
+  const int rc = posix_spawn(&pid_, store[0].c_str(), &actions, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);
   close(out[1]);
@@ -67,6 +73,8 @@ void ChildProcess::SendRaw(const std::string& bytes) {
     done += static_cast<size_t>(n);
   }
 }
+
+void ChildProcess::SignalGroup(int signo) { kill(-pid_, signo); }
 
 void ChildProcess::CloseInput() {
   if (in_ >= 0) close(in_);

@@ -16,7 +16,9 @@ class ChildProcess final {
  public:
   // `args[0]` is the program's full path; standard error goes to
   // `stderrPath` when given.
-  explicit ChildProcess(const std::vector<std::string>& args, const std::string& stderrPath = "");
+  // `stderrFd`, when not -1, is given to the child as its standard error.
+  // The child leads a process group of its own (as a shell's job does).
+  explicit ChildProcess(const std::vector<std::string>& args, const std::string& stderrPath = "", int stderrFd = -1);
   ~ChildProcess();  // kills the child if it still runs
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -28,6 +30,8 @@ class ChildProcess final {
   bool ReadLine(std::string& line);
   std::vector<std::string> ReadToEnd();
   int Wait();  // reads to the end; the exit status (128 + signal when killed)
+  // Sends `signo` to the child's whole process group, as Ctrl-C does to a job.
+  void SignalGroup(int signo);
 
  private:
   pid_t pid_ = -1;

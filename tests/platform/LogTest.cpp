@@ -1,0 +1,60 @@
+// The logger: one prefix and level per line, the level filter, the thread's
+// name, whole lines only, a log file that must be a regular file.
+
+#include "platform/Log.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "platform/Errors.h"
+#include "tests/support/TestWorld.h"
+
+namespace {
+
+std::string Drain(int fd) {
+  std::string all;
+  char buf[65536];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) all.append(buf, static_cast<size_t>(n));
+  return all;
+}
+
+TEST(Logger, LinesCarryPrefixLevelAndThreadAndAreFilteredCutAndAppended) {
+  int p[2];
+  ASSERT_EQ(pipe2(p, O_NONBLOCK), 0);
+  platform::Logger log("playsrv", p[1]);
+  log.SetLevel(platform::LogLevel::Warning);
+  log.Write(platform::LogLevel::Error, "the output is gone");
+  log.Write(platform::LogLevel::Info, "not shown");
+  std::thread([&] {
+    platform::Logger::SetThreadName("audio");
+    log.Write(platform::LogLevel::Warning, "late by 3 ms");
+  }).join();
+  log.Write(platform::LogLevel::Warning, std::string(10000, 'x'));
+  const std::string got = Drain(p[0]);
+  const std::string expected = "playsrv: error: the output is gone\nplaysrv: warning: [audio] late by 3 ms\n";
+  EXPECT_EQ(got.substr(0, expected.size()), expected);
+  EXPECT_EQ(got.size(), expected.size() + platform::Logger::kMaxLineBytes) << "an overlong line is cut, one line still";
+  EXPECT_THROW(platform::ParseLogLevel("loud"), std::invalid_argument);
+  close(p[0]);
+  close(p[1]);
+
+  testing_support::TempDir dir;
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  EXPECT_THROW(log.ToFile(dir.File("fifo")), platform::FileError);
+  log.ToFile(dir.File("log"));
+  log.Write(platform::LogLevel::Error, "one");
+  log.ToFile(dir.File("log"));
+  log.Write(platform::LogLevel::Error, "two");
+  const int fd = open(dir.File("log").c_str(), O_RDONLY);
+  EXPECT_EQ(Drain(fd), "playsrv: error: one\nplaysrv: error: two\n") << "appended, not overwritten";
+  close(fd);
+}
+
+}  // namespace
