@@ -14,7 +14,7 @@
 // latency is queued (so the start of a run is never cut), and Stop lets
 // it drain what is queued. A Start while draining (a U-turn, a tempo change)
 // joins on without a gap. A ring that runs dry in a run is an underrun:
-// counted, logged once per run, and the card waits for a new pre-roll.
+// counted, logged, and the card waits for a new pre-roll.
 //
 // The device opens at the first Available() or Start; if it cannot, or goes
 // away (sound server killed), Available() is false for the rest of the run,
