@@ -23,10 +23,11 @@
 //   so that every run joins the last sample for sample (a U-turn turns
 //   exactly where the sound got to); the position reported to the host has
 //   the latency taken off (what is heard).
-// - PumpIntervalMs() > 0 asks the source to hand over frames at least that
-//   often while started: the output calls the OutputPump given at Start on
-//   the loop thread at that interval. The simulated outputs ask for none, so
-//   their runs stay exact and event for event the same.
+// - An output that plays ahead of the loop (the sound card) calls the
+//   OutputPump given at Start on the loop thread every few milliseconds
+//   while started, so that the source hands over what sounded meanwhile. The
+//   simulated outputs never call it, so their runs stay exact and event for
+//   event the same.
 // - Available() is false when there is no device to play on: none at all, or
 //   one that went away under the present run (the stand-ins then fail their
 //   calls as with a lost device). Between runs a device output that lost its
@@ -65,7 +66,6 @@ class AudioOutput {
   // without sound).
   virtual bool Available() { return true; }
   virtual int64_t LatencyUs() const { return 0; }
-  virtual int32_t PumpIntervalMs() const { return 0; }
 };
 
 // Frames of `rate` that sound within `us` microseconds (rounded down).

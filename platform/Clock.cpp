@@ -6,13 +6,11 @@
 
 namespace platform {
 
-namespace {
 int64_t SteadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
-}  // namespace
 
 SteadyClock::SteadyClock() : originNs_(SteadyNs()) {}
 

@@ -1,12 +1,11 @@
 #include "platform/DeviceOutput.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <cstring>
 #include <exception>
 #include <string>
 
+#include "platform/Clock.h"
 #include "platform/Errors.h"
 #include "platform/Log.h"
 
@@ -21,13 +20,6 @@ constexpr int64_t kRetryUs = 500000;
 // within the SlavedClock's bounds; the measured latency is smoothed.
 constexpr double kGain = 0.5;
 constexpr double kSmoothing = 0.05;
-
-// The steady clock, callable on the backend's thread (no allocation, no lock).
-int64_t SteadyNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
 
 }  // namespace
 

@@ -61,7 +61,6 @@ class DeviceOutput final : public AudioOutput {
   void Stop() override;
   bool Available() override;
   int64_t LatencyUs() const override { return latencyUs_; }
-  int32_t PumpIntervalMs() const override { return kPumpMs; }
 
   int64_t Underruns() const { return underruns_.load(std::memory_order_acquire); }
   // Of the latest run: from its Start to its first frame leaving the

@@ -1,7 +1,7 @@
 #pragma once
 // Several outputs playing the same frames: every call goes to each, in the
-// order given. Available only when all are; the latency is the largest and
-// the pump interval the shortest any of them asks for. Thread: loop thread.
+// order given. Available only when all are; the latency is the largest any
+// of them has. Thread: loop thread.
 
 #include <algorithm>
 #include <memory>
@@ -33,14 +33,6 @@ class FanOutput final : public AudioOutput {
     int64_t most = 0;
     for (const auto& o : outputs_) most = std::max(most, o->LatencyUs());
     return most;
-  }
-  int32_t PumpIntervalMs() const override {
-    int32_t shortest = 0;
-    for (const auto& o : outputs_) {
-      const int32_t ms = o->PumpIntervalMs();
-      if (ms > 0 && (shortest == 0 || ms < shortest)) shortest = ms;
-    }
-    return shortest;
   }
 
  private:

@@ -1,12 +1,12 @@
 #include "tools/PlaySession.h"
 
 #include <stdlib.h>
-#include <time.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <set>
 
+#include "platform/Clock.h"
 #include "platform/File.h"
 #include "tools/HostLists.h"
 
@@ -22,11 +22,7 @@ constexpr const char* kWavOutputFailure = "wav output '";
 constexpr int32_t kStepMs = 250;
 constexpr int32_t kWindowHandle = 1;
 
-int64_t MonotonicMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+int64_t MonotonicMs() { return platform::SteadyNs() / 1000000; }
 
 // Status reports that mean a command did not do what was asked.
 bool IsFailureStatus(const std::string& ttl) {

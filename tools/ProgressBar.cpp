@@ -1,9 +1,9 @@
 #include "tools/ProgressBar.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <cstdio>
+
+#include "platform/Clock.h"
 
 namespace playctl {
 
@@ -13,11 +13,7 @@ constexpr int64_t kQuietMs = 500;
 constexpr int64_t kRedrawMs = 100;
 constexpr int kBarWidth = 30;
 
-int64_t MonotonicMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+int64_t MonotonicMs() { return platform::SteadyNs() / 1000000; }
 
 }  // namespace
 

@@ -6,12 +6,12 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "platform/Clock.h"
 #include "platform/Signals.h"
 
 extern char** environ;
@@ -22,11 +22,7 @@ using nlohmann::json;
 
 namespace {
 
-int64_t MonotonicMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+int64_t MonotonicMs() { return platform::SteadyNs() / 1000000; }
 
 void WriteAll(int fd, const std::string& text) {
   size_t done = 0;
