@@ -85,10 +85,12 @@ TEST_F(BlocksTest, WriteOutOnAFullDiskKeepsTheBlockInMemoryAndLeavesNoFile) {
   EXPECT_EQ(Samples(s), std::vector<int16_t>(5000, 321));
   EXPECT_EQ(eng.MemoryInUse, memory);
   EXPECT_TRUE(std::filesystem::is_empty(dir)) << "the temporary file of the failed write-out was left behind";
-  // With room again the same block goes out as usual.
+  // With room again the same block goes out as usual. The name the failure
+  // gave up is no slot's: a block file under it gets a slot of its own.
   eng.WriteBlockToFile(s);
   EXPECT_EQ(Type(s), blocks::BlockFile);
   EXPECT_EQ(eng.MemoryInUse, memory - 10000);
+  EXPECT_EQ(eng.Blocks(IngestOne({dir + "/tm1.tmp", 1, blocks::BlockFile})).FileSlot, 2);
 }
 
 }  // namespace
