@@ -1,7 +1,8 @@
 #pragma once
 // A fresh block engine per test, writing into a fresh temporary folder that
 // is removed afterwards, with helpers to make files and host block lists and
-// to recount what the engine keeps by running totals.
+// to recount what the engine keeps by running totals. The channel buffer
+// tests build on it too.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestWorld.h"
 
 struct ListEntry {
   std::string name;
@@ -45,20 +47,9 @@ class BlocksTest : public ::testing::Test {
 
   // The host list for `entries`, starting at element `lower` (0 or 1).
   static platform::VbArray<int32_t> MakeList(const std::vector<ListEntry>& entries, int32_t lower = 1) {
-    std::vector<int32_t> e{static_cast<int32_t>(entries.size())};
-    for (const ListEntry& x : entries) {
-      const int32_t n = static_cast<int32_t>(x.name.size());
-      e.push_back(1 + (n + 3) / 4);
-      e.push_back(n);
-      for (int32_t i = 0; i < n; i += 4) {
-        uint32_t packed = 0;
-        for (int32_t b = 0; b < 4 && i + b < n; ++b)
-          packed |= static_cast<uint32_t>(static_cast<uint8_t>(x.name[static_cast<size_t>(i + b)])) << (8 * b);
-        e.push_back(static_cast<int32_t>(packed));
-      }
-      for (int32_t v : {x.length, x.type, x.startPos, x.filePos, x.channels, x.bits}) e.push_back(v);
-    }
-    return Array(e, lower == 0 ? 1 : 0, lower);
+    testing_support::HostList list;
+    for (const ListEntry& e : entries) list.Entry(e.type, e.name, e.length, e.startPos, e.filePos, e.channels, e.bits);
+    return Array(list.Elements(), lower == 0 ? 1 : 0, lower);
   }
   // `values` placed from element `lower + pad`.
   static platform::VbArray<int32_t> Array(const std::vector<int32_t>& values, int32_t pad = 0, int32_t lower = 1) {
