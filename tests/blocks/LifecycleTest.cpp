@@ -1,6 +1,6 @@
-// Creating, splitting and releasing blocks, and every refusal of the engine
-// with the text it shows. Copies, splits inside a block and writable blocks
-// are checked sample for sample by RandomMixTest.
+// Every refusal of the engine with the text it shows, the choice of records,
+// and the open files. Copies, splits, writable blocks and releases are
+// checked sample for sample by RandomMixTest.
 
 #include "tests/blocks/BlocksFixture.h"
 
@@ -54,25 +54,26 @@ TEST_F(BlocksTest, NewBlockTakesTheLowestFreeRecordAndAFileBlockSplitsWithoutARe
   EXPECT_EQ(eng.BlkFiles(1).RefCount, 3);  // the parts and the whole until it is released
 }
 
-TEST_F(BlocksTest, ReleaseOrgFileLoadsItsBlocksAndLoadedOrgfilesAreNotFoundByName) {
-  const std::string o1 = WriteSamples("o1.wav", {1, 2}), o2 = WriteSamples("o2.wav", {4, 5, 6});
-  const auto idx =
-      Ingest({{o1, 2, blocks::BlockOrg}, {o2, 1, blocks::BlockOrg, 1, 1}, {o2, 2, blocks::BlockOrg, 2, 3}});
-  eng.ReleaseOrgFile(2);
-  EXPECT_EQ(Samples(idx[1]), std::vector<int16_t>{4});
-  EXPECT_EQ(Samples(idx[2]), (std::vector<int16_t>{5, 6}));
-  EXPECT_EQ(eng.OrgFiles(2).Name, "");
-  EXPECT_EQ(eng.OpenOrgSlot, 0);
-  // A load leaves its Orgfile's slot named, open and at RefCount 0. A new
-  // Orgfile takes the last free slot, whatever names free slots hold, and
-  // every free slot's file is closed.
+// Which slot a file gets is checked against a scan of the tables by RandomMixTest.
+TEST_F(BlocksTest, EachTableKeepsOneFileOpenUntilItsSlotIsTakenAgain) {
+  const std::string org = WriteSamples("o.wav", {1, 2, 3}), x = WriteSamples("x.raw", {7, 8});
+  const std::string y = WriteSamples("y.raw", {5});
+  const auto idx = Ingest({{org, 1, blocks::BlockOrg, 1, 1},
+                           {org, 2, blocks::BlockOrg, 2, 3},
+                           {x, 2, blocks::BlockFile},
+                           {y, 1, blocks::BlockFile}});
   eng.LoadBlock(idx[0]);
-  EXPECT_EQ(eng.Blocks(idx[0]).FileSlot, 0);
-  EXPECT_EQ(eng.OrgFiles(1).RefCount, 0);
+  eng.LoadBlock(idx[1]);  // the Orgfile's slot is free now, its file still open
+  EXPECT_EQ(Whole(idx[2]), (std::vector<int16_t>{7, 8}));
+  EXPECT_EQ(Whole(idx[3]), std::vector<int16_t>{5});
+  EXPECT_EQ(eng.FileOpens, 3);
   EXPECT_EQ(eng.OpenOrgSlot, 1);
-  EXPECT_EQ(eng.Blocks(IngestOne({o1, 2, blocks::BlockOrg})).FileSlot, 2);
-  EXPECT_EQ(eng.OrgFiles(1).Name, o1);
-  EXPECT_EQ(eng.OpenOrgSlot, 0);
+  EXPECT_EQ(eng.OpenBlkSlot, 2);
+  // Taking a free slot whose file is open closes that file first.
+  eng.ReleaseBlock(idx[3]);
+  EXPECT_EQ(eng.NewBlkFileSlot(), 2);
+  EXPECT_EQ(eng.OpenBlkFileNum, nullptr);
+  EXPECT_EQ(eng.Blocks(IngestOne({y, 1, blocks::BlockOrg})).FileSlot, 1);
   EXPECT_EQ(eng.OpenOrgFileNum, nullptr);
 }
 
