@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 
 #include <filesystem>
+#include <numeric>
 #include <tuple>
 #include <vector>
 
@@ -17,12 +18,13 @@
 using platform::FaultyFileSystem;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
 
 namespace {
 
 TEST_F(BlocksTest, LoadsThatFailNameTheFileAndLeaveTheBlockAsItWas) {
   std::vector<int16_t> samples(3000);
-  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i * 5 - 7000);
+  std::iota(samples.begin(), samples.end(), -7000);
   const std::string blk = WriteSamples("take.raw", samples), org = WriteSamples("take.wav", samples);
   // The whole files, and blocks that reach one sample past their ends.
   const auto idx = Ingest({{blk, 3000, blocks::BlockFile},
@@ -30,14 +32,12 @@ TEST_F(BlocksTest, LoadsThatFailNameTheFileAndLeaveTheBlockAsItWas) {
                            {blk, 2, blocks::BlockFile, 1, 5999},
                            {org, 2, blocks::BlockOrg, 1, 5999}});
   // block, what the error says, FaultyFileSystem's OpenErrno and FailNthRead
-  const std::vector<std::tuple<int32_t, std::string, int, int64_t>> cases{
-      {idx[0], "Permission denied", EACCES, 0},
-      {idx[0], "Input/output error", 0, 1},
-      {idx[1], "Permission denied", EACCES, 0},
-      {idx[1], "Input/output error", 0, 1},
-      {idx[2], "short read", 0, 0},
-      {idx[3], "short read", 0, 0},
-  };
+  const std::vector<std::tuple<int32_t, std::string, int, int64_t>> cases{{idx[0], "Permission denied", EACCES, 0},
+                                                                          {idx[0], "Input/output error", 0, 1},
+                                                                          {idx[1], "Permission denied", EACCES, 0},
+                                                                          {idx[1], "Input/output error", 0, 1},
+                                                                          {idx[2], "short read", 0, 0},
+                                                                          {idx[3], "short read", 0, 0}};
   for (const auto& [block, text, openErrno, failNthRead] : cases) {
     const std::string name = Type(block) == blocks::BlockFile ? blk : org;
     FaultyFileSystem fs;
@@ -46,12 +46,8 @@ TEST_F(BlocksTest, LoadsThatFailNameTheFileAndLeaveTheBlockAsItWas) {
     fs.FailNthRead = failNthRead;
     const blocks::BlockRec& b = eng.Blocks(block);
     const auto before = std::tuple(b.BlockType, b.FileSlot, b.Samples.Count(), eng.MemoryInUse);
-    try {
-      eng.LoadBlock(block);
-      ADD_FAILURE() << name << " loaded despite " << text;
-    } catch (const platform::FileError& e) {
-      EXPECT_THAT(e.what(), AllOf(HasSubstr(name), HasSubstr(text)));
-    }
+    EXPECT_THAT([&] { eng.LoadBlock(block); },
+                ThrowsMessage<platform::FileError>(AllOf(HasSubstr(name), HasSubstr(text))));
     EXPECT_EQ(std::tuple(b.BlockType, b.FileSlot, b.Samples.Count(), eng.MemoryInUse), before) << text;
     eng.CloseBlkFile(b.FileSlot);  // what the engine keeps open between reads
     eng.CloseOrgFile(b.FileSlot);
@@ -81,12 +77,8 @@ TEST_F(BlocksTest, AWriteOutThatFailsKeepsTheBlockInMemoryAndLeavesNoFileAndNoNa
     fs.DiskBytes = diskBytes;
     fs.FailNthWrite = failNthWrite;
     fs.OpenErrno = openErrno;
-    try {
-      eng.WriteBlockToFile(s);
-      ADD_FAILURE() << "written despite " << text;
-    } catch (const platform::FileError& e) {
-      EXPECT_THAT(e.what(), AllOf(HasSubstr(dir + "/tm"), HasSubstr(text)));
-    }
+    EXPECT_THAT([&] { eng.WriteBlockToFile(s); },
+                ThrowsMessage<platform::FileError>(AllOf(HasSubstr(dir + "/tm"), HasSubstr(text))));
     EXPECT_EQ(fs.OpenCount(), 0);
     EXPECT_EQ(Type(s), blocks::BlockMem);
     EXPECT_EQ(eng.MemoryInUse, memory);

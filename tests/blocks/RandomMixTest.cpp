@@ -31,8 +31,8 @@ class RandomMix : public BlocksTest {
   int32_t AnyLive() { return std::next(model.begin(), Rand(0, static_cast<int32_t>(model.size()) - 1))->first; }
 
   // A run of a block file, of either channel of a stereo 16-bit Orgfile, of
-  // an 8-bit Orgfile, or silence; each file under three names, each name
-  // with samples of its own.
+  // an 8-bit Orgfile, or silence. There are three files of each kind, each
+  // with samples of its own (Sample(k, i) is sample i of file k).
   void IngestRandom() {
     const int32_t len = Rand(1, 60), at = Rand(0, 400 - len), start = Rand(1, 1000), kind = Rand(0, 3);
     const int32_t ch = Rand(0, 1), k = Rand(0, 2);
@@ -47,13 +47,13 @@ class RandomMix : public BlocksTest {
     ASSERT_EQ(eng.Blocks(b).FileSlot, want) << e.name;
     std::vector<int16_t>& samples = model[b];
     samples.assign(static_cast<size_t>(len), 0);
-    for (int32_t i = at; i < at + len && kind < 3; ++i)
-      samples[static_cast<size_t>(i - at)] = kind == 0 ? Raw(k, i) : kind == 1 ? Stereo(k, 2 * i + ch) : Byte(k, i) - 128;
+    for (int32_t i = at; i < at + len && kind < 3; ++i) {
+      const uint8_t byte = static_cast<uint8_t>(Sample(k, i / 2) >> (i % 2 * 8));  // little-endian
+      samples[static_cast<size_t>(i - at)] = kind == 0 ? Sample(k, i) : kind == 1 ? Sample(k, 2 * i + ch) : byte - 128;
+    }
   }
   std::string FileName(const char* kind, int32_t k) { return dir + "/" + kind + std::to_string(k) + ".wav"; }
-  static int16_t Raw(int32_t k, int32_t i) { return static_cast<int16_t>(i * 37 - 7000 + k); }
-  static int16_t Stereo(int32_t k, int32_t i) { return static_cast<int16_t>(i % 2 ? -i * 13 - k : i * 11 + k); }
-  static uint8_t Byte(int32_t k, int32_t i) { return static_cast<uint8_t>(i + 7 * k); }
+  static int16_t Sample(int32_t k, int32_t i) { return static_cast<int16_t>(i * 37 - 7000 + 1000 * k); }
 
   void Step() {
     // Above 40 live blocks every other step releases one.
@@ -122,16 +122,9 @@ class RandomMix : public BlocksTest {
 
 TEST_F(RandomMix, CountsSamplesAndFileSlotsStayExactThroughEvictions) {
   for (int32_t k = 0; k <= 2; ++k) {
-    std::vector<int16_t> raw, stereo;
-    std::vector<uint8_t> bytes;
-    for (int32_t i = 0; i < 800; ++i) {
-      raw.push_back(Raw(k, i));
-      stereo.push_back(Stereo(k, i));
-      bytes.push_back(Byte(k, i));
-    }
-    testing_support::WriteSamples(FileName("b", k), raw);
-    testing_support::WriteSamples(FileName("s", k), stereo);
-    testing_support::WriteBytes(FileName("m", k), bytes);
+    std::vector<int16_t> samples(800);
+    for (int32_t i = 0; i < 800; ++i) samples[static_cast<size_t>(i)] = Sample(k, i);
+    for (const char* kind : {"b", "s", "m"}) testing_support::WriteSamples(FileName(kind, k), samples);
   }
   memLimit = 2 * 200;
 
