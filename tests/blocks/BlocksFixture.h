@@ -62,17 +62,12 @@ class BlocksTest : public ::testing::Test {
     eng.BlockListIngest(MakeList(entries), idx);
     return std::vector<int32_t>(idx.Storage().begin() + 1, idx.Storage().end());
   }
-  int32_t IngestOne(const ListEntry& entry) { return Ingest({entry}).at(0); }
 
   std::vector<int16_t> Samples(int32_t block) { return eng.Blocks(block).Samples.Storage(); }
   std::vector<int16_t> Range(int32_t block, int32_t from, int32_t to) {
     platform::VbArray<int16_t> out;
     eng.ReadBlockRange(block, from, to, out);
     return out.Storage();
-  }
-  std::vector<int16_t> Whole(int32_t block) {
-    const blocks::BlockRec& b = eng.Blocks(block);
-    return Range(block, b.StartPos, b.StartPos + b.Length - 1);
   }
   int32_t Type(int32_t block) { return eng.Blocks(block).BlockType; }
   bool InMemory(int32_t block) { return Type(block) == blocks::BlockMemFile || Type(block) == blocks::BlockMem; }

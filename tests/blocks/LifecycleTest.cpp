@@ -15,12 +15,11 @@ TEST_F(BlocksTest, RefusalsShowTheirTextsAndMakeNoRecord) {
   eng.WriteBlockToFile(1);
   EXPECT_EQ(Range(1, 1, 2), std::vector<int16_t>(2, 0));
   // The record refused every time is taken by the next block; splits at its borders are refused.
-  const int32_t s = eng.NewBlock(50, blocks::BlockSilent);
-  EXPECT_EQ(s, 1);
-  eng.Blocks(s).StartPos = 100;
+  ASSERT_EQ(eng.NewBlock(50, blocks::BlockSilent), 1);
+  eng.Blocks(1).StartPos = 100;
   int32_t left = -7, right = -7;
-  eng.SplitBlock(s, 100, left, right);
-  eng.SplitBlock(s, 150, left, right);
+  eng.SplitBlock(1, 100, left, right);
+  eng.SplitBlock(1, 150, left, right);
   EXPECT_EQ(std::pair(left, right), std::pair(-7, -7));
   EXPECT_EQ(eng.BlockCount, 1);
   EXPECT_EQ(box.Shown(),
@@ -50,11 +49,10 @@ TEST_F(BlocksTest, AnOrgfileSlotTakenAgainClosesTheFileLeftOpenInIt) {
   const auto idx = Ingest({{org, 1, blocks::BlockOrg, 1, 1}, {org, 2, blocks::BlockOrg, 2, 3}});
   eng.LoadBlock(idx[0]);
   eng.LoadBlock(idx[1]);  // the Orgfile's slot is free now, its file still open
-  EXPECT_EQ(eng.FileOpens, 1);
   EXPECT_EQ(eng.OpenOrgSlot, 1);
-  const int32_t b = IngestOne({y, 1, blocks::BlockOrg});
+  const int32_t b = Ingest({{y, 1, blocks::BlockOrg}}).at(0);
   EXPECT_EQ(eng.Blocks(b).FileSlot, 1);
-  EXPECT_EQ(Whole(b), std::vector<int16_t>{5});
+  EXPECT_EQ(Range(b, 1, 1), std::vector<int16_t>{5});
 }
 
 }  // namespace

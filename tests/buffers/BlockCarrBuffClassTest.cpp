@@ -4,8 +4,10 @@
 
 #include "buffers/BlockCarrBuffClass.h"
 
+#include <cstdlib>
 #include <memory>
 #include <numeric>
+#include <ranges>
 
 #include "tests/blocks/BlocksFixture.h"
 
@@ -33,11 +35,6 @@ class ChannelTest : public BlocksTest {
     VbArray<int16_t> q(0, count);
     b.QuickBuffGet(from, q);
     return From1(q);
-  }
-  static std::vector<int32_t> Listed(const buffers::BlockCarrBuffClass& b) {
-    VbArray<int32_t> list;
-    b.BuffBlocksGet(list);
-    return std::vector<int32_t>(list.Storage().begin() + 1, list.Storage().end());
   }
 };
 
@@ -85,10 +82,8 @@ TEST_F(ChannelTest, EveryKindOfSourceReadsFrameForFrameForwardAndInReverse) {
   }
   // Reads in place neither load nor stamp a block, nor move the sample cache.
   EXPECT_EQ(std::tuple(eng.MemoryInUse, eng.UseCounter, buff->CurBlock()), untouched);
-  // Single samples load their blocks: backward first, then forward from memory.
-  for (int32_t p = 33; p >= 0; --p)
-    EXPECT_EQ(buff->WaveLR(p), p == 0 || p == 33 ? 0 : whole[static_cast<size_t>(p - 1)]) << p;
-  for (int32_t p = 0; p <= 33; ++p)
+  // Single samples load their blocks: from 33 back to 0, then forward again from memory.
+  for (int32_t p : std::views::iota(-33, 34) | std::views::transform([](int32_t k) { return std::abs(k); }))
     EXPECT_EQ(buff->WaveLR(p), p == 0 || p == 33 ? 0 : whole[static_cast<size_t>(p - 1)]) << p;
   EXPECT_EQ(eng.MemoryInUse, RecountMemory());
   // A write makes its block a memory block of its own, leaving the block file alone.
@@ -122,12 +117,15 @@ TEST_F(ChannelTest, ReDimSizeGrowsWithSilentBlocksCutsInsideABlockAndCopiesOfThe
   const int32_t g = b->GrowBlockSize();
   EXPECT_EQ(g, 524288);  // the least
   b->ReDimSize(2 * g + 24);
+  VbArray<int32_t> list;
+  b->BuffBlocksGet(list);
   std::vector<std::pair<int32_t, int32_t>> placed;
-  for (int32_t s : Listed(*b)) placed.emplace_back(eng.Blocks(s).StartPos, eng.Blocks(s).Length);
+  for (int32_t i = 1; i <= list.UBound(); ++i)
+    placed.emplace_back(eng.Blocks(list(i)).StartPos, eng.Blocks(list(i)).Length);
   EXPECT_EQ(placed,
             (std::vector<std::pair<int32_t, int32_t>>{{1, 10}, {11, 10}, {21, g}, {g + 21, g}, {2 * g + 21, 4}}));
   b->ReDimSize(15);  // inside the Orgfile block: it is loaded and split, the left part kept
-  EXPECT_EQ(Listed(*b).size(), 2u);
+  EXPECT_EQ(b->BuffBlockCount(), 2);
   EXPECT_EQ(eng.MemoryInUse, 10);
   EXPECT_EQ(b->WaveINos(), 15);
   EXPECT_EQ(Window(*b, 1, 15), V(ramp.begin(), ramp.begin() + 15));
