@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -41,7 +40,7 @@ class BlocksTest : public ::testing::Test {
   static std::vector<int16_t> FileSamples(const std::string& path) {
     const std::vector<uint8_t> raw = testing_support::ReadBytes(path);
     std::vector<int16_t> out(raw.size() / 2);
-    std::memcpy(out.data(), raw.data(), out.size() * 2);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<int16_t>(raw[2 * i] | raw[2 * i + 1] << 8);
     return out;
   }
 

@@ -60,6 +60,7 @@ TEST_F(FileCarrBuffTest, RunsAndResizingGoThroughAWindowWrittenBackWhenItMoves) 
   V expected{0, 99, 0};
   expected.resize(29);
   EXPECT_EQ(FileSamples(b->FileName1()), expected);
+  EXPECT_EQ(b->WaveLR(8), 0);  // the window read before the cut holds nothing past it
   b->ReDimSize(40);  // one zero sample at 40
   EXPECT_EQ(platform::files::Length(b->FileName1()), 80);
   b->ReDimSize(0);
