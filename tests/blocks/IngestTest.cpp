@@ -1,4 +1,5 @@
-// Host block lists: layout checks, packed names, records and shared file slots.
+// Host block lists: the layout checks and their texts, names told apart by
+// case, packed names, and what ingest leaves without reading a sample.
 
 #include "tests/blocks/BlocksFixture.h"
 

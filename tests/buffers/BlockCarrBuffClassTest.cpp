@@ -106,8 +106,8 @@ TEST_F(ChannelTest, ChunkReadKeepsOneArrayAndClearsWhatNoBlockCovers) {
 }
 
 // Resizing, single samples and the list handed out are not used in playback
-// today: one short test each. The reference counts of copies are checked
-// against a model by RandomMixTest.
+// today, so their checks are kept short. The reference counts of copies are
+// checked against a model by RandomMixTest.
 TEST_F(ChannelTest, ReDimSizeGrowsWithSilentBlocksCutsInsideABlockAndCopiesOfTheListOutliveIt) {
   EXPECT_EQ(buffers::BlockCarrBuffClass(eng, 20000090).GrowBlockSize(), 1000004);  // 1000004.5: half to even
   V ramp(20);

@@ -61,7 +61,7 @@ TEST_F(FileCarrBuffTest, RunsAndResizingGoThroughAWindowWrittenBackWhenItMoves) 
   expected.resize(29);
   EXPECT_EQ(FileSamples(b->FileName1()), expected);
   EXPECT_EQ(b->WaveLR(8), 0);  // the window read before the cut holds nothing past it
-  b->ReDimSize(40);  // one zero sample at 40
+  b->ReDimSize(40);            // one zero sample at 40
   EXPECT_EQ(platform::files::Length(b->FileName1()), 80);
   b->ReDimSize(0);
   EXPECT_EQ(platform::files::Length(b->FileName1()), 0);
