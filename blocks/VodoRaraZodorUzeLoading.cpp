@@ -132,7 +132,7 @@ void VodoRaraZodorUze::WriteBlockToFile(int32_t Block) {
         // A full disk, say: nothing depends on the part written, so it goes
         // and the slot is free again; the block stays in memory.
         (void)platform::files::Remove(BlkFiles(slot).Name);
-        BlkFiles(slot).Name.clear();
+        SetBlkFileName(slot, "");  // the name index follows
         throw;
       }
       // The file holds the samples: only now does the block depend on it.

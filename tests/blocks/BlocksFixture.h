@@ -1,17 +1,18 @@
 #pragma once
 // A fresh block engine per test, writing into a fresh temporary folder that
 // is removed afterwards, with helpers to make files and host block lists and
-// to recount what the engine keeps by running totals.
+// to recount what the engine keeps by running totals. The channel buffer
+// tests build on it too.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestWorld.h"
 
 struct ListEntry {
   std::string name;
@@ -39,26 +40,15 @@ class BlocksTest : public ::testing::Test {
   static std::vector<int16_t> FileSamples(const std::string& path) {
     const std::vector<uint8_t> raw = testing_support::ReadBytes(path);
     std::vector<int16_t> out(raw.size() / 2);
-    std::memcpy(out.data(), raw.data(), out.size() * 2);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<int16_t>(raw[2 * i] | raw[2 * i + 1] << 8);
     return out;
   }
 
   // The host list for `entries`, starting at element `lower` (0 or 1).
   static platform::VbArray<int32_t> MakeList(const std::vector<ListEntry>& entries, int32_t lower = 1) {
-    std::vector<int32_t> e{static_cast<int32_t>(entries.size())};
-    for (const ListEntry& x : entries) {
-      const int32_t n = static_cast<int32_t>(x.name.size());
-      e.push_back(1 + (n + 3) / 4);
-      e.push_back(n);
-      for (int32_t i = 0; i < n; i += 4) {
-        uint32_t packed = 0;
-        for (int32_t b = 0; b < 4 && i + b < n; ++b)
-          packed |= static_cast<uint32_t>(static_cast<uint8_t>(x.name[static_cast<size_t>(i + b)])) << (8 * b);
-        e.push_back(static_cast<int32_t>(packed));
-      }
-      for (int32_t v : {x.length, x.type, x.startPos, x.filePos, x.channels, x.bits}) e.push_back(v);
-    }
-    return Array(e, lower == 0 ? 1 : 0, lower);
+    testing_support::HostList list;
+    for (const ListEntry& e : entries) list.Entry(e.type, e.name, e.length, e.startPos, e.filePos, e.channels, e.bits);
+    return Array(list.Elements(), lower == 0 ? 1 : 0, lower);
   }
   // `values` placed from element `lower + pad`.
   static platform::VbArray<int32_t> Array(const std::vector<int32_t>& values, int32_t pad = 0, int32_t lower = 1) {
@@ -71,17 +61,12 @@ class BlocksTest : public ::testing::Test {
     eng.BlockListIngest(MakeList(entries), idx);
     return std::vector<int32_t>(idx.Storage().begin() + 1, idx.Storage().end());
   }
-  int32_t IngestOne(const ListEntry& entry) { return Ingest({entry}).at(0); }
 
   std::vector<int16_t> Samples(int32_t block) { return eng.Blocks(block).Samples.Storage(); }
   std::vector<int16_t> Range(int32_t block, int32_t from, int32_t to) {
     platform::VbArray<int16_t> out;
     eng.ReadBlockRange(block, from, to, out);
     return out.Storage();
-  }
-  std::vector<int16_t> Whole(int32_t block) {
-    const blocks::BlockRec& b = eng.Blocks(block);
-    return Range(block, b.StartPos, b.StartPos + b.Length - 1);
   }
   int32_t Type(int32_t block) { return eng.Blocks(block).BlockType; }
   bool InMemory(int32_t block) { return Type(block) == blocks::BlockMemFile || Type(block) == blocks::BlockMem; }

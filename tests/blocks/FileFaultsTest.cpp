@@ -1,94 +1,95 @@
-// The block engine on a file layer that fails on demand: loads that cannot
-// open or read, reads cut short, and write-out to the temporary folder on a
-// full disk. Each failure names the file, leaves the block as it was, and
-// leaks no memory count, block record, file slot or descriptor.
+// The block engine on files that fail: loads that cannot open or read, files
+// that end before the block, and write-out to the temporary folder that
+// fails. Each failure names the file, leaves the block as it was, and leaks
+// no memory count, file slot reference, descriptor or temporary file.
 
 #include <gmock/gmock.h>
 
 #include <filesystem>
-#include <functional>
+#include <numeric>
+#include <tuple>
 #include <vector>
 
 #include "platform/Errors.h"
+#include "platform/FaultyFileSystem.h"
 #include "platform/FileSystem.h"
 #include "tests/blocks/BlocksFixture.h"
-#include "platform/FaultyFileSystem.h"
 
 using platform::FaultyFileSystem;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
 
 namespace {
 
-TEST_F(BlocksTest, LoadsThroughFailingFilesNameTheFileAndLeaveTheBlockAsItWas) {
+TEST_F(BlocksTest, LoadsThatFailNameTheFileAndLeaveTheBlockAsItWas) {
   std::vector<int16_t> samples(3000);
-  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i * 5 - 7000);
-  const std::string blk = WriteSamples("take.raw", samples);
-  const std::string org = WriteSamples("take.wav", samples);
-  const auto idx = Ingest({{blk, 3000, blocks::BlockFile}, {org, 3000, blocks::BlockOrg, 3001}});
-
-  struct Case {
-    const char* text;
-    std::function<void(FaultyFileSystem&)> arm;
-  };
-  const std::vector<Case> cases{
-      {"Permission denied", [](FaultyFileSystem& fs) { fs.OpenErrno = EACCES; }},
-      {"Input/output error", [](FaultyFileSystem& fs) { fs.FailNthRead = 1; }},
-  };
-  for (const int32_t block : idx) {
-    const std::string& name = block == idx[0] ? blk : org;
-    for (const Case& c : cases) {
-      FaultyFileSystem fs;
-      platform::FileSystemOverride use(fs);
-      c.arm(fs);
-      const int32_t type = Type(block);
-      const int32_t memory = eng.MemoryInUse;
-      try {
-        eng.LoadBlock(block);
-        ADD_FAILURE() << name << " loaded despite " << c.text;
-      } catch (const platform::FileError& e) {
-        EXPECT_THAT(e.what(), ::testing::AllOf(::testing::HasSubstr(name), ::testing::HasSubstr(c.text)));
-      }
-      EXPECT_EQ(Type(block), type);
-      EXPECT_EQ(eng.MemoryInUse, memory);
-      eng.CloseBlkFile(eng.Blocks(block).FileSlot);  // what the engine keeps open between reads
-      eng.CloseOrgFile(eng.Blocks(block).FileSlot);
-      EXPECT_EQ(fs.OpenCount(), 0) << name << ", " << c.text;
-    }
-    // Reads that return a part at a time still load the whole block.
-    FaultyFileSystem shortReads;
-    platform::FileSystemOverride use(shortReads);
-    shortReads.ShortReads = true;
-    eng.LoadBlock(block);
-    EXPECT_TRUE(InMemory(block));
-    EXPECT_EQ(Whole(block), samples);
-  }
-  EXPECT_EQ(eng.MemoryInUse, RecountMemory());
-  EXPECT_EQ(eng.BlockCount, 2);
-}
-
-TEST_F(BlocksTest, WriteOutOnAFullDiskKeepsTheBlockInMemoryAndLeavesNoFile) {
-  const int32_t s = eng.NewBlock(5000, blocks::BlockMem);
-  eng.Blocks(s).Samples.Storage().assign(5000, 321);
-  const int32_t memory = eng.MemoryInUse;
-  {
+  std::iota(samples.begin(), samples.end(), -7000);
+  const std::string blk = WriteSamples("take.raw", samples), org = WriteSamples("take.wav", samples);
+  // The whole files, and blocks that reach one sample past their ends.
+  const auto idx = Ingest({{blk, 3000, blocks::BlockFile},
+                           {org, 3000, blocks::BlockOrg, 3001},
+                           {blk, 2, blocks::BlockFile, 1, 5999},
+                           {org, 2, blocks::BlockOrg, 1, 5999}});
+  using Case = std::tuple<int32_t, std::string, int, int64_t>;  // block, what the error says, OpenErrno, FailNthRead
+  const std::vector<Case> cases{{idx[0], "Permission denied", EACCES, 0},
+                                {idx[1], "Input/output error", 0, 1},
+                                {idx[2], "short read", 0, 0},
+                                {idx[3], "short read", 0, 0}};
+  for (const auto& [block, text, openErrno, failNthRead] : cases) {
+    const std::string name = Type(block) == blocks::BlockFile ? blk : org;
     FaultyFileSystem fs;
     platform::FileSystemOverride use(fs);
-    fs.DiskBytes = 4000;  // less than the block's 10000 bytes
-    try {
-      eng.WriteBlockToFile(s);
-      ADD_FAILURE() << "written to a full disk";
-    } catch (const platform::FileError& e) {
-      EXPECT_THAT(e.what(), ::testing::AllOf(::testing::HasSubstr(dir + "/tm"), ::testing::HasSubstr("No space left")));
-    }
-    EXPECT_EQ(fs.OpenCount(), 0);
+    fs.OpenErrno = openErrno;
+    fs.FailNthRead = failNthRead;
+    const blocks::BlockRec& b = eng.Blocks(block);
+    const auto before = std::tuple(b.BlockType, b.FileSlot, b.Samples.Count(), eng.MemoryInUse);
+    EXPECT_THAT([&] { eng.LoadBlock(block); },
+                ThrowsMessage<platform::FileError>(AllOf(HasSubstr(name), HasSubstr(text))));
+    EXPECT_EQ(std::tuple(b.BlockType, b.FileSlot, b.Samples.Count(), eng.MemoryInUse), before) << text;
+    eng.CloseBlkFile(b.FileSlot);  // what the engine keeps open between reads
+    eng.CloseOrgFile(b.FileSlot);
+    EXPECT_EQ(fs.OpenCount(), 0) << name << ", " << text;
   }
-  EXPECT_EQ(Type(s), blocks::BlockMem);
+  EXPECT_EQ(eng.OrgFiles(1).RefCount, 2);
+  // Reads that return a part at a time still load the whole block.
+  FaultyFileSystem shortReads;
+  platform::FileSystemOverride use(shortReads);
+  shortReads.ShortReads = true;
+  for (const int32_t block : {idx[0], idx[1]}) {
+    eng.LoadBlock(block);
+    EXPECT_EQ(Samples(block), samples);
+  }
+}
+
+TEST_F(BlocksTest, AWriteOutThatFailsKeepsTheBlockInMemoryAndLeavesNoFileAndNoName) {
+  const int32_t s = eng.NewBlock(5000, blocks::BlockMem);
+  eng.Blocks(s).Samples.Storage().assign(5000, 321);
+  // what the error says, FaultyFileSystem's DiskBytes (the block needs 10000 bytes), FailNthWrite and OpenErrno
+  const std::vector<std::tuple<std::string, int64_t, int64_t, int>> cases{
+      {"No space left", 4000, 0, 0}, {"Input/output error", -1, 1, 0}, {"Permission denied", -1, 0, EACCES}};
+  for (const auto& [text, diskBytes, failNthWrite, openErrno] : cases) {
+    FaultyFileSystem fs;
+    platform::FileSystemOverride use(fs);
+    fs.DiskBytes = diskBytes;
+    fs.FailNthWrite = failNthWrite;
+    fs.OpenErrno = openErrno;
+    EXPECT_THAT([&] { eng.WriteBlockToFile(s); },
+                ThrowsMessage<platform::FileError>(AllOf(HasSubstr(dir + "/tm"), HasSubstr(text))));
+    EXPECT_EQ(fs.OpenCount(), 0);
+    EXPECT_EQ(Type(s), blocks::BlockMem);
+    EXPECT_EQ(eng.MemoryInUse, 10000);
+    EXPECT_TRUE(std::filesystem::is_empty(dir)) << text << ": the temporary file was left behind";
+  }
   EXPECT_EQ(Samples(s), std::vector<int16_t>(5000, 321));
-  EXPECT_EQ(eng.MemoryInUse, memory);
-  EXPECT_TRUE(std::filesystem::is_empty(dir)) << "the temporary file of the failed write-out was left behind";
-  // With room again the same block goes out as usual.
+  // With room again the block goes out as usual, into the slot the failures
+  // gave back; the names they gave up are no slot's: a block file under the
+  // first one gets a slot of its own.
   eng.WriteBlockToFile(s);
   EXPECT_EQ(Type(s), blocks::BlockFile);
-  EXPECT_EQ(eng.MemoryInUse, memory - 10000);
+  EXPECT_EQ(eng.MemoryInUse, 0);
+  EXPECT_EQ(eng.BlkFileCount, 1);
+  EXPECT_EQ(eng.Blocks(Ingest({{dir + "/tm1.tmp", 1, blocks::BlockFile}}).at(0)).FileSlot, 2);
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 // A long seeded mix of every operation under a tight memory limit, checked
-// against a model of each live block's samples: the running MemoryInUse and
-// every slot's RefCount must equal a recount from the records after each step.
+// after each step against models: each live block's samples; the running
+// MemoryInUse and every slot's RefCount against a recount from the records;
+// and the file slot every ingest takes against a plain scan of the tables
+// (the first live slot of the name, else the first free block file slot or
+// the last free Orgfile slot, else a new last slot), which the engine finds
+// through name indexes and free sets instead.
 
 #include <iterator>
 #include <map>
@@ -10,40 +14,53 @@
 
 namespace {
 
+// The slot a scan of a file table gives a file named `name`.
+template <typename Rec>
+int32_t ScanFor(const platform::VbArray<Rec>& table, int32_t count, const std::string& name, bool lastFree) {
+  int32_t free = 0;
+  for (int32_t s = 1; s <= count; ++s) {
+    if (table(s).RefCount != 0 && table(s).Name == name) return s;
+    if (table(s).RefCount == 0 && (lastFree || free == 0)) free = s;
+  }
+  return free != 0 ? free : count + 1;
+}
+
 class RandomMix : public BlocksTest {
  protected:
   int32_t Rand(int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); }
-  int32_t AnyLive() { return std::next(model.begin(), Rand(0, static_cast<int32_t>(model.size()) - 1))->first; }
 
-  // One to three entries from the block file, the stereo Orgfile (either
-  // channel), the 8-bit Orgfile, or silence.
-  void IngestSome() {
-    std::vector<ListEntry> list;
-    std::vector<std::vector<int16_t>> expected;
-    for (int32_t e = Rand(1, 3); e > 0; --e) {
-      const int32_t len = Rand(1, 60), at = Rand(0, 400 - len), start = Rand(1, 1000), kind = Rand(0, 3);
-      const int32_t ch = Rand(0, 1);
-      std::vector<int16_t> want(static_cast<size_t>(len));
-      for (int32_t i = 0; i < len && kind < 3; ++i)
-        want[static_cast<size_t>(i)] = kind == 0   ? rawData[static_cast<size_t>(at + i)]
-                                       : kind == 1 ? stereoData[static_cast<size_t>(2 * (at + i) + ch)]
-                                                   : static_cast<int16_t>((at + i) % 256 - 128);
-      if (kind == 0) list.push_back({raw, len, blocks::BlockFile, start, 1 + 2 * at});
-      if (kind == 1) list.push_back({stereo, len, blocks::BlockOrg, start, 1 + 4 * at + 2 * ch, 2, 16});
-      if (kind == 2) list.push_back({mono8, len, blocks::BlockOrg, start, 1 + at, 1, 8});
-      if (kind == 3) list.push_back({"", len, blocks::BlockSilent, start});
-      expected.push_back(want);
+  // A run of a block file, of either channel of a stereo 16-bit Orgfile, of
+  // an 8-bit Orgfile, or silence. There are three files of each kind, each
+  // with samples of its own (Sample(k, i) is sample i of file k).
+  void IngestRandom() {
+    const int32_t len = Rand(1, 60), at = Rand(0, 400 - len), start = Rand(1, 1000), kind = Rand(0, 3);
+    const int32_t ch = Rand(0, 1), k = Rand(0, 2);
+    ListEntry e{"", len, blocks::BlockSilent, start};
+    if (kind == 0) e = {FileName("b", k), len, blocks::BlockFile, start, 1 + 2 * at};
+    if (kind == 1) e = {FileName("s", k), len, blocks::BlockOrg, start, 1 + 4 * at + 2 * ch, 2, 16};
+    if (kind == 2) e = {FileName("m", k), len, blocks::BlockOrg, start, 1 + at, 1, 8};
+    const int32_t want = kind == 3   ? 0
+                         : kind == 0 ? ScanFor(eng.BlkFiles, eng.BlkFileCount, e.name, false)
+                                     : ScanFor(eng.OrgFiles, eng.OrgFileCount, e.name, true);
+    const int32_t b = Ingest({e}).at(0);
+    ASSERT_EQ(eng.Blocks(b).FileSlot, want) << e.name;
+    std::vector<int16_t>& samples = model[b];
+    samples.assign(static_cast<size_t>(len), 0);
+    for (int32_t i = at; i < at + len && kind < 3; ++i) {
+      const uint8_t byte = static_cast<uint8_t>(Sample(k, i / 2) >> (i % 2 * 8));  // little-endian
+      samples[static_cast<size_t>(i - at)] = kind == 0 ? Sample(k, i) : kind == 1 ? Sample(k, 2 * i + ch) : byte - 128;
     }
-    const auto idx = Ingest(list);
-    for (size_t i = 0; i < idx.size(); ++i) model[idx[i]] = expected[i];
   }
+  std::string FileName(const char* kind, int32_t k) { return dir + "/" + kind + std::to_string(k) + ".wav"; }
+  static int16_t Sample(int32_t k, int32_t i) { return static_cast<int16_t>(i * 37 - 7000 + 1000 * k); }
 
   void Step() {
     // Above 40 live blocks every other step releases one.
-    const int32_t op = model.empty() ? 0 : model.size() > 40 && Rand(0, 1) ? 8 : Rand(0, 8);
-    const int32_t s = model.empty() ? 0 : AnyLive();
+    const int32_t op = model.empty() ? 0 : model.size() > 40 && Rand(0, 1) ? 7 : Rand(0, 7);
+    const int32_t s =
+        model.empty() ? 0 : std::next(model.begin(), Rand(0, static_cast<int32_t>(model.size()) - 1))->first;
     switch (op) {
-      case 0: IngestSome(); break;
+      case 0: IngestRandom(); break;
       case 1: {
         const int32_t len = Rand(1, 60);
         model[eng.NewBlock(len, Rand(0, 1) ? blocks::BlockMem : blocks::BlockSilent)] = std::vector<int16_t>(static_cast<size_t>(len));
@@ -68,16 +85,22 @@ class RandomMix : public BlocksTest {
         model[s][static_cast<size_t>(k)] = eng.Blocks(s).Samples(k) = static_cast<int16_t>(Rand(-32768, 32767));
         break;
       }
-      case 6: {
-        const int32_t from = Rand(0, eng.Blocks(s).Length - 1), to = Rand(from, eng.Blocks(s).Length - 1);
-        ASSERT_EQ(Range(s, eng.Blocks(s).StartPos + from, eng.Blocks(s).StartPos + to),
-                  std::vector<int16_t>(model[s].begin() + from, model[s].begin() + to + 1));
+      case 6:
+        eng.ReleaseUnusedFiles();
+        for (int32_t f = 1; f <= eng.BlkFileCount; ++f)
+          ASSERT_TRUE(eng.BlkFiles(f).RefCount != 0 || eng.BlkFiles(f).Name.empty()) << f;
+        for (int32_t f = 1; f <= eng.OrgFileCount; ++f)
+          ASSERT_TRUE(eng.OrgFiles(f).RefCount != 0 || eng.OrgFiles(f).Name.empty()) << f;
         break;
-      }
-      case 7: eng.ReleaseUnusedFiles(); break;
-      default:
+      default: {
+        const int32_t orgSlot = Type(s) == blocks::BlockOrg ? eng.Blocks(s).FileSlot : 0;
         eng.ReleaseBlock(s);
         model.erase(s);
+        // A released Orgfile forgets its name at once.
+        if (orgSlot != 0 && eng.OrgFiles(orgSlot).RefCount == 0) {
+          ASSERT_EQ(eng.OrgFiles(orgSlot).Name, "");
+        }
+      }
     }
   }
 
@@ -97,34 +120,27 @@ class RandomMix : public BlocksTest {
 
   std::mt19937 rng{20240611};
   std::map<int32_t, std::vector<int16_t>> model;  // live slot -> its samples
-  std::vector<int16_t> rawData, stereoData;
-  std::string raw, stereo, mono8;
 };
 
-TEST_F(RandomMix, CountsAndSamplesStayExactThroughEvictions) {
-  std::vector<uint8_t> bytes;
-  for (int32_t i = 0; i < 400; ++i) {
-    rawData.push_back(static_cast<int16_t>(i * 37 - 7000));
-    stereoData.insert(stereoData.end(), {static_cast<int16_t>(i * 11), static_cast<int16_t>(-i * 13 - 1)});
-    bytes.push_back(static_cast<uint8_t>(i % 256));
+TEST_F(RandomMix, CountsSamplesAndFileSlotsStayExactThroughEvictions) {
+  for (int32_t k = 0; k <= 2; ++k) {
+    std::vector<int16_t> samples(800);
+    for (int32_t i = 0; i < 800; ++i) samples[static_cast<size_t>(i)] = Sample(k, i);
+    for (const char* kind : {"b", "s", "m"}) testing_support::WriteSamples(FileName(kind, k), samples);
   }
-  raw = WriteSamples("b.raw", rawData);
-  stereo = WriteSamples("s16.wav", stereoData);
-  mono8 = WriteBytes("m8.wav", bytes);
   memLimit = 2 * 200;
 
-  for (int step = 0; step < 3000; ++step) {
+  for (int step = 0; step < 4000; ++step) {
     SCOPED_TRACE(step);
     ASSERT_NO_FATAL_FAILURE(Step());
     ASSERT_NO_FATAL_FAILURE(ExpectCountsExact());
   }
-  EXPECT_GT(eng.BlkFileCount, 1);  // the limit did push blocks out to temporary files
+  EXPECT_GT(eng.BlkFileCount, 4);  // the limit did push blocks out to temporary files
   for (const std::string& text : box.Shown()) EXPECT_EQ(text, "Error - Could not brake a block");  // border splits
   for (const auto& [s, want] : model) {
-    eng.LoadBlock(s);
-    EXPECT_EQ(eng.Blocks(s).BlockType == blocks::BlockFile ? Whole(s) : Samples(s), want) << "block " << s;
+    const blocks::BlockRec& b = eng.Blocks(s);
+    EXPECT_EQ(Range(s, b.StartPos, b.StartPos + b.Length - 1), want) << "block " << s;
   }
-  EXPECT_EQ(eng.MemoryInUse, RecountMemory());
 }
 
 }  // namespace
