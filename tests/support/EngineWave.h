@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "blocks/VodoRaraZodorUze.h"
 #include "buffers/BlockCarrBuffClass.h"
 #include "engines/EngineContract.h"
 #include "tests/support/TestWorld.h"
@@ -52,63 +51,13 @@ inline std::vector<int16_t> Concat(std::initializer_list<std::vector<int16_t>> p
 
 inline std::vector<int16_t> Silence(size_t samples) { return std::vector<int16_t>(samples, 0); }
 
-// Writes a mono wave as a 16-bit Orgfile behind `headerBytes` bytes of filler.
-inline void WriteOrgfile16(const std::string& path, const Wave& wave, int32_t headerBytes = 0) {
-  std::vector<uint8_t> bytes(static_cast<size_t>(headerBytes), 0xEE);
-  for (int16_t s : wave.L) {
-    bytes.push_back(static_cast<uint8_t>(s));
-    bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8));
-  }
-  WriteBytes(path, bytes);
-}
-
-struct WaveFormat {
-  int32_t bits = 16;
-  int32_t channels = 1;
-  int32_t rate = 8000;
-  int32_t nos = 0;
-};
-
-// Hands a wave over as the facade does: the lists ingested into both channel
-// buffers (the right one empty without a list), the format, PlayDirection 1
-// and PlayProgress 1, CreateSoundBuffer and, when that succeeded, a window of
-// ChunkSamples on both buffers. Returns CreateSoundBuffer's result.
-inline bool HandOver(state::PlayContext& ctx, engines::EngineContract& engine, const WaveFormat& fmt, const HostList& left,
-                     const HostList* right = nullptr) {
-  state::PlayDllMod& mod = ctx.Mod;
-  mod.ChanBuffL.reset();
-  mod.ChanBuffR.reset();
-  auto ingest = [&](const HostList* list, const char* name) {  // validation failures throw
-    auto buff = std::make_unique<buffers::BlockCarrBuffClass>(ctx.Blocks, mod.MemorySizeToUse);
-    if (list == nullptr) return buff;
-    const platform::VbArray<int32_t> host = list->Build();
-    blocks::VodoRaraZodorUze::ValidateBlockList(host, name);
-    platform::VbArray<int32_t> idx;
-    ctx.Blocks.BlockListIngest(host, idx);
-    buff->BuffBlocksPutFresh(idx);
-    return buff;
-  };
-  mod.ChanBuffL = ingest(&left, "BlkInLstL");
-  mod.ChanBuffR = ingest(right, "BlkInLstR");
-  mod.FmtBits = fmt.bits;
-  mod.FmtChannal = fmt.channels;
-  mod.FmtFriq = fmt.rate;
-  mod.WaveNos = fmt.nos;
-  mod.PlayDirection = 1;
-  mod.PlayProgress = 1;
-  if (!engine.CreateSoundBuffer()) return false;
-  mod.ChanBuffL->SetQuickBufferLength(mod.ChunkSamples);
-  mod.ChanBuffR->SetQuickBufferLength(mod.ChunkSamples);
-  return true;
-}
-
 // Base of the engine fixtures: the simulated world, tempo 1.0 both ways, a
 // 4 MiB memory limit, and the reports of every engine it listens to. The
 // derived fixture declares its engine after this base, so the engine is
 // released first (its release still reports here).
 class EngineFixture : public ::testing::Test {
  protected:
-  explicit EngineFixture(platform::AudioOffer offer = {}) : w(offer) {
+  EngineFixture() {
     mod().MemorySizeToUse = 1 << 22;
     mod().PlayTempoFor = 1.0f;
     mod().PlayTempoRev = 1.0f;
@@ -125,17 +74,46 @@ class EngineFixture : public ::testing::Test {
     });
   }
 
+  // Hands a 16-bit wave over as the facade does: the lists ingested into both
+  // channel buffers (the right one empty without a list), the format,
+  // PlayDirection 1 and PlayProgress 1, CreateSoundBuffer and, when that
+  // succeeded, a window of ChunkSamples on both buffers. Returns
+  // CreateSoundBuffer's result.
+  bool HandOver(engines::EngineContract& engine, int32_t channels, int32_t rate, int32_t nos, const HostList& left,
+                const HostList* right = nullptr) {
+    auto ingest = [&](const HostList* list) {
+      auto buff = std::make_unique<buffers::BlockCarrBuffClass>(w.ctx.Blocks, mod().MemorySizeToUse);
+      if (list == nullptr) return buff;
+      platform::VbArray<int32_t> idx;
+      w.ctx.Blocks.BlockListIngest(list->Build(), idx);
+      buff->BuffBlocksPutFresh(idx);
+      return buff;
+    };
+    mod().ChanBuffL = ingest(&left);
+    mod().ChanBuffR = ingest(right);
+    mod().FmtBits = 16;
+    mod().FmtChannal = channels;
+    mod().FmtFriq = rate;
+    mod().WaveNos = nos;
+    mod().PlayDirection = 1;
+    mod().PlayProgress = 1;
+    if (!engine.CreateSoundBuffer()) return false;
+    mod().ChanBuffL->SetQuickBufferLength(mod().ChunkSamples);
+    mod().ChanBuffR->SetQuickBufferLength(mod().ChunkSamples);
+    return true;
+  }
+
   // Writes a mono wave as a new Orgfile in `pieces` entries and hands it over.
-  bool Load(engines::EngineContract& engine, const Wave& wave, int32_t rate, int32_t headerBytes = 0, int pieces = 1) {
+  bool Load(engines::EngineContract& engine, const Wave& wave, int32_t rate, int pieces = 1) {
     const std::string name = w.tmp.File("wave" + std::to_string(++files) + ".wav");
-    WriteOrgfile16(name, wave, headerBytes);
+    WriteSamples(name, wave.L);
     HostList left;
     const int32_t piece = wave.Nos() / pieces;
     for (int k = 0; k < pieces; ++k) {
       const int32_t len = k + 1 == pieces ? wave.Nos() - k * piece : piece;
-      left.Org(name, len, k * piece + 1, headerBytes + 1 + 2 * k * piece, 1, 16);
+      left.Org(name, len, k * piece + 1, 1 + 2 * k * piece, 1, 16);
     }
-    return HandOver(w.ctx, engine, WaveFormat{16, 1, rate, wave.Nos()}, left);
+    return HandOver(engine, 1, rate, wave.Nos(), left);
   }
 
   int32_t PositionOf(engines::EngineContract& engine) {
