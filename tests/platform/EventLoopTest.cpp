@@ -21,35 +21,24 @@ class EventLoopTest : public ::testing::Test {
   EventLoop loop{clock};
 };
 
-TEST_F(EventLoopTest, RunForDispatchesDueTasksInTimeOrderThenStops) {
-  std::vector<std::pair<int, int64_t>> seen;
-  loop.PostAt(30'000, [&] { seen.push_back({3, clock.NowUs()}); });
-  loop.PostAt(10'000, [&] { seen.push_back({1, clock.NowUs()}); });
-  loop.PostAt(10'000, [&] { seen.push_back({2, clock.NowUs()}); });  // same time: posting order
-  loop.PostAt(50'001, [&] { seen.push_back({9, clock.NowUs()}); });
-  loop.RunFor(50);
-  ASSERT_EQ(seen.size(), 3u);
-  EXPECT_EQ(seen[0], (std::pair<int, int64_t>{1, 10'000}));
-  EXPECT_EQ(seen[1], (std::pair<int, int64_t>{2, 10'000}));
-  EXPECT_EQ(seen[2], (std::pair<int, int64_t>{3, 30'000}));
-  EXPECT_EQ(clock.NowUs(), 50'000);
-  loop.RunFor(1);
-  EXPECT_EQ(seen.size(), 4u);
-}
-
-TEST_F(EventLoopTest, TaskPostedInsideDispatchRunsAfterItAndCancelWorks) {
-  std::vector<int> order;
-  loop.Post([&] {
-    order.push_back(1);
-    loop.Post([&] { order.push_back(3); });
-    order.push_back(2);
+TEST_F(EventLoopTest, RunForDispatchesDueTasksInTimeAndPostingOrderOneAtATime) {
+  using Seen = std::vector<std::pair<int, int64_t>>;
+  Seen seen;
+  loop.PostAt(30'000, [&] { seen.push_back({4, clock.NowUs()}); });
+  loop.PostAt(10'000, [&] {
+    seen.push_back({1, clock.NowUs()});
+    loop.Post([&] { seen.push_back({3, clock.NowUs()}); });  // runs after this dispatch
     EXPECT_TRUE(loop.InDispatch());
     EXPECT_THROW(loop.RunFor(1), std::logic_error);
   });
-  const auto id = loop.PostAt(5'000, [&] { order.push_back(99); });
-  loop.Cancel(id);
-  loop.RunFor(10);
-  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  loop.PostAt(10'000, [&] { seen.push_back({2, clock.NowUs()}); });  // same time: posting order
+  loop.PostAt(50'001, [&] { seen.push_back({5, clock.NowUs()}); });
+  loop.Cancel(loop.PostAt(5'000, [&] { seen.push_back({99, clock.NowUs()}); }));
+  loop.RunFor(50);
+  EXPECT_EQ(seen, (Seen{{1, 10'000}, {2, 10'000}, {3, 10'000}, {4, 30'000}}));
+  EXPECT_EQ(clock.NowUs(), 50'000);
+  loop.RunFor(1);
+  EXPECT_EQ(seen.size(), 5u);
 }
 
 TEST_F(EventLoopTest, TimerTicksEveryIntervalWhileEnabled) {

@@ -1,0 +1,184 @@
+// The waveOut-style and DirectSound-7-style APIs on the virtual output, where
+// the engines do not go: waveOut's result codes and a write after its queue
+// ran dry, what a stop or a jump does to the DirectSound buffer's
+// notifications, and the frame clock both count on. What both play in a run,
+// in order, their positions, cursors and notifications are checked frame for
+// frame through the engines.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <numeric>
+#include <tuple>
+#include <vector>
+
+#include "platform/AudioPlatform.h"
+#include "platform/DirectSound7.h"
+#include "platform/Errors.h"
+#include "platform/EventLoop.h"
+#include "platform/FrameClock.h"
+#include "platform/VirtualOutput.h"
+#include "platform/WaveOutApi.h"
+
+namespace {
+
+using namespace platform;
+
+std::vector<int16_t> Ramp(int16_t from, size_t count) {
+  std::vector<int16_t> v(count);
+  std::iota(v.begin(), v.end(), from);
+  return v;
+}
+
+class DeviceApiTest : public ::testing::Test {
+ protected:
+  DeviceApiTest() : loop(clock), audio(loop, output, AudioOffer{}, "") {}
+
+  static WAVEFORMATEX Pcm16(uint16_t channels, uint32_t rate) {
+    return {WAVE_FORMAT_PCM, channels, rate, rate * channels * 2u, static_cast<uint16_t>(channels * 2), 16, 0};
+  }
+  // Opens the waveOut device (mono 1000 Hz unless told) and returns its handle.
+  HWAVEOUT Open(uint16_t channels = 1, uint32_t rate = 1000) {
+    HWAVEOUT h = 0;
+    const WAVEFORMATEX f = Pcm16(channels, rate);
+    EXPECT_EQ(api.waveOutOpen(&h, WAVE_MAPPER, &f, 0, 0, 0), MMSYSERR_NOERROR);
+    return h;
+  }
+  // Prepares `hdr` over `samples` and writes it.
+  MMRESULT Queue(HWAVEOUT h, WAVEHDR& hdr, std::vector<int16_t>& samples) {
+    hdr = WAVEHDR{};
+    hdr.lpData = reinterpret_cast<char*>(samples.data());
+    hdr.dwBufferLength = static_cast<uint32_t>(samples.size() * 2);
+    EXPECT_EQ(api.waveOutPrepareHeader(h, &hdr, kWaveHdrSize), MMSYSERR_NOERROR);
+    return api.waveOutWrite(h, &hdr, kWaveHdrSize);
+  }
+  // The position in the given unit (the union's member for it).
+  uint32_t Position(HWAVEOUT h, uint32_t type = TIME_SAMPLES) {
+    MMTIME t;
+    t.wType = type;
+    EXPECT_EQ(api.waveOutGetPosition(h, &t, kMmTimeSize), MMSYSERR_NOERROR);
+    return type == TIME_MS ? t.u.ms : type == TIME_BYTES ? t.u.cb : t.u.sample;
+  }
+
+  ManualClock clock;
+  EventLoop loop;
+  VirtualOutput output;
+  AudioPlatform audio;
+  WaveOutApi api{audio};
+};
+
+TEST_F(DeviceApiTest, WaveOutWriteAfterTheQueueRanDrySoundsFromThenOnAndThePositionGoesOn) {
+  const HWAVEOUT h = Open();
+  std::vector<int16_t> a = Ramp(1, 100), c = Ramp(500, 10);
+  WAVEHDR ha, hc;
+  ASSERT_EQ(Queue(h, ha, a), MMSYSERR_NOERROR);
+  EXPECT_EQ(ha.dwFlags, WHDR_PREPARED | WHDR_INQUEUE);
+  loop.RunFor(300);
+  EXPECT_EQ(ha.dwFlags, WHDR_PREPARED | WHDR_DONE);
+  EXPECT_EQ(output.Stops(), 1);  // fell silent when the queue ran dry
+  ASSERT_EQ(Queue(h, hc, c), MMSYSERR_NOERROR);
+  loop.RunFor(50);
+  EXPECT_EQ(Position(h), 110u);
+  EXPECT_EQ(Position(h, TIME_MS), 110u);
+  EXPECT_EQ(Position(h, TIME_BYTES), 220u);
+  EXPECT_EQ(output.LastFrameEndUs(), 310'000);
+  a.insert(a.end(), c.begin(), c.end());
+  EXPECT_EQ(output.Samples(), a);
+}
+
+TEST_F(DeviceApiTest, WaveOutResultCodesForMisuse) {
+  HWAVEOUT h = 0;
+  WAVEFORMATEX bad = Pcm16(1, 44100);
+  bad.wBitsPerSample = 8;
+  EXPECT_EQ(api.waveOutOpen(&h, WAVE_MAPPER, &bad, 0, 0, 0), WAVERR_BADFORMAT);
+  h = Open(2, 44100);
+  const WAVEFORMATEX good = Pcm16(2, 44100);
+  HWAVEOUT second = 0;
+  EXPECT_EQ(api.waveOutOpen(&second, 0, &good, 0, 0, 0), MMSYSERR_ALLOCATED);
+  std::vector<int16_t> a = Ramp(1, 8);
+  WAVEHDR hdr;
+  hdr.lpData = reinterpret_cast<char*>(a.data());
+  hdr.dwBufferLength = 16;
+  EXPECT_EQ(api.waveOutWrite(h, &hdr, kWaveHdrSize), WAVERR_UNPREPARED);
+  ASSERT_EQ(Queue(h, hdr, a), MMSYSERR_NOERROR);
+  EXPECT_EQ(api.waveOutUnprepareHeader(h, &hdr, kWaveHdrSize), WAVERR_STILLPLAYING);
+  EXPECT_EQ(api.waveOutClose(h), WAVERR_STILLPLAYING);
+  loop.RunFor(1);  // 4 frames at 44.1 kHz take 0.09 ms
+  EXPECT_EQ(api.waveOutUnprepareHeader(h, &hdr, kWaveHdrSize), MMSYSERR_NOERROR);
+  EXPECT_EQ(api.waveOutClose(h), MMSYSERR_NOERROR);
+  EXPECT_EQ(api.waveOutClose(h), MMSYSERR_INVALHANDLE);
+  EXPECT_NE(Open(2, 44100), h);  // a closed handle never comes back
+}
+
+// A stop or a jump drops the notifications signalled but not yet delivered,
+// so that no handler refills or ends a run that is over; a play resumes them.
+TEST_F(DeviceApiTest, DirectSound7StopAndJumpDropUndeliveredNotificationsAndPlayResumesThem) {
+  dx7::DirectX7 root{audio};
+  auto ds = root.DirectSoundCreate("");
+  ds->SetCooperativeLevel(7, dx7::DSSCL_PRIORITY);
+  const dx7::WAVEFORMATEX f{1, 1, 1000, 2000, 2, 16, 24};  // mono, one frame a millisecond
+  const int32_t caps = dx7::DSBCAPS_GETCURRENTPOSITION2 | dx7::DSBCAPS_GLOBALFOCUS | dx7::DSBCAPS_CTRLPOSITIONNOTIFY |
+                       dx7::DSBCAPS_CTRLFREQUENCY | dx7::DSBCAPS_LOCSOFTWARE;
+  auto buf = ds->CreateSoundBuffer(dx7::DSBUFFERDESC{caps, 2000, 0}, f);
+  // Frames 0 and 500, each with a handler of its own: (which, eventid, loop time).
+  using Heard = std::vector<std::tuple<int, int32_t, int64_t>>;
+  Heard heard;
+  std::vector<dx7::DSBPOSITIONNOTIFY> table;
+  for (int which : {0, 1}) {
+    const int32_t e = root.CreateEvent([&, which](int32_t id) { heard.push_back({which, id, loop.NowUs()}); });
+    table.push_back({which * 1000, e});
+  }
+  buf->SetNotificationPositions(2, table.data());
+  const int32_t e0 = table[0].hEventNotify, e1 = table[1].hEventNotify;
+
+  buf->Play(dx7::DSBPLAY_LOOPING);  // signals the entry at 0, delivered after this call
+  buf->Stop();
+  loop.RunFor(100);
+  EXPECT_TRUE(heard.empty()) << "a stopped play's notification reached its handler";
+  buf->Play(dx7::DSBPLAY_LOOPING);
+  buf->SetCurrentPosition(0);  // a jump drops them too; the new position signals again
+  loop.RunFor(300);
+  buf->Stop();
+  loop.RunFor(1000);
+  buf->Play(dx7::DSBPLAY_LOOPING);  // resumes at frame 300: nothing there
+  loop.RunFor(300);
+  buf->Stop();
+  buf->SetCurrentPosition(0);
+  loop.RunFor(50);
+  buf->Play(dx7::DSBPLAY_LOOPING);  // from position 0: the entry at 0 again
+  loop.RunFor(10);
+  EXPECT_EQ(heard, (Heard{{0, e0, 100'000}, {1, e1, 1'600'000}, {0, e0, 1'750'000}}));
+  EXPECT_THROW(buf->SetNotificationPositions(0, nullptr), platform::PlayError) << "not while playing";
+}
+
+// Both APIs count the frames their device played on a FrameClock.
+TEST(FrameClock, CountsAtItsRateHoldsWhenStoppedAndMeetsTimeOfFrame) {
+  platform::ManualClock clock;
+  platform::FrameClock fc(clock);
+  EXPECT_EQ(fc.Frames(), 0);
+  fc.Start(44100);
+  clock.AdvanceTo(1'000);  // 1 ms: 44.1 frames
+  EXPECT_EQ(fc.Frames(), 44);
+  const int64_t t = fc.TimeOfFrameUs(100);
+  clock.AdvanceTo(t - 1);
+  EXPECT_EQ(fc.Frames(), 99);
+  clock.AdvanceTo(t);
+  EXPECT_EQ(fc.Frames(), 100);
+  clock.AdvanceTo(t + 50'000);
+  EXPECT_EQ(fc.TimeOfFrameUs(100), t) << "a past frame keeps the time it sounded at";
+  EXPECT_EQ(fc.Frames(), 100 + 2205);
+  fc.Stop();
+  clock.AdvanceTo(10'000'000);
+  EXPECT_EQ(fc.Frames(), 2305);
+  fc.Start(88200);
+  clock.AdvanceTo(11'000'000);
+  EXPECT_EQ(fc.Frames(), 2305 + 88200);
+  fc.SetRate(100);
+  clock.AdvanceTo(12'000'000);
+  EXPECT_EQ(fc.Frames(), 2305 + 88200 + 100);
+  fc.Reset();
+  EXPECT_EQ(fc.Frames(), 0);
+  EXPECT_FALSE(fc.Running());
+}
+
+}  // namespace
