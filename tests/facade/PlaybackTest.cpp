@@ -126,6 +126,7 @@ TEST_P(PlaybackTest, AFileCutShortOrFailingWhilePlayingEndsTheRunAsBeforeAndTheH
     EXPECT_THAT(world.box.Shown()[0], ::testing::AllOf(::testing::HasSubstr(path),
                                                        ::testing::HasSubstr(failing ? "Input/output error" : "short read")));
     obj.ReleaseFiles();
+    EXPECT_EQ(world.ctx.Mod.WaveNos, 0);
     EXPECT_EQ(fs.OpenCount(), 0) << "the wave's file is still open after ReleaseFiles";
   }
 }

@@ -71,25 +71,16 @@ TEST(FileLayer, AFifoIsRefusedAsNotARegularFileWithoutWaiting) {
   }
 }
 
-// The header's sizes as written in the file, and the file's length.
-struct WavOnDisk {
-  uint32_t riffSize, dataSize;
-  int64_t length;
-};
-WavOnDisk ReadWav(const std::string& path) {
-  WavOnDisk w{};
-  uint8_t h[44] = {};
-  platform::files::ReadAt(path, h, sizeof h, 0);
-  auto u32 = [&](int at) { return uint32_t{h[at]} | uint32_t{h[at + 1]} << 8 | uint32_t{h[at + 2]} << 16 | uint32_t{h[at + 3]} << 24; };
-  w.riffSize = u32(4);
-  w.dataSize = u32(40);
-  w.length = platform::files::Length(path);
-  return w;
-}
-
 TEST(FileLayer, WavOutputOnAFullDiskKeepsAHeaderThatMatchesTheFileAndSaysSoOnce) {
   TempDir dir;
   const std::string path = dir.File("out.wav");
+  // The RIFF and data sizes in the header, and the file's length.
+  const auto sizes = [&] {
+    const std::vector<uint8_t> f = testing_support::ReadBytes(path);
+    const auto u32 = [&](size_t at) { return f[at] | f[at + 1] << 8 | f[at + 2] << 16 | int64_t{f[at + 3]} << 24; };
+    return std::vector<int64_t>{u32(4), u32(40), static_cast<int64_t>(f.size())};
+  };
+  const std::vector<int64_t> expected{36 + 800, 800, 44 + 800};  // two whole writes, the third cut off
   platform::MessageBox box;
   box.SetQuiet(true);
   platform::ManualClock clock;
@@ -106,14 +97,9 @@ TEST(FileLayer, WavOutputOnAFullDiskKeepsAHeaderThatMatchesTheFileAndSaysSoOnce)
     out->Stop();
     out->Start(2, 8000, {});
     out->Play(frames.data(), 100, 62500);
-    const WavOnDisk now = ReadWav(path);
-    EXPECT_EQ(now.dataSize, 800u) << "two whole writes";
-    EXPECT_EQ(now.length, 44 + 800) << "the part of the third write was cut off";
+    EXPECT_EQ(sizes(), expected) << "while the output is still open";
   }
-  const WavOnDisk end = ReadWav(path);
-  EXPECT_EQ(end.dataSize, 800u);
-  EXPECT_EQ(end.riffSize, 36u + 800u);
-  EXPECT_EQ(end.length, 44 + 800);
+  EXPECT_EQ(sizes(), expected);
   ASSERT_EQ(box.Count(), 1u);
   EXPECT_THAT(box.Shown()[0], ::testing::AllOf(HasSubstr(path), HasSubstr("No space left on device"),
                                                HasSubstr("after 0.025 s")));
