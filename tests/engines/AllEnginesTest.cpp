@@ -1,26 +1,150 @@
-// What the three engines do alike, each driven directly on the simulated
-// world: every frame the virtual output played is compared with the wave.
-// They differ only in what sounds after a run's last frame: waveOut nothing
-// ("Play Done" 80 to 120 ms later); DirectSound 7 stops CLng(TailMs / tempo +
-// 1) ms after the final chunk began, so 1-2 ms of the other half sound too;
-// DirectSound 9 plays silence up to the end mark (100-ms steps).
+// The three engines, each driven directly on the simulated world: waves of
+// known samples are written as Orgfiles and handed over through the real
+// block chain (ingest, channel buffers, CreateSoundBuffer), and every frame
+// the virtual output played is compared with the wave. First what they do
+// alike (AllEnginesTest, over the three), then what each does alone (a suite
+// per engine). They differ only in what sounds after a run's last frame:
+// waveOut nothing ("Play Done" 80 to 120 ms later); DirectSound 7 stops
+// CLng(TailMs / tempo + 1) ms after the final chunk began, so 1-2 ms of the
+// other half sound too; DirectSound 9 plays silence up to the end mark
+// (100-ms steps).
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "buffers/BlockCarrBuffClass.h"
 #include "engines/PlayApiClass.h"
 #include "engines/StreamDx7Class.h"
 #include "engines/StreamDx9Class.h"
-#include "tests/support/EngineWave.h"
+#include "tests/support/TestWorld.h"
 
 namespace {
 
 using namespace testing_support;
 using Reports = std::vector<std::string>;
+
+// A wave as the output must play it: per channel, position 1 first, 16 bits.
+struct Wave {
+  int32_t channels = 1;
+  std::vector<int16_t> L, R;
+  int32_t Nos() const { return static_cast<int32_t>(L.size()); }
+};
+
+// A mono wave of formula samples; `salt` tells waves apart.
+Wave MonoWave(int32_t nos, int64_t salt = 1) {
+  Wave wave;
+  for (int64_t i = 0; i < nos; ++i) wave.L.push_back(static_cast<int16_t>((i * 7919 + salt * 104729) % 65536 - 32768));
+  return wave;
+}
+
+// Interleaved frames of positions from..to (1-based), stepping by dir (1 or -1).
+std::vector<int16_t> FramesOf(const Wave& w, int32_t from, int32_t to, int dir = 1) {
+  std::vector<int16_t> out;
+  for (int32_t p = from;; p += dir) {
+    out.push_back(w.L[static_cast<size_t>(p - 1)]);
+    if (w.channels == 2) out.push_back(w.R[static_cast<size_t>(p - 1)]);
+    if (p == to) break;
+  }
+  return out;
+}
+
+std::vector<int16_t> Concat(std::initializer_list<std::vector<int16_t>> parts) {
+  std::vector<int16_t> all;
+  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+std::vector<int16_t> Silence(size_t samples) { return std::vector<int16_t>(samples, 0); }
+
+// Base of the engine fixtures: the simulated world, tempo 1.0 both ways, a
+// 4 MiB memory limit, and the reports of every engine it listens to. The
+// derived fixture declares its engine after this base, so the engine is
+// released first (its release still reports here).
+class EngineFixture : public ::testing::Test {
+ protected:
+  EngineFixture() {
+    mod().MemorySizeToUse = 1 << 22;
+    mod().PlayTempoFor = 1.0f;
+    mod().PlayTempoRev = 1.0f;
+  }
+
+  state::PlayDllMod& mod() { return w.ctx.Mod; }
+
+  // Records the engine's reports (Msg must be "S2") with their loop time since t0.
+  void Listen(engines::EngineContract& engine) {
+    engine.ConnectMsgBoxOb([this](const std::string& Msg, const std::string& Ttl) {
+      EXPECT_EQ(Msg, "S2");
+      reports.push_back(Ttl);
+      reportUs.push_back(w.loop.NowUs() - t0);
+    });
+  }
+
+  // Hands a 16-bit wave over as the facade does: the lists ingested into both
+  // channel buffers (the right one empty without a list), the format,
+  // PlayDirection 1 and PlayProgress 1, CreateSoundBuffer and, when that
+  // succeeded, a window of ChunkSamples on both buffers. Returns
+  // CreateSoundBuffer's result.
+  bool HandOver(engines::EngineContract& engine, int32_t channels, int32_t rate, int32_t nos, const HostList& left,
+                const HostList* right = nullptr) {
+    auto ingest = [&](const HostList* list) {
+      auto buff = std::make_unique<buffers::BlockCarrBuffClass>(w.ctx.Blocks, mod().MemorySizeToUse);
+      if (list == nullptr) return buff;
+      platform::VbArray<int32_t> idx;
+      w.ctx.Blocks.BlockListIngest(list->Build(), idx);
+      buff->BuffBlocksPutFresh(idx);
+      return buff;
+    };
+    mod().ChanBuffL = ingest(&left);
+    mod().ChanBuffR = ingest(right);
+    mod().FmtBits = 16;
+    mod().FmtChannal = channels;
+    mod().FmtFriq = rate;
+    mod().WaveNos = nos;
+    mod().PlayDirection = 1;
+    mod().PlayProgress = 1;
+    if (!engine.CreateSoundBuffer()) return false;
+    mod().ChanBuffL->SetQuickBufferLength(mod().ChunkSamples);
+    mod().ChanBuffR->SetQuickBufferLength(mod().ChunkSamples);
+    return true;
+  }
+
+  // Writes a mono wave as a new Orgfile in `pieces` entries and hands it over.
+  bool Load(engines::EngineContract& engine, const Wave& wave, int32_t rate, int pieces = 1) {
+    const std::string name = w.tmp.File("wave" + std::to_string(++files) + ".wav");
+    WriteSamples(name, wave.L);
+    HostList left;
+    const int32_t piece = wave.Nos() / pieces;
+    for (int k = 0; k < pieces; ++k) {
+      const int32_t len = k + 1 == pieces ? wave.Nos() - k * piece : piece;
+      left.Org(name, len, k * piece + 1, 1 + 2 * k * piece, 1, 16);
+    }
+    return HandOver(engine, 1, rate, wave.Nos(), left);
+  }
+
+  int32_t PositionOf(engines::EngineContract& engine) {
+    engine.UpdatePlayPosition();
+    return mod().CurrentPos;
+  }
+
+  // Forgets what was played and reported so far.
+  void Forget() {
+    w.output.Clear();
+    reports.clear();
+    reportUs.clear();
+  }
+
+  SimWorld w;
+  int64_t t0 = 0;
+  int files = 0;
+  std::vector<std::string> reports;
+  std::vector<int64_t> reportUs;  // since t0
+};
 
 enum class Engine { WaveOut, Dx7, Dx9 };
 const char* const kEngineNames[] = {"WaveOut", "DirectSound7", "DirectSound9"};
@@ -82,8 +206,6 @@ INSTANTIATE_TEST_SUITE_P(Engines, AllEnginesTest, ::testing::Values(Engine::Wave
 TEST_P(AllEnginesTest, CreateSoundBufferRefusesAGeometryThatOverflows) {
   Ready(MonoWave(100), 44100);
   EXPECT_EQ(mod().ChunkSamples, 176400);
-  EXPECT_EQ(mod().RunningState, 0);
-  EXPECT_TRUE(reports.empty());
   const int32_t bufferBytes = mod().BufferBytes;
   mod().FmtFriq = 300'000'000;  // four seconds of it fit 32 bits, a buffer's bytes do not
   EXPECT_FALSE(engine->CreateSoundBuffer());
@@ -245,6 +367,220 @@ TEST_P(AllEnginesTest, StereoAt44100EndingOnAHalfBoundaryPlaysFrameExact) {
   const std::vector<int16_t> trailing = ByEngine(std::vector<int16_t>{}, FramesOf(wave, 352801, 352888), {});
   PlayOut(Concat({FramesOf(wave, 1, nos), trailing}), 17'000);
   EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
+}
+
+// The waveOut engine alone: its device polls and the stop timer they arm.
+class PlayApiClassTest : public EngineFixture {
+ protected:
+  PlayApiClassTest() {
+    engine = std::make_unique<engines::PlayApiClass>(w.ctx);
+    Listen(*engine);
+  }
+
+  std::unique_ptr<engines::PlayApiClass> engine;
+};
+
+TEST_F(PlayApiClassTest, ThePollsArmTheStopTimerAndANewStartCancelsIt) {
+  // 1234 frames sound by 154.25 ms; the polls at 160 and 200 ms find the
+  // device standing at the end, and the second arms the 40 ms stop timer.
+  const Wave wave = MonoWave(1234);
+  ASSERT_TRUE(Load(*engine, wave, 8000));
+  ASSERT_TRUE(engine->PlayMe());
+  w.loop.RunFor(199);
+  EXPECT_FALSE(w.ctx.Timers.Timer0.Enabled());
+  w.loop.RunFor(11);
+  ASSERT_TRUE(w.ctx.Timers.Timer0.Enabled());
+  ASSERT_TRUE(engine->PlayMe());
+  EXPECT_FALSE(w.ctx.Timers.Timer0.Enabled()) << "the ended run's stop would end the new one";
+  w.loop.RunFor(1000);
+  EXPECT_EQ(w.output.Samples(), Concat({FramesOf(wave, 1, 1234), FramesOf(wave, 1, 1234)}));
+  EXPECT_EQ(reports, (Reports{"Playing", "Playing", "Play Done"}));
+  EXPECT_EQ(reportUs.back(), 450'000);
+  EXPECT_EQ(mod().RunningState, 0);
+}
+
+// The DirectSound 7 engine alone: the refill guard, a continue after a stop,
+// "Stopped" from a new buffer, and the two ways a run used to end wrongly.
+// At 8000 frames per second a chunk is 32000 frames (four seconds) and one
+// millisecond is exactly 8 frames.
+class StreamDx7ClassTest : public EngineFixture {
+ protected:
+  StreamDx7ClassTest() {
+    // The stop timer's mark is a time of day; start the day one second in.
+    w.loop.RunFor(1000);
+    t0 = w.loop.NowUs();
+    engine = std::make_unique<engines::StreamDx7Class>(w.ctx);
+    Listen(*engine);
+  }
+
+  // Attaches and hands over a mono wave at 8000 frames/s in `pieces` Orgfile entries.
+  Wave Ready(int32_t nos, int pieces = 1) {
+    int32_t hwnd = 77;
+    EXPECT_TRUE(engine->PutONDx7Ds(hwnd));
+    const Wave wave = MonoWave(nos);
+    EXPECT_TRUE(Load(*engine, wave, 8000, pieces));
+    return wave;
+  }
+
+  std::unique_ptr<engines::StreamDx7Class> engine;  // goes first: its release still reports
+};
+
+TEST_F(StreamDx7ClassTest, PlayContinueAfterAStopPlaysOnFromWhereItStopped) {
+  const Wave wave = Ready(80000);
+  ASSERT_TRUE(engine->PlayMe());
+  w.loop.RunFor(3000);
+  EXPECT_TRUE(engine->StopPlay());
+  w.loop.RunFor(1000);
+  EXPECT_EQ(w.output.FramesPlayed(), 24000);
+  engine->PlayContinue();
+  EXPECT_EQ(mod().RunningState, 1);
+  w.loop.RunFor(8000);
+  EXPECT_EQ(w.output.Samples(), Concat({FramesOf(wave, 1, 80000), Silence(16)}));
+  EXPECT_EQ(reports, (Reports{"Playing", "Stopped", "Play Done"}));
+  EXPECT_EQ(reportUs.back(), 11'002'000);
+}
+
+TEST_F(StreamDx7ClassTest, ANewBufferDuringPlaybackStopsAndSaysSo) {
+  const Wave wave = Ready(80000);
+  ASSERT_TRUE(engine->PlayMe());
+  w.loop.RunFor(1000);
+  ASSERT_TRUE(engine->CreateSoundBuffer());
+  EXPECT_EQ(mod().RunningState, 0);
+  w.loop.RunFor(12000);
+  EXPECT_EQ(reports, (Reports{"Playing", "Stopped"}));
+  EXPECT_EQ(w.output.Samples(), FramesOf(wave, 1, 8000));
+}
+
+TEST_F(StreamDx7ClassTest, ASecondRefillNotificationDuringARefillIsDropped) {
+  // The second half of the wave is a block that cannot be read: each refill
+  // that reaches it shows a message box, and while it is up another
+  // notification arrives.
+  const Wave wave = Ready(80000, 2);
+  const int32_t freeBlock = w.ctx.Blocks.BlockCount;
+  ASSERT_EQ(w.ctx.Blocks.Blocks(freeBlock).StartPos, 40001);
+  w.ctx.Blocks.Blocks(freeBlock).BlockType = blocks::BlockFree;
+  int nested = 0;
+  w.box.SetSink([&](const std::string&) {
+    if (nested > 0) return;
+    ++nested;
+    engine->DxEventFrm1_DxEventForward(0);
+    engine->DxEventFrm0_DxEventForward(0);
+    --nested;
+  });
+  ASSERT_TRUE(engine->PlayMe());
+  w.loop.RunFor(11000);
+  EXPECT_EQ(w.box.Shown().size(), 2u) << "the refills of half 2 and of half 1 reached the block";
+  EXPECT_EQ(w.output.Samples(), Concat({FramesOf(wave, 1, 40000), Silence(40000 + 16)}));
+  EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
+  EXPECT_EQ(reportUs.back(), 10'002'000);
+  w.ctx.Blocks.Blocks(freeBlock).BlockType = blocks::BlockOrg;  // the buffer releases it as it came
+}
+
+// The two ways a run used to end wrongly: a stop mark left by a stopped run,
+// and a final chunk whose file went away.
+TEST_F(StreamDx7ClassTest, APauseInALaterRunIsNotEndedByTheMarkOfAStoppedOne) {
+  const Wave wave = Ready(48000);  // the final chunk is half 2: 2000 ms
+  ASSERT_TRUE(engine->PlayMe());
+  w.loop.RunFor(5000);  // the stop timer was armed at 4 s
+  ASSERT_TRUE(engine->StopPlay());
+  Forget();
+  ASSERT_TRUE(engine->PlayMe());
+  w.loop.RunFor(1000);
+  engine->PlayPause();
+  w.loop.RunFor(500);
+  engine->PlayContinue();
+  w.loop.RunFor(3000);
+  EXPECT_EQ(reports, Reports{"Playing"}) << "the new run ended early";
+  w.loop.RunFor(3000);
+  EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
+  EXPECT_EQ(reportUs.back(), 11'502'000);
+  EXPECT_EQ(w.output.Samples(), Concat({FramesOf(wave, 1, 48000), Silence(16)}));
+}
+
+TEST_F(StreamDx7ClassTest, AFinalChunkThatCannotBeBuiltEndsTheRunAsAtAHalfBoundary) {
+  int32_t hwnd = 77;
+  ASSERT_TRUE(engine->PutONDx7Ds(hwnd));
+  const Wave wave = MonoWave(64000, 3);
+  const std::string nameA = w.tmp.File("a.wav"), nameB = w.tmp.File("b.wav");
+  WriteSamples(nameA, wave.L);
+  WriteSamples(nameB, MonoWave(8000, 4).L);
+  ASSERT_TRUE(HandOver(*engine, 1, 8000, 72000,
+                       HostList().Org(nameA, 64000, 1, 1, 1, 16).Org(nameB, 8000, 64001, 1, 1, 16)));
+  ASSERT_TRUE(engine->PlayMe());
+  std::filesystem::remove(nameB);
+  w.loop.RunFor(11000);
+  EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
+  EXPECT_EQ(reportUs.back(), 8'002'000);
+  EXPECT_EQ(w.output.Samples(), Concat({FramesOf(wave, 1, 64000), FramesOf(wave, 1, 16)}));
+  EXPECT_EQ(mod().RunningState, 0);
+}
+
+// The DirectSound 9 engine alone: a poll fixed at the hand-over, both halves
+// flagged in one poll, a library that cannot be loaded. The sound service
+// library (its halves, flags, position and end mark) is checked frame for
+// frame through this engine.
+class StreamDx9ClassTest : public EngineFixture {
+ protected:
+  StreamDx9ClassTest() { engine = MakeEngine(w.ctx); }
+
+  std::unique_ptr<engines::StreamDx9Class> MakeEngine(state::PlayContext& ctx) {
+    auto e = std::make_unique<engines::StreamDx9Class>(ctx);
+    Listen(*e);
+    int32_t hwnd = 77;
+    EXPECT_TRUE(e->PutONDx9Ds(hwnd));
+    return e;
+  }
+
+  std::unique_ptr<engines::StreamDx9Class> engine;
+};
+
+TEST_F(StreamDx9ClassTest, BothHalvesFlaggedInOnePollRefillHalfTwoFirst) {
+  // A poll of 10 s, fixed by the tempo at the hand-over, while the run plays at tempo 1.
+  mod().PlayTempoFor = 0.01f;
+  const Wave wave = MonoWave(320000);
+  ASSERT_TRUE(Load(*engine, wave, 8000));
+  EXPECT_EQ(engine->PollIntervalMs(), 10000);
+  EXPECT_FALSE(engine->PollEnabled());
+  mod().PlayTempoFor = 1.0f;
+  ASSERT_TRUE(engine->PlayMe());
+  EXPECT_TRUE(engine->PollEnabled());
+  w.loop.RunFor(12'000);
+  EXPECT_EQ(PositionOf(*engine), 96000);  // the library hands over what sounded when it is called
+  // Half 2 was never written before the first poll (silence), half 1 came
+  // round again; at 10 s half 2 took chunk 2 and half 1 chunk 3.
+  EXPECT_EQ(w.output.Samples(), Concat({FramesOf(wave, 1, 32000), Silence(32000), FramesOf(wave, 1, 16000),
+                                        FramesOf(wave, 80001, 96000)}));
+  w.loop.RunFor(4000);
+  EXPECT_EQ(PositionOf(*engine), 128000);
+  const std::vector<int16_t> played = w.output.Samples();
+  ASSERT_EQ(played.size(), 128000u);
+  EXPECT_EQ(std::vector<int16_t>(played.begin() + 96000, played.end()), FramesOf(wave, 32001, 64000));
+  EXPECT_EQ(reports, Reports{"Playing"});
+}
+
+// A library that is not installed or not a library: the window is taken all
+// the same, and the buffer and the start fail. (Not offered, the engine
+// refuses the window: the server's --engines test.)
+TEST_F(StreamDx9ClassTest, WithoutAUsableLibraryTheBufferAndTheStartFail) {
+  WriteBytes(w.tmp.File("junk.so"), {1, 2, 3, 4});
+  for (const std::string& path : {std::string(), w.tmp.File("none.so"), w.tmp.File("junk.so")}) {
+    SCOPED_TRACE(path);
+    reports.clear();
+    platform::AudioPlatform missing(w.loop, w.output, platform::AudioOffer{}, path);
+    state::PlayContext noLibrary(w.loop, w.box, missing);
+    noLibrary.Mod.FmtChannal = 1;
+    noLibrary.Mod.FmtFriq = 8000;
+    noLibrary.Mod.PlayDirection = 1;
+    noLibrary.Mod.PlayTempoFor = 1.0f;
+    auto lonely = MakeEngine(noLibrary);
+    EXPECT_FALSE(lonely->CreateSoundBuffer());
+    EXPECT_EQ(noLibrary.Dx9Mod.ServiceHandle, 0);
+    EXPECT_FALSE(lonely->PlayMe());
+    EXPECT_EQ(reports, (Reports{"Play Buffer - Failed", "Play Failed"}));
+    EXPECT_FALSE(lonely->PollEnabled());
+    lonely.reset();
+    EXPECT_EQ(reports.back(), "Stopped");
+  }
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace testing_support {
 
 struct FakeScript {
   std::vector<std::string> calls;  // "Dx9:PlayMe", "Dx7:~", ...
-  bool dx9Accepts = true, dx7Accepts = true, createOk = true;
+  bool dx9Accepts = true, dx7Accepts = true;
   bool throwIn = false;  // every operation throws
   std::string throwOp;   // only this operation throws
 };
@@ -34,7 +34,7 @@ class FakeEngine : public Base {
     Note("CreateSoundBuffer");
     mod_.ChunkSamples = vb::CLng(mod_.FmtFriq * 4.0);
     mod_.RunningState = 0;
-    return s_.createOk;
+    return true;
   }
   bool PlayMe() override { return Note("PlayMe"); }
   void PlayContinue() override { Note("PlayContinue"); }

@@ -99,10 +99,9 @@ TEST_F(DeviceApiTest, DirectSound7StopAndJumpDropUndeliveredNotificationsAndPlay
 }
 
 // Both APIs count the frames their device played on a FrameClock.
-TEST(FrameClock, CountsAtItsRateHoldsWhenStoppedAndMeetsTimeOfFrame) {
-  platform::ManualClock clock;
-  platform::FrameClock fc(clock);
-  EXPECT_EQ(fc.Frames(), 0);
+TEST(FrameClock, CountsAtItsRateHoldsWhenStoppedAndAPastFrameKeepsItsTime) {
+  ManualClock clock;
+  FrameClock fc(clock);
   fc.Start(44100);
   clock.AdvanceTo(1'000);  // 1 ms: 44.1 frames
   EXPECT_EQ(fc.Frames(), 44);
@@ -117,15 +116,6 @@ TEST(FrameClock, CountsAtItsRateHoldsWhenStoppedAndMeetsTimeOfFrame) {
   fc.Stop();
   clock.AdvanceTo(10'000'000);
   EXPECT_EQ(fc.Frames(), 2305);
-  fc.Start(88200);
-  clock.AdvanceTo(11'000'000);
-  EXPECT_EQ(fc.Frames(), 2305 + 88200);
-  fc.SetRate(100);
-  clock.AdvanceTo(12'000'000);
-  EXPECT_EQ(fc.Frames(), 2305 + 88200 + 100);
-  fc.Reset();
-  EXPECT_EQ(fc.Frames(), 0);
-  EXPECT_FALSE(fc.Running());
 }
 
 }  // namespace
