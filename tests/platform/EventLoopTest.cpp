@@ -21,24 +21,21 @@ class EventLoopTest : public ::testing::Test {
   EventLoop loop{clock};
 };
 
-TEST_F(EventLoopTest, RunForDispatchesDueTasksInTimeAndPostingOrderOneAtATime) {
-  using Seen = std::vector<std::pair<int, int64_t>>;
-  Seen seen;
-  loop.PostAt(30'000, [&] { seen.push_back({4, clock.NowUs()}); });
+// That RunFor dispatches what falls due in time order is what every engine
+// run on the virtual clock stands on; here, what those runs do not show.
+TEST_F(EventLoopTest, SameTimeTasksRunInPostingOrderOneAtATimeAndCancelledOnesNever) {
+  std::vector<int> seen;
   loop.PostAt(10'000, [&] {
-    seen.push_back({1, clock.NowUs()});
-    loop.Post([&] { seen.push_back({3, clock.NowUs()}); });  // runs after this dispatch
+    seen.push_back(1);
+    loop.Post([&] { seen.push_back(3); });  // runs after this dispatch
     EXPECT_TRUE(loop.InDispatch());
     EXPECT_THROW(loop.RunFor(1), std::logic_error);
   });
-  loop.PostAt(10'000, [&] { seen.push_back({2, clock.NowUs()}); });  // same time: posting order
-  loop.PostAt(50'001, [&] { seen.push_back({5, clock.NowUs()}); });
-  loop.Cancel(loop.PostAt(5'000, [&] { seen.push_back({99, clock.NowUs()}); }));
+  loop.PostAt(10'000, [&] { seen.push_back(2); });
+  loop.Cancel(loop.PostAt(5'000, [&] { seen.push_back(99); }));
   loop.RunFor(50);
-  EXPECT_EQ(seen, (Seen{{1, 10'000}, {2, 10'000}, {3, 10'000}, {4, 30'000}}));
+  EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(clock.NowUs(), 50'000);
-  loop.RunFor(1);
-  EXPECT_EQ(seen.size(), 5u);
 }
 
 TEST_F(EventLoopTest, TimerTicksEveryIntervalWhileEnabledAndCanStopItselfInItsTick) {

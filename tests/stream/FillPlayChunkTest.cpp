@@ -158,10 +158,6 @@ TEST_F(FillPlayChunkTest, EightBitStereoIsScaledIn16BitsAndOverflowIsAnError) {
   EXPECT_TRUE(Fill(1));
   EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{-32768, 32512, 0, 256, 32512, -32768, 0, 0}));
   EXPECT_EQ(mod.ChunkBytes, 12);
-  Start(-1);
-  EXPECT_TRUE(Fill(2));
-  const std::vector<int16_t> reversed{32512, -32768, 0, 256, -32768, 32512, 0, 0};
-  EXPECT_EQ(Chunk(9, 16), reversed);
 
   // A sample outside -128..127 does not fit 16 bits: the frames go out in
   // play order, left before right, until that one; the rest stays cleared.
@@ -170,7 +166,6 @@ TEST_F(FillPlayChunkTest, EightBitStereoIsScaledIn16BitsAndOverflowIsAnError) {
   EXPECT_THROW(Fill(1), platform::OverflowError);
   EXPECT_EQ(mod.PlayProgress, 1);
   EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{-32768, 256, 0, 512, 32512, 0, 0, 0}));
-  EXPECT_EQ(Chunk(9, 16), reversed);
   Start(-1);
   EXPECT_THROW(Fill(2), platform::OverflowError);
   EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{32512, 0, 0, 0, 0, 0, 0, 0}));
