@@ -1,8 +1,8 @@
-// The waveOut-style and DirectSound-7-style APIs on the virtual output, where
-// the engines do not go: waveOut's result codes, what a stop or a jump does
-// to the DirectSound buffer's notifications, and the frame clock both count
-// on. What both play in a run, in order, their positions, cursors and
-// notifications are checked frame for frame through the engines.
+// The device-style APIs on the virtual output where the engines do not go:
+// what a stop or a jump does to the DirectSound 7 buffer's notifications, and
+// the frame clock that it and the waveOut-style device count on. What both
+// play in a run, in order, their positions, cursors and notifications are
+// checked frame for frame through the engines, which never misuse them.
 
 #include <gtest/gtest.h>
 
@@ -16,50 +16,18 @@
 #include "platform/EventLoop.h"
 #include "platform/FrameClock.h"
 #include "platform/VirtualOutput.h"
-#include "platform/WaveOutApi.h"
 
 namespace {
 
 using namespace platform;
 
-class DeviceApiTest : public ::testing::Test {
- protected:
-  DeviceApiTest() : loop(clock), audio(loop, output, AudioOffer{}, "") {}
-
-  ManualClock clock;
-  EventLoop loop;
-  VirtualOutput output;
-  AudioPlatform audio;
-  WaveOutApi api{audio};
-};
-
-TEST_F(DeviceApiTest, WaveOutResultCodesForMisuse) {
-  WAVEFORMATEX f{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 8, 0};
-  HWAVEOUT h = 0, second = 0;
-  EXPECT_EQ(api.waveOutOpen(&h, WAVE_MAPPER, &f, 0, 0, 0), WAVERR_BADFORMAT);
-  f.wBitsPerSample = 16;
-  ASSERT_EQ(api.waveOutOpen(&h, WAVE_MAPPER, &f, 0, 0, 0), MMSYSERR_NOERROR);
-  EXPECT_EQ(api.waveOutOpen(&second, 0, &f, 0, 0, 0), MMSYSERR_ALLOCATED);
-  std::vector<int16_t> a(8, 1);
-  WAVEHDR hdr;
-  hdr.lpData = reinterpret_cast<char*>(a.data());
-  hdr.dwBufferLength = 16;
-  EXPECT_EQ(api.waveOutWrite(h, &hdr, kWaveHdrSize), WAVERR_UNPREPARED);
-  ASSERT_EQ(api.waveOutPrepareHeader(h, &hdr, kWaveHdrSize), MMSYSERR_NOERROR);
-  ASSERT_EQ(api.waveOutWrite(h, &hdr, kWaveHdrSize), MMSYSERR_NOERROR);
-  EXPECT_EQ(api.waveOutUnprepareHeader(h, &hdr, kWaveHdrSize), WAVERR_STILLPLAYING);
-  EXPECT_EQ(api.waveOutClose(h), WAVERR_STILLPLAYING);
-  loop.RunFor(1);  // 4 frames at 44.1 kHz take 0.09 ms
-  EXPECT_EQ(api.waveOutUnprepareHeader(h, &hdr, kWaveHdrSize), MMSYSERR_NOERROR);
-  EXPECT_EQ(api.waveOutClose(h), MMSYSERR_NOERROR);
-  EXPECT_EQ(api.waveOutClose(h), MMSYSERR_INVALHANDLE);
-  ASSERT_EQ(api.waveOutOpen(&second, 0, &f, 0, 0, 0), MMSYSERR_NOERROR);
-  EXPECT_NE(second, h) << "a closed handle never comes back";
-}
-
 // A stop or a jump drops the notifications signalled but not yet delivered,
 // so that no handler refills or ends a run that is over; a play resumes them.
-TEST_F(DeviceApiTest, DirectSound7StopAndJumpDropUndeliveredNotificationsAndPlayResumesThem) {
+TEST(DirectSound7, StopAndJumpDropUndeliveredNotificationsAndPlayResumesThem) {
+  ManualClock clock;
+  EventLoop loop(clock);
+  VirtualOutput output;
+  AudioPlatform audio(loop, output, AudioOffer{}, "");
   dx7::DirectX7 root{audio};
   auto ds = root.DirectSoundCreate("");
   ds->SetCooperativeLevel(7, dx7::DSSCL_PRIORITY);
