@@ -32,8 +32,7 @@ class FakeEngine : public Base {
 
   bool CreateSoundBuffer() override {
     Note("CreateSoundBuffer");
-    mod_.ChunkSamples = vb::CLng(mod_.FmtFriq * 4.0);
-    mod_.RunningState = 0;
+    mod_.ChunkSamples = vb::CLng(mod_.FmtFriq * 4.0);  // the window the hand-over gives both buffers
     return true;
   }
   bool PlayMe() override { return Note("PlayMe"); }
