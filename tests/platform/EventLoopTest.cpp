@@ -28,14 +28,12 @@ TEST_F(EventLoopTest, SameTimeTasksRunInPostingOrderOneAtATimeAndCancelledOnesNe
   loop.PostAt(10'000, [&] {
     seen.push_back(1);
     loop.Post([&] { seen.push_back(3); });  // runs after this dispatch
-    EXPECT_TRUE(loop.InDispatch());
     EXPECT_THROW(loop.RunFor(1), std::logic_error);
   });
   loop.PostAt(10'000, [&] { seen.push_back(2); });
   loop.Cancel(loop.PostAt(5'000, [&] { seen.push_back(99); }));
   loop.RunFor(50);
   EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
-  EXPECT_EQ(clock.NowUs(), 50'000);
 }
 
 TEST_F(EventLoopTest, TimerTicksWhileEnabledNeverAtIntervalZeroAndANewIntervalRestartsItsCountdown) {

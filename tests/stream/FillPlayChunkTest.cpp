@@ -39,9 +39,6 @@ class FillPlayChunkTest : public ::testing::Test {
     mod.HalfOffset = chunkSamples * channels;
     mod.PlayChunkLen = 2 * mod.HalfOffset;
     mod.WaveNos = waveNos;
-    Start(direction);
-  }
-  void Start(int32_t direction) {
     mod.PlayDirection = direction;
     mod.PlayProgress = 1;
   }
@@ -162,11 +159,11 @@ TEST_F(FillPlayChunkTest, EightBitStereoIsScaledIn16BitsAndOverflowIsAnError) {
   // A sample outside -128..127 does not fit 16 bits: the frames go out in
   // play order, left before right, until that one; the rest stays cleared.
   mod.ChanBuffR = BlockFile({1, 2, 128});
-  Start(1);
+  mod.PlayProgress = 1;  // the same wave again from its start
   EXPECT_THROW(Fill(1), platform::OverflowError);
   EXPECT_EQ(mod.PlayProgress, 1);
   EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{-32768, 256, 0, 512, 32512, 0, 0, 0}));
-  Start(-1);
+  mod.PlayDirection = -1;  // PlayProgress stays 1: the failed call did not move it
   EXPECT_THROW(Fill(2), platform::OverflowError);
   EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{32512, 0, 0, 0, 0, 0, 0, 0}));
 }
