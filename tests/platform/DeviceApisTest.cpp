@@ -32,9 +32,7 @@ TEST(DirectSound7, StopAndJumpDropUndeliveredNotificationsAndPlayResumesThem) {
   auto ds = root.DirectSoundCreate("");
   ds->SetCooperativeLevel(7, dx7::DSSCL_PRIORITY);
   const dx7::WAVEFORMATEX f{1, 1, 1000, 2000, 2, 16, 24};  // mono, one frame a millisecond
-  const int32_t caps = dx7::DSBCAPS_GETCURRENTPOSITION2 | dx7::DSBCAPS_GLOBALFOCUS | dx7::DSBCAPS_CTRLPOSITIONNOTIFY |
-                       dx7::DSBCAPS_CTRLFREQUENCY | dx7::DSBCAPS_LOCSOFTWARE;
-  auto buf = ds->CreateSoundBuffer(dx7::DSBUFFERDESC{caps, 2000, 0}, f);
+  auto buf = ds->CreateSoundBuffer(dx7::DSBUFFERDESC{dx7::DSBCAPS_CTRLPOSITIONNOTIFY, 2000, 0}, f);
   // Frames 0 and 500, each with a handler of its own: (which, eventid, loop time).
   using Heard = std::vector<std::tuple<int, int32_t, int64_t>>;
   Heard heard;

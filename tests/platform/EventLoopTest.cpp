@@ -69,7 +69,6 @@ TEST(EventLoopRun, WatchesDescriptorsTakesForeignPostsAndQuits) {
   ASSERT_EQ(pipe(fds), 0);
   const std::thread::id self = std::this_thread::get_id();
   std::vector<std::string> seen;
-  int64_t timerPostedUs = 0, timerRanUs = 0;
   std::thread quitter;
   const auto note = [&](const std::string& what) {
     EXPECT_EQ(std::this_thread::get_id(), self) << what;
@@ -85,10 +84,8 @@ TEST(EventLoopRun, WatchesDescriptorsTakesForeignPostsAndQuits) {
       return;
     }
     loop.UnwatchFd(fds[0]);
-    timerPostedUs = loop.NowUs();
-    loop.PostAt(timerPostedUs + 20'000, [&] {
+    loop.PostAt(loop.NowUs() + 20'000, [&] {
       note("due");
-      timerRanUs = loop.NowUs();
       loop.PostAt(loop.NowUs() + 60'000'000, [&] { note("never"); });
       quitter = std::thread([&] { loop.Quit(); });
     });
@@ -109,7 +106,6 @@ TEST(EventLoopRun, WatchesDescriptorsTakesForeignPostsAndQuits) {
   if (quitter.joinable()) quitter.join();
   close(fds[0]);
   EXPECT_EQ(seen, (std::vector<std::string>{"posted", "fd ab", "fd end", "due"}));
-  EXPECT_GE(timerRanUs - timerPostedUs, 20'000);
 }
 
 }  // namespace

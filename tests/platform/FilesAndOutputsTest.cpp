@@ -123,14 +123,12 @@ std::string ErrorOpeningFifo(const std::string& fifo, const std::function<void()
       return e.what();
     }
   });
-  if (pending.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
-    ADD_FAILURE() << "opening the FIFO waited for its other end";
-    const int w = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
-    std::string result = pending.get();
-    if (w >= 0) ::close(w);
-    return result;
-  }
-  return pending.get();
+  if (pending.wait_for(std::chrono::seconds(5)) != std::future_status::timeout) return pending.get();
+  ADD_FAILURE() << "opening the FIFO waited for its other end";
+  const int w = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+  std::string result = pending.get();
+  if (w >= 0) ::close(w);
+  return result;
 }
 
 TEST(FileLayer, AFifoIsRefusedAsNotARegularFileWithoutWaiting) {
