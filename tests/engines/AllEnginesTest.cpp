@@ -237,12 +237,12 @@ TEST_P(AllEnginesTest, PlaysFromAPositionInEitherDirectionClampedToTheWave) {
     size_t tailDx7, tailDx9;  // zeros after the frames
   };
   const std::vector<Case> cases = {
-      {1, 50000, FramesOf(wave, 50000, 70000), 15, 799},   // 20001 frames
-      {-1, 50000, FramesOf(wave, 50000, 1, -1), 16, 400},  // 50000 frames
-      {1, 100000, FramesOf(wave, 70000, 70000), 15, 799},  // clamped: only the last frame
+      {1, 50000, FramesOf(wave, 50000, 70000), 15, 799},    // 20001 frames
+      {-1, 50000, FramesOf(wave, 50000, 1, -1), 16, 400},   // 50000 frames
+      {1, 100000, FramesOf(wave, 70000, 70000), 15, 799},   // clamped: only the last frame
       {-1, 100000, FramesOf(wave, 70000, 1, -1), 16, 400},  // clamped: the whole wave backwards
-      {-1, 1, FramesOf(wave, 1, 1), 15, 799},              // one frame
-      {1, -5, FramesOf(wave, 1, 70000), 16, 400},          // clamped: the whole wave
+      {-1, 1, FramesOf(wave, 1, 1), 15, 799},               // one frame
+      {1, -5, FramesOf(wave, 1, 70000), 16, 400},           // clamped: the whole wave
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("direction " + std::to_string(c.dir) + " position " + std::to_string(c.pos));
