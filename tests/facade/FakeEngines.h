@@ -1,6 +1,6 @@
 #pragma once
 // Scriptable engines for the facade's tests: each records the operations it
-// was asked for, answers as told, and can raise reports or throw on demand.
+// was asked for, answers as told, and can throw on demand.
 
 #include <memory>
 #include <stdexcept>
@@ -15,10 +15,9 @@ namespace testing_support {
 
 struct FakeScript {
   std::vector<std::string> calls;  // "Dx9:PlayMe", "Dx7:~", ...
-  bool dx9Accepts = true, dx7Accepts = true, createOk = true, playOk = true;
+  bool dx9Accepts = true, dx7Accepts = true;
   bool throwIn = false;  // every operation throws
   std::string throwOp;   // only this operation throws
-  std::vector<std::pair<std::string, std::string>> reportsOnPlay;  // raised by PlayMe
 };
 
 template <typename Base>
@@ -33,39 +32,27 @@ class FakeEngine : public Base {
 
   bool CreateSoundBuffer() override {
     Note("CreateSoundBuffer");
-    mod_.ChunkSamples = vb::CLng(mod_.FmtFriq * 4.0);
-    mod_.RunningState = 0;
-    return s_.createOk;
+    mod_.ChunkSamples = vb::CLng(mod_.FmtFriq * 4.0);  // the window the hand-over gives both buffers
+    return true;
   }
-  bool PlayMe() override {
-    Note("PlayMe");
-    for (auto& [m, t] : s_.reportsOnPlay) this->RaiseMsgBoxOb(m, t);
-    if (s_.playOk) mod_.RunningState = 1;
-    return s_.playOk;
-  }
+  bool PlayMe() override { return Note("PlayMe"); }
   void PlayContinue() override { Note("PlayContinue"); }
-  void UpdatePlayPosition() override {
-    Note("UpdatePlayPosition");
-    mod_.CurrentPos = 4242;
-  }
+  void UpdatePlayPosition() override { Note("UpdatePlayPosition"); }
   void PlayPause() override { Note("PlayPause"); }
   bool StopPlay() override {
     Note("StopPlay");
     this->RaiseMsgBoxOb("S2", "Stopped");
     return true;
   }
-  bool UTurn() override { return Answer("UTurn", s_.playOk); }
-  bool PlayAtCurrentPosition() override { return Answer("PlayAtCurrentPosition", s_.playOk); }
-  void Raise(const std::string& m, const std::string& t) { this->RaiseMsgBoxOb(m, t); }
+  bool UTurn() override { return Note("UTurn"); }
+  bool PlayAtCurrentPosition() override { return Note("PlayAtCurrentPosition"); }
 
  protected:
-  void Note(const std::string& op) {
+  // Records the operation, throws if told to, and answers true.
+  bool Note(const std::string& op) {
     s_.calls.push_back(name_ + ":" + op);
     if (s_.throwIn || s_.throwOp == op) throw std::runtime_error(name_ + " failed in " + op);
-  }
-  bool Answer(const std::string& op, bool result) {
-    Note(op);
-    return result;
+    return true;
   }
   std::string name_;
   FakeScript& s_;
@@ -75,22 +62,20 @@ class FakeEngine : public Base {
 class FakeDx9 final : public FakeEngine<engines::Dx9EngineContract> {
  public:
   using FakeEngine::FakeEngine;
-  bool PutONDx9Ds(int32_t& MFrmHwnd) override { return Answer("PutONDx9Ds " + std::to_string(MFrmHwnd), s_.dx9Accepts); }
+  bool PutONDx9Ds(int32_t& MFrmHwnd) override { return Note("PutONDx9Ds " + std::to_string(MFrmHwnd)) && s_.dx9Accepts; }
 };
 
 class FakeDx7 final : public FakeEngine<engines::Dx7EngineContract> {
  public:
   using FakeEngine::FakeEngine;
-  bool PutONDx7Ds(int32_t& MFrmHwnd) override { return Answer("PutONDx7Ds " + std::to_string(MFrmHwnd), s_.dx7Accepts); }
+  bool PutONDx7Ds(int32_t& MFrmHwnd) override { return Note("PutONDx7Ds " + std::to_string(MFrmHwnd)) && s_.dx7Accepts; }
 };
-
-using FakeWaveOut = FakeEngine<engines::EngineContract>;
 
 inline engines::EngineFactory FakeFactory(FakeScript& script, state::PlayDllMod& mod) {
   engines::EngineFactory f;
   f.NewStreamDx9 = [&] { return std::make_unique<FakeDx9>("Dx9", script, mod); };
   f.NewStreamDx7 = [&] { return std::make_unique<FakeDx7>("Dx7", script, mod); };
-  f.NewPlayApi = [&] { return std::make_unique<FakeWaveOut>("WaveOut", script, mod); };
+  f.NewPlayApi = [&] { return std::make_unique<FakeEngine<engines::EngineContract>>("WaveOut", script, mod); };
   return f;
 }
 

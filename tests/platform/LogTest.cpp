@@ -52,9 +52,8 @@ TEST(Logger, LinesCarryPrefixLevelAndThreadAndAreFilteredCutAndAppended) {
   log.Write(platform::LogLevel::Error, "one");
   log.ToFile(dir.File("log"));
   log.Write(platform::LogLevel::Error, "two");
-  const int fd = open(dir.File("log").c_str(), O_RDONLY);
-  EXPECT_EQ(Drain(fd), "playsrv: error: one\nplaysrv: error: two\n") << "appended, not overwritten";
-  close(fd);
+  const std::vector<uint8_t> text = testing_support::ReadBytes(dir.File("log"));
+  EXPECT_EQ(std::string(text.begin(), text.end()), "playsrv: error: one\nplaysrv: error: two\n") << "appended";
 }
 
 }  // namespace

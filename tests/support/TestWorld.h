@@ -3,6 +3,7 @@
 // host block lists and a complete simulated world (manual clock, loop, message
 // box, virtual output, audio platform, play context).
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,15 +26,11 @@ class HostList {
   HostList& Entry(int32_t type, const std::string& name, int32_t length, int32_t startPos, int32_t filePos,
                   int32_t channels = 1, int32_t bits = 16) {
     const int32_t n = static_cast<int32_t>(name.size());
-    const int32_t packed = (n + 3) / 4;
-    entries_.push_back(1 + packed);  // K
+    std::vector<int32_t> packed((name.size() + 3) / 4, 0);
+    std::copy(name.begin(), name.end(), reinterpret_cast<char*>(packed.data()));  // little-endian: byte b of word i
+    entries_.push_back(1 + static_cast<int32_t>(packed.size()));  // K
     entries_.push_back(n);
-    for (int32_t i = 0; i < packed; ++i) {
-      uint32_t v = 0;
-      for (int32_t b = 0; b < 4 && 4 * i + b < n; ++b)
-        v |= static_cast<uint32_t>(static_cast<uint8_t>(name[static_cast<size_t>(4 * i + b)])) << (8 * b);
-      entries_.push_back(static_cast<int32_t>(v));
-    }
+    entries_.insert(entries_.end(), packed.begin(), packed.end());
     entries_.insert(entries_.end(), {length, type, startPos, filePos, channels, bits});
     ++count_;
     return *this;
