@@ -512,6 +512,31 @@ TEST_F(StreamDx9ClassTest, BothHalvesFlaggedInOnePollRefillHalfTwoFirst) {
   EXPECT_EQ(reports, Reports{"Playing"});
 }
 
+// A chunk that cannot be built (its file went away) ends the wave after what
+// the library already holds; at a start it fails the start.
+TEST_F(StreamDx9ClassTest, AChunkThatCannotBeBuiltEndsTheRunAfterWhatWasWritten) {
+  const Wave wave = MonoWave(32000, 3);
+  const std::string nameA = w.tmp.File("a.wav"), nameB = w.tmp.File("b.wav");
+  WriteSamples(nameA, wave.L);
+  WriteSamples(nameB, MonoWave(20000, 4).L);
+  ASSERT_TRUE(HandOver(*engine, 1, 8000, 52000,
+                       HostList().Org(nameA, 32000, 1, 1, 1, 16).Org(nameB, 20000, 32001, 1, 1, 16)));
+  ASSERT_TRUE(engine->PlayMe());
+  std::filesystem::remove(nameB);
+  w.loop.RunFor(6000);
+  EXPECT_EQ(w.output.Samples(), FramesOf(wave, 1, 32000));
+  EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
+  EXPECT_EQ(reportUs.back(), 4'000'000);
+  EXPECT_TRUE(engine->PollEnabled());
+
+  Forget();
+  mod().PlayDirection = -1;
+  EXPECT_FALSE(engine->PlayMe());
+  EXPECT_EQ(reports, Reports{"Play Failed"});
+  w.loop.RunFor(1000);
+  EXPECT_EQ(w.output.FramesPlayed(), 0);
+}
+
 // A library that cannot be loaded: the window is taken all the same, and the
 // buffer and the start fail. (Not offered, the engine refuses the window: the
 // server's --engines test.)
