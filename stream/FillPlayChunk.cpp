@@ -119,6 +119,29 @@ void PlaceFrames(const int16_t* l, const int16_t* r, int32_t n, bool reverse, in
   }
 }
 
+// The chunk placed straight from where it lies, without the channel
+// buffers' window arrays, when each channel's window lies inside one block:
+// blocks in memory give their samples where they are, and the two channels
+// of one 16-bit stereo Orgfile come with one read in the file's own
+// interleaved order. False when neither applies; nothing has changed then
+// and the window reads give the same frames or the same error.
+bool PlaceDirect(state::PlayDllMod& mod, int32_t from, int32_t n, bool reverse, int16_t* out) {
+  const bool stereo = mod.FmtChannal == 2;
+  if (!mod.ChanBuffL || (stereo && !mod.ChanBuffR)) return false;
+  const buffers::BlockCarrBuffClass& left = *mod.ChanBuffL;
+  const int32_t l = left.SoleBlock(from, n);
+  const int32_t r = stereo ? mod.ChanBuffR->SoleBlock(from, n) : 0;
+  if (l == 0 || (stereo && (r == 0 || &mod.ChanBuffR->Engine() != &left.Engine()))) return false;
+  blocks::VodoRaraZodorUze& engine = left.Engine();
+  const int16_t* ls = engine.SamplesInMemory(l, from, n);
+  const int16_t* rs = stereo ? engine.SamplesInMemory(r, from, n) : nullptr;
+  if (ls != nullptr && (!stereo || rs != nullptr)) {
+    PlaceFrames(ls, rs, n, reverse, out);
+    return true;
+  }
+  return stereo && engine.ReadStereoOrgRun(l, r, from, n, reverse, out);
+}
+
 // Sizes the chunk, reads it from the channel buffers (one window read per
 // channel) and places it from element base + 1 on. Returns the number of
 // elements placed, 0 when nothing was placed. `written` counts the elements
@@ -143,6 +166,16 @@ int32_t FillHalf(state::PlayDllMod& mod, state::Dx9CallBackMod& dx9, int32_t Hal
   // out from the highest down.
   const int32_t from =
       reverse ? vb::Add(vb::Sub(vb::Sub(mod.WaveNos, mod.PlayProgress), n), 2) : mod.PlayProgress;
+
+  // 8-bit data is scaled (and checked) on the way, so it takes the window reads.
+  const int64_t elements = int64_t{n} * (stereo ? 2 : 1);
+  const bool fits = base >= 0 && base + elements <= mod.PlayChunk.UBound();
+  if (mod.FmtBits != 8 && fits && PlaceDirect(mod, from, n, reverse, mod.PlayChunk.Ptr(base + 1))) {
+    written = static_cast<int32_t>(elements);
+    mod.ChunkBytes = vb::Mul(n, stereo ? 4 : 2);
+    mod.PlayProgress = vb::Add(mod.PlayProgress, n);
+    return written;
+  }
 
   // The read arrays (0..n, 0 where no block reaches) are kept by the channel
   // buffers between calls rather than made afresh for every chunk.
