@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/Errors.h"
 #include "platform/VbArray.h"
@@ -128,12 +129,36 @@ PLAY_WIDE_VECTORS void PlaceFrames(const int16_t* l, const int16_t* r, int32_t n
   }
 }
 
+// Reverses n samples in place, sixteen from each end at a time in vector
+// registers.
+PLAY_WIDE_VECTORS void ReverseSamples(int16_t* samples, size_t n) {
+  using SixteenSamples = uint16_t __attribute__((vector_size(32)));
+  constexpr size_t kGroup = sizeof(SixteenSamples) / 2;
+  size_t i = 0;  // samples i..j-1 are not yet in place
+  size_t j = n;
+  while (j - i >= 2 * kGroup) {
+    SixteenSamples front;
+    SixteenSamples back;
+    std::memcpy(&front, samples + i, sizeof front);
+    std::memcpy(&back, samples + j - kGroup, sizeof back);
+    front = __builtin_shufflevector(front, front, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    back = __builtin_shufflevector(back, back, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    std::memcpy(samples + i, &back, sizeof back);
+    std::memcpy(samples + j - kGroup, &front, sizeof front);
+    i += kGroup;
+    j -= kGroup;
+  }
+  for (; j - i >= 2; ++i, --j) std::swap(samples[i], samples[j - 1]);
+}
+
 // The chunk placed straight from where it lies, without the channel
 // buffers' window arrays, when each channel's window lies inside one block:
 // blocks in memory give their samples where they are, and the two channels
 // of one 16-bit stereo Orgfile come with one read in the file's own
-// interleaved order. False when neither applies; nothing has changed then
-// and the window reads give the same frames or the same error.
+// interleaved order; a mono window is read from its block straight into the
+// chunk (the very read the window read would make) and turned round there
+// for reverse play. False when none applies; nothing has changed then and
+// the window reads give the same frames or the same error.
 bool PlaceDirect(state::PlayDllMod& mod, int32_t from, int32_t n, bool reverse, int16_t* out) {
   const bool stereo = mod.FmtChannal == 2;
   if (!mod.ChanBuffL || (stereo && !mod.ChanBuffR)) return false;
@@ -148,7 +173,10 @@ bool PlaceDirect(state::PlayDllMod& mod, int32_t from, int32_t n, bool reverse, 
     PlaceFrames(ls, rs, n, reverse, out);
     return true;
   }
-  return stereo && engine.ReadStereoOrgRun(l, r, from, n, reverse, out);
+  if (stereo) return engine.ReadStereoOrgRun(l, r, from, n, reverse, out);
+  engine.ReadBlockRangeTo(l, from, from + n - 1, out);  // SoleBlock kept from + n - 1 in range
+  if (reverse) ReverseSamples(out, static_cast<size_t>(n));
+  return true;
 }
 
 // Sizes the chunk, reads it from the channel buffers (one window read per
