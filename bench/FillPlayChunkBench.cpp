@@ -1,7 +1,8 @@
 // FillPlayChunk for one 4-second stereo chunk at 44100 (176400 frames, 705600
 // bytes) from memory blocks, from a block file and from a 16-bit stereo
 // Orgfile, forward and reverse, each beside a plain memcpy and a plain pread
-// of the same bytes measured in the same run. A summary of the ratios is
+// of the same bytes measured in the same run; and one 4-second mono chunk
+// from the block file beside a pread of its bytes. A summary of the ratios is
 // printed after the usual table.
 
 #include <benchmark/benchmark.h>
@@ -41,6 +42,7 @@ int16_t RightAt(int32_t p) { return static_cast<int16_t>(-p * 5); }
 struct Source {
   std::string name;
   state::PlayDllMod mod;
+  bool stereo = true;
 };
 
 class BenchWorld {
@@ -72,6 +74,7 @@ class BenchWorld {
         Ingested(testing_support::HostList().Blk(blockFile_, kWave, 1, 2 * kWave + 1)));
     Add("orgfile16stereo", Ingested(testing_support::HostList().Org(orgFile_, kWave, 1, kHeader + 1, 2, 16)),
         Ingested(testing_support::HostList().Org(orgFile_, kWave, 1, kHeader + 3, 2, 16)));
+    Add("blockfilemono", Ingested(testing_support::HostList().Blk(blockFile_, kWave, 1, 1)), nullptr);
   }
   ~BenchWorld() {
     for (auto& s : sources_) {
@@ -111,14 +114,16 @@ class BenchWorld {
   void Add(const std::string& name, std::unique_ptr<buffers::BlockCarrBuffClass> l, std::unique_ptr<buffers::BlockCarrBuffClass> r) {
     auto s = std::make_unique<Source>();
     s->name = name;
+    s->stereo = r != nullptr;
+    const int32_t channels = s->stereo ? 2 : 1;
     state::PlayDllMod& m = s->mod;
-    m.FmtChannal = 2;
+    m.FmtChannal = channels;
     m.FmtBits = 16;
     m.FmtFriq = kFriq;
     m.WaveNos = kWave;
     m.ChunkSamples = kChunk;
-    m.HalfOffset = 2 * kChunk;
-    m.PlayChunkLen = 4 * kChunk;
+    m.HalfOffset = channels * kChunk;
+    m.PlayChunkLen = 2 * channels * kChunk;
     m.ChanBuffL = std::move(l);
     m.ChanBuffR = std::move(r);
     sources_.push_back(std::move(s));
@@ -146,9 +151,10 @@ void Fill(benchmark::State& state, Source& src, state::Dx9CallBackMod& dx9, int3
   }
   // Forward from 1 the chunk starts at position 1; reverse at the wave's end.
   const int32_t first = direction == 1 ? 1 : kWave;
-  if (src.mod.PlayChunk(1) != LeftAt(first) || src.mod.PlayChunk(2) != RightAt(first))
-    state.SkipWithError("wrong samples");
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kChunkBytes));
+  const int16_t second = src.stereo ? RightAt(first) : LeftAt(first + direction);
+  if (src.mod.PlayChunk(1) != LeftAt(first) || src.mod.PlayChunk(2) != second) state.SkipWithError("wrong samples");
+  const size_t bytes = src.stereo ? kChunkBytes : kChannelBytes;
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
 }
 
 void Memcpy(benchmark::State& state, const BenchWorld& world) {
@@ -163,12 +169,14 @@ void Memcpy(benchmark::State& state, const BenchWorld& world) {
 }
 
 // The chunk's bytes of both channels, read where they lie: the two runs of the
-// block file, or the one interleaved run of the Orgfile.
-void Pread(benchmark::State& state, const std::string& path, bool twoRuns) {
+// block file, or the one interleaved run of the Orgfile; or the left run alone.
+void Pread(benchmark::State& state, const std::string& path, bool twoRuns, bool leftOnly = false) {
   const auto file = platform::ReadOnlyFile::Open(path);
   std::vector<int16_t> out(2 * size_t{kChunk});
   for (auto _ : state) {
-    if (twoRuns) {
+    if (leftOnly) {
+      file->ReadExactAt(out.data(), kChannelBytes, 0);
+    } else if (twoRuns) {
       file->ReadExactAt(out.data(), kChannelBytes, 0);
       file->ReadExactAt(out.data() + kChunk, kChannelBytes, int64_t{kWave} * 2);
     } else {
@@ -204,7 +212,8 @@ class RatioReporter final : public benchmark::ConsoleReporter {
     std::printf("%-30s %10s %10s %16s %16s\n", "case", "cpu (us)", "real (us)", "x memcpy", "x pread");
     const std::map<std::string, std::string> preadFor{{"memory", "Baseline/pread_blockfile"},
                                                       {"blockfile", "Baseline/pread_blockfile"},
-                                                      {"orgfile16stereo", "Baseline/pread_orgfile"}};
+                                                      {"orgfile16stereo", "Baseline/pread_orgfile"},
+                                                      {"blockfilemono", "Baseline/pread_mono"}};
     const Times copy = Time("Baseline/memcpy");
     std::set<std::string> names;
     for (const auto* m : {&times_, &medians_})
@@ -215,10 +224,15 @@ class RatioReporter final : public benchmark::ConsoleReporter {
       const std::string source = name.substr(5, name.find('/', 5) - 5);
       const auto it = preadFor.find(source);
       const Times read = it == preadFor.end() ? Times{} : Time(it->second);
+      if (source == "blockfilemono") {  // half the bytes of the memcpy baseline
+        std::printf("%-30s %10.1f %10.1f %16s %7.2f (%5.2f)\n", name.c_str(), t.cpu, t.real, "-",
+                    Ratio(t.cpu, read.cpu), Ratio(t.real, read.real));
+        continue;
+      }
       std::printf("%-30s %10.1f %10.1f %7.2f (%5.2f) %7.2f (%5.2f)\n", name.c_str(), t.cpu, t.real,
                   Ratio(t.cpu, copy.cpu), Ratio(t.real, copy.real), Ratio(t.cpu, read.cpu), Ratio(t.real, read.real));
     }
-    for (const char* b : {"Baseline/memcpy", "Baseline/pread_blockfile", "Baseline/pread_orgfile"})
+    for (const char* b : {"Baseline/memcpy", "Baseline/pread_blockfile", "Baseline/pread_orgfile", "Baseline/pread_mono"})
       std::printf("%-30s %10.1f %10.1f\n", b, Time(b).cpu, Time(b).real);
     std::printf("(the memory case is set beside the pread of the same bytes from the block file)\n");
   }
@@ -250,6 +264,8 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("Baseline/pread_blockfile", [&](benchmark::State& s) { Pread(s, world.BlockFile(), true); })
       ->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("Baseline/pread_orgfile", [&](benchmark::State& s) { Pread(s, world.OrgFile(), false); })
+      ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("Baseline/pread_mono", [&](benchmark::State& s) { Pread(s, world.BlockFile(), false, true); })
       ->Unit(benchmark::kMicrosecond);
   for (auto& src : world.Sources()) {
     for (const int32_t direction : {1, -1}) {

@@ -118,6 +118,24 @@ class VodoRaraZodorUze final {
   // wanted. REQUIRES: `dst` has room for them.
   void ReadBlockRangeTo(int32_t Block, int32_t FromPos, int32_t ToPos, int16_t* dst);
 
+  // ---- the play chunk builder's direct reads of a window inside one block
+  // per channel. When they do not apply they change nothing and say so; the
+  // window read above then gives the same samples or the same error.
+  //
+  // The samples of positions FromPos..FromPos+n-1 when the block is in
+  // memory (types 1 and 2) and holds them all, else nullptr. Valid until the
+  // tables change.
+  const int16_t* SamplesInMemory(int32_t Block, int32_t FromPos, int32_t n) const;
+  // Positions FromPos..FromPos+n-1 of two Orgfile blocks that are the left
+  // and right channel of one 16-bit stereo file (one slot, every right sample
+  // 2 bytes after its left one), as n frames, left first, read with one
+  // positioned read straight into `frames` (2n values; last frame first when
+  // `reverse`). Opens the slot's file as OpenOrgFile does (and throws as it
+  // does). False when the blocks are no such pair or the read fails; `frames`
+  // may then hold anything.
+  bool ReadStereoOrgRun(int32_t LeftBlock, int32_t RightBlock, int32_t FromPos, int32_t n, bool reverse,
+                        int16_t* frames);
+
   platform::MessageBox& Box() { return box_; }
   int32_t MemorySizeToUse() const { return memorySizeToUse_; }
   const std::string& AppTmpDir() const { return appTmpDir_; }

@@ -5,13 +5,18 @@
 //
 // Every run costs one positioned read: 16-bit mono data lands directly in the
 // caller's array; 8-bit and stereo data are read whole into scratch_ and then
-// converted.
+// converted. The play chunk builder's direct reads skip the window arrays: a
+// window of blocks in memory is handed out where it lies, and both channels of
+// a 16-bit stereo Orgfile come with one read that is already the chunk's
+// interleaved layout.
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "blocks/VodoRaraZodorUze.h"
+#include "platform/Errors.h"
 #include "platform/VbMath.h"
 
 namespace blocks {
@@ -43,6 +48,40 @@ void SizeForFill(platform::VbArray<int16_t>& out, int32_t n) {
     out.Storage().resize(static_cast<size_t>(n));
   } else {
     out.ReDim(0, n - 1);
+  }
+}
+
+// Reverses the order of n frames of two 16-bit samples in place, eight
+// frames from each end at a time in vector registers (two of 16 bytes each,
+// or with AVX2 one of 32, in a second copy chosen once at load time).
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void ReverseFrames(int16_t* frames, size_t n) {
+  using EightFrames = uint32_t __attribute__((vector_size(32)));
+  constexpr size_t kGroup = sizeof(EightFrames) / 4;
+  auto* bytes = reinterpret_cast<uint8_t*>(frames);
+  size_t i = 0;  // frames i..j-1 are not yet in place
+  size_t j = n;
+  while (j - i >= 2 * kGroup) {
+    EightFrames front;
+    EightFrames back;
+    std::memcpy(&front, bytes + 4 * i, sizeof front);
+    std::memcpy(&back, bytes + 4 * (j - kGroup), sizeof back);
+    front = __builtin_shufflevector(front, front, 7, 6, 5, 4, 3, 2, 1, 0);
+    back = __builtin_shufflevector(back, back, 7, 6, 5, 4, 3, 2, 1, 0);
+    std::memcpy(bytes + 4 * i, &back, sizeof back);
+    std::memcpy(bytes + 4 * (j - kGroup), &front, sizeof front);
+    i += kGroup;
+    j -= kGroup;
+  }
+  for (; j - i >= 2; ++i, --j) {
+    uint32_t a;
+    uint32_t b;
+    std::memcpy(&a, bytes + 4 * i, 4);
+    std::memcpy(&b, bytes + 4 * (j - 1), 4);
+    std::memcpy(bytes + 4 * i, &b, 4);
+    std::memcpy(bytes + 4 * (j - 1), &a, 4);
   }
 }
 
@@ -140,6 +179,41 @@ void VodoRaraZodorUze::ReadBlockRangeTo(int32_t Block, int32_t FromPos, int32_t 
     std::memset(dst, 0, bytes);
     throw;
   }
+}
+
+const int16_t* VodoRaraZodorUze::SamplesInMemory(int32_t Block, int32_t FromPos, int32_t n) const {
+  const BlockRec& b = Blocks(Block);
+  if (b.BlockType != BlockMemFile && b.BlockType != BlockMem) return nullptr;
+  const int64_t off = int64_t{FromPos} - b.StartPos;
+  if (n < 1 || off < 0 || off + n > b.Length || off + n > b.Samples.Count()) return nullptr;
+  return b.Samples.Ptr(static_cast<int32_t>(off));
+}
+
+bool VodoRaraZodorUze::ReadStereoOrgRun(int32_t LeftBlock, int32_t RightBlock, int32_t FromPos, int32_t n,
+                                        bool reverse, int16_t* frames) {
+  const BlockRec& l = Blocks(LeftBlock);
+  const BlockRec& r = Blocks(RightBlock);
+  if (n < 1 || l.BlockType != BlockOrg || r.BlockType != BlockOrg || l.FileSlot != r.FileSlot) return false;
+  const int32_t slot = l.FileSlot;
+  if (slot < 1 || slot > OrgFileCount || OrgFiles(slot).Channels != 2 || OrgFiles(slot).Bits != 16) return false;
+  const int64_t offL = int64_t{FromPos} - l.StartPos;
+  const int64_t offR = int64_t{FromPos} - r.StartPos;
+  if (offL < 0 || offL + n > l.Length || offR < 0 || offR + n > r.Length) return false;
+  // The 1-based bytes of the first left and right samples; the window read
+  // computes them (and each channel's 4n - 2 bytes) in checked 32-bit
+  // arithmetic, so a run past that range is left to it and its error.
+  const int64_t leftByte = l.FilePos + 4 * offL;
+  const int64_t rightByte = r.FilePos + 4 * offR;
+  if (rightByte != leftByte + 2 || rightByte > INT32_MAX || 4 * int64_t{n} - 2 > INT32_MAX) return false;
+  OpenOrgFile(slot);
+  try {
+    // The left read covers bytes 0 .. 4n - 3 of the run, the right one 2 .. 4n - 1.
+    OpenOrgFileNum->ReadExactAt(frames, 4 * static_cast<size_t>(n), leftByte - 1);
+  } catch (const platform::FileError&) {
+    return false;  // the window read meets the same fault and reports it per channel
+  }
+  if (reverse) ReverseFrames(frames, static_cast<size_t>(n));
+  return true;
 }
 
 }  // namespace blocks

@@ -1,5 +1,6 @@
 #include "buffers/BlockCarrBuffClass.h"
 
+#include <cstdint>
 #include <exception>
 
 #include "platform/VbMath.h"
@@ -116,6 +117,23 @@ platform::VbArray<int16_t>& BlockCarrBuffClass::ChunkRead(const int32_t& FromPos
   }
   QuickBuffGet(FromPos, chunk_);
   return chunk_;
+}
+
+int32_t BlockCarrBuffClass::SoleBlock(int32_t FromPos, int32_t n) const {
+  const int64_t last = int64_t{FromPos} + n - 1;
+  if (n < 1 || last > INT32_MAX) return 0;
+  const auto W = static_cast<int32_t>(last);
+  int32_t sole = 0;
+  for (int32_t i = 1; i <= BuffBlockCount_; ++i) {
+    const blocks::BlockRec& b = blocks_.Blocks(BuffBlocks_(i));
+    const int64_t end = int64_t{b.StartPos} + b.Length - 1;
+    if (end > INT32_MAX || end < INT32_MIN) return 0;  // the window read reports the overflow
+    const auto [A, C] = ShareOf(b.StartPos, static_cast<int32_t>(end), b.Length, FromPos, W, n);
+    if (C <= 0) continue;
+    if (sole != 0 || C != n) return 0;
+    sole = BuffBlocks_(i);
+  }
+  return sole;
 }
 
 void BlockCarrBuffClass::FindBlock(int32_t WavPos) {

@@ -44,6 +44,11 @@ class BlockCarrBuffClass final {
   // next call or the buffer's destruction. Saves allocating and clearing a
   // chunk-sized array per chunk.
   platform::VbArray<int16_t>& ChunkRead(const int32_t& FromPos, int32_t n);
+  // The block of the list that holds the whole window FromPos..FromPos+n-1
+  // when no other block has a share of it, else 0; for the play chunk
+  // builder's direct reads through Engine().
+  int32_t SoleBlock(int32_t FromPos, int32_t n) const;
+  blocks::VodoRaraZodorUze& Engine() const { return blocks_; }
   void ReDimSize(int32_t NewSz);
   int16_t WaveLR(int32_t WavPos);
   void SetWaveLR(int32_t WavPos, int16_t NewVal);
