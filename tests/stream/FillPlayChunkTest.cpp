@@ -168,4 +168,46 @@ TEST_F(FillPlayChunkTest, EightBitStereoIsScaledIn16BitsAndOverflowIsAnError) {
   EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{32512, 0, 0, 0, 0, 0, 0, 0}));
 }
 
+// A window inside one block per channel is read straight into the chunk: both
+// channels of a 16-bit stereo Orgfile with one read (but not from a file that
+// stores each frame right sample first), a mono window with its block's read,
+// turned round in place for reverse play. At every chunk length, both ways.
+TEST_F(FillPlayChunkTest, WindowsInsideOneBlockPlayFrameExactAtEveryChunkLength) {
+  constexpr int32_t kN = 80;
+  const std::vector<int16_t> frames = Frames(1, kN);
+  std::vector<int16_t> leftFirst(22, 0), rightFirst(22, 0);  // the 44-byte header
+  for (size_t i = 0; i < frames.size(); i += 2) {
+    leftFirst.insert(leftFirst.end(), {frames[i], frames[i + 1]});
+    rightFirst.insert(rightFirst.end(), {frames[i + 1], frames[i]});
+  }
+  testing_support::WriteSamples(tmp.File("lr.wav"), leftFirst);
+  testing_support::WriteSamples(tmp.File("rl.wav"), rightFirst);
+  const auto channel = [&](const char* file, int32_t byte) {
+    return Ingested(HostList().Org(tmp.File(file), kN, 1, byte, 2, 16));
+  };
+  struct Layout {
+    const char* file;
+    int32_t leftByte, rightByte;  // 0: mono
+  };
+  for (const Layout& l : {Layout{"lr.wav", 45, 47}, Layout{"rl.wav", 47, 45}, Layout{"lr.wav", 45, 0}}) {
+    const int32_t channels = l.rightByte != 0 ? 2 : 1;
+    mod.ChanBuffL = channel(l.file, l.leftByte);
+    mod.ChanBuffR = channels == 2 ? channel(l.file, l.rightByte) : nullptr;
+    for (int32_t chunk = 1; chunk <= 40; ++chunk) {
+      for (const int32_t direction : {1, -1}) {
+        Setup(channels, 16, 8000, chunk, kN, direction);
+        mod.PlayProgress = 3;
+        ASSERT_TRUE(Fill(2));
+        std::vector<int16_t> expected;
+        for (int32_t k = 0; k < chunk; ++k) {
+          const auto frame = frames.begin() + 2 * (direction == 1 ? 2 + k : kN - 3 - k);
+          expected.insert(expected.end(), frame, frame + channels);
+        }
+        EXPECT_EQ(Chunk(mod.HalfOffset + 1, mod.PlayChunkLen), expected)
+            << l.file << ", " << channels << " channel(s), chunk " << chunk << ", direction " << direction;
+      }
+    }
+  }
+}
+
 }  // namespace
