@@ -3,26 +3,49 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sndfile.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "tests/server/ChildProcess.h"
-#include "tests/server/SoundTestFiles.h"
 #include "tests/server/WavTestFiles.h"
 #include "tests/support/TestWorld.h"
 
-using testing_support::WavFormat;
+using testing_support::ReadRecordedWav;
+using Samples = std::vector<int16_t>;
 
 namespace {
+
+// Interleaved samples in any libsndfile format at 8000 Hz: ints as 32-bit full
+// scale (a 16-bit sample v is v << 16), floats unchanged (no clipping on the way).
+template <typename T>
+void WriteSound(const std::string& path, int format, int channels, const std::vector<T>& samples) {
+  SF_INFO info{0, 8000, channels, format, 0, 0};
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr) << path << ": " << sf_strerror(nullptr);
+  const auto frames = static_cast<sf_count_t>(samples.size()) / channels;
+  if constexpr (std::is_same_v<T, float>) {
+    EXPECT_EQ(sf_writef_float(f, samples.data(), frames), frames);
+  } else {
+    EXPECT_EQ(sf_writef_int(f, samples.data(), frames), frames);
+  }
+  sf_close(f);
+}
+
+// A ramp of `n` samples rising by one from `first`.
+Samples Ramp(size_t n, int32_t first) {
+  Samples s(n);
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<int16_t>(first + static_cast<int32_t>(i));
+  return s;
+}
 
 class PlayctlTest : public ::testing::Test {
  protected:
@@ -41,9 +64,21 @@ class PlayctlTest : public ::testing::Test {
     p.CloseInput();
     Run r{0, p.ReadToEnd(), ""};
     r.Status = p.Wait();
-    std::ifstream err(tmp.File("stderr"));
-    r.Err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+    r.Err = testing_support::ReadText(tmp.File("stderr"));
     return r;
+  }
+  // `playctl play ARGS` on the virtual clock into the WAV output, which must succeed.
+  Run Play(std::vector<std::string> args) {
+    args.insert(args.begin(), "play");
+    args.insert(args.end(), {"--simulate", "--output", "wav:" + out});
+    Run r = Playctl(args);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    return r;
+  }
+  // A 16-bit mono WAV of `samples`.
+  std::string Mono16(const std::string& name, const Samples& samples, uint32_t rate = 8000) {
+    testing_support::WriteWav(tmp.File(name), {1, 1, rate, 16, false}, testing_support::SamplesToBytes(samples));
+    return tmp.File(name);
   }
 
   testing_support::TempDir tmp;
@@ -74,62 +109,56 @@ TEST_F(PlayctlTest, RefusesWhatItCannotPlayBeforeTheServerStartsNamingThePiece) 
     EXPECT_NE(r.Err.find(message), std::string::npos) << r.Err;
     EXPECT_FALSE(r.Has("engine:")) << "no server was started for " << message;
   }
-  // The six-channel file plays once two of its channels are picked.
-  const Run r = Playctl({"play", six, "--channels", "2,5", "--simulate", "--output", "wav:" + out});
-  ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_EQ(testing_support::ReadRecordedWav(out).Channels, 2);
+  // The six-channel file (its LIST chunk first) plays once two of its channels are picked.
+  Play({six, "--channels", "2,5"});
+  EXPECT_EQ(ReadRecordedWav(out).Channels, 2);
 }
 
 TEST_F(PlayctlTest, DecodesAnySoundFileToItsSixteenBitRoundingAndCountsClips) {
-  constexpr int kFrames = 3000;
-  struct Case {
-    std::string Name;
-    int Format;
-    int Bits;  // 0: float samples
-  };
-  const std::vector<Case> cases{
+  constexpr size_t kSamples = 2 * 3000;
+  const std::vector<std::tuple<std::string, int, int>> cases{
+      // name, libsndfile format, bits (0: float samples)
       {"flac16.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16}, {"pcm24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 24},
       {"ext24.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 24},  {"pcm32.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_32, 32},
       {"float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0},
   };
-  for (const Case& c : cases) {
-    const std::string path = tmp.File(c.Name);
-    std::vector<double> normalised(2 * kFrames);  // what the file holds, in -1..1 (beyond for floats)
-    if (c.Bits > 0) {
-      std::vector<int32_t> full(normalised.size());
-      const int64_t span = int64_t{1} << c.Bits;
-      for (size_t i = 0; i < full.size(); ++i) {
+  for (const auto& [name, format, bits] : cases) {
+    const std::string path = tmp.File(name);
+    std::vector<double> normalised(kSamples);  // what the file holds, in -1..1 (beyond for floats)
+    if (bits > 0) {
+      std::vector<int32_t> full(kSamples);
+      const int64_t span = int64_t{1} << bits;
+      for (size_t i = 0; i < kSamples; ++i) {
         const int64_t v =
-            (static_cast<int64_t>(i) * 7919 * (c.Bits == 32 ? 65537 : 1) + int64_t{104729} * (i % 2)) % span - span / 2;
-        full[i] = static_cast<int32_t>(v << (32 - c.Bits));
+            (static_cast<int64_t>(i) * 7919 * (bits == 32 ? 65537 : 1) + int64_t{104729} * (i % 2)) % span - span / 2;
+        full[i] = static_cast<int32_t>(v << (32 - bits));
         normalised[i] = full[i] / 2147483648.0;
       }
-      testing_support::WriteSoundInts(path, c.Format, 2, 8000, full);
+      WriteSound(path, format, 2, full);
     } else {
-      std::vector<float> x(normalised.size());
-      for (size_t i = 0; i < x.size(); ++i) {
+      std::vector<float> x(kSamples);
+      for (size_t i = 0; i < kSamples; ++i) {
         // Every third sample a 16-bit value made float; the others up to 1.4 times full scale.
         x[i] = i % 3 == 0 ? static_cast<float>(static_cast<int32_t>(i * 37 % 65536) - 32768) / 32768.0f
                           : static_cast<float>(std::sin(static_cast<double>(i) * 0.01) * 1.4);
         normalised[i] = x[i];
       }
-      testing_support::WriteSoundFloats(path, c.Format, 2, 8000, x);
+      WriteSound(path, format, 2, x);
     }
     int64_t clipped = 0;
-    std::vector<int16_t> expected;
+    Samples expected;
     for (double v : normalised) {
       const double r = std::round(v * 32768);
       clipped += r > 32767 || r < -32768;
       expected.push_back(static_cast<int16_t>(std::clamp(r, -32768.0, 32767.0)));
     }
-    const Run r = Playctl({"play", path, "--simulate", "--output", "wav:" + out});
-    ASSERT_EQ(r.Status, 0) << c.Name << r.Err;
-    EXPECT_TRUE(r.Has("decoded to 16 bit")) << c.Name;
-    EXPECT_EQ(r.Has(std::to_string(clipped) + " sample(s) clipped to the 16-bit range"), clipped > 0) << c.Name;
-    EXPECT_TRUE(c.Bits > 0 || clipped > 500) << "the float case must clip";
-    const auto played = testing_support::ReadRecordedWav(out);
-    ASSERT_GE(played.Samples.size(), expected.size()) << c.Name;
-    for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(played.Samples[i], expected[i]) << c.Name << " sample " << i;
+    const Run r = Play({path});
+    EXPECT_TRUE(r.Has("decoded to 16 bit")) << name;
+    EXPECT_EQ(r.Has(std::to_string(clipped) + " sample(s) clipped to the 16-bit range"), clipped > 0) << name;
+    EXPECT_TRUE(bits > 0 || clipped > 500) << "the float case must clip";
+    const Samples played = ReadRecordedWav(out).Samples;
+    ASSERT_GE(played.size(), expected.size()) << name;
+    for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(played[i], expected[i]) << name << " sample " << i;
   }
 }
 
@@ -138,47 +167,67 @@ TEST_F(PlayctlTest, PlaysAnEditListOfMixedPiecesBackwardsAndThroughAUTurn) {
   // among 16-bit pieces) and a 16-bit mono WAV read in place: mono plays on both sides.
   std::vector<int32_t> flac(2 * 4000);
   for (size_t i = 0; i < flac.size(); ++i) flac[i] = static_cast<int32_t>((i * 13 % 60000) - 30000) << 16;
-  testing_support::WriteSoundInts(tmp.File("a.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 8000, flac);
+  WriteSound(tmp.File("a.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, flac);
   std::vector<uint8_t> eight(1000);
   for (size_t i = 0; i < eight.size(); ++i) eight[i] = static_cast<uint8_t>(i * 7);
   testing_support::WriteWav(tmp.File("b.wav"), {1, 1, 8000, 8, false}, eight);
-  std::vector<int16_t> sixteen(3000);
+  Samples sixteen(3000);
   for (size_t i = 0; i < sixteen.size(); ++i) sixteen[i] = static_cast<int16_t>(i * 21 - 20000);
   testing_support::WriteWav(tmp.File("c.wav"), {1, 1, 8000, 16, true}, testing_support::SamplesToBytes(sixteen));
 
-  std::vector<int16_t> wave;  // interleaved, forwards
+  Samples wave;  // interleaved, forwards
   for (size_t f = 2000; f < 4000; ++f)
     for (size_t c = 0; c < 2; ++c) wave.push_back(static_cast<int16_t>(flac[2 * f + c] >> 16));
   wave.insert(wave.end(), 2 * 1000, 0);
   for (uint8_t b : eight) wave.insert(wave.end(), 2, static_cast<int16_t>((b - 128) * 256));
   for (size_t f = 800; f < 3000; ++f) wave.insert(wave.end(), 2, sixteen[f]);
 
-  const Run r = Playctl({"play", tmp.File("a.flac") + "@0.25-0.5", "silence:0.125", tmp.File("b.wav"),
-                         tmp.File("c.wav") + "@0.1-", "--reverse", "--simulate", "--output", "wav:" + out});
-  ASSERT_EQ(r.Status, 0) << r.Err;
+  const std::vector<std::string> pieces{tmp.File("a.flac") + "@0.25-0.5", "silence:0.125", tmp.File("b.wav"),
+                                        tmp.File("c.wav") + "@0.1-"};
+  std::vector<std::string> args = pieces;
+  args.push_back("--reverse");
+  const Run r = Play(args);
   EXPECT_TRUE(r.Has("wave: 2 channel(s), 16 bit, 8000 Hz, 6200 samples"));
   EXPECT_TRUE(r.Has("c.wav@0.1-: 1 channel(s), 16 bit, 8000 Hz, 2200 samples, read in place"));
-  auto played = testing_support::ReadRecordedWav(out);
-  ASSERT_GE(played.Samples.size(), wave.size());
+  Samples played = ReadRecordedWav(out).Samples;
+  ASSERT_GE(played.size(), wave.size());
   for (size_t f = 0; f < wave.size() / 2; ++f) {
     const size_t from = wave.size() / 2 - 1 - f;
-    ASSERT_EQ(played.Samples[2 * f], wave[2 * from]) << "frame " << f;
-    ASSERT_EQ(played.Samples[2 * f + 1], wave[2 * from + 1]) << "frame " << f;
+    ASSERT_EQ(played[2 * f], wave[2 * from]) << "frame " << f;
+    ASSERT_EQ(played[2 * f + 1], wave[2 * from + 1]) << "frame " << f;
   }
 
   // Forwards with a U-turn after 0.5 s (4000 frames, inside the 8-bit piece): back to the start.
-  const Run u =
-      Playctl({"play", tmp.File("a.flac") + "@0.25-0.5", "silence:0.125", tmp.File("b.wav"),
-               tmp.File("c.wav") + "@0.1-", "--script", "wait 0.5; u", "--simulate", "--output", "wav:" + out});
-  ASSERT_EQ(u.Status, 0) << u.Err;
-  played = testing_support::ReadRecordedWav(out);
-  ASSERT_GE(played.Samples.size(), 2u * 8000);
+  args = pieces;
+  args.insert(args.end(), {"--script", "wait 0.5; u"});
+  Play(args);
+  played = ReadRecordedWav(out).Samples;
+  ASSERT_GE(played.size(), 2u * 8000);
   for (size_t f = 0; f < 4000; ++f) {
     for (size_t c = 0; c < 2; ++c) {
-      ASSERT_EQ(played.Samples[2 * f + c], wave[2 * f + c]) << "frame " << f;
-      ASSERT_EQ(played.Samples[2 * (4000 + f) + c], wave[2 * (3999 - f) + c]) << "frame " << 4000 + f;
+      ASSERT_EQ(played[2 * f + c], wave[2 * f + c]) << "frame " << f;
+      ASSERT_EQ(played[2 * (4000 + f) + c], wave[2 * (3999 - f) + c]) << "frame " << 4000 + f;
     }
   }
+}
+
+TEST_F(PlayctlTest, PlaysAnEightBitFileInPlaceBackwardsAcrossItsTwoBlocks) {
+  constexpr int32_t kFrames = 1048576 + 4410;  // one full block and a short one
+  std::vector<uint8_t> bytes(kFrames);
+  for (int32_t i = 0; i < kFrames; ++i) bytes[static_cast<size_t>(i)] = static_cast<uint8_t>((i * 11 + i / 1000) % 256);
+  const std::string wav = tmp.File("eight.wav");
+  testing_support::WriteWav(wav, {1, 1, 8000, 8, true}, bytes);
+
+  // 131.5 s in is frame 1052000, in the second block; from there back to frame 0.
+  const Run r = Play({wav, "--reverse", "--from", "131.5"});
+  EXPECT_TRUE(r.Has("MsgBoxOb  S2  Play Done"));
+  ASSERT_FALSE(r.Out.empty());
+  EXPECT_EQ(r.Out.back(), "played sound written to " + out);
+  const auto played = ReadRecordedWav(out);
+  EXPECT_EQ(played.Channels, 1);
+  ASSERT_GE(played.Samples.size(), 1052001u);
+  for (size_t k = 0; k <= 1052000; ++k) ASSERT_EQ(played.Samples[k], (bytes[1052000 - k] - 128) * 256) << k;
+  for (size_t k = 1052001; k < played.Samples.size(); ++k) ASSERT_EQ(played.Samples[k], 0) << k;
 }
 
 // Runs of a recorded ramp (sample = frame index + offset): first value, last
@@ -188,7 +237,7 @@ struct RampRun {
   size_t Frames;
   bool operator==(const RampRun&) const = default;
 };
-std::vector<RampRun> RampRuns(const std::vector<int16_t>& samples, int32_t offset) {
+std::vector<RampRun> RampRuns(const Samples& samples, int32_t offset) {
   std::vector<RampRun> runs;
   for (size_t i = 0; i < samples.size(); ++i) {
     const int32_t v = samples[i] + offset;
@@ -210,20 +259,16 @@ std::ostream& operator<<(std::ostream& os, const RampRun& r) {
 }
 
 TEST_F(PlayctlTest, ScriptedKeysSteerTheRunFrameForFrame) {
-  std::vector<int16_t> ramp(32000);  // 4 s at 8000 Hz
-  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(static_cast<int32_t>(i) - 16000);
-  const std::string wav = tmp.File("ramp.wav");
-  testing_support::WriteWav(wav, {1, 1, 8000, 16, false}, testing_support::SamplesToBytes(ramp));
+  const std::string wav = Mono16("ramp.wav", Ramp(32000, -16000));  // 4 s at 8000 Hz
 
   // 1 s forward; U-turn; 0.5 s back; pause 0.5 s (nothing sounds); 0.25 s
   // back; right: 5 s further in the present direction, clamped to the end;
   // 0.25 s; stop; End: backwards from the end; tempo and loop wait for the
   // next start; quit.
-  Run r = Playctl({"play", wav, "--simulate", "--output", "wav:" + out, "--script",
-                   "wait 1.0; u; wait 0.5; space; wait 0.5; space; wait 0.25; right; wait 0.25; s; wait 0.1; "
-                   "end; wait 0.2; l; +; wait 0.3; q"});
-  ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_EQ(RampRuns(testing_support::ReadRecordedWav(out).Samples, 16000),
+  Run r = Play({wav, "--script",
+                "wait 1.0; u; wait 0.5; space; wait 0.5; space; wait 0.25; right; wait 0.25; s; wait 0.1; "
+                "end; wait 0.2; l; +; wait 0.3; q"});
+  EXPECT_EQ(RampRuns(ReadRecordedWav(out).Samples, 16000),
             (std::vector<RampRun>{{0, 7999, 8000}, {7999, 2000, 6000}, {31999, 30000, 2000}, {31999, 28000, 4000}}));
   EXPECT_TRUE(r.Has("[   1.750 s] 0:00.500 / 0:04.000  reverse  paused  tempo 1.00"));
   EXPECT_TRUE(r.Has("[   2.750 s] 0:03.850 / 0:04.000  reverse  playing  tempo 1.00"));
@@ -243,12 +288,8 @@ TEST_F(PlayctlTest, ScriptedKeysSteerTheRunFrameForFrame) {
 }
 
 TEST_F(PlayctlTest, KeysOnARealTerminalSteerTheRunAndTheTerminalIsRestored) {
-  std::vector<int16_t> ramp(60000);  // 7.5 s at 8000 Hz
-  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(static_cast<int32_t>(i) - 30000);
-  const std::string wav = tmp.File("ramp.wav");
-  testing_support::WriteWav(wav, {1, 1, 8000, 16, false}, testing_support::SamplesToBytes(ramp));
+  const std::string wav = Mono16("ramp.wav", Ramp(60000, -30000));  // 7.5 s at 8000 Hz
   const std::string output = "wav:" + out;
-
   int master = -1;
   const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
   ASSERT_GE(pid, 0);
@@ -296,7 +337,7 @@ TEST_F(PlayctlTest, KeysOnARealTerminalSteerTheRunAndTheTerminalIsRestored) {
   close(master);
 
   // Forward, back from where u was pressed, and forward again from the start.
-  const auto runs = RampRuns(testing_support::ReadRecordedWav(out).Samples, 30000);
+  const auto runs = RampRuns(ReadRecordedWav(out).Samples, 30000);
   ASSERT_GE(runs.size(), 3u) << testing::PrintToString(runs);
   EXPECT_EQ(runs[0].First, 0);
   EXPECT_GT(runs[0].Last, 8000);
@@ -307,25 +348,19 @@ TEST_F(PlayctlTest, KeysOnARealTerminalSteerTheRunAndTheTerminalIsRestored) {
 }
 
 TEST_F(PlayctlTest, ConvertsAPieceOfAnotherRateToTheFirstPiecesRate) {
-  constexpr double kPi = 3.14159265358979323846;
   const auto tone = [&](int rate, int frames) {
-    std::vector<int16_t> s(static_cast<size_t>(frames));
+    Samples s(static_cast<size_t>(frames));
     for (int i = 0; i < frames; ++i)
-      s[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(12000 * std::sin(2 * kPi * 300 * i / rate)));
+      s[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(12000 * std::sin(2 * M_PI * 300 * i / rate)));
     return s;
   };
-  testing_support::WriteWav(tmp.File("at8k.wav"), {1, 1, 8000, 16, false},
-                            testing_support::SamplesToBytes(tone(8000, 800)));
-  testing_support::WriteWav(tmp.File("at16k.wav"), {1, 1, 16000, 16, false},
-                            testing_support::SamplesToBytes(tone(16000, 16000)));
-  const Run r = Playctl({"play", tmp.File("at8k.wav"), tmp.File("at16k.wav"), "--simulate", "--output", "wav:" + out});
-  ASSERT_EQ(r.Status, 0) << r.Err;
+  const Run r = Play({Mono16("at8k.wav", tone(8000, 800)), Mono16("at16k.wav", tone(16000, 16000), 16000)});
   EXPECT_TRUE(r.Has("wave: 1 channel(s), 16 bit, 8000 Hz, 8800 samples")) << testing::PrintToString(r.Out);
   // The second second is the same 300 Hz tone at 8000 Hz, to within the resampler's error.
-  const auto played = testing_support::ReadRecordedWav(out);
-  const auto expected = tone(8000, 8800);
-  ASSERT_GE(played.Samples.size(), 8800u);
-  for (size_t i = 900; i < 8700; ++i) ASSERT_NEAR(played.Samples[i], expected[i - 800], 120) << i;
+  const Samples played = ReadRecordedWav(out).Samples;
+  const Samples expected = tone(8000, 8800);
+  ASSERT_GE(played.size(), 8800u);
+  for (size_t i = 900; i < 8700; ++i) ASSERT_NEAR(played[i], expected[i - 800], 120) << i;
 }
 
 TEST_F(PlayctlTest, InstalledIntoAPrefixPlaysAFileFromThereWithManPagesAndOneVersion) {
@@ -333,93 +368,23 @@ TEST_F(PlayctlTest, InstalledIntoAPrefixPlaysAFileFromThereWithManPagesAndOneVer
   const Run installed = Playctl({}, {PLAY_CMAKE, "--install", PLAY_BINARY_DIR, "--prefix", prefix});
   ASSERT_EQ(installed.Status, 0) << installed.Err;
   for (const char* page : {"playctl.1", "playsrv.1"}) {
-    std::ifstream man(prefix + "/share/man/man1/" + page);
-    const std::string text((std::istreambuf_iterator<char>(man)), std::istreambuf_iterator<char>());
+    const std::string text = testing_support::ReadText(prefix + "/share/man/man1/" + page);
     EXPECT_NE(text.find(".SH NAME"), std::string::npos) << page;
     EXPECT_NE(text.find("--output"), std::string::npos) << page << ": the help text is in the page";
   }
-  std::vector<int16_t> samples(4000);
-  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i * 16 - 30000);
-  const std::string wav = tmp.File("take.wav");
-  testing_support::WriteWav(wav, {1, 1, 8000, 16, false}, testing_support::SamplesToBytes(samples));
-  const Run r = Playctl({"play", wav, "--simulate", "--output", "wav:" + out}, {prefix + "/bin/playctl"});
+  const Samples samples = Ramp(4000, -30000);
+  const Run r = Playctl({"play", Mono16("take.wav", samples), "--simulate", "--output", "wav:" + out},
+                        {prefix + "/bin/playctl"});
   ASSERT_EQ(r.Status, 0) << r.Err;
-  const auto played = testing_support::ReadRecordedWav(out);
-  ASSERT_GE(played.Samples.size(), samples.size());
-  EXPECT_TRUE(std::equal(samples.begin(), samples.end(), played.Samples.begin()));
+  const Samples played = ReadRecordedWav(out).Samples;
+  ASSERT_GE(played.size(), samples.size());
+  EXPECT_TRUE(std::equal(samples.begin(), samples.end(), played.begin()));
 
   const Run ctl = Playctl({"--version"}, {prefix + "/bin/playctl"});
   const Run srv = Playctl({"--version"}, {prefix + "/bin/playsrv"});
   ASSERT_EQ(ctl.Out.size(), 1u);
   ASSERT_EQ(srv.Out.size(), 1u);
   EXPECT_EQ(ctl.Out[0].substr(ctl.Out[0].find(' ')), srv.Out[0].substr(srv.Out[0].find(' ')));
-}
-
-TEST_F(PlayctlTest, DevicesListsTheSimulatedOutputsAndEachSoundCardTheServerNames) {
-  // A stand-in server beside a copy of playctl names two cards, then one that fails.
-  const std::string ctl = tmp.File("playctl");
-  std::filesystem::copy_file(PLAY_BINARY_DIR "/playctl", ctl);
-  const auto server = [&](const std::string& script) {
-    std::filesystem::remove(tmp.File("playsrv"));
-    std::ofstream(tmp.File("playsrv")) << "#!/bin/sh\n" << script << "\n";
-    std::filesystem::permissions(tmp.File("playsrv"), std::filesystem::perms::owner_all);
-  };
-  server(R"([ "$1" = --list-devices ] && printf 'card_a\tBuilt-in Audio\nusb.headset\n')");
-  Run r = Playctl({"devices"}, {ctl});
-  ASSERT_EQ(r.Status, 0) << r.Err;
-  ASSERT_GE(r.Out.size(), 6u);
-  EXPECT_EQ(r.Out[0].substr(0, 8), "virtual ");
-  EXPECT_EQ(r.Out[1].substr(0, 5), "null ");
-  EXPECT_EQ(r.Out[2].substr(0, 9), "wav:PATH ");
-  EXPECT_EQ(r.Out[3].substr(0, 7), "device ");
-  EXPECT_EQ(r.Out[4], "device:card_a  Built-in Audio");
-  EXPECT_EQ(r.Out[5], "device:usb.headset");
-
-  server("exit 3");
-  r = Playctl({"devices"}, {ctl});
-  EXPECT_EQ(r.Status, 0);
-  EXPECT_TRUE(std::none_of(r.Out.begin(), r.Out.end(), [](const std::string& l) { return l.rfind("device", 0) == 0; }))
-      << "no card without the server's list";
-  EXPECT_NE(r.Err.find("--list-devices lists no sound card"), std::string::npos) << r.Err;
-}
-
-TEST_F(PlayctlTest, PlaysAnEightBitFileInPlaceBackwardsAcrossItsTwoBlocks) {
-  constexpr int32_t kFrames = 1048576 + 4410;  // one full block and a short one
-  std::vector<uint8_t> bytes(kFrames);
-  for (int32_t i = 0; i < kFrames; ++i) bytes[static_cast<size_t>(i)] = static_cast<uint8_t>((i * 11 + i / 1000) % 256);
-  const std::string wav = tmp.File("eight.wav");
-  testing_support::WriteWav(wav, {1, 1, 8000, 8, true}, bytes);
-
-  // 131.5 s in is frame 1052000, in the second block; from there back to frame 0.
-  const Run r = Playctl({"play", wav, "--reverse", "--from", "131.5", "--simulate", "--output", "wav:" + out});
-  ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_TRUE(r.Has("MsgBoxOb  S2  Play Done"));
-  ASSERT_FALSE(r.Out.empty());
-  EXPECT_EQ(r.Out.back(), "played sound written to " + out);
-  const auto played = testing_support::ReadRecordedWav(out);
-  EXPECT_EQ(played.Channels, 1);
-  ASSERT_GE(played.Samples.size(), 1052001u);
-  for (size_t k = 0; k <= 1052000; ++k) ASSERT_EQ(played.Samples[k], (bytes[1052000 - k] - 128) * 256) << k;
-  for (size_t k = 1052001; k < played.Samples.size(); ++k) ASSERT_EQ(played.Samples[k], 0) << k;
-}
-
-TEST_F(PlayctlTest, DemoTurnsRoundAfterOneSecondAndEndsAtTheStart) {
-  const Run r = Playctl({"demo", "--simulate", "--output", "wav:" + out});
-  ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_TRUE(r.Has("-- U-turn at position 44100"));
-  EXPECT_TRUE(r.Has("MsgBoxOb  S2  Play Done"));
-  ASSERT_FALSE(r.Out.empty());
-  EXPECT_EQ(r.Out.back(), "played sound written to " + out);
-  // One second forwards, then the same frames backwards: a mirror round 44100.
-  const auto played = testing_support::ReadRecordedWav(out);
-  ASSERT_GE(played.Samples.size(), 2u * 88200);
-  bool sound = false;
-  for (size_t k = 0; k < 44100; ++k) {
-    sound = sound || played.Samples[2 * k] != 0;
-    ASSERT_EQ(played.Samples[2 * (44100 + k)], played.Samples[2 * (44099 - k)]) << k;
-    ASSERT_EQ(played.Samples[2 * (44100 + k) + 1], played.Samples[2 * (44099 - k) + 1]) << k;
-  }
-  EXPECT_TRUE(sound);
 }
 
 }  // namespace

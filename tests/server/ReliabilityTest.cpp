@@ -9,9 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <memory>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,13 +20,9 @@
 
 using nlohmann::json;
 using testing_support::ChildProcess;
+using testing_support::ReadText;
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-  std::ifstream f(path);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 // Everything in the pipe now, without waiting.
 std::string DrainPipe(int fd) {

@@ -54,9 +54,14 @@ std::vector<uint8_t> SamplesToBytes(const std::vector<int16_t>& samples) {
   return bytes;
 }
 
-RecordedWav ReadRecordedWav(const std::string& path) {
+std::string ReadText(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
-  const std::vector<uint8_t> b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+RecordedWav ReadRecordedWav(const std::string& path) {
+  const std::string text = ReadText(path);
+  const std::vector<uint8_t> b(text.begin(), text.end());
   if (b.size() < 44 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(&b[36], "data", 4) != 0)
     throw std::runtime_error(path + ": not a canonical WAV");
   RecordedWav wav{static_cast<int32_t>(Get(b, 22, 2)), static_cast<int32_t>(Get(b, 24, 4)), {}};

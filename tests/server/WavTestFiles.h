@@ -1,6 +1,6 @@
 #pragma once
 // WAV files for the end-to-end tests: PCM test files with any header layout,
-// and what the server's wav output recorded.
+// and what the server's wav output recorded; any file read whole.
 
 #include <cstdint>
 #include <string>
@@ -27,5 +27,7 @@ struct RecordedWav {
 };
 // Reads a 16-bit PCM WAV as the wav output writes it (canonical 44-byte header).
 RecordedWav ReadRecordedWav(const std::string& path);
+// The whole file as it is ("" when it cannot be read).
+std::string ReadText(const std::string& path);
 
 }  // namespace testing_support
