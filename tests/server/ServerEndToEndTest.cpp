@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -110,21 +108,6 @@ TEST_F(ServerEndToEnd, WholeSessionPlaysTheWaveIntoTheWavOutputAndEnds) {
   for (size_t i = samples.size(); i < played.Samples.size(); ++i) ASSERT_EQ(played.Samples[i], 0) << i;
 }
 
-// The protocol's error codes are all in AThousandMalformedLinesThenANormalSession.
-TEST_F(ServerEndToEnd, ARunTimeErrorIsTheAnswerOfACallWithoutAnErrorHandler) {
-  Playsrv s;
-  Attach(s);
-  json wave = WaveParams();
-  const std::string missing = tmp.File("gone.wav");
-  wave["BlkInLstL"] = testing_support::HostList().Org(missing, kFrames, 1, 45, 2, 16).Elements();
-  wave["BlkInLstR"] = wave["BlkInLstL"];
-  EXPECT_EQ(Playsrv::Reports(s.Call("WriteWaveMemo", wave).Notifications).back(), "Done");
-  // PlayAtPos has no error handler: the run-time error is the call's answer.
-  const json failed = s.Call("PlayAtPos", {{"Pos", 100}}).Answer;
-  EXPECT_EQ(failed["error"]["code"], -32000);
-  EXPECT_NE(failed["error"]["message"].get<std::string>().find(missing), std::string::npos) << failed;
-}
-
 // One malformed line of each kind, with the error codes its answer must carry
 // ("" for no answer at all).
 std::pair<std::string, std::string> Malformed(int i) {
@@ -194,6 +177,17 @@ TEST_F(ServerEndToEnd, AThousandMalformedLinesThenANormalSession) {
   EXPECT_EQ(Playsrv::Reports(s.Call("PlayAgain").Notifications), (Reports{"Playing"}));
   s.Result("AdvanceTime", {{"ms", 500}});
   EXPECT_EQ(s.Result("PlayCurrentPosition"), kRate / 2);
+
+  // A wave whose file is gone: PlayAtPos has no error handler, so the
+  // run-time error is the call's answer.
+  json wave = WaveParams();
+  const std::string missing = tmp.File("gone.wav");
+  wave["BlkInLstL"] = testing_support::HostList().Org(missing, kFrames, 1, 45, 2, 16).Elements();
+  wave["BlkInLstR"] = wave["BlkInLstL"];
+  EXPECT_EQ(Playsrv::Reports(s.Call("WriteWaveMemo", wave).Notifications).back(), "Done");
+  const json failed = s.Call("PlayAtPos", {{"Pos", 100}}).Answer;
+  EXPECT_EQ(failed["error"]["code"], -32000);
+  EXPECT_NE(failed["error"]["message"].get<std::string>().find(missing), std::string::npos) << failed;
 }
 
 TEST_F(ServerEndToEnd, EndOfInputDuringPlaybackDestroysTheObjectAndExits) {
@@ -230,11 +224,9 @@ TEST_F(ServerEndToEnd, OptionsChooseTheClockAndTheEngines) {
   EXPECT_EQ(real.Call("AdvanceTime", {{"ms", 10}}).Answer["error"]["code"], -32601);
   EXPECT_EQ(real.Result("DxObj", {{"MFrmHwnd", 3}}), json({{"MFrmHwnd", 2}}));
   ReleaseAmidRequests(real, {"Driver is Off"});
-  const std::string err = tmp.File("stderr");
-  testing_support::ChildProcess bad({PLAY_BINARY_DIR "/playsrv", "--engines", "dx9,dx10"}, err);
+  testing_support::ChildProcess bad({PLAY_BINARY_DIR "/playsrv", "--engines", "dx9,dx10"}, tmp.File("stderr"));
   EXPECT_EQ(bad.Wait(), 2);
-  std::ifstream errFile(err);
-  const std::string text((std::istreambuf_iterator<char>(errFile)), std::istreambuf_iterator<char>());
+  const std::string text = testing_support::ReadText(tmp.File("stderr"));
   EXPECT_NE(text.find("unknown engine 'dx10'"), std::string::npos) << text;
 }
 
