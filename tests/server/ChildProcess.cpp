@@ -20,17 +20,12 @@ namespace {
 
 constexpr int kSafetyLimitMs = 30000;
 
-void Pipe(int fds[2]) {
-  if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-}
-
 }  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::string& stderrPath, int stderrFd) {
   signal(SIGPIPE, SIG_IGN);
   int in[2], out[2];
-  Pipe(in);
-  Pipe(out);
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
@@ -125,26 +120,21 @@ Playsrv::Playsrv(const std::vector<std::string>& extraArgs, bool simulate)
         return args;
       }()) {}
 
-Playsrv::Exchange Playsrv::SendLine(const std::string& line) {
-  child_.SendRaw(line + "\n");
+Playsrv::Exchange Playsrv::Call(const std::string& method, const nlohmann::json& params) {
+  nlohmann::json request{{"jsonrpc", "2.0"}, {"id", nextId_++}, {"method", method}};
+  if (!params.is_null()) request["params"] = params;
+  child_.SendRaw(request.dump() + "\n");
   Exchange ex;
   for (std::string text; child_.ReadLine(text);) {
     nlohmann::json message = nlohmann::json::parse(text);
     if (!message.is_object() || !message.contains("method")) {
+      EXPECT_EQ(message.value("id", nlohmann::json()), request["id"]) << method;
       ex.Answer = std::move(message);
       return ex;
     }
     ex.Notifications.push_back(std::move(message));
   }
-  ADD_FAILURE() << "no answer to " << line.substr(0, 200);
-  return ex;
-}
-
-Playsrv::Exchange Playsrv::Call(const std::string& method, const nlohmann::json& params) {
-  nlohmann::json request{{"jsonrpc", "2.0"}, {"id", nextId_++}, {"method", method}};
-  if (!params.is_null()) request["params"] = params;
-  Exchange ex = SendLine(request.dump());
-  EXPECT_EQ(ex.Answer.value("id", nlohmann::json()), request["id"]) << method;
+  ADD_FAILURE() << "no answer to " << method;
   return ex;
 }
 

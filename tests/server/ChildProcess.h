@@ -15,8 +15,7 @@ namespace testing_support {
 class ChildProcess final {
  public:
   // `args[0]` is the program's full path; standard error goes to
-  // `stderrPath` when given.
-  // `stderrFd`, when not -1, is given to the child as its standard error.
+  // `stderrPath` when given, or to `stderrFd` when not -1.
   // The child leads a process group of its own (as a shell's job does).
   explicit ChildProcess(const std::vector<std::string>& args, const std::string& stderrPath = "", int stderrFd = -1);
   ~ChildProcess();  // kills the child if it still runs
@@ -49,9 +48,8 @@ class Playsrv final {
     std::vector<nlohmann::json> Notifications;  // in the order written
     nlohmann::json Answer;                      // the response (or batch response)
   };
-  // Sends a raw line and reads up to the next answer (a line without "method").
-  Exchange SendLine(const std::string& line);
-  // A request with a fresh id; Result also expects a "result".
+  // A request with a fresh id, read up to its answer (a line without
+  // "method"); Result also expects a "result".
   Exchange Call(const std::string& method, const nlohmann::json& params = nullptr);
   nlohmann::json Result(const std::string& method, const nlohmann::json& params = nullptr);
   // The Ttl texts of the MsgBoxOb notifications ("Msg|Ttl" when Msg is not S2).

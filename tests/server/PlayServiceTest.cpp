@@ -19,7 +19,7 @@ class PlayServiceTest : public ::testing::Test {
  protected:
   PlayServiceTest() { play.SetEndOfProcessHook([this] { ended = true; }); }
 
-  // Sends one request; returns every line written, parsed.
+  // Sends one request; returns every line written, parsed (the answer last).
   std::vector<json> Call(const std::string& method, const json& params = nullptr) {
     json request{{"jsonrpc", "2.0"}, {"id", 1}, {"method", method}};
     if (!params.is_null()) request["params"] = params;
@@ -29,13 +29,7 @@ class PlayServiceTest : public ::testing::Test {
     for (const auto& l : lines) out.push_back(json::parse(l));
     return out;
   }
-  json Answer(const std::string& method, const json& params = nullptr) {
-    auto out = Call(method, params);
-    return out.empty() ? json() : out.back();
-  }
-  int Code(const std::string& method, const json& params = nullptr) {
-    return Answer(method, params)["error"].value("code", 0);
-  }
+  json Answer(const std::string& method, const json& params = nullptr) { return Call(method, params).back(); }
 
   testing_support::SimWorld world;
   testing_support::FakeScript script;
@@ -63,7 +57,8 @@ TEST_F(PlayServiceTest, PropertiesStoreTheirValuesAndRefusedCallsChangeNothing) 
       {"PlayTempoFor", {{"Value", 1}}},               {"AppTmpDir", {{"value", 5}}},
       {"PlayAgain", {{"x", 1}}},                      {"AdvanceTime", {{"ms", -1}}},
       {"AdvanceTime", {{"ms", 3'600'001}}}, {"DxObj", {{"MFrmHwnd", 1.5}}}, {"DxObj", nullptr}};
-  for (const auto& [method, params] : refused) EXPECT_EQ(Code(method, params), -32602) << method << params;
+  for (const auto& [method, params] : refused)
+    EXPECT_EQ(Answer(method, params)["error"]["code"], -32602) << method << params;
   // The values set first, untouched by the refused calls.
   const state::PlayDllMod& mod = world.ctx.Mod;
   EXPECT_EQ(mod.PlayTempoRev, -3.0f);
@@ -84,7 +79,7 @@ TEST_F(PlayServiceTest, OnlyStereoNeedsAValidRightListAndMessageBoxesBecomeNotif
   ASSERT_EQ(refused.size(), 1u);  // nothing was raised: the call never ran
   EXPECT_EQ(refused[0]["error"]["code"], -32602);
   stereo["BlkInLstR"] = json::array({0, "x"});
-  EXPECT_EQ(Code("WriteWaveMemo", stereo), -32602);
+  EXPECT_EQ(Answer("WriteWaveMemo", stereo)["error"]["code"], -32602);
   stereo["FmtChannal"] = 1;  // mono takes no right list
   stereo.erase("BlkInLstR");
   EXPECT_TRUE(Answer("WriteWaveMemo", stereo)["result"].is_null());
