@@ -4,11 +4,13 @@
 // loop wraps or a command moved the play; resident memory and open
 // descriptors must stay flat. Run by `make soak`, not by `make test`.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -38,21 +40,14 @@ int32_t PositionOf(int16_t l, int16_t r) {
 }
 
 int64_t ResidentKb() {
-  long pages = 0, resident = 0;
-  FILE* f = std::fopen("/proc/self/statm", "r");
-  if (f == nullptr) return -1;
-  if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = -1;
-  std::fclose(f);
+  std::ifstream statm("/proc/self/statm");
+  int64_t pages = 0, resident = -1;
+  statm >> pages >> resident;
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-int OpenDescriptors() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d) != nullptr) ++n;
-    closedir(d);
-  }
-  return n;
+int64_t OpenDescriptors() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
 }
 
 struct EngineCase {
@@ -80,7 +75,7 @@ TEST_P(Soak, ThreeHoursOfLoopedPlayWithRandomCommands) {
 
   std::mt19937 rng(GetParam().offer.Dx9 ? 9 : GetParam().offer.Dx7 ? 7 : 1);
   int64_t kbAfterWarmUp = 0;
-  int fdsAfterWarmUp = 0;
+  int64_t fdsAfterWarmUp = 0;
   int64_t frames = 0, jumps = 0;
   int32_t last = 0;
   bool paused = false;
@@ -105,6 +100,7 @@ TEST_P(Soak, ThreeHoursOfLoopedPlayWithRandomCommands) {
     EXPECT_LE(stepJumps, 3) << "the play jumped without a command at " << now << " ms";
     jumps += stepJumps;
 
+    int32_t pos = std::uniform_int_distribution<int32_t>(1, kFrames)(rng);
     switch (std::uniform_int_distribution<int>(0, paused ? 0 : 6)(rng)) {
       case 0:
         if (paused) obj.PlayContinue();
@@ -112,16 +108,8 @@ TEST_P(Soak, ThreeHoursOfLoopedPlayWithRandomCommands) {
         break;
       case 1: obj.PlayPause(); paused = true; break;
       case 2: obj.PlayUTurn(); break;
-      case 3: {
-        int32_t pos = std::uniform_int_distribution<int32_t>(1, kFrames)(rng);
-        obj.PlayAtPos(pos);
-        break;
-      }
-      case 4: {
-        int32_t pos = std::uniform_int_distribution<int32_t>(1, kFrames)(rng);
-        obj.PlayAtPosRev(pos);
-        break;
-      }
+      case 3: obj.PlayAtPos(pos); break;
+      case 4: obj.PlayAtPosRev(pos); break;
       case 5: obj.SetPlayTempoFor(std::uniform_real_distribution<float>(0.5f, 2.0f)(rng)); break;
       case 6: obj.StopPlay(); obj.PlayAgainRev(); break;
     }
