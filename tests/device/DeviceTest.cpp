@@ -13,14 +13,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/Resampler.h"
 #include "tests/server/ChildProcess.h"
-#include "tests/server/WavTestFiles.h"
 #include "tests/support/TestWorld.h"
 
 using nlohmann::json;
@@ -49,13 +47,13 @@ double Correlation(const Samples& a, size_t at, const Samples& b, size_t from, s
   return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
 }
 
-// Where the first 20 ms of ref lie best in rec from `lo` on; -1 when nowhere.
-long Find(const Samples& rec, const Samples& ref, size_t lo) {
-  long best = -1;
+// Where the first 20 ms of ref lie best in rec from `lo` on; rec.size() when nowhere.
+size_t Find(const Samples& rec, const Samples& ref, size_t lo) {
+  size_t best = rec.size();
   double bestC = kSame;
   for (size_t at = lo; at + 2 * kBlock <= rec.size(); ++at) {
     const double c = Correlation(rec, at, ref, 0, 2 * kBlock);
-    if (c > bestC) bestC = c, best = static_cast<long>(at);
+    if (c > bestC) bestC = c, best = at;
   }
   return best;
 }
@@ -70,10 +68,8 @@ size_t Same(const Samples& rec, size_t at, const Samples& ref, size_t from) {
 // The whole of `ref` in one piece, from its first 20 ms on and without a
 // gap, somewhere after rec[from]; returns where it ends.
 size_t ExpectWhole(const Samples& rec, const Samples& ref, size_t from = 0) {
-  const long found = Find(rec, ref, from);
-  EXPECT_GE(found, 0) << "the first 20 ms were not heard";
-  if (found < 0) return rec.size();
-  const size_t at = static_cast<size_t>(found);
+  const size_t at = Find(rec, ref, from);
+  EXPECT_LT(at, rec.size()) << "the first 20 ms were not heard";
   size_t followed = 0, silence = 0, longestSilence = 0;
   while (followed + kBlock <= ref.size() && at + followed + kBlock <= rec.size() &&
          Correlation(rec, at + followed, ref, followed, kBlock) > kSame)
@@ -99,14 +95,13 @@ class DeviceTest : public ::testing::TestWithParam<const char*> {
     ASSERT_EQ(std::system("pactl info >/dev/null 2>&1"), 0)
         << "no sound server: run through `make test`, which starts one (scripts/pulse-null-sink.sh)";
     uint32_t x = 2463534242u;
+    Samples stereo;
     for (int32_t i = 0; i < kFrames; ++i) {
       x ^= x << 13, x ^= x >> 17, x ^= x << 5;
       left_.push_back(static_cast<int16_t>(static_cast<int32_t>(x % 16000) - 8000));
-      samples_.push_back(left_.back());
-      samples_.push_back(static_cast<int16_t>(-left_.back() / 2));
+      stereo.insert(stereo.end(), {left_.back(), static_cast<int16_t>(-left_.back() / 2)});
     }
-    dataPos_ = 1 + static_cast<int32_t>(testing_support::WriteWav(wavPath_, {1, 2, kRate, 16, false},
-                                                                  testing_support::SamplesToBytes(samples_)));
+    testing_support::WriteSamples(wavPath_, stereo);
   }
 
   // The left channel of the source, forward or reversed, as the card hears
@@ -121,10 +116,10 @@ class DeviceTest : public ::testing::TestWithParam<const char*> {
     return out;
   }
 
-  // Hands the wave over as if it were recorded at `rate`.
+  // Hands the wave over (raw samples, read in place) as if it were recorded at `rate`.
   void HandOver(Playsrv& s, int32_t rate) {
     auto list = [&](int32_t offset) {
-      return testing_support::HostList().Org(wavPath_, kFrames, 1, dataPos_ + offset, 2, 16).Elements();
+      return testing_support::HostList().Org(wavPath_, kFrames, 1, 1 + offset, 2, 16).Elements();
     };
     s.Call("WriteWaveMemo", {{"FmtBits", 16}, {"FmtChannal", 2}, {"FmtFriq", rate}, {"WaveNos", kFrames},
                              {"BlkInLstL", list(0)}, {"BlkInLstR", list(2)}});
@@ -144,9 +139,8 @@ class DeviceTest : public ::testing::TestWithParam<const char*> {
   }
 
   testing_support::TempDir tmp_;
-  std::string wavPath_ = tmp_.File("wave.wav");
-  Samples samples_, left_;
-  int32_t dataPos_ = 0;
+  std::string wavPath_ = tmp_.File("wave.raw");
+  Samples left_;
 };
 
 // The recorder (parec on the sink's monitor, raw 16-bit stereo at the card's
@@ -155,11 +149,11 @@ class DeviceTest : public ::testing::TestWithParam<const char*> {
 // long time for its first requests.
 TEST_P(DeviceTest, ForwardAndReverseAreHeardWholeAndAUTurnAndAPauseOnTheSpot) {
   const std::string raw = tmp_.File("rec.raw");
-  auto recorder = std::make_unique<testing_support::ChildProcess>(std::vector<std::string>{
-      "/bin/sh", "-c", "exec parec -d nul.monitor --latency-msec=10 --format=s16le --rate=48000 --channels=2 >" + raw});
+  testing_support::ChildProcess recorder(
+      "/bin/sh", {"-c", "exec parec -d nul.monitor --latency-msec=10 --format=s16le --rate=48000 --channels=2 >" + raw});
   Wait(300);  // connected and recording
   // A queue that outlasts the stalls of a sanitizer build on a busy machine.
-  Playsrv s({"--output", "device", "--latency-ms", "200", "--engines", GetParam()}, false);
+  Playsrv s({"--output", "device", "--latency-ms", "200", "--engines", GetParam()});
   EXPECT_EQ(s.Result("DxObj", {{"MFrmHwnd", 5}}), json({{"MFrmHwnd", std::string(GetParam()) == "waveout" ? 2 : 1}}));
   HandOver(s, kRate);
   EXPECT_EQ(Playsrv::Reports(s.Call("PlayAgain").Notifications), Reports{"Playing"});
@@ -179,9 +173,9 @@ TEST_P(DeviceTest, ForwardAndReverseAreHeardWholeAndAUTurnAndAPauseOnTheSpot) {
   Wait(500);
   s.Call("PlayContinue");
   PlayToTheEnd(s);
-  recorder->SignalGroup(SIGINT);  // parec keeps its buffered tail
-  recorder->Wait();
-  const std::string bytes = testing_support::ReadText(raw);
+  recorder.SignalGroup(SIGINT);  // parec keeps its buffered tail
+  recorder.Wait();
+  const std::vector<uint8_t> bytes = testing_support::ReadBytes(raw);
   Samples rec(bytes.size() / 4);  // the left channel
   for (size_t i = 0; i < rec.size(); ++i) std::memcpy(&rec[i], bytes.data() + 4 * i, 2);
 
@@ -189,9 +183,9 @@ TEST_P(DeviceTest, ForwardAndReverseAreHeardWholeAndAUTurnAndAPauseOnTheSpot) {
 
   // Forward from the start to the turn, then backwards from there, joined
   // without a gap.
-  const long at = Find(rec, left_, reversed);
-  ASSERT_GE(at, 0);
-  const size_t turn = Same(rec, static_cast<size_t>(at), left_, 0);
+  const size_t at = Find(rec, left_, reversed);
+  ASSERT_LT(at, rec.size());
+  const size_t turn = Same(rec, at, left_, 0);
   ASSERT_GT(turn, 20 * kBlock);
   ASSERT_LT(turn, left_.size());
   Samples back(left_.begin(), left_.begin() + static_cast<long>(turn));
@@ -199,18 +193,18 @@ TEST_P(DeviceTest, ForwardAndReverseAreHeardWholeAndAUTurnAndAPauseOnTheSpot) {
   // The engines place the turn by their own position arithmetic, a sample
   // or two apart; on the spot means within a millisecond.
   size_t skipped = 0;
-  while (skipped < 48 && Same(rec, static_cast<size_t>(at) + turn, back, skipped) < kBlock) ++skipped;
+  while (skipped < 48 && Same(rec, at + turn, back, skipped) < kBlock) ++skipped;
   EXPECT_LT(skipped, 48u) << "not on the spot";
-  EXPECT_EQ(Same(rec, static_cast<size_t>(at) + turn, back, skipped), back.size() - skipped) << "not whole";
+  EXPECT_EQ(Same(rec, at + turn, back, skipped), back.size() - skipped) << "not whole";
 
   // Pause and continue: silence, then on from the very sample it paused at.
-  const long again = Find(rec, left_, static_cast<size_t>(at) + 2 * turn);
-  ASSERT_GE(again, 0);
-  const size_t paused = Same(rec, static_cast<size_t>(again), left_, 0);
+  const size_t again = Find(rec, left_, at + 2 * turn);
+  ASSERT_LT(again, rec.size());
+  const size_t paused = Same(rec, again, left_, 0);
   ASSERT_LT(paused, left_.size());
-  size_t resumed = static_cast<size_t>(again) + paused;
+  size_t resumed = again + paused;
   while (resumed < rec.size() && rec[resumed] == 0) ++resumed;
-  EXPECT_GT(resumed - (static_cast<size_t>(again) + paused), static_cast<size_t>(kCardRate / 4)) << "no pause heard";
+  EXPECT_GT(resumed - (again + paused), static_cast<size_t>(kCardRate / 4)) << "no pause heard";
   EXPECT_EQ(Same(rec, resumed, left_, paused), left_.size() - paused) << "lost or repeated samples at the pause";
 }
 
@@ -230,14 +224,14 @@ TEST(DeviceFaults, NoSoundServerIsNoDeviceAndALostOneEndsOnlyTheRun) {
   {
     // No server yet: DirectSound 7 finds no device and the host falls back to
     // waveOut, which has none either.
-    Playsrv none({"--output", "device", "--engines", "dx7,waveout"}, false);
+    Playsrv none({"--output", "device", "--engines", "dx7,waveout"});
     EXPECT_EQ(none.Result("DxObj", {{"MFrmHwnd", 5}}), json({{"MFrmHwnd", 2}}));
     HandOverSilence(none, 8000);
     EXPECT_EQ(Playsrv::Reports(none.Call("PlayAgain").Notifications), (Reports{"Play Failed", "Play Failed"}));
   }
   ASSERT_EQ(std::system(start.c_str()), 0);
   {
-    Playsrv s({"--output", "device"}, false);
+    Playsrv s({"--output", "device"});
     EXPECT_EQ(s.Result("DxObj", {{"MFrmHwnd", 5}}), json({{"MFrmHwnd", 1}}));
     HandOverSilence(s, 24000);
     EXPECT_EQ(Playsrv::Reports(s.Call("PlayAgain").Notifications), Reports{"Playing"});

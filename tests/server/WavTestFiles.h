@@ -1,6 +1,6 @@
 #pragma once
-// WAV files for the end-to-end tests: PCM test files with any header layout,
-// and what the server's wav output recorded; any file read whole.
+// WAV files for the end-to-end tests: PCM test files, with an odd-sized chunk
+// before the format when asked, and what the server's wav output recorded.
 
 #include <cstdint>
 #include <string>
@@ -9,16 +9,15 @@
 namespace testing_support {
 
 struct WavFormat {
-  uint16_t Tag = 1;  // 1 PCM, 3 float, 0xFFFE extensible
   uint16_t Channels = 2;
   uint32_t Rate = 8000;
   uint16_t Bits = 16;
   bool ListChunkFirst = false;  // an odd-sized LIST chunk before fmt and data
 };
 
-// Writes `data` as the data chunk; returns the 0-based offset of its first byte.
-int64_t WriteWav(const std::string& path, const WavFormat& format, const std::vector<uint8_t>& data);
-std::vector<uint8_t> SamplesToBytes(const std::vector<int16_t>& samples);
+// Writes a PCM WAV whose data chunk holds `data` (or `samples`).
+void WriteWav(const std::string& path, const WavFormat& format, const std::vector<uint8_t>& data);
+void WriteWav(const std::string& path, const WavFormat& format, const std::vector<int16_t>& samples);
 
 struct RecordedWav {
   int32_t Channels = 0;

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tools/Commands.h"
@@ -48,23 +49,16 @@ TEST(CommandLineTest, ScriptStepsTakeTheirTimesFromTheWaitsBeforeThem) {
 
 TEST(CommandLineTest, PiecesReadAsFileRangeOrSilence) {
   const auto absolute = [](const std::string& p) { return "/abs/" + p; };
-  struct Case {
-    std::string Text;
-    bool Silence;
-    std::string Path;
-    double From, To, Seconds;
-  };
-  for (const Case& c : std::vector<Case>{{"take.flac", false, "/abs/take.flac", 0, -1, 0},
-                                         {"take.flac@1.5-3.0", false, "/abs/take.flac", 1.5, 3.0, 0},
-                                         {"a@b.wav@2-", false, "/abs/a@b.wav", 2, -1, 0},
-                                         {"x.wav@0.5", false, "/abs/x.wav", 0.5, -1, 0},
-                                         {"silence:0.25", true, "", 0, -1, 0.25}}) {
-    const Piece p = ParsePiece(c.Text, absolute);
-    EXPECT_EQ(p.Silence, c.Silence) << c.Text;
-    EXPECT_EQ(p.Path, c.Path) << c.Text;
-    EXPECT_EQ(p.From, c.From) << c.Text;
-    EXPECT_EQ(p.To, c.To) << c.Text;
-    EXPECT_EQ(p.Seconds, c.Seconds) << c.Text;
+  // The text, then what it reads as: silence, path, from, to, seconds.
+  using Read = std::tuple<bool, std::string, double, double, double>;
+  for (const auto& [text, read] : std::vector<std::pair<std::string, Read>>{
+           {"take.flac", {false, "/abs/take.flac", 0, -1, 0}},
+           {"take.flac@1.5-3.0", {false, "/abs/take.flac", 1.5, 3.0, 0}},
+           {"a@b.wav@2-", {false, "/abs/a@b.wav", 2, -1, 0}},
+           {"x.wav@0.5", {false, "/abs/x.wav", 0.5, -1, 0}},
+           {"silence:0.25", {true, "", 0, -1, 0.25}}}) {
+    const Piece p = ParsePiece(text, absolute);
+    EXPECT_EQ(Read(p.Silence, p.Path, p.From, p.To, p.Seconds), read) << text;
   }
   for (const char* bad : {"x.wav@", "x.wav@2-1", "x.wav@-1-2", "x.wav@a-b", "x.wav@1-2-3", "silence:", "silence:0"})
     EXPECT_THROW(ParsePiece(bad, absolute), WavError) << bad;
