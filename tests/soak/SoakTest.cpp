@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -26,10 +27,8 @@ namespace {
 constexpr int32_t kFrames = 16000;  // two seconds at 8000 Hz
 constexpr int64_t kSoakMs = 3 * 3600 * 1000;
 
-int16_t Left(int32_t pos) { return static_cast<int16_t>(pos * 3 - 20000); }
-int16_t Right(int32_t pos) { return static_cast<int16_t>(pos * 3 - 19000); }
-
-// The wave position a frame holds, 0 for silence, -1 for a frame not in the wave.
+// Frame p of the wave is (3p - 20000, 3p - 19000). The wave position a frame
+// holds, 0 for silence, -1 for a frame not in the wave.
 int32_t PositionOf(int16_t l, int16_t r) {
   if (l == 0 && r == 0) return 0;
   const int32_t v = l + 20000;
@@ -58,7 +57,8 @@ TEST_P(Soak, ThreeHoursOfLoopedPlayWithRandomCommands) {
   obj.DxObj(hwnd);
   const std::string path = world.tmp.File("take.raw");
   std::vector<int16_t> wave;
-  for (int32_t p = 1; p <= kFrames; ++p) wave.insert(wave.end(), {Left(p), Right(p)});
+  for (int32_t p = 1; p <= kFrames; ++p)
+    wave.insert(wave.end(), {static_cast<int16_t>(p * 3 - 20000), static_cast<int16_t>(p * 3 - 19000)});
   testing_support::WriteSamples(path, wave);
   auto l = HostList().Org(path, kFrames, 1, 1, 2, 16).Build();
   auto r = HostList().Org(path, kFrames, 1, 3, 2, 16).Build();
@@ -68,9 +68,7 @@ TEST_P(Soak, ThreeHoursOfLoopedPlayWithRandomCommands) {
   obj.PlayAgain();
 
   std::mt19937 rng(GetParam().Dx9 ? 9 : GetParam().Dx7 ? 7 : 1);
-  int64_t kbAfterWarmUp = 0;
-  int64_t fdsAfterWarmUp = 0;
-  int64_t frames = 0;
+  int64_t kbAfterWarmUp = 0, fdsAfterWarmUp = 0, frames = 0;
   int32_t last = 0;
   bool paused = false;
   for (int64_t now = 0; now < kSoakMs;) {
@@ -83,9 +81,8 @@ TEST_P(Soak, ThreeHoursOfLoopedPlayWithRandomCommands) {
       const int32_t pos = PositionOf(played[i], played[i + 1]);
       ASSERT_GE(pos, 0) << "a frame that is not in the wave at " << now << " ms";
       if (pos == 0) continue;
-      const bool follows = last == 0 || pos == last + 1 || pos == last - 1 || (last == kFrames && pos == 1) ||
-                           (last == 1 && pos == kFrames);
-      if (!follows) ++stepJumps;
+      // Following: one frame on or back, or across the loop's wrap.
+      stepJumps += last != 0 && std::abs(pos - last) != 1 && std::abs(pos - last) != kFrames - 1;
       last = pos;
       ++frames;
     }

@@ -1,12 +1,16 @@
-// End-to-end: the command-line host, which starts playsrv beside it; also
-// what a failing machine does to both (termination signals, a full disk).
+// End-to-end: the real playsrv binary, driven over its pipes (under
+// --simulate unless told), and the command-line host playctl, which starts
+// playsrv beside it; also what a failing machine does to both (termination
+// signals, a full disk, a standard error nobody reads).
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sndfile.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,20 +18,205 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <type_traits>
 #include <vector>
 
 #include "platform/File.h"
+#include "server/TypeLibrary.h"
 #include "tests/server/ChildProcess.h"
 #include "tests/server/WavTestFiles.h"
 #include "tests/support/TestWorld.h"
 
+using nlohmann::json;
+using testing_support::Playsrv;
 using testing_support::ReadRecordedWav;
+using Reports = std::vector<std::string>;
 using Samples = std::vector<int16_t>;
 
 namespace {
+
+constexpr int32_t kRate = 8000;
+constexpr int32_t kFrames = 16000;  // two seconds
+constexpr int32_t kFirstBlock = 10000;
+
+class ServerEndToEnd : public ::testing::Test {
+ protected:
+  ServerEndToEnd() {
+    for (int32_t i = 0; i < kFrames; ++i) {
+      samples.push_back(static_cast<int16_t>((i * 7) % 20000 - 10000));
+      samples.push_back(static_cast<int16_t>(12000 - (i * 13) % 24000));
+    }
+    testing_support::WriteSamples(wavPath, samples);
+  }
+
+  // The wave as two Orgfile blocks per channel, read in place from a raw file.
+  json WaveParams() const {
+    auto list = [&](int32_t channelOffset) {
+      return testing_support::HostList()
+          .Org(wavPath, kFirstBlock, 1, 1 + channelOffset, 2, 16)
+          .Org(wavPath, kFrames - kFirstBlock, kFirstBlock + 1, 1 + kFirstBlock * 4 + channelOffset, 2, 16)
+          .Elements();
+    };
+    return {{"FmtBits", 16}, {"FmtChannal", 2}, {"FmtFriq", kRate}, {"WaveNos", kFrames},
+            {"BlkInLstL", list(0)}, {"BlkInLstR", list(2)}};
+  }
+
+  testing_support::TempDir tmp;
+  std::string wavPath = tmp.File("wave.raw");
+  std::string outPath = tmp.File("played.wav");
+  std::vector<int16_t> samples;
+};
+
+// Malformed lines of each kind (every seventh line is garbage instead), with
+// the error code each answer must carry ("" for no answer at all). The kinds
+// the request-line and endpoint tests read (syntax, nesting, ids, batches)
+// are there, nearer the fault.
+const std::vector<std::pair<std::string, std::string>> kMalformed{
+    {"[]", "-32600"},
+    {R"({"jsonrpc":"2.0","id":1,"method":"NoSuchMember"})", "-32601"},
+    {R"({"jsonrpc":"2.0","id":2,"method":"DxObj","params":{"MFrmHwnd":"1"}})", "-32602"},
+    // Two channels need a right list.
+    {R"({"jsonrpc":"2.0","id":3,"method":"WriteWaveMemo","params":{"FmtBits":16,"FmtChannal":2,"FmtFriq":8000,)"
+     R"("WaveNos":1,"BlkInLstL":[0]}})",
+     "-32602"},
+    {R"({"jsonrpc":"2.0","method":"NoSuchMember"})", ""},
+    {" \t ", ""}};
+
+// A thousand malformed lines, then a session that plays the wave to its end,
+// starts it again and ends with its input while the wave plays: the object is
+// destroyed (its reports, and no answer without a request), the process ends
+// with status 0 and the wav output holds what sounded.
+TEST_F(ServerEndToEnd, AThousandMalformedLinesThenASessionEndedByItsInput) {
+  Playsrv s({"--simulate", "--output", "wav:" + outPath});
+  std::string input;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 1000; ++i) {
+    std::string garbage = "#";  // never JSON, and bytes of every value but '\n'
+    for (int k = 0; k <= i % 37; ++k) garbage.push_back(static_cast<char>(1 + (i * 31 + k * 17) % 255));
+    std::replace(garbage.begin(), garbage.end(), '\n', 'x');
+    const auto [line, code] = i % 7 == 0 ? std::pair<std::string, std::string>{garbage, "-32700"}
+                                         : kMalformed[static_cast<size_t>(i % 7 - 1)];
+    input += line + "\n";
+    if (!code.empty()) expected.push_back(code);
+  }
+  // Written while the answers are read, so that neither pipe fills up.
+  std::thread writer([&] { s.SendRaw(input); });
+  std::vector<std::string> got;
+  std::string line;
+  while (got.size() < expected.size() && s.ReadLine(line))
+    got.push_back(std::to_string(json::parse(line)["error"]["code"].get<int>()));
+  writer.join();
+  EXPECT_EQ(got, expected);
+  EXPECT_EQ(s.Result("DxObj", {{"MFrmHwnd", 5}}), json({{"MFrmHwnd", 1}}));
+  EXPECT_TRUE(s.Result("AppTmpDir", {{"value", tmp.Path()}}).is_null());
+  EXPECT_TRUE(s.Result("MemorySizeToUse", {{"value", 1 << 20}}).is_null());
+
+  // A wave whose file is gone: PlayAtPos has no error handler, so the
+  // run-time error is the call's answer.
+  json wave = WaveParams();
+  const std::string missing = tmp.File("gone.wav");
+  wave["BlkInLstL"] = testing_support::HostList().Org(missing, kFrames, 1, 45, 2, 16).Elements();
+  wave["BlkInLstR"] = wave["BlkInLstL"];
+  EXPECT_EQ(Playsrv::Reports(s.Call("WriteWaveMemo", wave).Notifications).back(), "Done");
+  const json failed = s.Call("PlayAtPos", {{"Pos", 100}}).Answer;
+  EXPECT_EQ(failed["error"]["code"], -32000);
+  EXPECT_NE(failed["error"]["message"].get<std::string>().find(missing), std::string::npos) << failed;
+
+  auto ex = s.Call("WriteWaveMemo", WaveParams());
+  EXPECT_EQ(Playsrv::Reports(ex.Notifications), (Reports{"Writing to Play Buffer", "Stopped", "Done"}));
+  EXPECT_TRUE(ex.Answer["result"].is_null());
+  EXPECT_EQ(Playsrv::Reports(s.Call("PlayAgain").Notifications), (Reports{"Playing"}));
+  EXPECT_EQ(s.Result("AdvanceTime", {{"ms", 1000}}), json({{"now_ms", 1000}}));
+  EXPECT_EQ(s.Result("PlayCurrentPosition"), kRate);
+  EXPECT_EQ(s.Result("PlayRunningDx7State"), 1);
+  ex = s.Call("AdvanceTime", {{"ms", 1500}});
+  EXPECT_EQ(Playsrv::Reports(ex.Notifications), (Reports{"Play Done"}));
+  EXPECT_EQ(ex.Answer["result"]["now_ms"], 2500);
+  EXPECT_EQ(s.Result("PlayRunningDx7State"), 0);
+
+  EXPECT_EQ(Playsrv::Reports(s.Call("PlayAgain").Notifications), (Reports{"Playing"}));
+  s.Result("AdvanceTime", {{"ms", 500}});
+  EXPECT_EQ(s.Result("PlayCurrentPosition"), kRate / 2);
+  s.CloseInput();
+  std::vector<json> rest;
+  for (const std::string& l : s.ReadToEnd()) rest.push_back(json::parse(l));
+  EXPECT_EQ(Playsrv::Reports(rest), (Reports{"Stopped", "Driver is Off"}));
+  EXPECT_EQ(rest.size(), 2u);
+  EXPECT_EQ(s.Wait(), 0);
+  // The whole wave, silence until the second start, then half a second of the wave.
+  const auto played = testing_support::ReadRecordedWav(outPath);
+  EXPECT_EQ(played.Channels, 2);
+  EXPECT_EQ(played.Rate, kRate);
+  ASSERT_GE(played.Samples.size(), samples.size() + kRate);
+  std::vector<int16_t> heard = samples;
+  heard.resize(played.Samples.size() - kRate);
+  heard.insert(heard.end(), samples.begin(), samples.begin() + kRate);
+  EXPECT_EQ(played.Samples, heard);
+}
+
+TEST_F(ServerEndToEnd, DescribeAnswersTheInterfaceDescriptionAndEveryMemberIsServed) {
+  Playsrv s;
+  const json d = s.Result("Describe");
+  EXPECT_EQ(d, typelib::Describe());
+  ASSERT_FALSE(d["interfaces"][0]["members"].empty());
+  // Called without params, a member may refuse them, but none may be unknown.
+  for (const json& m : d["interfaces"][0]["members"]) {
+    const json answer = s.Call(m["name"].get<std::string>()).Answer;
+    EXPECT_NE(answer.value(json::json_pointer("/error/code"), 0), -32601) << m["name"];
+  }
+  EXPECT_EQ(s.Call("Describe", {{"all", true}}).Answer["error"]["code"], -32602);
+}
+
+// Under the real clock, with a standard error nobody reads (a FIFO read only
+// when the test says), ended by Release amid requests; and an option refused.
+TEST_F(ServerEndToEnd, OptionsChooseTheClockAndTheEnginesAndAFullErrorOutputNeverHoldsTheServer) {
+  const std::string fifo = tmp.File("stderr");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int err = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  Playsrv s({"--output", "null", "--engines", "waveout"}, fifo);
+  EXPECT_EQ(s.Call("AdvanceTime", {{"ms", 10}}).Answer["error"]["code"], -32601);
+  // Each DxObj logs why the DirectSound 7 engine was refused: far more than a pipe holds.
+  for (int i = 0; i < 3000; ++i) ASSERT_EQ(s.Result("DxObj", {{"MFrmHwnd", 3}}), json({{"MFrmHwnd", 2}}));
+  const auto drain = [err] {  // everything in the pipe now, without waiting
+    std::string all;
+    char buf[65536];
+    for (ssize_t n; (n = read(err, buf, sizeof buf)) > 0;) all.append(buf, static_cast<size_t>(n));
+    return all;
+  };
+  EXPECT_EQ(drain().back(), '\n') << "only whole lines";
+  EXPECT_EQ(s.Result("DxObj", {{"MFrmHwnd", 3}}), json({{"MFrmHwnd", 2}}));
+  const std::string after = drain();
+  EXPECT_EQ(after.rfind("playsrv: warning: ", 0), 0u) << after;
+  EXPECT_NE(after.find(" diagnostic lines were dropped because the error output was full\n"), std::string::npos)
+      << after;
+  // Release, with three more requests in the same write: the report of
+  // destruction, then every request answered, then the end with status 0.
+  std::string input;
+  int id = 100;
+  for (const char* m : {"Release", "Release", "PlayAgain", "Describe"})
+    input += json{{"jsonrpc", "2.0"}, {"id", ++id}, {"method", m}}.dump() + "\n";
+  s.SendRaw(input);
+  std::vector<json> out;
+  for (const std::string& l : s.ReadToEnd()) out.push_back(json::parse(l));
+  ASSERT_EQ(out.size(), 5u);
+  EXPECT_EQ(Playsrv::Reports({out[0]}), Reports{"Driver is Off"});
+  EXPECT_EQ(out[1], json::parse(R"({"jsonrpc":"2.0","id":101,"result":null})"));
+  EXPECT_EQ(out[2], json::parse(R"({"jsonrpc":"2.0","id":102,"error":)"
+                                R"({"code":-32000,"message":"Release: the object has been released"}})"));
+  EXPECT_EQ(out[3]["error"]["code"], -32000);
+  EXPECT_EQ(out[4]["result"]["name"], "RivuvaRurarozUvi");
+  EXPECT_EQ(s.Wait(), 0);
+  close(err);
+
+  Playsrv bad({"--engines", "dx9,dx10"}, tmp.File("bad"));
+  EXPECT_EQ(bad.Wait(), 2);
+  const std::string text = testing_support::ReadText(tmp.File("bad"));
+  EXPECT_NE(text.find("unknown engine 'dx10'"), std::string::npos) << text;
+}
 
 // Interleaved samples in any libsndfile format at 8000 Hz: ints as 32-bit full
 // scale (a 16-bit sample v is v << 16), floats unchanged (no clipping on the way).
@@ -43,6 +232,35 @@ void WriteSound(const std::string& path, int format, int channels, const std::ve
     EXPECT_EQ(sf_writef_int(f, samples.data(), frames), frames);
   }
   sf_close(f);
+}
+
+void Put(std::vector<uint8_t>& out, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void PutId(std::vector<uint8_t>& out, const char* id) { out.insert(out.end(), id, id + 4); }
+
+// A PCM WAV whose data chunk holds `data`; an odd-sized LIST chunk comes
+// before fmt and data when `listFirst`.
+void WriteWav(const std::string& path, uint16_t channels, uint32_t rate, uint16_t bits, bool listFirst,
+              const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> file;
+  PutId(file, "RIFF");
+  Put(file, static_cast<uint32_t>(36 + (listFirst ? 14 : 0) + data.size()), 4);
+  PutId(file, "WAVE");
+  if (listFirst) {
+    PutId(file, "LIST");
+    Put(file, 5, 4);
+    file.insert(file.end(), {'I', 'N', 'F', 'O', 'x', 0});  // 5 bytes and the pad byte
+  }
+  PutId(file, "fmt ");
+  const uint32_t align = channels * bits / 8u;
+  for (const auto& [v, n] : {std::pair<uint32_t, int>{16, 4}, {1, 2}, {channels, 2}, {rate, 4}, {rate * align, 4},
+                            {align, 2}, {bits, 2}})
+    Put(file, v, n);
+  PutId(file, "data");
+  Put(file, static_cast<uint32_t>(data.size()), 4);
+  file.insert(file.end(), data.begin(), data.end());
+  testing_support::WriteBytes(path, file);
 }
 
 // A ramp of `n` samples rising by one from `first`.
@@ -79,16 +297,18 @@ class PlayctlTest : public ::testing::Test {
     return r;
   }
   // `playctl play ARGS` on the virtual clock into the WAV output, which must succeed.
-  Run Play(std::vector<std::string> args) {
+  Run Play(std::vector<std::string> args, const std::string& program = PLAY_BINARY_DIR "/playctl") {
     args.insert(args.begin(), "play");
     args.insert(args.end(), {"--simulate", "--output", "wav:" + out});
-    Run r = Playctl(args);
+    Run r = Playctl(args, program);
     EXPECT_EQ(r.Status, 0) << r.Err;
     return r;
   }
   // A 16-bit mono WAV of `samples`.
-  std::string Mono16(const std::string& name, const Samples& samples, uint32_t rate = 8000) {
-    testing_support::WriteWav(tmp.File(name), {1, rate, 16, false}, samples);
+  std::string Mono16(const std::string& name, const Samples& samples, uint32_t rate = 8000, bool listFirst = false) {
+    std::vector<uint8_t> bytes(samples.size() * 2);
+    std::memcpy(bytes.data(), samples.data(), bytes.size());
+    WriteWav(tmp.File(name), 1, rate, 16, listFirst, bytes);
     return tmp.File(name);
   }
 
@@ -98,8 +318,8 @@ class PlayctlTest : public ::testing::Test {
 
 TEST_F(PlayctlTest, RefusesWhatItCannotPlayBeforeTheServerStartsNamingThePiece) {
   const std::string six = tmp.File("six.wav"), mono = tmp.File("mono.wav"), junk = tmp.File("junk.wav");
-  testing_support::WriteWav(six, {6, 8000, 16, true}, std::vector<uint8_t>(1200, 1));
-  testing_support::WriteWav(mono, {1, 8000, 16, false}, std::vector<uint8_t>(16000, 1));  // one second
+  WriteWav(six, 6, 8000, 16, true, std::vector<uint8_t>(1200, 1));
+  WriteWav(mono, 1, 8000, 16, false, std::vector<uint8_t>(16000, 1));  // one second
   testing_support::WriteBytes(junk, {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'});
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
       {{six}, six + ": 6 channels; only mono or stereo plays (pick one or two with --channels"},
@@ -153,11 +373,7 @@ TEST_F(PlayctlTest, DecodesAnySoundFileToItsSixteenBitRoundingAndCountsClips) {
       clipped += r > 32767 || r < -32768;
       expected[i] = static_cast<int16_t>(std::clamp(r, -32768.0, 32767.0));
     }
-    if (bits > 0) {
-      WriteSound(path, format, 2, full);
-    } else {
-      WriteSound(path, format, 2, floats);
-    }
+    bits > 0 ? WriteSound(path, format, 2, full) : WriteSound(path, format, 2, floats);
     const Run r = Play({path});
     EXPECT_TRUE(r.Has("decoded to 16 bit")) << name;
     EXPECT_EQ(r.Has(std::to_string(clipped) + " sample(s) clipped to the 16-bit range"), clipped > 0) << name;
@@ -174,10 +390,10 @@ TEST_F(PlayctlTest, PlaysAnEditListOfMixedPiecesBackwardsAndThroughAUTurn) {
   WriteSound(tmp.File("a.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, flac);
   std::vector<uint8_t> eight(1000);
   for (size_t i = 0; i < eight.size(); ++i) eight[i] = static_cast<uint8_t>(i * 7);
-  testing_support::WriteWav(tmp.File("b.wav"), {1, 8000, 8, false}, eight);
+  WriteWav(tmp.File("b.wav"), 1, 8000, 8, false, eight);
   Samples sixteen(3000);
   for (size_t i = 0; i < sixteen.size(); ++i) sixteen[i] = static_cast<int16_t>(i * 21 - 20000);
-  testing_support::WriteWav(tmp.File("c.wav"), {1, 8000, 16, true}, sixteen);
+  Mono16("c.wav", sixteen, 8000, true);
 
   Samples wave;  // interleaved, forwards
   for (size_t f = 2000; f < 4000; ++f)
@@ -188,9 +404,7 @@ TEST_F(PlayctlTest, PlaysAnEditListOfMixedPiecesBackwardsAndThroughAUTurn) {
 
   const std::vector<std::string> pieces{tmp.File("a.flac") + "@0.25-0.5", "silence:0.125", tmp.File("b.wav"),
                                         tmp.File("c.wav") + "@0.1-"};
-  std::vector<std::string> args = pieces;
-  args.push_back("--reverse");
-  const Run r = Play(args);
+  const Run r = Play({pieces[0], pieces[1], pieces[2], pieces[3], "--reverse"});
   EXPECT_TRUE(r.Has("wave: 2 channel(s), 16 bit, 8000 Hz, 6200 samples"));
   EXPECT_TRUE(r.Has("c.wav@0.1-: 1 channel(s), 16 bit, 8000 Hz, 2200 samples, read in place"));
   Samples backwards;  // the wave's frames, the last first
@@ -198,20 +412,19 @@ TEST_F(PlayctlTest, PlaysAnEditListOfMixedPiecesBackwardsAndThroughAUTurn) {
   EXPECT_EQ(Recorded(out, wave.size()), backwards);
 
   // Forwards with a U-turn after 0.5 s (4000 frames, inside the 8-bit piece): back to the start.
-  args = pieces;
-  args.insert(args.end(), {"--script", "wait 0.5; u"});
-  Play(args);
+  Play({pieces[0], pieces[1], pieces[2], pieces[3], "--script", "wait 0.5; u"});
   Samples turned(wave.begin(), wave.begin() + 2 * 4000);  // frames 0..3999, then 3999 back to 0
   turned.insert(turned.end(), backwards.end() - 2 * 4000, backwards.end());
   EXPECT_EQ(Recorded(out, turned.size()), turned);
 }
 
 TEST_F(PlayctlTest, PlaysAnEightBitFileInPlaceBackwardsAcrossItsTwoBlocks) {
-  constexpr int32_t kFrames = 1048576 + 4410;  // one full block and a short one
-  std::vector<uint8_t> bytes(kFrames);
-  for (int32_t i = 0; i < kFrames; ++i) bytes[static_cast<size_t>(i)] = static_cast<uint8_t>((i * 11 + i / 1000) % 256);
+  constexpr int32_t kEightBitFrames = 1048576 + 4410;  // one full block and a short one
+  std::vector<uint8_t> bytes(kEightBitFrames);
+  for (int32_t i = 0; i < kEightBitFrames; ++i)
+    bytes[static_cast<size_t>(i)] = static_cast<uint8_t>((i * 11 + i / 1000) % 256);
   const std::string wav = tmp.File("eight.wav");
-  testing_support::WriteWav(wav, {1, 8000, 8, true}, bytes);
+  WriteWav(wav, 1, 8000, 8, true, bytes);
 
   // 131.5 s in is frame 1052000, in the second block; from there back to frame 0.
   const Run r = Play({wav, "--reverse", "--from", "131.5"});
@@ -263,11 +476,10 @@ TEST_F(PlayctlTest, KeysOnARealTerminalSteerTheRunAndTheTerminalIsRestored) {
     _exit(127);
   }
   std::string screen;
-  size_t mark = 0;
-  // Reads the terminal until `text` shows after the mark (false after 30 s or at its end).
-  const auto waitFor = [&](const std::string& text) {
+  // Reads the terminal until `text` shows from screen[from] on (false after 30 s or at its end).
+  const auto waitFor = [&](const std::string& text, size_t from) {
     for (int rounds = 0; rounds < 300; ++rounds) {
-      if (screen.find(text, mark) != std::string::npos) return true;
+      if (screen.find(text, from) != std::string::npos) return true;
       pollfd p{master, POLLIN, 0};
       if (poll(&p, 1, 100) <= 0) continue;
       char bytes[4096];
@@ -277,18 +489,15 @@ TEST_F(PlayctlTest, KeysOnARealTerminalSteerTheRunAndTheTerminalIsRestored) {
     }
     return false;
   };
-  const auto press = [&](const std::string& keys) {
-    mark = screen.size();
-    ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
-  };
-  ASSERT_TRUE(waitFor("0:01.")) << screen;
+  ASSERT_TRUE(waitFor("0:01.", 0)) << screen;
   termios raw{};
   ASSERT_EQ(tcgetattr(master, &raw), 0);
   EXPECT_EQ(raw.c_lflag & (ICANON | ECHO), 0u) << "keys are read one by one, not echoed";
-  press("u");
-  EXPECT_TRUE(waitFor("reverse  playing")) << screen.substr(mark);
-  press("q");
-  while (waitFor("\x01")) {
+  const size_t mark = screen.size();
+  ASSERT_EQ(write(master, "u", 1), 1);
+  EXPECT_TRUE(waitFor("reverse  playing", mark)) << screen.substr(mark);
+  ASSERT_EQ(write(master, "q", 1), 1);
+  while (waitFor("\x01", screen.size())) {
   }  // to the end of its output
   int status = -1;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
@@ -299,31 +508,25 @@ TEST_F(PlayctlTest, KeysOnARealTerminalSteerTheRunAndTheTerminalIsRestored) {
   close(master);
 }
 
-TEST_F(PlayctlTest, ConvertsAPieceOfAnotherRateToTheFirstPiecesRate) {
+// Installed into a prefix, playctl plays from there (converting a piece of
+// another rate to the first piece's rate), and both programs tell one version.
+TEST_F(PlayctlTest, InstalledIntoAPrefixPlaysFromThereConvertingAPieceOfAnotherRate) {
+  const std::string prefix = tmp.File("prefix");
+  const Run installed = Playctl({"--install", PLAY_BINARY_DIR, "--prefix", prefix}, PLAY_CMAKE);
+  ASSERT_EQ(installed.Status, 0) << installed.Err;
   const auto tone = [&](int rate, int frames) {
     Samples s(static_cast<size_t>(frames));
     for (int i = 0; i < frames; ++i)
       s[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(12000 * std::sin(2 * M_PI * 300 * i / rate)));
     return s;
   };
-  const Run r = Play({Mono16("at8k.wav", tone(8000, 800)), Mono16("at16k.wav", tone(16000, 16000), 16000)});
+  const Run r = Play({Mono16("at8k.wav", tone(8000, 800)), Mono16("at16k.wav", tone(16000, 16000), 16000)},
+                     prefix + "/bin/playctl");
   EXPECT_TRUE(r.Has("wave: 1 channel(s), 16 bit, 8000 Hz, 8800 samples")) << testing::PrintToString(r.Out);
   // The second second is the same 300 Hz tone at 8000 Hz, to within the resampler's error.
-  const Samples played = ReadRecordedWav(out).Samples;
-  const Samples expected = tone(8000, 8800);
-  ASSERT_GE(played.size(), 8800u);
+  const Samples played = Recorded(out, 8800), expected = tone(8000, 8800);
+  ASSERT_EQ(played.size(), 8800u);
   for (size_t i = 900; i < 8700; ++i) ASSERT_NEAR(played[i], expected[i - 800], 120) << i;
-}
-
-TEST_F(PlayctlTest, InstalledIntoAPrefixPlaysAFileFromThereWithOneVersion) {
-  const std::string prefix = tmp.File("prefix");
-  const Run installed = Playctl({"--install", PLAY_BINARY_DIR, "--prefix", prefix}, PLAY_CMAKE);
-  ASSERT_EQ(installed.Status, 0) << installed.Err;
-  const Samples samples = Ramp(4000, -30000);
-  const Run r = Playctl({"play", Mono16("take.wav", samples), "--simulate", "--output", "wav:" + out},
-                        prefix + "/bin/playctl");
-  ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_EQ(Recorded(out, samples.size()), samples);
 
   const Run ctl = Playctl({"--version"}, prefix + "/bin/playctl");
   const Run srv = Playctl({"--version"}, prefix + "/bin/playsrv");
@@ -340,8 +543,10 @@ std::pair<int64_t, int64_t> WavSizes(const std::string& path) {
   return {said, platform::files::Length(path) - 44};
 }
 
-TEST_F(PlayctlTest, EachTerminationSignalStopsBothProgramsWithTheWavHeaderTrue) {
-  const std::string wav = Mono16("take.wav", Ramp(32000, -16000));  // 4 s at 8000 Hz
+// Each termination signal stops both programs with the WAV header true; a full
+// disk under the WAV output is told and fails the run.
+TEST_F(PlayctlTest, ATerminationSignalOrAFullDiskEndsTheRunWithTheWavHeaderTrue) {
+  const std::string wav = Mono16("take.wav", Ramp(32000, -16000));  // 4 s, 64000 bytes of sound
   for (int signo : {SIGTERM, SIGINT, SIGHUP}) {
     testing_support::ChildProcess p(PLAY_BINARY_DIR "/playctl", {"play", wav, "--output", "wav:" + out},
                                     tmp.File("stderr"));
@@ -354,10 +559,7 @@ TEST_F(PlayctlTest, EachTerminationSignalStopsBothProgramsWithTheWavHeaderTrue) 
     EXPECT_GT(held, 0) << "signal " << signo;
     EXPECT_EQ(said, held) << "signal " << signo;
   }
-}
 
-TEST_F(PlayctlTest, AFullDiskUnderTheWavOutputIsToldAndFailsTheRun) {
-  const std::string wav = Mono16("take.wav", Ramp(32000, -16000));  // 4 s, 64000 bytes of sound
   // The children may write files of at most 60000 bytes, and get EFBIG beyond.
   rlimit old{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
