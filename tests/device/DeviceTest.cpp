@@ -146,30 +146,26 @@ class DeviceTest : public ::testing::TestWithParam<const char*> {
 // long time for its first requests.
 TEST_P(DeviceTest, ForwardAndReverseAreHeardWholeAndAUTurnAndAPauseOnTheSpot) {
   const std::string raw = tmp_.File("rec.raw");
-  testing_support::ChildProcess recorder(
-      "/bin/sh", {"-c", "exec parec -d nul.monitor --latency-msec=10 --format=s16le --rate=48000 --channels=2 >" + raw});
+  testing_support::ChildProcess recorder("/bin/sh", {"-c", "exec parec -d nul.monitor --latency-msec=10 --format=s16le "
+                                                           "--rate=48000 --channels=2 >" + raw});
   Wait(300);  // connected and recording
   // A queue that outlasts the stalls of a sanitizer build on a busy machine.
   Playsrv s({"--output", "device", "--latency-ms", "200", "--engines", GetParam()});
   EXPECT_EQ(s.Result("DxObj", {{"MFrmHwnd", 5}}), json({{"MFrmHwnd", std::string(GetParam()) == "waveout" ? 2 : 1}}));
   HandOver(s, kRate);
-  EXPECT_EQ(Playsrv::Reports(s.Call("PlayAgain").Notifications), Reports{"Playing"});
-  PlayToTheEnd(s);
-  EXPECT_EQ(Playsrv::Reports(s.Call("PlayAgainRev").Notifications), Reports{"Playing"});
-  PlayToTheEnd(s);
+  for (const char* method : {"PlayAgain", "PlayAgainRev"}) {
+    EXPECT_EQ(Playsrv::Reports(s.Call(method).Notifications), Reports{"Playing"}) << method;
+    PlayToTheEnd(s);
+  }
   // At the card's own rate nothing is converted, so the recording holds the
   // wave's samples exactly and a turn or a pause can be found to the sample.
   HandOver(s, kCardRate);
-  s.Call("PlayAgain");
-  Wait(700);
-  s.Call("PlayUTurn");
-  PlayToTheEnd(s);
-  s.Call("PlayAgain");
-  Wait(600);
-  s.Call("PlayPause");
-  Wait(500);
-  s.Call("PlayContinue");
-  PlayToTheEnd(s);
+  // Each call, then how long the card plays before the next (0: to the end).
+  for (const auto& [method, ms] : std::vector<std::pair<std::string, int>>{
+           {"PlayAgain", 700}, {"PlayUTurn", 0}, {"PlayAgain", 600}, {"PlayPause", 500}, {"PlayContinue", 0}}) {
+    s.Call(method);
+    ms > 0 ? Wait(ms) : PlayToTheEnd(s);
+  }
   recorder.SignalGroup(SIGINT);  // parec keeps its buffered tail
   recorder.Wait();
   const std::vector<uint8_t> bytes = testing_support::ReadBytes(raw);
@@ -214,8 +210,7 @@ TEST(DeviceFaults, NoSoundServerIsNoDeviceAndALostOneEndsOnlyTheRun) {
                             " pulseaudio -n --daemonize=yes --exit-idle-time=-1 --use-pid-file=yes "
                             "--load='module-null-sink sink_name=nul rate=48000' --load=module-native-protocol-unix "
                             ">/dev/null 2>&1";
-  const char* before = std::getenv("XDG_RUNTIME_DIR");
-  const std::string saved = before != nullptr ? before : "";
+  const std::string saved = std::getenv("XDG_RUNTIME_DIR") != nullptr ? std::getenv("XDG_RUNTIME_DIR") : "";
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   {
     // No server yet: DirectSound 7 finds no device and the host falls back to

@@ -4,6 +4,7 @@
 // signals, a full disk, a standard error nobody reads).
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -19,21 +20,19 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <type_traits>
 #include <vector>
 
-#include "platform/File.h"
 #include "server/TypeLibrary.h"
 #include "tests/server/ChildProcess.h"
-#include "tests/server/WavTestFiles.h"
 #include "tests/support/TestWorld.h"
 
 using nlohmann::json;
 using testing_support::Playsrv;
-using testing_support::ReadRecordedWav;
 using Reports = std::vector<std::string>;
 using Samples = std::vector<int16_t>;
 
@@ -43,9 +42,96 @@ constexpr int32_t kRate = 8000;
 constexpr int32_t kFrames = 16000;  // two seconds
 constexpr int32_t kFirstBlock = 10000;
 
-class ServerEndToEnd : public ::testing::Test {
+// Interleaved samples in any libsndfile format at 8000 Hz: ints as 32-bit full
+// scale (a 16-bit sample v is v << 16), floats unchanged (no clipping on the way).
+template <typename T>
+void WriteSound(const std::string& path, int format, int channels, const std::vector<T>& samples) {
+  SF_INFO info{0, 8000, channels, format, 0, 0};
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr) << path << ": " << sf_strerror(nullptr);
+  const auto frames = static_cast<sf_count_t>(samples.size()) / channels;
+  if constexpr (std::is_same_v<T, float>) {
+    EXPECT_EQ(sf_writef_float(f, samples.data(), frames), frames);
+  } else {
+    EXPECT_EQ(sf_writef_int(f, samples.data(), frames), frames);
+  }
+  sf_close(f);
+}
+
+void Put(std::vector<uint8_t>& out, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void PutId(std::vector<uint8_t>& out, const char* id) { out.insert(out.end(), id, id + 4); }
+
+// A PCM WAV whose data chunk holds `data`; an odd-sized LIST chunk comes
+// before fmt and data when `listFirst`.
+void WriteWav(const std::string& path, uint16_t channels, uint32_t rate, uint16_t bits, bool listFirst,
+              const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> file;
+  PutId(file, "RIFF");
+  Put(file, static_cast<uint32_t>(36 + (listFirst ? 14 : 0) + data.size()), 4);
+  PutId(file, "WAVE");
+  if (listFirst) {
+    PutId(file, "LIST");
+    Put(file, 5, 4);
+    file.insert(file.end(), {'I', 'N', 'F', 'O', 'x', 0});  // 5 bytes and the pad byte
+  }
+  PutId(file, "fmt ");
+  const uint32_t align = channels * bits / 8u;
+  for (const auto& [v, n] : {std::pair<uint32_t, int>{16, 4}, {1, 2}, {channels, 2}, {rate, 4}, {rate * align, 4},
+                            {align, 2}, {bits, 2}})
+    Put(file, v, n);
+  PutId(file, "data");
+  Put(file, static_cast<uint32_t>(data.size()), 4);
+  file.insert(file.end(), data.begin(), data.end());
+  testing_support::WriteBytes(path, file);
+}
+
+// What the wav output recorded: its canonical 44-byte header read, and a
+// header whose data size is not what the file holds failing the test.
+struct RecordedWav {
+  int32_t Channels = 0;  // from the header's 16-bit field
+  int32_t Rate = 0;
+  std::vector<int16_t> Samples;  // interleaved
+};
+RecordedWav ReadRecordedWav(const std::string& path) {
+  const std::vector<uint8_t> b = testing_support::ReadBytes(path);
+  if (b.size() < 44 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(&b[36], "data", 4) != 0)
+    throw std::runtime_error(path + ": not a canonical WAV");
+  RecordedWav wav;
+  uint32_t size = 0;  // little-endian, as the host
+  std::memcpy(&wav.Channels, &b[22], 2);
+  std::memcpy(&wav.Rate, &b[24], 4);
+  std::memcpy(&size, &b[40], 4);
+  EXPECT_EQ(size, b.size() - 44) << path << ": the header's data size is not what the file holds";
+  wav.Samples.resize(std::min<size_t>(size, b.size() - 44) / 2);
+  std::memcpy(wav.Samples.data(), &b[44], wav.Samples.size() * 2);
+  return wav;
+}
+
+std::string ReadText(const std::string& path) {
+  const std::vector<uint8_t> bytes = testing_support::ReadBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// A ramp of `n` samples rising by one from `first`.
+Samples Ramp(size_t n, int32_t first) {
+  Samples s(n);
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<int16_t>(first + static_cast<int32_t>(i));
+  return s;
+}
+
+// The first `n` samples the WAV output recorded (all of them when it holds fewer).
+Samples Recorded(const std::string& path, size_t n) {
+  Samples s = ReadRecordedWav(path).Samples;
+  s.resize(std::min(s.size(), n));
+  return s;
+}
+
+// playsrv and playctl runs, and the wave the playsrv sessions hand over.
+class EndToEnd : public ::testing::Test {
  protected:
-  ServerEndToEnd() {
+  EndToEnd() {
     for (int32_t i = 0; i < kFrames; ++i) {
       samples.push_back(static_cast<int16_t>((i * 7) % 20000 - 10000));
       samples.push_back(static_cast<int16_t>(12000 - (i * 13) % 24000));
@@ -65,9 +151,42 @@ class ServerEndToEnd : public ::testing::Test {
             {"BlkInLstL", list(0)}, {"BlkInLstR", list(2)}};
   }
 
+  struct Run {
+    int Status;
+    std::vector<std::string> Out;
+    std::string Err;
+    bool Has(const std::string& text) const {
+      return std::any_of(Out.begin(), Out.end(), [&](const std::string& l) { return l.find(text) != l.npos; });
+    }
+  };
+  // Runs playctl (or `program`) with `args` to its end.
+  Run Playctl(const std::vector<std::string>& args, const std::string& program = PLAY_BINARY_DIR "/playctl") {
+    testing_support::ChildProcess p(program, args, tmp.File("stderr"));
+    p.CloseInput();
+    Run r{0, p.ReadToEnd(), ""};
+    r.Status = p.Wait();
+    r.Err = ReadText(tmp.File("stderr"));
+    return r;
+  }
+  // `playctl play ARGS` on the virtual clock into the WAV output, which must succeed.
+  Run Play(std::vector<std::string> args, const std::string& program = PLAY_BINARY_DIR "/playctl") {
+    args.insert(args.begin(), "play");
+    args.insert(args.end(), {"--simulate", "--output", "wav:" + out});
+    Run r = Playctl(args, program);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    return r;
+  }
+  // A 16-bit mono WAV of `wave`.
+  std::string Mono16(const std::string& name, const Samples& wave, uint32_t rate = 8000, bool listFirst = false) {
+    std::vector<uint8_t> bytes(wave.size() * 2);
+    std::memcpy(bytes.data(), wave.data(), bytes.size());
+    WriteWav(tmp.File(name), 1, rate, 16, listFirst, bytes);
+    return tmp.File(name);
+  }
+
   testing_support::TempDir tmp;
   std::string wavPath = tmp.File("wave.raw");
-  std::string outPath = tmp.File("played.wav");
+  std::string out = tmp.File("played.wav");
   std::vector<int16_t> samples;
 };
 
@@ -90,8 +209,8 @@ const std::vector<std::pair<std::string, std::string>> kMalformed{
 // starts it again and ends with its input while the wave plays: the object is
 // destroyed (its reports, and no answer without a request), the process ends
 // with status 0 and the wav output holds what sounded.
-TEST_F(ServerEndToEnd, AThousandMalformedLinesThenASessionEndedByItsInput) {
-  Playsrv s({"--simulate", "--output", "wav:" + outPath});
+TEST_F(EndToEnd, AThousandMalformedLinesThenASessionEndedByItsInput) {
+  Playsrv s({"--simulate", "--output", "wav:" + out});
   std::string input;
   std::vector<std::string> expected;
   for (int i = 0; i < 1000; ++i) {
@@ -148,7 +267,7 @@ TEST_F(ServerEndToEnd, AThousandMalformedLinesThenASessionEndedByItsInput) {
   EXPECT_EQ(rest.size(), 2u);
   EXPECT_EQ(s.Wait(), 0);
   // The whole wave, silence until the second start, then half a second of the wave.
-  const auto played = testing_support::ReadRecordedWav(outPath);
+  const auto played = ReadRecordedWav(out);
   EXPECT_EQ(played.Channels, 2);
   EXPECT_EQ(played.Rate, kRate);
   ASSERT_GE(played.Samples.size(), samples.size() + kRate);
@@ -158,22 +277,20 @@ TEST_F(ServerEndToEnd, AThousandMalformedLinesThenASessionEndedByItsInput) {
   EXPECT_EQ(played.Samples, heard);
 }
 
-TEST_F(ServerEndToEnd, DescribeAnswersTheInterfaceDescriptionAndEveryMemberIsServed) {
+TEST_F(EndToEnd, DescribeAnswersTheInterfaceDescriptionAndEveryMemberIsServed) {
   Playsrv s;
   const json d = s.Result("Describe");
   EXPECT_EQ(d, typelib::Describe());
   ASSERT_FALSE(d["interfaces"][0]["members"].empty());
   // Called without params, a member may refuse them, but none may be unknown.
-  for (const json& m : d["interfaces"][0]["members"]) {
-    const json answer = s.Call(m["name"].get<std::string>()).Answer;
-    EXPECT_NE(answer.value(json::json_pointer("/error/code"), 0), -32601) << m["name"];
-  }
+  for (const json& m : d["interfaces"][0]["members"])
+    EXPECT_NE(s.Call(m["name"]).Answer.value(json::json_pointer("/error/code"), 0), -32601) << m["name"];
   EXPECT_EQ(s.Call("Describe", {{"all", true}}).Answer["error"]["code"], -32602);
 }
 
 // Under the real clock, with a standard error nobody reads (a FIFO read only
 // when the test says), ended by Release amid requests; and an option refused.
-TEST_F(ServerEndToEnd, OptionsChooseTheClockAndTheEnginesAndAFullErrorOutputNeverHoldsTheServer) {
+TEST_F(EndToEnd, OptionsChooseTheClockAndTheEnginesAndAFullErrorOutputNeverHoldsTheServer) {
   const std::string fifo = tmp.File("stderr");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const int err = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -191,8 +308,7 @@ TEST_F(ServerEndToEnd, OptionsChooseTheClockAndTheEnginesAndAFullErrorOutputNeve
   EXPECT_EQ(s.Result("DxObj", {{"MFrmHwnd", 3}}), json({{"MFrmHwnd", 2}}));
   const std::string after = drain();
   EXPECT_EQ(after.rfind("playsrv: warning: ", 0), 0u) << after;
-  EXPECT_NE(after.find(" diagnostic lines were dropped because the error output was full\n"), std::string::npos)
-      << after;
+  EXPECT_THAT(after, testing::HasSubstr(" diagnostic lines were dropped because the error output was full\n"));
   // Release, with three more requests in the same write: the report of
   // destruction, then every request answered, then the end with status 0.
   std::string input;
@@ -200,123 +316,24 @@ TEST_F(ServerEndToEnd, OptionsChooseTheClockAndTheEnginesAndAFullErrorOutputNeve
   for (const char* m : {"Release", "Release", "PlayAgain", "Describe"})
     input += json{{"jsonrpc", "2.0"}, {"id", ++id}, {"method", m}}.dump() + "\n";
   s.SendRaw(input);
-  std::vector<json> out;
-  for (const std::string& l : s.ReadToEnd()) out.push_back(json::parse(l));
-  ASSERT_EQ(out.size(), 5u);
-  EXPECT_EQ(Playsrv::Reports({out[0]}), Reports{"Driver is Off"});
-  EXPECT_EQ(out[1], json::parse(R"({"jsonrpc":"2.0","id":101,"result":null})"));
-  EXPECT_EQ(out[2], json::parse(R"({"jsonrpc":"2.0","id":102,"error":)"
+  std::vector<json> last;
+  for (const std::string& l : s.ReadToEnd()) last.push_back(json::parse(l));
+  ASSERT_EQ(last.size(), 5u);
+  EXPECT_EQ(Playsrv::Reports({last[0]}), Reports{"Driver is Off"});
+  EXPECT_EQ(last[1], json::parse(R"({"jsonrpc":"2.0","id":101,"result":null})"));
+  EXPECT_EQ(last[2], json::parse(R"({"jsonrpc":"2.0","id":102,"error":)"
                                 R"({"code":-32000,"message":"Release: the object has been released"}})"));
-  EXPECT_EQ(out[3]["error"]["code"], -32000);
-  EXPECT_EQ(out[4]["result"]["name"], "RivuvaRurarozUvi");
+  EXPECT_EQ(last[3]["error"]["code"], -32000);
+  EXPECT_EQ(last[4]["result"]["name"], "RivuvaRurarozUvi");
   EXPECT_EQ(s.Wait(), 0);
   close(err);
 
   Playsrv bad({"--engines", "dx9,dx10"}, tmp.File("bad"));
   EXPECT_EQ(bad.Wait(), 2);
-  const std::string text = testing_support::ReadText(tmp.File("bad"));
-  EXPECT_NE(text.find("unknown engine 'dx10'"), std::string::npos) << text;
+  EXPECT_THAT(ReadText(tmp.File("bad")), testing::HasSubstr("unknown engine 'dx10'"));
 }
 
-// Interleaved samples in any libsndfile format at 8000 Hz: ints as 32-bit full
-// scale (a 16-bit sample v is v << 16), floats unchanged (no clipping on the way).
-template <typename T>
-void WriteSound(const std::string& path, int format, int channels, const std::vector<T>& samples) {
-  SF_INFO info{0, 8000, channels, format, 0, 0};
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(f, nullptr) << path << ": " << sf_strerror(nullptr);
-  const auto frames = static_cast<sf_count_t>(samples.size()) / channels;
-  if constexpr (std::is_same_v<T, float>) {
-    EXPECT_EQ(sf_writef_float(f, samples.data(), frames), frames);
-  } else {
-    EXPECT_EQ(sf_writef_int(f, samples.data(), frames), frames);
-  }
-  sf_close(f);
-}
-
-void Put(std::vector<uint8_t>& out, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void PutId(std::vector<uint8_t>& out, const char* id) { out.insert(out.end(), id, id + 4); }
-
-// A PCM WAV whose data chunk holds `data`; an odd-sized LIST chunk comes
-// before fmt and data when `listFirst`.
-void WriteWav(const std::string& path, uint16_t channels, uint32_t rate, uint16_t bits, bool listFirst,
-              const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> file;
-  PutId(file, "RIFF");
-  Put(file, static_cast<uint32_t>(36 + (listFirst ? 14 : 0) + data.size()), 4);
-  PutId(file, "WAVE");
-  if (listFirst) {
-    PutId(file, "LIST");
-    Put(file, 5, 4);
-    file.insert(file.end(), {'I', 'N', 'F', 'O', 'x', 0});  // 5 bytes and the pad byte
-  }
-  PutId(file, "fmt ");
-  const uint32_t align = channels * bits / 8u;
-  for (const auto& [v, n] : {std::pair<uint32_t, int>{16, 4}, {1, 2}, {channels, 2}, {rate, 4}, {rate * align, 4},
-                            {align, 2}, {bits, 2}})
-    Put(file, v, n);
-  PutId(file, "data");
-  Put(file, static_cast<uint32_t>(data.size()), 4);
-  file.insert(file.end(), data.begin(), data.end());
-  testing_support::WriteBytes(path, file);
-}
-
-// A ramp of `n` samples rising by one from `first`.
-Samples Ramp(size_t n, int32_t first) {
-  Samples s(n);
-  for (size_t i = 0; i < n; ++i) s[i] = static_cast<int16_t>(first + static_cast<int32_t>(i));
-  return s;
-}
-
-// The first `n` samples the WAV output recorded (all of them when it holds fewer).
-Samples Recorded(const std::string& path, size_t n) {
-  Samples s = ReadRecordedWav(path).Samples;
-  s.resize(std::min(s.size(), n));
-  return s;
-}
-
-class PlayctlTest : public ::testing::Test {
- protected:
-  struct Run {
-    int Status;
-    std::vector<std::string> Out;
-    std::string Err;
-    bool Has(const std::string& text) const {
-      return std::any_of(Out.begin(), Out.end(), [&](const std::string& l) { return l.find(text) != l.npos; });
-    }
-  };
-  // Runs playctl (or `program`) with `args` to its end.
-  Run Playctl(const std::vector<std::string>& args, const std::string& program = PLAY_BINARY_DIR "/playctl") {
-    testing_support::ChildProcess p(program, args, tmp.File("stderr"));
-    p.CloseInput();
-    Run r{0, p.ReadToEnd(), ""};
-    r.Status = p.Wait();
-    r.Err = testing_support::ReadText(tmp.File("stderr"));
-    return r;
-  }
-  // `playctl play ARGS` on the virtual clock into the WAV output, which must succeed.
-  Run Play(std::vector<std::string> args, const std::string& program = PLAY_BINARY_DIR "/playctl") {
-    args.insert(args.begin(), "play");
-    args.insert(args.end(), {"--simulate", "--output", "wav:" + out});
-    Run r = Playctl(args, program);
-    EXPECT_EQ(r.Status, 0) << r.Err;
-    return r;
-  }
-  // A 16-bit mono WAV of `samples`.
-  std::string Mono16(const std::string& name, const Samples& samples, uint32_t rate = 8000, bool listFirst = false) {
-    std::vector<uint8_t> bytes(samples.size() * 2);
-    std::memcpy(bytes.data(), samples.data(), bytes.size());
-    WriteWav(tmp.File(name), 1, rate, 16, listFirst, bytes);
-    return tmp.File(name);
-  }
-
-  testing_support::TempDir tmp;
-  std::string out = tmp.File("played.wav");
-};
-
-TEST_F(PlayctlTest, RefusesWhatItCannotPlayBeforeTheServerStartsNamingThePiece) {
+TEST_F(EndToEnd, RefusesWhatItCannotPlayBeforeTheServerStartsNamingThePiece) {
   const std::string six = tmp.File("six.wav"), mono = tmp.File("mono.wav"), junk = tmp.File("junk.wav");
   WriteWav(six, 6, 8000, 16, true, std::vector<uint8_t>(1200, 1));
   WriteWav(mono, 1, 8000, 16, false, std::vector<uint8_t>(16000, 1));  // one second
@@ -345,7 +362,7 @@ TEST_F(PlayctlTest, RefusesWhatItCannotPlayBeforeTheServerStartsNamingThePiece) 
   EXPECT_EQ(ReadRecordedWav(out).Channels, 2);
 }
 
-TEST_F(PlayctlTest, DecodesAnySoundFileToItsSixteenBitRoundingAndCountsClips) {
+TEST_F(EndToEnd, DecodesAnySoundFileToItsSixteenBitRoundingAndCountsClips) {
   constexpr size_t kSamples = 2 * 3000;
   const std::vector<std::tuple<std::string, int, int>> cases{
       // name, libsndfile format, bits (0: float samples)
@@ -354,7 +371,6 @@ TEST_F(PlayctlTest, DecodesAnySoundFileToItsSixteenBitRoundingAndCountsClips) {
       {"float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0},
   };
   for (const auto& [name, format, bits] : cases) {
-    const std::string path = tmp.File(name);
     // Integers across their whole range; for floats every third sample a
     // 16-bit value, the others up to 1.4 times full scale.
     const int used = bits > 0 ? bits : 16;
@@ -373,8 +389,8 @@ TEST_F(PlayctlTest, DecodesAnySoundFileToItsSixteenBitRoundingAndCountsClips) {
       clipped += r > 32767 || r < -32768;
       expected[i] = static_cast<int16_t>(std::clamp(r, -32768.0, 32767.0));
     }
-    bits > 0 ? WriteSound(path, format, 2, full) : WriteSound(path, format, 2, floats);
-    const Run r = Play({path});
+    bits > 0 ? WriteSound(tmp.File(name), format, 2, full) : WriteSound(tmp.File(name), format, 2, floats);
+    const Run r = Play({tmp.File(name)});
     EXPECT_TRUE(r.Has("decoded to 16 bit")) << name;
     EXPECT_EQ(r.Has(std::to_string(clipped) + " sample(s) clipped to the 16-bit range"), clipped > 0) << name;
     EXPECT_TRUE(bits > 0 || clipped > 500) << "the float case must clip";
@@ -382,7 +398,7 @@ TEST_F(PlayctlTest, DecodesAnySoundFileToItsSixteenBitRoundingAndCountsClips) {
   }
 }
 
-TEST_F(PlayctlTest, PlaysAnEditListOfMixedPiecesBackwardsAndThroughAUTurn) {
+TEST_F(EndToEnd, PlaysAnEditListOfMixedPiecesBackwardsAndThroughAUTurn) {
   // A stereo FLAC (decoded), silence, an 8-bit mono WAV (decoded to 16 bit
   // among 16-bit pieces) and a 16-bit mono WAV read in place: mono plays on both sides.
   std::vector<int32_t> flac(2 * 4000);
@@ -391,13 +407,11 @@ TEST_F(PlayctlTest, PlaysAnEditListOfMixedPiecesBackwardsAndThroughAUTurn) {
   std::vector<uint8_t> eight(1000);
   for (size_t i = 0; i < eight.size(); ++i) eight[i] = static_cast<uint8_t>(i * 7);
   WriteWav(tmp.File("b.wav"), 1, 8000, 8, false, eight);
-  Samples sixteen(3000);
-  for (size_t i = 0; i < sixteen.size(); ++i) sixteen[i] = static_cast<int16_t>(i * 21 - 20000);
+  const Samples sixteen = Ramp(3000, -20000);
   Mono16("c.wav", sixteen, 8000, true);
 
   Samples wave;  // interleaved, forwards
-  for (size_t f = 2000; f < 4000; ++f)
-    for (size_t c = 0; c < 2; ++c) wave.push_back(static_cast<int16_t>(flac[2 * f + c] >> 16));
+  for (size_t i = 2 * 2000; i < 2 * 4000; ++i) wave.push_back(static_cast<int16_t>(flac[i] >> 16));
   wave.insert(wave.end(), 2 * 1000, 0);
   for (uint8_t b : eight) wave.insert(wave.end(), 2, static_cast<int16_t>((b - 128) * 256));
   for (size_t f = 800; f < 3000; ++f) wave.insert(wave.end(), 2, sixteen[f]);
@@ -418,7 +432,7 @@ TEST_F(PlayctlTest, PlaysAnEditListOfMixedPiecesBackwardsAndThroughAUTurn) {
   EXPECT_EQ(Recorded(out, turned.size()), turned);
 }
 
-TEST_F(PlayctlTest, PlaysAnEightBitFileInPlaceBackwardsAcrossItsTwoBlocks) {
+TEST_F(EndToEnd, PlaysAnEightBitFileInPlaceBackwardsAcrossItsTwoBlocks) {
   constexpr int32_t kEightBitFrames = 1048576 + 4410;  // one full block and a short one
   std::vector<uint8_t> bytes(kEightBitFrames);
   for (int32_t i = 0; i < kEightBitFrames; ++i)
@@ -438,8 +452,8 @@ TEST_F(PlayctlTest, PlaysAnEightBitFileInPlaceBackwardsAcrossItsTwoBlocks) {
   for (size_t k = 1052001; k < played.Samples.size(); ++k) ASSERT_EQ(played.Samples[k], 0) << k;
 }
 
-TEST_F(PlayctlTest, ScriptedKeysSteerTheRunFrameForFrame) {
-  const std::string wav = Mono16("ramp.wav", Ramp(32000, -16000));  // 4 s at 8000 Hz
+TEST_F(EndToEnd, ScriptedKeysSteerTheRunFrameForFrameAndASignalOrAFullDiskEndsIt) {
+  const std::string wav = Mono16("ramp.wav", Ramp(32000, -16000));  // 4 s at 8000 Hz, 64000 bytes of sound
 
   // 1 s forward; U-turn; 0.5 s back; pause 0.5 s (nothing sounds); 0.25 s
   // back; right: 5 s further in the present direction, clamped to the end;
@@ -464,9 +478,42 @@ TEST_F(PlayctlTest, ScriptedKeysSteerTheRunFrameForFrame) {
       << testing::PrintToString(r.Out);
   EXPECT_TRUE(r.Has("forward  looping (1)  loop on  tempo 1.10"));
   EXPECT_FALSE(r.Has("key u")) << "nothing runs after q";
+
+  // Each termination signal stops both programs with the WAV header true; a
+  // full disk under the WAV output is told and fails the run.
+  for (int signo : {SIGTERM, SIGINT, SIGHUP}) {
+    testing_support::ChildProcess p(PLAY_BINARY_DIR "/playctl", {"play", wav, "--output", "wav:" + out},
+                                    tmp.File("stderr"));
+    std::string line;
+    while (p.ReadLine(line) && line.find("position") == std::string::npos) {
+    }
+    p.SignalGroup(signo);  // playctl and the server it started, as Ctrl-C in a shell
+    EXPECT_EQ(p.Wait(), 128 + signo) << ReadText(tmp.File("stderr"));
+    EXPECT_GT(ReadRecordedWav(out).Samples.size(), 0u) << "signal " << signo;  // and the header true
+  }
+
+  // The children may write files of at most 60000 bytes, and get EFBIG beyond.
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit small{60000, old.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  r = Playctl({"play", wav, "--simulate", "--output", "wav:" + out});
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, SIG_DFL);
+  EXPECT_EQ(r.Status, 1);
+  const auto held = static_cast<long long>(ReadRecordedWav(out).Samples.size() * 2);  // the header true
+  EXPECT_GT(held, 0);
+  EXPECT_LE(held, 60000 - 44);
+  char seconds[32];
+  const long long ms = held / 2 * 1000 / 8000;
+  std::snprintf(seconds, sizeof seconds, "%lld.%03lld", ms / 1000, ms % 1000);
+  EXPECT_THAT(r.Err, testing::HasSubstr("the played sound was not all written: wav output '" + out + "' failed after " +
+                                        seconds + " s of sound: File too large"));
+  EXPECT_FALSE(r.Has("played sound written to"));
 }
 
-TEST_F(PlayctlTest, KeysOnARealTerminalSteerTheRunAndTheTerminalIsRestored) {
+TEST_F(EndToEnd, KeysOnARealTerminalSteerTheRunAndTheTerminalIsRestored) {
   const std::string wav = Mono16("ramp.wav", Ramp(60000, -30000));  // 7.5 s at 8000 Hz
   int master = -1;
   const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
@@ -510,7 +557,7 @@ TEST_F(PlayctlTest, KeysOnARealTerminalSteerTheRunAndTheTerminalIsRestored) {
 
 // Installed into a prefix, playctl plays from there (converting a piece of
 // another rate to the first piece's rate), and both programs tell one version.
-TEST_F(PlayctlTest, InstalledIntoAPrefixPlaysFromThereConvertingAPieceOfAnotherRate) {
+TEST_F(EndToEnd, InstalledIntoAPrefixPlaysFromThereConvertingAPieceOfAnotherRate) {
   const std::string prefix = tmp.File("prefix");
   const Run installed = Playctl({"--install", PLAY_BINARY_DIR, "--prefix", prefix}, PLAY_CMAKE);
   ASSERT_EQ(installed.Status, 0) << installed.Err;
@@ -533,55 +580,6 @@ TEST_F(PlayctlTest, InstalledIntoAPrefixPlaysFromThereConvertingAPieceOfAnotherR
   ASSERT_EQ(ctl.Out.size(), 1u);
   ASSERT_EQ(srv.Out.size(), 1u);
   EXPECT_EQ(ctl.Out[0].substr(ctl.Out[0].find(' ')), srv.Out[0].substr(srv.Out[0].find(' ')));
-}
-
-// The data size in the header and the data the file holds.
-std::pair<int64_t, int64_t> WavSizes(const std::string& path) {
-  uint8_t h[44] = {};
-  platform::files::ReadAt(path, h, sizeof h, 0);
-  const int64_t said = int64_t{h[40]} | int64_t{h[41]} << 8 | int64_t{h[42]} << 16 | int64_t{h[43]} << 24;
-  return {said, platform::files::Length(path) - 44};
-}
-
-// Each termination signal stops both programs with the WAV header true; a full
-// disk under the WAV output is told and fails the run.
-TEST_F(PlayctlTest, ATerminationSignalOrAFullDiskEndsTheRunWithTheWavHeaderTrue) {
-  const std::string wav = Mono16("take.wav", Ramp(32000, -16000));  // 4 s, 64000 bytes of sound
-  for (int signo : {SIGTERM, SIGINT, SIGHUP}) {
-    testing_support::ChildProcess p(PLAY_BINARY_DIR "/playctl", {"play", wav, "--output", "wav:" + out},
-                                    tmp.File("stderr"));
-    std::string line;
-    while (p.ReadLine(line) && line.find("position") == std::string::npos) {
-    }
-    p.SignalGroup(signo);  // playctl and the server it started, as Ctrl-C in a shell
-    EXPECT_EQ(p.Wait(), 128 + signo) << testing_support::ReadText(tmp.File("stderr"));
-    const auto [said, held] = WavSizes(out);
-    EXPECT_GT(held, 0) << "signal " << signo;
-    EXPECT_EQ(said, held) << "signal " << signo;
-  }
-
-  // The children may write files of at most 60000 bytes, and get EFBIG beyond.
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  signal(SIGXFSZ, SIG_IGN);
-  rlimit small{60000, old.rlim_max};
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const Run r = Playctl({"play", wav, "--simulate", "--output", "wav:" + out});
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, SIG_DFL);
-  EXPECT_EQ(r.Status, 1);
-  const auto [said, held] = WavSizes(out);
-  EXPECT_EQ(said, held);
-  EXPECT_GT(held, 0);
-  EXPECT_LE(held, 60000 - 44);
-  char seconds[32];
-  const long long ms = held / 2 * 1000 / 8000;
-  std::snprintf(seconds, sizeof seconds, "%lld.%03lld", ms / 1000, ms % 1000);
-  EXPECT_NE(r.Err.find("the played sound was not all written: wav output '" + out + "' failed after " + seconds +
-                       " s of sound: File too large"),
-            std::string::npos)
-      << r.Err;
-  EXPECT_FALSE(r.Has("played sound written to"));
 }
 
 }  // namespace

@@ -18,7 +18,6 @@
 #include "server/RpcParams.h"
 
 using nlohmann::json;
-using rpc::JsonRpcEndpoint;
 
 namespace {
 
@@ -52,16 +51,8 @@ class JsonRpcEndpointTest : public ::testing::Test {
 
   std::vector<std::string> lines;
   int calls = 0;
-  JsonRpcEndpoint endpoint{[this](const std::string& l) { lines.push_back(l); }};
+  rpc::JsonRpcEndpoint endpoint{[this](const std::string& l) { lines.push_back(l); }};
 };
-
-TEST_F(JsonRpcEndpointTest, BlankLinesAreIgnoredAndOutputThatIsNotUtf8IsRepaired) {
-  EXPECT_TRUE(Feed("   ").empty());
-  EXPECT_TRUE(Feed("").empty());
-  EXPECT_EQ(Single("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"Echo\",\"params\":[3]}\r"),
-            json::parse(R"({"jsonrpc":"2.0","id":1,"result":[3]})"));
-  EXPECT_EQ(Single(R"({"jsonrpc":"2.0","id":1,"method":"Bytes"})")["result"], "a\xEF\xBF\xBD" "b");
-}
 
 TEST_F(JsonRpcEndpointTest, RefusedLinesGetOneErrorWithTheirIdWhenTheyHaveOneAndNothingRuns) {
   using namespace std::string_literals;
@@ -99,7 +90,12 @@ TEST_F(JsonRpcEndpointTest, RefusedLinesGetOneErrorWithTheirIdWhenTheyHaveOneAnd
             json::parse(nested(63)));
 }
 
-TEST_F(JsonRpcEndpointTest, NotificationsRunUnansweredAlsoInBatches) {
+TEST_F(JsonRpcEndpointTest, BlankLinesAndNotificationsGoUnansweredAndOutputThatIsNotUtf8IsRepaired) {
+  EXPECT_TRUE(Feed("   ").empty());
+  EXPECT_TRUE(Feed("").empty());
+  EXPECT_EQ(Single("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"Echo\",\"params\":[3]}\r"),
+            json::parse(R"({"jsonrpc":"2.0","id":1,"result":[3]})"));
+  EXPECT_EQ(Single(R"({"jsonrpc":"2.0","id":1,"method":"Bytes"})")["result"], "a\xEF\xBF\xBD" "b");
   EXPECT_TRUE(Feed(R"({"jsonrpc":"2.0","method":"Fails"})").empty());
   EXPECT_TRUE(Feed(R"([{"jsonrpc":"2.0","method":"Echo"}])").empty());
   const auto out = Feed(

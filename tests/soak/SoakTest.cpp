@@ -19,9 +19,6 @@
 #include "facade/RealEngines.h"
 #include "tests/support/TestWorld.h"
 
-using testing_support::HostList;
-using testing_support::SimWorld;
-
 namespace {
 
 constexpr int32_t kFrames = 16000;  // two seconds at 8000 Hz
@@ -32,9 +29,7 @@ constexpr int64_t kSoakMs = 3 * 3600 * 1000;
 int32_t PositionOf(int16_t l, int16_t r) {
   if (l == 0 && r == 0) return 0;
   const int32_t v = l + 20000;
-  if (v % 3 != 0 || r != l + 1000) return -1;
-  const int32_t pos = v / 3;
-  return pos >= 1 && pos <= kFrames ? pos : -1;
+  return v % 3 == 0 && r == l + 1000 && v / 3 >= 1 && v / 3 <= kFrames ? v / 3 : -1;
 }
 
 int64_t ResidentKb() {
@@ -51,7 +46,7 @@ int64_t OpenDescriptors() {
 class Soak : public ::testing::TestWithParam<platform::AudioOffer> {};
 
 TEST_P(Soak, ThreeHoursOfLoopedPlayWithRandomCommands) {
-  SimWorld world(GetParam());
+  testing_support::SimWorld world(GetParam());
   facade::PlayDllClass obj(world.ctx, facade::MakeEngineFactory(world.ctx));
   int32_t hwnd = 7;
   obj.DxObj(hwnd);
@@ -60,8 +55,8 @@ TEST_P(Soak, ThreeHoursOfLoopedPlayWithRandomCommands) {
   for (int32_t p = 1; p <= kFrames; ++p)
     wave.insert(wave.end(), {static_cast<int16_t>(p * 3 - 20000), static_cast<int16_t>(p * 3 - 19000)});
   testing_support::WriteSamples(path, wave);
-  auto l = HostList().Org(path, kFrames, 1, 1, 2, 16).Build();
-  auto r = HostList().Org(path, kFrames, 1, 3, 2, 16).Build();
+  auto l = testing_support::HostList().Org(path, kFrames, 1, 1, 2, 16).Build();
+  auto r = testing_support::HostList().Org(path, kFrames, 1, 3, 2, 16).Build();
   int32_t bits = 16, chans = 2, friq = 8000, nos = kFrames;
   obj.WriteWaveMemo(bits, chans, friq, nos, l, r);
   obj.SetLoopPlayON(true);
@@ -114,8 +109,8 @@ TEST_P(Soak, ThreeHoursOfLoopedPlayWithRandomCommands) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Soak,
-                         ::testing::Values(platform::AudioOffer{true, true, true}, platform::AudioOffer{false, true, true},
+                         ::testing::Values(platform::AudioOffer{}, platform::AudioOffer{false, true, true},
                                            platform::AudioOffer{false, false, true}),
-                         [](const auto& p) { return std::string(p.param.Dx9 ? "Dx9" : p.param.Dx7 ? "Dx7" : "WaveOut"); });
+                         [](const auto& p) { return p.param.Dx9 ? "Dx9" : p.param.Dx7 ? "Dx7" : "WaveOut"; });
 
 }  // namespace

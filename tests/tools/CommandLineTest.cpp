@@ -23,9 +23,9 @@ TEST(CommandLineTest, KeysDecodeFromTheBytesATerminalSendsWhateverTheyArriveInAn
   std::string pending =
       " u+=-slq\033[D\033OD\033[C\033OC\033[H\033OH\033[1~\033[7~\033[F\033OF\033[4~\033[8~x\033[Zu";
   EXPECT_EQ(DecodeKeys(pending),
-            (std::vector<Action>{A::Pause, A::UTurn, A::Faster, A::Faster, A::Slower, A::Stop, A::Loop, A::Quit, A::Back,
-                                 A::Back, A::Forward, A::Forward, A::Home, A::Home, A::Home, A::Home, A::End, A::End,
-                                 A::End, A::End, A::UTurn}));
+            (std::vector<Action>{A::Pause, A::UTurn, A::Faster, A::Faster, A::Slower, A::Stop, A::Loop, A::Quit,
+                                 A::Back, A::Back, A::Forward, A::Forward, A::Home, A::Home, A::Home, A::Home,
+                                 A::End, A::End, A::End, A::End, A::UTurn}));
   EXPECT_EQ(pending, "");
   // A sequence split across reads waits for its end.
   pending = "u\033[";
