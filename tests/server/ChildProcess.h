@@ -12,13 +12,12 @@
 
 namespace testing_support {
 
-class ChildProcess final {
+class ChildProcess {
  public:
-  // `args[0]` is the program's full path; standard error goes to
-  // `stderrPath` when given.
-  // `stderrFd`, when not -1, is given to the child as its standard error.
-  // The child leads a process group of its own (as a shell's job does).
-  explicit ChildProcess(const std::vector<std::string>& args, const std::string& stderrPath = "", int stderrFd = -1);
+  // `program` is a full path, `args` go after it; standard error goes to
+  // `stderrPath` when given. The child leads a process group of its own (as
+  // a shell's job does).
+  ChildProcess(const std::string& program, std::vector<std::string> args, const std::string& stderrPath = "");
   ~ChildProcess();  // kills the child if it still runs
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -40,27 +39,24 @@ class ChildProcess final {
   int status_ = -1;
 };
 
-// A JSON-RPC conversation with `playsrv` (under --simulate unless told).
-class Playsrv final {
+// A JSON-RPC conversation with `playsrv`.
+class Playsrv final : public ChildProcess {
  public:
-  explicit Playsrv(const std::vector<std::string>& extraArgs = {}, bool simulate = true);
+  explicit Playsrv(const std::vector<std::string>& args = {"--simulate"}, const std::string& stderrPath = "")
+      : ChildProcess(PLAY_BINARY_DIR "/playsrv", args, stderrPath) {}
 
   struct Exchange {
     std::vector<nlohmann::json> Notifications;  // in the order written
-    nlohmann::json Answer;                      // the response (or batch response)
+    nlohmann::json Answer;                      // the response
   };
-  // Sends a raw line and reads up to the next answer (a line without "method").
-  Exchange SendLine(const std::string& line);
-  // A request with a fresh id; Result also expects a "result".
+  // A request with a fresh id, read up to its answer (a line without
+  // "method"); Result also expects a "result".
   Exchange Call(const std::string& method, const nlohmann::json& params = nullptr);
   nlohmann::json Result(const std::string& method, const nlohmann::json& params = nullptr);
   // The Ttl texts of the MsgBoxOb notifications ("Msg|Ttl" when Msg is not S2).
   static std::vector<std::string> Reports(const std::vector<nlohmann::json>& notifications);
 
-  ChildProcess& Process() { return child_; }
-
  private:
-  ChildProcess child_;
   int nextId_ = 1;
 };
 

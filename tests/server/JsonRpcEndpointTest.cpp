@@ -1,19 +1,23 @@
+// A request line from the input to its answer: the line splitter, the JSON
+// line parser, the endpoint and the typed params.
+
 #include "server/JsonRpcEndpoint.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <limits>
 #include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "server/JsonLineParser.h"
+#include "server/LineSplitter.h"
 #include "server/RpcError.h"
 #include "server/RpcParams.h"
 
 using nlohmann::json;
-using rpc::JsonRpcEndpoint;
 
 namespace {
 
@@ -47,40 +51,51 @@ class JsonRpcEndpointTest : public ::testing::Test {
 
   std::vector<std::string> lines;
   int calls = 0;
-  JsonRpcEndpoint endpoint{[this](const std::string& l) { lines.push_back(l); }};
+  rpc::JsonRpcEndpoint endpoint{[this](const std::string& l) { lines.push_back(l); }};
 };
 
-TEST_F(JsonRpcEndpointTest, AnswersCarryTheRequestsIdWhateverItsKind) {
-  EXPECT_EQ(Single(R"({"jsonrpc":"2.0","id":"abc","method":"Echo","params":{"x":[1,2]}})"),
-            json::parse(R"({"jsonrpc":"2.0","id":"abc","result":{"x":[1,2]}})"));
-  EXPECT_EQ(Single(R"({"jsonrpc":"2.0","id":null,"method":"Echo","params":[3]})"),
-            json::parse(R"({"jsonrpc":"2.0","id":null,"result":[3]})"));
-  EXPECT_EQ(Single("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"Echo\"}\r")["id"], 1);
+TEST_F(JsonRpcEndpointTest, RefusedLinesGetOneErrorWithTheirIdWhenTheyHaveOneAndNothingRuns) {
+  using namespace std::string_literals;
+  const auto nested = [](size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  // A line, the error code of its one answer and the id that answer carries.
+  const std::vector<std::tuple<std::string, int, json>> refused{
+      {"42", -32600, nullptr},
+      {R"({"id":1,"method":"Echo"})", -32600, 1},
+      {R"({"jsonrpc":"1.0","id":2,"method":"Echo"})", -32600, 2},
+      {R"({"jsonrpc":"2.0","id":3,"method":5})", -32600, 3},
+      {R"({"jsonrpc":"2.0","id":4,"method":"Echo","params":"x"})", -32600, 4},
+      {R"({"jsonrpc":"2.0","id":{"a":1},"method":"Echo"})", -32600, nullptr},
+      // Nested deeper than 64 levels; the id deep enough that copying or
+      // writing it recursively would overflow the stack.
+      {R"({"jsonrpc":"2.0","method":"Echo","id":)" + nested(200000) + "}", -32600, nullptr},
+      {R"({"jsonrpc":"2.0","id":6,"method":"Echo","params":)" + nested(64) + "}", -32600, 6},
+      {R"({"jsonrpc":"2.0","id":1,"method":"echo"})", -32601, 1},
+      {"[}", -32700, nullptr},
+      // A NUL byte anywhere makes the whole line one message that is not JSON.
+      {R"({"jsonrpc":"2.0","id":1,"method":"Chatty"})"s + '\0' + R"({"jsonrpc":"2.0","id":2,"method":"Chatty"})",
+       -32700, nullptr},
+      {R"({"jsonrpc":"2.0","id":3,"method":"Chatty"})"s + '\0', -32700, nullptr},
+      {"{\"jsonrpc\":\"2.0\",\"id\":4,\"method\":\"Chat\0ty\"}"s, -32700, nullptr},
+      {R"([{"jsonrpc":"2.0","id":5,"method":"Chatty"})"s + '\0' + "]", -32700, nullptr},
+      {"\0"s, -32700, nullptr},
+      {"7\0"s, -32700, nullptr}};
+  for (const auto& [line, code, id] : refused) {
+    const json a = Single(line);
+    EXPECT_EQ(a["error"]["code"], code) << json(line.substr(0, 80)).dump();
+    EXPECT_EQ(a["id"], id) << json(line.substr(0, 80)).dump();
+  }
+  EXPECT_EQ(calls, 0);  // no part of any line ran
+  // The request at depth 0, its params from depth 1 down to depth 63, passes.
+  EXPECT_EQ(Single(R"({"jsonrpc":"2.0","id":5,"method":"Echo","params":)" + nested(63) + "}")["result"],
+            json::parse(nested(63)));
+}
+
+TEST_F(JsonRpcEndpointTest, BlankLinesAndNotificationsGoUnansweredAndOutputThatIsNotUtf8IsRepaired) {
   EXPECT_TRUE(Feed("   ").empty());
   EXPECT_TRUE(Feed("").empty());
-  // Output that is not UTF-8 is repaired, not lost.
+  EXPECT_EQ(Single("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"Echo\",\"params\":[3]}\r"),
+            json::parse(R"({"jsonrpc":"2.0","id":1,"result":[3]})"));
   EXPECT_EQ(Single(R"({"jsonrpc":"2.0","id":1,"method":"Bytes"})")["result"], "a\xEF\xBF\xBD" "b");
-}
-
-TEST_F(JsonRpcEndpointTest, InvalidRequestsKeepTheirIdWhenTheyHaveOne) {
-  const std::vector<std::pair<std::string, json>> invalid{
-      {"42", nullptr},
-      {R"({"id":1,"method":"Echo"})", 1},
-      {R"({"jsonrpc":"1.0","id":2,"method":"Echo"})", 2},
-      {R"({"jsonrpc":"2.0","id":3,"method":5})", 3},
-      {R"({"jsonrpc":"2.0","id":4,"method":"Echo","params":"x"})", 4},
-      {R"({"jsonrpc":"2.0","id":{"a":1},"method":"Echo"})", nullptr},
-  };
-  for (const auto& [line, id] : invalid) {
-    const json a = Single(line);
-    EXPECT_EQ(a["error"]["code"], -32600) << line;
-    EXPECT_EQ(a["id"], id) << line;
-  }
-  EXPECT_EQ(Single(R"({"jsonrpc":"2.0","id":1,"method":"echo"})")["error"]["code"], -32601);
-  EXPECT_TRUE(Single("[}")["id"].is_null());
-}
-
-TEST_F(JsonRpcEndpointTest, NotificationsRunUnansweredAlsoInBatches) {
   EXPECT_TRUE(Feed(R"({"jsonrpc":"2.0","method":"Fails"})").empty());
   EXPECT_TRUE(Feed(R"([{"jsonrpc":"2.0","method":"Echo"}])").empty());
   const auto out = Feed(
@@ -95,41 +110,12 @@ TEST_F(JsonRpcEndpointTest, NotificationsRunUnansweredAlsoInBatches) {
   EXPECT_EQ(out[2][2], json::parse(R"({"jsonrpc":"2.0","id":3,"result":[1]})"));
 }
 
-TEST_F(JsonRpcEndpointTest, DeepNestingInsideARequestIsRefused) {
-  const auto nested = [](size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
-  // Deep enough that copying or writing the value recursively would overflow the stack.
-  const json deepParams = Single(R"({"jsonrpc":"2.0","id":4,"method":"Echo","params":)" + nested(200000) + "}");
-  EXPECT_EQ(deepParams["id"], 4);
-  EXPECT_EQ(deepParams["error"]["code"], -32600);
-  const json deepId = Single(R"({"jsonrpc":"2.0","method":"Echo","id":)" + nested(200000) + "}");
-  EXPECT_TRUE(deepId["id"].is_null());
-  EXPECT_EQ(deepId["error"]["code"], -32600);
-  // The request at depth 0, its params from depth 1 down to depth 63, passes.
-  EXPECT_EQ(Single(R"({"jsonrpc":"2.0","id":5,"method":"Echo","params":)" + nested(63) + "}")["result"],
-            json::parse(nested(63)));
-  EXPECT_EQ(Single(R"({"jsonrpc":"2.0","id":6,"method":"Echo","params":)" + nested(64) + "}")["error"]["code"],
-            -32600);
-}
-
-TEST_F(JsonRpcEndpointTest, ALineWithANulByteIsOneInvalidMessage) {
-  using namespace std::string_literals;
-  const std::vector<std::string> nulLines{
-      R"({"jsonrpc":"2.0","id":1,"method":"Chatty"})"s + '\0' + R"({"jsonrpc":"2.0","id":2,"method":"Chatty"})",
-      R"({"jsonrpc":"2.0","id":3,"method":"Chatty"})"s + '\0',
-      "{\"jsonrpc\":\"2.0\",\"id\":4,\"method\":\"Chat\0ty\"}"s,
-      R"([{"jsonrpc":"2.0","id":5,"method":"Chatty"})"s + '\0' + "]"};
-  for (const std::string& line : nulLines) {
-    json a = Single(line);
-    EXPECT_EQ(a["error"]["code"], -32700) << json(line).dump();
-    EXPECT_TRUE(a["id"].is_null());
-  }
-  EXPECT_EQ(calls, 0);  // no part of any line ran
-}
-
-TEST_F(JsonRpcEndpointTest, IdsAreEchoedAsTheTextTheyWereSentAs) {
-  // Whatever the answer: a result, a method error, an invalid request, a batch member.
-  for (const std::string id : {"-9223372036854775809", "18446744073709551616", "123456789012345678901234567890",
-                               "-0", "1.50", "2E+3", "0.1", R"("\u0041b")", "null", "7"}) {
+TEST_F(JsonRpcEndpointTest, IdsAreEchoedAsTheTextTheyWereSentAsAndAHugeBatchIsAnsweredWholeInOrder) {
+  // Whatever the answer: a result, a method error, an invalid request, a batch
+  // member, params nested too deep. (Which text each kind of id reads as is
+  // the line parser's test.)
+  const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+  for (const std::string id : {"-9223372036854775809", "1.50", R"("\u0041b")"}) {
     for (const char* method : {"Echo", "Fails", "Missing"}) {
       Feed(R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":")" + std::string(method) + R"("})");
       ASSERT_EQ(lines.size(), 1u);
@@ -139,30 +125,26 @@ TEST_F(JsonRpcEndpointTest, IdsAreEchoedAsTheTextTheyWereSentAs) {
     EXPECT_NE(lines.at(0).find("\"id\":" + id + ","), std::string::npos) << lines[0];
     Feed(R"([{"jsonrpc":"2.0","id":1,"method":"Echo"},{"jsonrpc":"2.0","id":)" + id + R"(,"method":"Echo"}])");
     EXPECT_NE(lines.at(0).find("},{\"id\":" + id + ","), std::string::npos) << lines[0];
-    Feed(R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":"Echo","params":)" + std::string(70, '[') +
-         std::string(70, ']') + "}");
+    Feed(R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":"Echo","params":)" + deep + "}");
     EXPECT_NE(lines.at(0).find("\"id\":" + id + ","), std::string::npos) << lines[0];
+    EXPECT_NE(lines.at(0).find(R"("error":{"code":-32600,)"), std::string::npos) << lines[0];
   }
-}
 
-// A batch of 80000 requests is answered whole, each answer in its place. A
-// scan of the batch per member (as before) takes longer than the suite's
-// time limit, so that fault fails the test without the test timing anything.
-TEST_F(JsonRpcEndpointTest, AHugeBatchIsAnsweredWholeAndInOrder) {
+  // A batch of 80000 requests is answered whole, each answer in its place. A
+  // scan of the batch per member (as before) takes longer than the suite's
+  // time limit, so that fault fails the test without the test timing anything.
   constexpr int kCount = 80000;
   std::string line = "[";
   for (int i = 0; i < kCount; ++i)
     line += (i ? "," : "") + std::string(R"({"jsonrpc":"2.0","id":)") + std::to_string(i) + R"(,"method":"Echo"})";
   line += "]";
-  endpoint.HandleLine(line);
-  ASSERT_EQ(lines.size(), 1u);
-  const json answers = json::parse(lines.back());
+  const json answers = Single(line);
   ASSERT_EQ(answers.size(), static_cast<size_t>(kCount));
   EXPECT_EQ(answers.front()["id"], 0);
   EXPECT_EQ(answers.back()["id"], kCount - 1);
 }
 
-TEST(RpcParamsTest, TypesAndRangesAreChecked) {
+TEST(RpcParamsTest, TypesAndRangesAreCheckedAndNamesArePositionsOrKnownKeys) {
   // A value, the accessor that reads it, and what it reads (null: refused).
   const std::vector<std::tuple<const char*, char, json>> cases{
       {"-2147483648", 'i', INT32_MIN}, {"2147483647", 'i', INT32_MAX}, {"5.0", 'i', 5}, {"2147483648", 'i', nullptr},
@@ -192,24 +174,123 @@ TEST(RpcParamsTest, TypesAndRangesAreChecked) {
       EXPECT_EQ(read(), expected) << text;
     }
   }
-}
 
-TEST(RpcParamsTest, NamesArePositionsOrKnownKeys) {
   const json positions = json::parse("[1,2]");
   const rpc::Params byPos(positions, {"a", "b", "c"});
   EXPECT_EQ(byPos.Int32("b"), 2);
   EXPECT_FALSE(byPos.Has("c"));
-  try {
-    byPos.Int32("c");
-    FAIL();
-  } catch (const rpc::RpcError& e) {
-    EXPECT_EQ(e.Code(), rpc::kInvalidParams);
-    EXPECT_NE(std::string(e.what()).find("\"c\""), std::string::npos) << e.what();
-  }
+  EXPECT_THAT([&] { byPos.Int32("c"); },
+              testing::Throws<rpc::RpcError>(
+                  testing::AllOf(testing::Property(&rpc::RpcError::Code, rpc::kInvalidParams),
+                                 testing::Property(&rpc::RpcError::what, testing::HasSubstr("\"c\"")))));
   EXPECT_THROW(rpc::Params(json::parse("[1,2,3]"), {"a", "b"}), rpc::RpcError);
   EXPECT_THROW(rpc::Params(json::parse(R"({"FmtChannel":2})"), {"FmtChannal"}), rpc::RpcError);
   for (const char* ok : {"{}", "[]", "null"}) EXPECT_NO_THROW(rpc::ExpectNoParams(json::parse(ok))) << ok;
   EXPECT_THROW(rpc::ExpectNoParams(json::parse(R"({"x":1})")), rpc::RpcError);
+}
+
+TEST(LineSplitterTest, LinesAcrossPiecesOverlongOnesSkippedAndTheUnterminatedLast) {
+  std::vector<std::string> lines;
+  int overlong = 0;
+  server::LineSplitter splitter{8, [&](std::string_view l) { lines.emplace_back(l); }, [&] { ++overlong; }};
+  // 9 bytes and more are over the limit of 8, also across pieces.
+  for (const char* piece : {"ab", "c\n\nde", "f\n12345", "6789", "0123456789", "xx\nok\n12345678\ng"})
+    splitter.Feed(piece);
+  EXPECT_EQ(overlong, 1);
+  EXPECT_EQ(lines, (std::vector<std::string>{"abc", "", "def", "ok", "12345678"}));
+  splitter.Finish();
+  splitter.Finish();
+  EXPECT_EQ(lines.back(), "g");
+  EXPECT_EQ(lines.size(), 6u);
+  splitter.Feed("123456789");
+  splitter.Finish();
+  EXPECT_EQ(overlong, 2);
+  EXPECT_EQ(lines.size(), 6u);
+}
+
+// The line reader against a reference parser: both accept the same texts and
+// read them as the same values, number kinds included.
+TEST(JsonLineParserTest, AcceptsAndReadsWhatStrictJsonAllows) {
+  const std::vector<std::string> lines{
+      "0", "-0", "1", "-1", "123456789012", "18446744073709551615", "18446744073709551616",
+      "-9223372036854775808", "-9223372036854775809", "1.5", "-1.25e3", "1E+2", "2e-2", "1e-400",
+      "1e999", "-1e999", "01", "1.", ".5", "-", "1e", "+1", "0x10", "1.5.3", "NaN",
+      R"("")", R"("a\"b\\c\/d\b\f\n\r\t")", R"("\u00e9\u20AC\uD83D\uDE00")", R"("\uD83D")", R"("\uDE00")",
+      R"("\uD83Dx")", R"("\u12G4")", R"("\x")", "\"a\tb\"", "\"\xC3\xA9\"", "\"\xE2\x82\xAC\"",
+      "\"\xF0\x9F\x98\x80\"", "\"\xC0\xAF\"", "\"\xED\xA0\x80\"", "\"\xF4\x90\x80\x80\"", "\"\xE0\x80\xAF\"",
+      "\"\xC3\"", "\"\xFF\"", "\"abc", "true", "false", "null", "tru", "nul", "True",
+      "[]", "{}", " [ 1 , [ 2 , { } ] ] ", R"({"a":1,"a":2})", R"({"a":[1,{"b":null}],"c":"d"})",
+      "[1,]", "[,1]", "{\"a\"}", "{\"a\":}", "{a:1}", "{\"a\":1,}", "[1 2]", "[1] x", "[1]]", "{\"a\":1}}",
+      "\xEF\xBB\xBF[1]", "\t\r\n 7 \n", "[\"x\",-2,3.0,true,false,null]"};
+  for (const std::string& line : lines) {
+    const json expected = json::parse(line, nullptr, /*allow_exceptions=*/false);
+    const bool valid = !expected.is_discarded();
+    try {
+      const rpc::ParsedLine got = rpc::ParseJsonLine(line, 64);
+      EXPECT_TRUE(valid) << line;
+      EXPECT_EQ(got.Doc, expected) << line;
+      EXPECT_EQ(got.Doc.type(), expected.type()) << line;
+      EXPECT_FALSE(got.TooDeep) << line;
+    } catch (const rpc::JsonSyntaxError&) {
+      EXPECT_FALSE(valid) << line;
+    }
+  }
+}
+
+TEST(JsonLineParserTest, DepthLimitKeepsTheRestAndStillChecksSyntaxAndIdTextsAreTheRequestsOwnBytes) {
+  const auto nested = [](size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  const rpc::ParsedLine ok = rpc::ParseJsonLine(nested(3), 3);
+  EXPECT_FALSE(ok.TooDeep);
+  EXPECT_EQ(ok.Doc, json::parse(nested(3)));
+  // The fourth level is dropped from its parent; its siblings stay.
+  const rpc::ParsedLine deep = rpc::ParseJsonLine(R"({"id":7,"p":[1,[[[2]]],3],"q":{"r":{"s":{}}}})", 3);
+  EXPECT_TRUE(deep.TooDeep);
+  EXPECT_EQ(deep.Doc, json::parse(R"({"id":7,"p":[1,[],3],"q":{"r":{}}})"));
+  EXPECT_EQ(deep.IdTexts, std::vector<std::string>{"7"});
+  // Far below the limit nothing recurses, and bad syntax down there is still bad.
+  EXPECT_TRUE(rpc::ParseJsonLine(nested(1000000), 64).TooDeep);
+  for (const std::string& bad : {std::string(3000, '['), std::string(100, '[') + "{\"a\" 1}" + std::string(100, ']'),
+                                 std::string(100, '[') + "[1,]" + std::string(100, ']'), nested(100) + "]"})
+    EXPECT_THROW(rpc::ParseJsonLine(bad, 64), rpc::JsonSyntaxError) << bad.substr(95, 20);
+
+  for (const std::string id : {"-9223372036854775809", "18446744073709551616", "123456789012345678901234567890",
+                               "-0", "1.50", "2E+3", "0.1", R"("\u0041b")", "null", "7"})
+    EXPECT_EQ(rpc::ParseJsonLine(R"({"id":)" + id + "}", 64).IdTexts, std::vector<std::string>{id});
+  const rpc::ParsedLine one = rpc::ParseJsonLine(R"({"id" : 1.50e0 ,"id":-9223372036854775809,"x":{"id":2}})", 64);
+  EXPECT_EQ(one.IdTexts, std::vector<std::string>{"-9223372036854775809"});
+  const rpc::ParsedLine batch =
+      rpc::ParseJsonLine(R"([{"id":"a\u0041"},5,{"m":1},{"id":null},{"id":18446744073709551616}])", 64);
+  EXPECT_EQ(batch.IdTexts, (std::vector<std::string>{R"("a\u0041")", "", "", "null", "18446744073709551616"}));
+  EXPECT_EQ(batch.Doc.size(), batch.IdTexts.size());
+}
+
+TEST(JsonLineParserTest, LongIntegerListsInParamsArePackedAndReadAsLists) {
+  std::string list = "[";
+  for (int i = 0; i < 1500; ++i) list += (i ? ", " : "") + std::to_string(i % 3 == 0 ? -i * 1431655 : i);
+  const auto read = [](const json& params) {
+    const auto got = rpc::Params(params, {"L"}).Int32List("L");
+    return std::vector<int32_t>(got.Storage().begin(), got.Storage().end());
+  };
+  const std::vector<int32_t> expected = read(json{{"L", json::parse(list + "]")}});
+  ASSERT_EQ(expected.size(), 1500u);
+  const rpc::ParsedLine one = rpc::ParseJsonLine(R"({"params":{"L":)" + list + "]}}", 64);
+  EXPECT_TRUE(one.Doc["params"]["L"].is_binary());
+  EXPECT_EQ(read(one.Doc["params"]), expected);
+  // A batch's params lie a level deeper; params themselves are never packed.
+  const rpc::ParsedLine batch = rpc::ParseJsonLine(R"([{"params":)" + list + "]}," + list + "]]", 64);
+  EXPECT_TRUE(batch.Doc[0]["params"].is_array());
+  EXPECT_TRUE(batch.Doc[1].is_array());
+  // Lists that are short, or hold anything but plain 32-bit integers, stay
+  // arrays, so their errors are the ones a list of values gets.
+  for (const std::string tail : {"", ", 2147483648", ", -2147483649", ", 1.0", ", 1e2", ", \"7\"", ", null"}) {
+    const std::string line = R"({"params":{"L":)" + list + tail + "]}}";
+    const json l = rpc::ParseJsonLine(line, 64).Doc["params"]["L"];
+    EXPECT_EQ(l.is_binary(), tail.empty()) << tail;
+    EXPECT_EQ(l, tail.empty() ? l : json::parse(list + tail + "]")) << tail;
+  }
+  EXPECT_TRUE(rpc::ParseJsonLine(R"({"params":{"L":[1,2,3]}})", 64).Doc["params"]["L"].is_array());
+  for (const std::string bad : {", 01]", ", -]", ",]", " 5]", ", 5"})
+    EXPECT_THROW(rpc::ParseJsonLine(R"({"params":{"L":)" + list + bad + "}}", 64), rpc::JsonSyntaxError) << bad;
 }
 
 }  // namespace

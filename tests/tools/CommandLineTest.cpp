@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tools/Commands.h"
@@ -15,29 +16,24 @@
 namespace playctl {
 namespace {
 
-TEST(CommandLineTest, KeysDecodeFromTheBytesATerminalSendsWhateverTheyArriveIn) {
+TEST(CommandLineTest, KeysDecodeFromTheBytesATerminalSendsWhateverTheyArriveInAndScriptStepsAreTimed) {
   using A = Action;
-  const std::vector<std::pair<std::string, std::vector<Action>>> cases{
-      {" u+=-slq", {A::Pause, A::UTurn, A::Faster, A::Faster, A::Slower, A::Stop, A::Loop, A::Quit}},
-      {"\033[D\033OD\033[C\033OC", {A::Back, A::Back, A::Forward, A::Forward}},
-      {"\033[H\033OH\033[1~\033[7~", {A::Home, A::Home, A::Home, A::Home}},
-      {"\033[F\033OF\033[4~\033[8~", {A::End, A::End, A::End, A::End}},
-      {"x\033[Zu", {A::UTurn}},  // unknown keys and sequences are dropped
-  };
-  for (const auto& [bytes, actions] : cases) {
-    std::string pending = bytes;
-    EXPECT_EQ(DecodeKeys(pending), actions) << testing::PrintToString(bytes);
-    EXPECT_EQ(pending, "");
-  }
+  // Plain keys, arrows, Home and End in each form a terminal sends; unknown
+  // keys and sequences (x, ESC [ Z) are dropped.
+  std::string pending =
+      " u+=-slq\033[D\033OD\033[C\033OC\033[H\033OH\033[1~\033[7~\033[F\033OF\033[4~\033[8~x\033[Zu";
+  EXPECT_EQ(DecodeKeys(pending),
+            (std::vector<Action>{A::Pause, A::UTurn, A::Faster, A::Faster, A::Slower, A::Stop, A::Loop, A::Quit,
+                                 A::Back, A::Back, A::Forward, A::Forward, A::Home, A::Home, A::Home, A::Home,
+                                 A::End, A::End, A::End, A::End, A::UTurn}));
+  EXPECT_EQ(pending, "");
   // A sequence split across reads waits for its end.
-  std::string pending = "u\033[";
+  pending = "u\033[";
   EXPECT_EQ(DecodeKeys(pending), std::vector<Action>{A::UTurn});
   EXPECT_EQ(pending, "\033[");
   pending += "4~";
   EXPECT_EQ(DecodeKeys(pending), std::vector<Action>{A::End});
-}
-
-TEST(CommandLineTest, ScriptStepsTakeTheirTimesFromTheWaitsBeforeThem) {
+  // Script steps take their times from the waits before them.
   const auto steps = ParseScript(" wait 1.0; u;wait 0.25 ; space; left ;wait 0;right; home; end; l; +; -; s; q; ");
   std::string got;
   for (const ScriptStep& s : steps) got += std::to_string(s.AtMs) + ":" + ActionName(s.What) + " ";
@@ -46,31 +42,22 @@ TEST(CommandLineTest, ScriptStepsTakeTheirTimesFromTheWaitsBeforeThem) {
     EXPECT_THROW(ParseScript(bad), std::invalid_argument) << bad;
 }
 
-TEST(CommandLineTest, PiecesReadAsFileRangeOrSilence) {
+TEST(CommandLineTest, PiecesReadAsFileRangeOrSilenceAndChannelPicksAndOutputLists) {
   const auto absolute = [](const std::string& p) { return "/abs/" + p; };
-  struct Case {
-    std::string Text;
-    bool Silence;
-    std::string Path;
-    double From, To, Seconds;
-  };
-  for (const Case& c : std::vector<Case>{{"take.flac", false, "/abs/take.flac", 0, -1, 0},
-                                         {"take.flac@1.5-3.0", false, "/abs/take.flac", 1.5, 3.0, 0},
-                                         {"a@b.wav@2-", false, "/abs/a@b.wav", 2, -1, 0},
-                                         {"x.wav@0.5", false, "/abs/x.wav", 0.5, -1, 0},
-                                         {"silence:0.25", true, "", 0, -1, 0.25}}) {
-    const Piece p = ParsePiece(c.Text, absolute);
-    EXPECT_EQ(p.Silence, c.Silence) << c.Text;
-    EXPECT_EQ(p.Path, c.Path) << c.Text;
-    EXPECT_EQ(p.From, c.From) << c.Text;
-    EXPECT_EQ(p.To, c.To) << c.Text;
-    EXPECT_EQ(p.Seconds, c.Seconds) << c.Text;
+  // The text, then what it reads as: silence, path, from, to, seconds.
+  using Read = std::tuple<bool, std::string, double, double, double>;
+  for (const auto& [text, read] : std::vector<std::pair<std::string, Read>>{
+           {"take.flac", {false, "/abs/take.flac", 0, -1, 0}},
+           {"take.flac@1.5-3.0", {false, "/abs/take.flac", 1.5, 3.0, 0}},
+           {"a@b.wav@2-", {false, "/abs/a@b.wav", 2, -1, 0}},
+           {"x.wav@0.5", {false, "/abs/x.wav", 0.5, -1, 0}},
+           {"silence:0.25", {true, "", 0, -1, 0.25}}}) {
+    const Piece p = ParsePiece(text, absolute);
+    EXPECT_EQ(Read(p.Silence, p.Path, p.From, p.To, p.Seconds), read) << text;
   }
   for (const char* bad : {"x.wav@", "x.wav@2-1", "x.wav@-1-2", "x.wav@a-b", "x.wav@1-2-3", "silence:", "silence:0"})
     EXPECT_THROW(ParsePiece(bad, absolute), WavError) << bad;
-}
 
-TEST(CommandLineTest, ChannelPicksAndOutputLists) {
   std::vector<int32_t> channels;
   EXPECT_TRUE(ParseChannels("3", channels));
   EXPECT_EQ(channels, std::vector<int32_t>{3});
