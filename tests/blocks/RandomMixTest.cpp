@@ -63,7 +63,8 @@ class RandomMix : public BlocksTest {
       case 0: IngestRandom(); break;
       case 1: {
         const int32_t len = Rand(1, 60);
-        model[eng.NewBlock(len, Rand(0, 1) ? blocks::BlockMem : blocks::BlockSilent)] = std::vector<int16_t>(static_cast<size_t>(len));
+        const int32_t b = eng.NewBlock(len, Rand(0, 1) ? blocks::BlockMem : blocks::BlockSilent);
+        model[b] = std::vector<int16_t>(static_cast<size_t>(len));
         break;
       }
       case 2: model[eng.CopyBlock(s)] = model[s]; break;
@@ -106,16 +107,20 @@ class RandomMix : public BlocksTest {
 
   void ExpectCountsExact() {
     ASSERT_EQ(eng.MemoryInUse, RecountMemory());
-    std::vector<int32_t> blkUsers(static_cast<size_t>(eng.BlkFileCount) + 1), orgUsers(static_cast<size_t>(eng.OrgFileCount) + 1);
+    std::vector<int32_t> blkUsers(static_cast<size_t>(eng.BlkFileCount) + 1);
+    std::vector<int32_t> orgUsers(static_cast<size_t>(eng.OrgFileCount) + 1);
     for (int32_t s = 1; s <= eng.BlockCount; ++s) {
       const blocks::BlockRec& b = eng.Blocks(s);
       ASSERT_EQ(b.Samples.Count(), InMemory(s) ? b.Length : 1) << "block " << s;
       ASSERT_EQ(model.count(s), b.BlockType == blocks::BlockFree ? 0u : 1u) << "block " << s;
-      if (b.BlockType == blocks::BlockMemFile || b.BlockType == blocks::BlockFile) ++blkUsers.at(static_cast<size_t>(b.FileSlot));
+      if (b.BlockType == blocks::BlockMemFile || b.BlockType == blocks::BlockFile)
+        ++blkUsers.at(static_cast<size_t>(b.FileSlot));
       if (b.BlockType == blocks::BlockOrg) ++orgUsers.at(static_cast<size_t>(b.FileSlot));
     }
-    for (int32_t s = 1; s <= eng.BlkFileCount; ++s) ASSERT_EQ(eng.BlkFiles(s).RefCount, blkUsers[static_cast<size_t>(s)]);
-    for (int32_t s = 1; s <= eng.OrgFileCount; ++s) ASSERT_EQ(eng.OrgFiles(s).RefCount, orgUsers[static_cast<size_t>(s)]);
+    for (int32_t s = 1; s <= eng.BlkFileCount; ++s)
+      ASSERT_EQ(eng.BlkFiles(s).RefCount, blkUsers[static_cast<size_t>(s)]);
+    for (int32_t s = 1; s <= eng.OrgFileCount; ++s)
+      ASSERT_EQ(eng.OrgFiles(s).RefCount, orgUsers[static_cast<size_t>(s)]);
   }
 
   std::mt19937 rng{20240611};

@@ -119,8 +119,9 @@ class EngineFixture : public ::testing::Test {
     const std::string name = w.tmp.File("wave.wav");
     WriteSamples(name, wave.L);
     const int32_t half = wave.Nos() / 2;
-    return HandOver(engine, 1, rate, wave.Nos(),
-                    HostList().Org(name, half, 1, 1, 1, 16).Org(name, wave.Nos() - half, half + 1, 1 + 2 * half, 1, 16));
+    HostList list;
+    list.Org(name, half, 1, 1, 1, 16).Org(name, wave.Nos() - half, half + 1, 1 + 2 * half, 1, 16);
+    return HandOver(engine, 1, rate, wave.Nos(), list);
   }
 
   int32_t PositionOf(engines::EngineContract& engine) {
@@ -201,7 +202,8 @@ TEST_P(AllEnginesTest, PlaysEveryFrameOfMixedBlocksForwardWithAPauseAndReverse) 
   WriteSamples(blkName, blk.L);
   WriteSamples(orgName, Concat({Silence(22), org.L}));
   ASSERT_TRUE(HandOver(*engine, 1, 8000, 70000,
-                       HostList().Blk(blkName, 20000, 1, 1).Silent(15000, 20001).Org(orgName, 35000, 35001, 45, 1, 16)));
+                       HostList().Blk(blkName, 20000, 1, 1).Silent(15000, 20001)
+                           .Org(orgName, 35000, 35001, 45, 1, 16)));
   ASSERT_TRUE(engine->PlayMe());
   EXPECT_EQ(mod().RunningState, 1);
   w.loop.RunFor(1000);

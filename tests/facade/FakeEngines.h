@@ -23,7 +23,8 @@ struct FakeScript {
 template <typename Base>
 class FakeEngine : public Base {
  public:
-  FakeEngine(std::string name, FakeScript& script, state::PlayDllMod& mod) : name_(std::move(name)), s_(script), mod_(mod) {}
+  FakeEngine(std::string name, FakeScript& script, state::PlayDllMod& mod)
+      : name_(std::move(name)), s_(script), mod_(mod) {}
   // Like the real engines, releasing one stops it and says so.
   ~FakeEngine() override {
     s_.calls.push_back(name_ + ":~");
@@ -62,13 +63,17 @@ class FakeEngine : public Base {
 class FakeDx9 final : public FakeEngine<engines::Dx9EngineContract> {
  public:
   using FakeEngine::FakeEngine;
-  bool PutONDx9Ds(int32_t& MFrmHwnd) override { return Note("PutONDx9Ds " + std::to_string(MFrmHwnd)) && s_.dx9Accepts; }
+  bool PutONDx9Ds(int32_t& MFrmHwnd) override {
+    return Note("PutONDx9Ds " + std::to_string(MFrmHwnd)) && s_.dx9Accepts;
+  }
 };
 
 class FakeDx7 final : public FakeEngine<engines::Dx7EngineContract> {
  public:
   using FakeEngine::FakeEngine;
-  bool PutONDx7Ds(int32_t& MFrmHwnd) override { return Note("PutONDx7Ds " + std::to_string(MFrmHwnd)) && s_.dx7Accepts; }
+  bool PutONDx7Ds(int32_t& MFrmHwnd) override {
+    return Note("PutONDx7Ds " + std::to_string(MFrmHwnd)) && s_.dx7Accepts;
+  }
 };
 
 inline engines::EngineFactory FakeFactory(FakeScript& script, state::PlayDllMod& mod) {
