@@ -17,6 +17,7 @@
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "platform/Errors.h"
+#include "platform/SampleLoops.h"
 #include "platform/VbMath.h"
 
 namespace blocks {
@@ -48,40 +49,6 @@ void SizeForFill(platform::VbArray<int16_t>& out, int32_t n) {
     out.Storage().resize(static_cast<size_t>(n));
   } else {
     out.ReDim(0, n - 1);
-  }
-}
-
-// Reverses the order of n frames of two 16-bit samples in place, eight
-// frames from each end at a time in vector registers (two of 16 bytes each,
-// or with AVX2 one of 32, in a second copy chosen once at load time).
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void ReverseFrames(int16_t* frames, size_t n) {
-  using EightFrames = uint32_t __attribute__((vector_size(32)));
-  constexpr size_t kGroup = sizeof(EightFrames) / 4;
-  auto* bytes = reinterpret_cast<uint8_t*>(frames);
-  size_t i = 0;  // frames i..j-1 are not yet in place
-  size_t j = n;
-  while (j - i >= 2 * kGroup) {
-    EightFrames front;
-    EightFrames back;
-    std::memcpy(&front, bytes + 4 * i, sizeof front);
-    std::memcpy(&back, bytes + 4 * (j - kGroup), sizeof back);
-    front = __builtin_shufflevector(front, front, 7, 6, 5, 4, 3, 2, 1, 0);
-    back = __builtin_shufflevector(back, back, 7, 6, 5, 4, 3, 2, 1, 0);
-    std::memcpy(bytes + 4 * i, &back, sizeof back);
-    std::memcpy(bytes + 4 * (j - kGroup), &front, sizeof front);
-    i += kGroup;
-    j -= kGroup;
-  }
-  for (; j - i >= 2; ++i, --j) {
-    uint32_t a;
-    uint32_t b;
-    std::memcpy(&a, bytes + 4 * i, 4);
-    std::memcpy(&b, bytes + 4 * (j - 1), 4);
-    std::memcpy(bytes + 4 * i, &b, 4);
-    std::memcpy(bytes + 4 * (j - 1), &a, 4);
   }
 }
 
@@ -212,7 +179,7 @@ bool VodoRaraZodorUze::ReadStereoOrgRun(int32_t LeftBlock, int32_t RightBlock, i
   } catch (const platform::FileError&) {
     return false;  // the window read meets the same fault and reports it per channel
   }
-  if (reverse) ReverseFrames(frames, static_cast<size_t>(n));
+  if (reverse) platform::ReverseFrames(frames, static_cast<size_t>(n));
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/Errors.h"
+#include "platform/SampleLoops.h"
 #include "platform/VbArray.h"
 #include "platform/VbMath.h"
 
@@ -95,15 +96,8 @@ void PlaceEightBitChecked(const int16_t* l, const int16_t* r, int32_t n, bool re
   }
 }
 
-// The interleave loops below move 16 bytes a step with the baseline x86-64
-// instruction set; on a processor with AVX2 a second copy of them, chosen once
-// at load time, moves 32.
-#if defined(__x86_64__) && defined(__GNUC__)
-#define PLAY_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
-#else
-#define PLAY_WIDE_VECTORS
-#endif
-
+// The interleave below moves 16 bytes a step with the baseline x86-64
+// instruction set, 32 in its AVX2 copy.
 // Frame k (1..n) takes source index i = k forward, n - k + 1 reverse, and
 // goes to out[k - 1] (mono) or to out[2k - 2], out[2k - 1] (stereo, left first).
 PLAY_WIDE_VECTORS void PlaceFrames(const int16_t* l, const int16_t* r, int32_t n, bool reverse, int16_t* out) {
@@ -127,28 +121,6 @@ PLAY_WIDE_VECTORS void PlaceFrames(const int16_t* l, const int16_t* r, int32_t n
     out[2 * k] = l[count - 1 - k];
     out[2 * k + 1] = r[count - 1 - k];
   }
-}
-
-// Reverses n samples in place, sixteen from each end at a time in vector
-// registers.
-PLAY_WIDE_VECTORS void ReverseSamples(int16_t* samples, size_t n) {
-  using SixteenSamples = uint16_t __attribute__((vector_size(32)));
-  constexpr size_t kGroup = sizeof(SixteenSamples) / 2;
-  size_t i = 0;  // samples i..j-1 are not yet in place
-  size_t j = n;
-  while (j - i >= 2 * kGroup) {
-    SixteenSamples front;
-    SixteenSamples back;
-    std::memcpy(&front, samples + i, sizeof front);
-    std::memcpy(&back, samples + j - kGroup, sizeof back);
-    front = __builtin_shufflevector(front, front, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
-    back = __builtin_shufflevector(back, back, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
-    std::memcpy(samples + i, &back, sizeof back);
-    std::memcpy(samples + j - kGroup, &front, sizeof front);
-    i += kGroup;
-    j -= kGroup;
-  }
-  for (; j - i >= 2; ++i, --j) std::swap(samples[i], samples[j - 1]);
 }
 
 // The chunk placed straight from where it lies, without the channel
@@ -175,7 +147,7 @@ bool PlaceDirect(state::PlayDllMod& mod, int32_t from, int32_t n, bool reverse, 
   }
   if (stereo) return engine.ReadStereoOrgRun(l, r, from, n, reverse, out);
   engine.ReadBlockRangeTo(l, from, from + n - 1, out);  // SoleBlock kept from + n - 1 in range
-  if (reverse) ReverseSamples(out, static_cast<size_t>(n));
+  if (reverse) platform::ReverseSamples(out, static_cast<size_t>(n));
   return true;
 }
 
