@@ -48,8 +48,8 @@ TEST_F(ChannelTest, EveryKindOfSourceReadsFrameForFrameForwardAndInReverse) {
   //   26..28 8-bit mono WAV from its second byte           -128, 0, 127
   //   29..30 silence, 31..32 a WAV of no known layout (reads as silence)
   const std::string blk = WriteSamples("blk.raw", {104, 105, 106, 107, 108, 109, 110});
-  std::vector<uint8_t> mono16(44, 0xEE);
-  mono16.insert(mono16.end(), {211, 0, 212, 0, 213, 0});
+  std::vector<uint8_t> mono16{211, 0, 212, 0, 213, 0};
+  mono16.insert(mono16.begin(), 44, 0xEE);  // the header
   const std::string st16 = WriteSamples("s16.wav", {-1, 301, -2, 302, -3, 303});
   const std::string st8 = WriteBytes("s8.wav", {0x00, 0xFF, 0x80, 0x01, 0xFF, 0x7F});
   std::vector<int32_t> list =
