@@ -176,33 +176,27 @@ int32_t FillHalf(state::PlayDllMod& mod, state::Dx9CallBackMod& dx9, int32_t Hal
   const int32_t from =
       reverse ? vb::Add(vb::Sub(vb::Sub(mod.WaveNos, mod.PlayProgress), n), 2) : mod.PlayProgress;
 
-  // 8-bit data is scaled (and checked) on the way, so it takes the window reads.
-  const int64_t elements = int64_t{n} * (stereo ? 2 : 1);
-  const bool fits = base >= 0 && base + elements <= mod.PlayChunk.UBound();
-  if (mod.FmtBits != 8 && fits && PlaceDirect(mod, from, n, reverse, mod.PlayChunk.Ptr(base + 1))) {
-    written = static_cast<int32_t>(elements);
-    mod.ChunkBytes = vb::Mul(n, stereo ? 4 : 2);
-    mod.PlayProgress = vb::Add(mod.PlayProgress, n);
-    return written;
-  }
-
-  // The read arrays (0..n, 0 where no block reaches) are kept by the channel
-  // buffers between calls rather than made afresh for every chunk.
-  platform::VbArray<int16_t>& L = Channel(mod.ChanBuffL, "left").ChunkRead(from, n);
-  platform::VbArray<int16_t>* R = stereo ? &Channel(mod.ChanBuffR, "right").ChunkRead(from, n) : nullptr;
-
   const int32_t placed = vb::Mul(n, stereo ? 2 : 1);
-  int16_t* out = mod.PlayChunk.Ptr(vb::Add(base, 1));
-  (void)mod.PlayChunk.Ptr(vb::Add(base, placed));  // the chunk must fit the array
-  const int16_t* right = stereo ? R->Ptr(1) : nullptr;
-  if (mod.FmtBits == 8 && !(FitsEightBit(L, n) && (!stereo || FitsEightBit(*R, n)))) {
-    PlaceEightBitChecked(L.Ptr(1), right, n, reverse, out, written);  // throws OverflowError
-  } else {
-    if (mod.FmtBits == 8) {
-      ScaleEightBit(L, n);
-      if (stereo) ScaleEightBit(*R, n);
+  // 8-bit data is scaled (and checked) on the way, so it takes the window reads.
+  const bool fits = base >= 0 && int64_t{base} + placed <= mod.PlayChunk.UBound();
+  if (mod.FmtBits == 8 || !fits || !PlaceDirect(mod, from, n, reverse, mod.PlayChunk.Ptr(base + 1))) {
+    // The read arrays (0..n, 0 where no block reaches) are kept by the channel
+    // buffers between calls rather than made afresh for every chunk.
+    platform::VbArray<int16_t>& L = Channel(mod.ChanBuffL, "left").ChunkRead(from, n);
+    platform::VbArray<int16_t>* R = stereo ? &Channel(mod.ChanBuffR, "right").ChunkRead(from, n) : nullptr;
+
+    int16_t* out = mod.PlayChunk.Ptr(vb::Add(base, 1));
+    (void)mod.PlayChunk.Ptr(vb::Add(base, placed));  // the chunk must fit the array
+    const int16_t* right = stereo ? R->Ptr(1) : nullptr;
+    if (mod.FmtBits == 8 && !(FitsEightBit(L, n) && (!stereo || FitsEightBit(*R, n)))) {
+      PlaceEightBitChecked(L.Ptr(1), right, n, reverse, out, written);  // throws OverflowError
+    } else {
+      if (mod.FmtBits == 8) {
+        ScaleEightBit(L, n);
+        if (stereo) ScaleEightBit(*R, n);
+      }
+      PlaceFrames(L.Ptr(1), right, n, reverse, out);
     }
-    PlaceFrames(L.Ptr(1), right, n, reverse, out);
   }
   written = placed;
 
