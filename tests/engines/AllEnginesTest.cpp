@@ -124,6 +124,21 @@ class EngineFixture : public ::testing::Test {
     return HandOver(engine, 1, rate, wave.Nos(), list);
   }
 
+  // Hands over a mono wave at 8000 frames/s whose first `head` frames come
+  // from one file and the `tail` frames after them from another, and starts
+  // it; the second file goes away once the run has begun. Returns the head.
+  Wave StartWithAVanishingTail(engines::EngineContract& engine, int32_t head, int32_t tail) {
+    const Wave wave = MonoWave(head, 3);
+    const std::string nameA = w.tmp.File("a.wav"), nameB = w.tmp.File("b.wav");
+    WriteSamples(nameA, wave.L);
+    WriteSamples(nameB, MonoWave(tail, 4).L);
+    EXPECT_TRUE(HandOver(engine, 1, 8000, head + tail,
+                         HostList().Org(nameA, head, 1, 1, 1, 16).Org(nameB, tail, head + 1, 1, 1, 16)));
+    EXPECT_TRUE(engine.PlayMe());
+    std::filesystem::remove(nameB);
+    return wave;
+  }
+
   int32_t PositionOf(engines::EngineContract& engine) {
     engine.UpdatePlayPosition();
     return mod().CurrentPos;
@@ -466,14 +481,7 @@ TEST_F(StreamDx7ClassTest, APauseInALaterRunIsNotEndedByTheMarkOfAStoppedOne) {
 TEST_F(StreamDx7ClassTest, AFinalChunkThatCannotBeBuiltEndsTheRunAsAtAHalfBoundary) {
   int32_t hwnd = 77;
   ASSERT_TRUE(engine->PutONDx7Ds(hwnd));
-  const Wave wave = MonoWave(64000, 3);
-  const std::string nameA = w.tmp.File("a.wav"), nameB = w.tmp.File("b.wav");
-  WriteSamples(nameA, wave.L);
-  WriteSamples(nameB, MonoWave(8000, 4).L);
-  ASSERT_TRUE(HandOver(*engine, 1, 8000, 72000,
-                       HostList().Org(nameA, 64000, 1, 1, 1, 16).Org(nameB, 8000, 64001, 1, 1, 16)));
-  ASSERT_TRUE(engine->PlayMe());
-  std::filesystem::remove(nameB);
+  const Wave wave = StartWithAVanishingTail(*engine, 64000, 8000);
   w.loop.RunFor(11000);
   EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
   EXPECT_EQ(reportUs.back(), 8'002'000);
@@ -517,14 +525,7 @@ TEST_F(StreamDx9ClassTest, BothHalvesFlaggedInOnePollRefillHalfTwoFirst) {
 // A chunk that cannot be built (its file went away) ends the wave after what
 // the library already holds; at a start it fails the start.
 TEST_F(StreamDx9ClassTest, AChunkThatCannotBeBuiltEndsTheRunAfterWhatWasWritten) {
-  const Wave wave = MonoWave(32000, 3);
-  const std::string nameA = w.tmp.File("a.wav"), nameB = w.tmp.File("b.wav");
-  WriteSamples(nameA, wave.L);
-  WriteSamples(nameB, MonoWave(20000, 4).L);
-  ASSERT_TRUE(HandOver(*engine, 1, 8000, 52000,
-                       HostList().Org(nameA, 32000, 1, 1, 1, 16).Org(nameB, 20000, 32001, 1, 1, 16)));
-  ASSERT_TRUE(engine->PlayMe());
-  std::filesystem::remove(nameB);
+  const Wave wave = StartWithAVanishingTail(*engine, 32000, 20000);
   w.loop.RunFor(6000);
   EXPECT_EQ(w.output.Samples(), FramesOf(wave, 1, 32000));
   EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
