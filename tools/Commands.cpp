@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <limits>
 
@@ -57,7 +58,11 @@ int32_t RunLengthMs(const PlayOptions& o, const EditWave& wav) {
   return static_cast<int32_t>(std::min(ms, static_cast<double>(std::numeric_limits<int32_t>::max())));
 }
 
-int ReportEnd(int serverStatus, const std::string& output, const std::string& lost, std::ostream& out) {
+// Ends the session (the object released, the server gone) and says where the
+// sound went; 1 when the server failed or the output lost frames.
+int EndSession(PlaySession& session, const std::string& output, std::ostream& out) {
+  const int serverStatus = session.Release();
+  const std::string& lost = session.OutputLost();
   if (serverStatus != 0) return Fail("playsrv ended with status " + std::to_string(serverStatus), 1);
   if (!lost.empty()) return Fail("the played sound was not all written: " + lost, 1);
   for (size_t at = 0; at < output.size();) {
@@ -67,6 +72,18 @@ int ReportEnd(int serverStatus, const std::string& output, const std::string& lo
     at = comma + 1;
   }
   return 0;
+}
+
+// Runs the part of a command that talks to the server: a termination signal
+// ends it with 128 + the signal, any other failure with 1.
+int Guarded(const std::function<int()>& body) {
+  try {
+    return body();
+  } catch (const Interrupted& e) {
+    return Fail(e.what(), 128 + e.Signal());
+  } catch (const std::exception& e) {
+    return Fail(e.what(), 1);
+  }
 }
 
 // Reads, checks and (where needed) decodes the pieces into `folder`.
@@ -171,7 +188,7 @@ int RunPlay(const PlayOptions& o, std::ostream& out) {
   out << "wave: " << wave.Channels << " channel(s), " << wave.Bits << " bit, " << wave.Rate << " Hz, "
       << wave.Frames << " samples" << std::endl;
   const std::string output = AbsoluteOutput(o.Output);
-  try {
+  return Guarded([&] {
     PlaySession session({output, o.Engine, o.Simulate, 64 << 20, folder->Path(), terminal}, out);
     session.Prepare(wave, o.Loop, static_cast<float>(o.Tempo));
     Start(session, o, wave);
@@ -183,13 +200,8 @@ int RunPlay(const PlayOptions& o, std::ostream& out) {
     } else if (!session.WaitForPlayDone(RunLengthMs(o, wave))) {
       return Fail("no \"Play Done\" report within the length of the wave", 1);
     }
-    const int status = session.Release();
-    return ReportEnd(status, output, session.OutputLost(), out);
-  } catch (const Interrupted& e) {
-    return Fail(e.what(), 128 + e.Signal());
-  } catch (const std::exception& e) {
-    return Fail(e.what(), 1);
-  }
+    return EndSession(session, output, out);
+  });
 }
 
 int RunDevices(std::ostream& out) {
@@ -221,7 +233,7 @@ int RunDevices(std::ostream& out) {
 
 int RunDemo(const DemoOptions& o, std::ostream& out) {
   const std::string output = AbsoluteOutput(o.Output);
-  try {
+  return Guarded([&] {
     TempFolder folder;
     const std::string tune = folder.Path() + "/demo-tune.wav";
     WriteWav16(tune, 2, kDemoRate, SynthesizeDemoTune(kDemoRate));
@@ -237,13 +249,8 @@ int RunDemo(const DemoOptions& o, std::ostream& out) {
     session.Command("PlayUTurn");
     if (!session.WaitForPlayDone(1000 + kSlackMs)) return Fail("no \"Play Done\" report after the U-turn", 1);
     out << "-- back at the start" << std::endl;
-    const int status = session.Release();
-    return ReportEnd(status, output, session.OutputLost(), out);
-  } catch (const Interrupted& e) {
-    return Fail(e.what(), 128 + e.Signal());
-  } catch (const std::exception& e) {
-    return Fail(e.what(), 1);
-  }
+    return EndSession(session, output, out);
+  });
 }
 
 }  // namespace playctl
