@@ -21,8 +21,8 @@
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "buffers/BlockCarrBuffClass.h"
-#include "platform/MessageBox.h"
-#include "platform/VbArray.h"
+#include "platform/os/MessageBox.h"
+#include "platform/runtime/VbArray.h"
 #include "tests/support/TestWorld.h"
 
 namespace {

@@ -15,10 +15,10 @@
 
 #include "facade/PlayDllClass.h"
 #include "facade/RealEngines.h"
-#include "platform/AudioBackend.h"
-#include "platform/DeviceOutput.h"
-#include "platform/MessageBox.h"
-#include "platform/SlavedClock.h"
+#include "platform/audio/AudioBackend.h"
+#include "platform/audio/DeviceOutput.h"
+#include "platform/os/MessageBox.h"
+#include "platform/audio/SlavedClock.h"
 #include "tests/support/TestWorld.h"
 
 namespace {

@@ -20,9 +20,9 @@
 #include "buffers/BlockCarrBuffClass.h"
 #include "state/Dx9CallBackMod.h"
 #include "state/PlayDllMod.h"
-#include "platform/File.h"
-#include "platform/MessageBox.h"
-#include "platform/VbArray.h"
+#include "platform/os/File.h"
+#include "platform/os/MessageBox.h"
+#include "platform/runtime/VbArray.h"
 #include "stream/FillPlayChunk.h"
 #include "tests/support/TestWorld.h"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/VbArray.h"
+#include "platform/runtime/VbArray.h"
 
 namespace blocks {
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "platform/VbMath.h"
+#include "platform/runtime/VbMath.h"
 
 namespace blocks {
 

@@ -26,9 +26,9 @@
 
 #include "blocks/BlockRec.h"
 #include "blocks/FileNameIndex.h"
-#include "platform/File.h"
-#include "platform/MessageBox.h"
-#include "platform/VbArray.h"
+#include "platform/os/File.h"
+#include "platform/os/MessageBox.h"
+#include "platform/runtime/VbArray.h"
 
 namespace blocks {
 

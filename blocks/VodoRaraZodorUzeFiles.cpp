@@ -5,7 +5,7 @@
 #include <string>
 
 #include "blocks/VodoRaraZodorUze.h"
-#include "platform/VbMath.h"
+#include "platform/runtime/VbMath.h"
 
 namespace blocks {
 

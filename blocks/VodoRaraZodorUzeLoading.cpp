@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "blocks/VodoRaraZodorUze.h"
-#include "platform/Errors.h"
-#include "platform/VbMath.h"
+#include "platform/os/Errors.h"
+#include "platform/runtime/VbMath.h"
 
 namespace blocks {
 

@@ -16,9 +16,9 @@
 #include <string>
 
 #include "blocks/VodoRaraZodorUze.h"
-#include "platform/Errors.h"
-#include "platform/SampleLoops.h"
-#include "platform/VbMath.h"
+#include "platform/os/Errors.h"
+#include "platform/runtime/SampleLoops.h"
+#include "platform/runtime/VbMath.h"
 
 namespace blocks {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <exception>
 
-#include "platform/VbMath.h"
+#include "platform/runtime/VbMath.h"
 
 namespace buffers {
 

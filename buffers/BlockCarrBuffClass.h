@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "blocks/VodoRaraZodorUze.h"
-#include "platform/VbArray.h"
+#include "platform/runtime/VbArray.h"
 
 namespace buffers {
 

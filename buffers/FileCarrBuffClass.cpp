@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/File.h"
-#include "platform/VbMath.h"
+#include "platform/os/File.h"
+#include "platform/runtime/VbMath.h"
 
 namespace buffers {
 

@@ -27,9 +27,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/Clock.h"
-#include "platform/MessageBox.h"
-#include "platform/VbArray.h"
+#include "platform/os/Clock.h"
+#include "platform/os/MessageBox.h"
+#include "platform/runtime/VbArray.h"
 
 namespace buffers {
 

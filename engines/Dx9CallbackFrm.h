@@ -4,7 +4,7 @@
 // form per engine object, binds the timer by setting its OnTick, and on
 // destruction disables it and clears OnTick.
 
-#include "platform/EventLoop.h"
+#include "platform/os/EventLoop.h"
 
 namespace engines {
 

@@ -1,6 +1,6 @@
 #include "engines/EngineGeometry.h"
 
-#include "platform/VbMath.h"
+#include "platform/runtime/VbMath.h"
 
 namespace engines {
 

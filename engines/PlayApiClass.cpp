@@ -5,8 +5,8 @@
 
 #include "engines/EngineGeometry.h"
 #include "engines/RunStart.h"
-#include "platform/Log.h"
-#include "platform/VbMath.h"
+#include "platform/os/Log.h"
+#include "platform/runtime/VbMath.h"
 #include "stream/FillPlayChunk.h"
 
 namespace engines {

@@ -1,6 +1,6 @@
 #pragma once
 // The waveOut engine: plays the wave through the waveOut-style device API
-// (platform/WaveOutApi.h) on the platform's output, in chunks of four seconds
+// (platform/devices/WaveOutApi.h) on the platform's output, in chunks of four seconds
 // played straight out of the two halves of PlayChunk, at most two queued.
 // A 40 ms poll (TimerFrm's Timer2) reads the device position, keeps
 // CurrentPos current and queues the next chunk once the device has begun the
@@ -19,7 +19,7 @@
 
 #include "engines/EngineContract.h"
 #include "state/PlayContext.h"
-#include "platform/WaveOutApi.h"
+#include "platform/devices/WaveOutApi.h"
 
 namespace engines {
 

@@ -1,7 +1,7 @@
 #include "engines/RunStart.h"
 
-#include "platform/Errors.h"
-#include "platform/VbMath.h"
+#include "platform/os/Errors.h"
+#include "platform/runtime/VbMath.h"
 
 namespace engines {
 

@@ -8,7 +8,7 @@
 #include <exception>
 #include <string>
 
-#include "platform/MessageBox.h"
+#include "platform/os/MessageBox.h"
 #include "state/PlayDllMod.h"
 
 namespace engines {

@@ -4,8 +4,8 @@
 #include <string>
 #include <type_traits>
 
-#include "platform/Errors.h"
-#include "platform/Log.h"
+#include "platform/os/Errors.h"
+#include "platform/os/Log.h"
 
 namespace engines {
 

@@ -15,8 +15,8 @@
 #include <memory>
 #include <set>
 
-#include "platform/AudioPlatform.h"
-#include "platform/SharedLibrary.h"
+#include "platform/devices/AudioPlatform.h"
+#include "platform/os/SharedLibrary.h"
 #include "soundservice/SoundServiceHost.h"
 
 namespace engines {

@@ -1,6 +1,6 @@
 #pragma once
 // The DirectSound 7 engine: plays the wave through the DirectSound-7-style
-// device API (platform/DirectSound7.h) from one looping buffer of two halves
+// device API (platform/devices/DirectSound7.h) from one looping buffer of two halves
 // of four seconds each. Three position notifications say when a half has
 // been played (offset 0: refill half 2; offset HalfBytes: refill half 1) and
 // when the play cursor is about to wrap (counted for the position). The
@@ -28,8 +28,8 @@
 #include "engines/DxEventFrm.h"
 #include "engines/EngineContract.h"
 #include "state/PlayContext.h"
-#include "platform/DirectSound7.h"
-#include "platform/VbArray.h"
+#include "platform/devices/DirectSound7.h"
+#include "platform/runtime/VbArray.h"
 
 namespace engines {
 

@@ -7,8 +7,8 @@
 #include "engines/EngineGeometry.h"
 #include "engines/RunStart.h"
 #include "engines/SoundServiceLibrary.h"
-#include "platform/Log.h"
-#include "platform/VbMath.h"
+#include "platform/os/Log.h"
+#include "platform/runtime/VbMath.h"
 #include "stream/FillPlayChunk.h"
 
 namespace engines {

@@ -4,8 +4,8 @@
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "buffers/BlockCarrBuffClass.h"
-#include "platform/Errors.h"
-#include "platform/Log.h"
+#include "platform/os/Errors.h"
+#include "platform/os/Log.h"
 
 namespace facade {
 

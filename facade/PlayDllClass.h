@@ -18,7 +18,7 @@
 
 #include "engines/EngineContract.h"
 #include "state/PlayContext.h"
-#include "platform/VbArray.h"
+#include "platform/runtime/VbArray.h"
 
 namespace facade {
 

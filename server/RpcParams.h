@@ -13,7 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/VbArray.h"
+#include "platform/runtime/VbArray.h"
 
 namespace rpc {
 

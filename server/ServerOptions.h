@@ -4,21 +4,21 @@
 
 #include <string>
 
-#include "platform/AudioPlatform.h"
+#include "platform/devices/AudioPlatform.h"
 
 namespace server {
 
 struct ServerOptions {
   // Virtual clock: time moves only through AdvanceTime.
   bool Simulate = false;
-  // Audio output (platform/AudioOutputs.h); empty: "virtual" when
+  // Audio output (platform/audio/AudioOutputs.h); empty: "virtual" when
   // simulated, otherwise the sound card when one opens, else "null".
   std::string Output;
   // What a sound card output keeps queued (--latency-ms).
   int32_t LatencyMs = 60;
   // The device APIs the platform offers (--engines).
   platform::AudioOffer Offer;
-  // Readable when a termination signal is pending (platform/Signals.h); -1:
+  // Readable when a termination signal is pending (platform/os/Signals.h); -1:
   // none watched.
   int SignalFd = -1;
 

@@ -14,10 +14,10 @@
 #include <string>
 
 #include "PlayVersion.h"
-#include "platform/AudioBackend.h"
-#include "platform/Errors.h"
-#include "platform/Log.h"
-#include "platform/Signals.h"
+#include "platform/audio/AudioBackend.h"
+#include "platform/os/Errors.h"
+#include "platform/os/Log.h"
+#include "platform/os/Signals.h"
 #include "server/ServerOptions.h"
 #include "server/ServerProcess.h"
 

@@ -10,9 +10,9 @@
 #include "state/Dx9CallBackMod.h"
 #include "state/TimerFrm.h"
 #include "state/PlayDllMod.h"
-#include "platform/AudioPlatform.h"
-#include "platform/EventLoop.h"
-#include "platform/MessageBox.h"
+#include "platform/devices/AudioPlatform.h"
+#include "platform/os/EventLoop.h"
+#include "platform/os/MessageBox.h"
 
 namespace state {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "buffers/BlockCarrBuffClass.h"
-#include "platform/VbArray.h"
+#include "platform/runtime/VbArray.h"
 
 namespace state {
 

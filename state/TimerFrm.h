@@ -6,7 +6,7 @@
 // An engine binds a control by setting its OnTick, and on destruction disables
 // it and clears OnTick.
 
-#include "platform/EventLoop.h"
+#include "platform/os/EventLoop.h"
 
 namespace state {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <utility>
 
-#include "platform/Errors.h"
-#include "platform/SampleLoops.h"
-#include "platform/VbArray.h"
-#include "platform/VbMath.h"
+#include "platform/os/Errors.h"
+#include "platform/runtime/SampleLoops.h"
+#include "platform/runtime/VbArray.h"
+#include "platform/runtime/VbMath.h"
 
 namespace stream {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "platform/File.h"
+#include "platform/os/File.h"
 
 namespace playctl {
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <set>
 
-#include "platform/Clock.h"
-#include "platform/File.h"
+#include "platform/os/Clock.h"
+#include "platform/os/File.h"
 #include "tools/HostLists.h"
 
 namespace playctl {

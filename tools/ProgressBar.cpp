@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/Clock.h"
+#include "platform/os/Clock.h"
 
 namespace playctl {
 

@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/Clock.h"
-#include "platform/Signals.h"
+#include "platform/os/Clock.h"
+#include "platform/os/Signals.h"
 
 extern char** environ;
 

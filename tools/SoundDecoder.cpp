@@ -7,7 +7,7 @@
 #include <limits>
 #include <memory>
 
-#include "platform/File.h"
+#include "platform/os/File.h"
 #include "tools/WavFile.h"
 
 namespace playctl {

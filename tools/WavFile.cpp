@@ -5,8 +5,8 @@
 #include <memory>
 #include <limits>
 
-#include "platform/Errors.h"
-#include "platform/File.h"
+#include "platform/os/Errors.h"
+#include "platform/os/File.h"
 
 namespace playctl {
 

@@ -10,9 +10,9 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/Errors.h"
-#include "platform/FaultyFileSystem.h"
-#include "platform/FileSystem.h"
+#include "platform/os/Errors.h"
+#include "tests/support/FaultyFileSystem.h"
+#include "platform/os/FileSystem.h"
 #include "tests/blocks/BlocksFixture.h"
 
 using platform::FaultyFileSystem;

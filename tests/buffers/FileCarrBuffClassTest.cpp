@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "platform/Clock.h"
-#include "platform/File.h"
+#include "platform/os/Clock.h"
+#include "platform/os/File.h"
 #include "tests/blocks/BlocksFixture.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Resampler.h"
+#include "platform/audio/Resampler.h"
 #include "tests/server/ChildProcess.h"
 #include "tests/support/TestWorld.h"
 

@@ -9,7 +9,7 @@
 
 #include "engines/EngineContract.h"
 #include "state/PlayDllMod.h"
-#include "platform/VbMath.h"
+#include "platform/runtime/VbMath.h"
 
 namespace testing_support {
 

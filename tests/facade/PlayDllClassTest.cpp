@@ -15,8 +15,8 @@
 #include <utility>
 
 #include "facade/RealEngines.h"
-#include "platform/FaultyFileSystem.h"
-#include "platform/FileSystem.h"
+#include "tests/support/FaultyFileSystem.h"
+#include "platform/os/FileSystem.h"
 #include "tests/facade/FakeEngines.h"
 #include "tests/support/TestWorld.h"
 

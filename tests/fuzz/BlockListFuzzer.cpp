@@ -13,7 +13,7 @@
 
 #include "facade/PlayDllClass.h"
 #include "facade/RealEngines.h"
-#include "platform/Log.h"
+#include "platform/os/Log.h"
 #include "tests/support/TestWorld.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -11,8 +11,8 @@
 
 #include "facade/PlayDllClass.h"
 #include "facade/RealEngines.h"
-#include "platform/Log.h"
-#include "platform/SharedLibrary.h"
+#include "platform/os/Log.h"
+#include "platform/os/SharedLibrary.h"
 #include "server/JsonRpcEndpoint.h"
 #include "server/PlayService.h"
 #include "server/RpcError.h"

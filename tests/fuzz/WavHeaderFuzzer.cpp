@@ -9,7 +9,7 @@
 #include <exception>
 #include <string>
 
-#include "platform/File.h"
+#include "platform/os/File.h"
 #include "tools/WavFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

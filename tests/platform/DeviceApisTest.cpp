@@ -10,12 +10,12 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/AudioPlatform.h"
-#include "platform/DirectSound7.h"
-#include "platform/Errors.h"
-#include "platform/EventLoop.h"
-#include "platform/FrameClock.h"
-#include "platform/VirtualOutput.h"
+#include "platform/devices/AudioPlatform.h"
+#include "platform/devices/DirectSound7.h"
+#include "platform/os/Errors.h"
+#include "platform/os/EventLoop.h"
+#include "platform/devices/FrameClock.h"
+#include "platform/audio/VirtualOutput.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/EventLoop.h"
+#include "platform/os/EventLoop.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -17,15 +17,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/AudioOutputs.h"
-#include "platform/Clock.h"
-#include "platform/Errors.h"
-#include "platform/EventLoop.h"
-#include "platform/FaultyFileSystem.h"
-#include "platform/File.h"
-#include "platform/FileSystem.h"
-#include "platform/MessageBox.h"
-#include "platform/WavOutput.h"
+#include "platform/audio/AudioOutputs.h"
+#include "platform/os/Clock.h"
+#include "platform/os/Errors.h"
+#include "platform/os/EventLoop.h"
+#include "tests/support/FaultyFileSystem.h"
+#include "platform/os/File.h"
+#include "platform/os/FileSystem.h"
+#include "platform/os/MessageBox.h"
+#include "platform/audio/WavOutput.h"
 #include "tests/support/TestWorld.h"
 
 using ::testing::HasSubstr;

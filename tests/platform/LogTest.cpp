@@ -1,7 +1,7 @@
 // The logger: one prefix and level per line, the level filter, the thread's
 // name, whole lines only, a log file that must be a regular file.
 
-#include "platform/Log.h"
+#include "platform/os/Log.h"
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/Errors.h"
+#include "platform/os/Errors.h"
 #include "tests/support/TestWorld.h"
 
 namespace {

@@ -3,11 +3,11 @@
 // bounds, ReDim and MoveRun are checked where the block engine and the buffers
 // use them (their range errors included).
 
-#include "platform/VbMath.h"
+#include "platform/runtime/VbMath.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/Errors.h"
+#include "platform/os/Errors.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include "buffers/BlockCarrBuffClass.h"
 #include "state/Dx9CallBackMod.h"
 #include "state/PlayDllMod.h"
-#include "platform/Errors.h"
-#include "platform/MessageBox.h"
-#include "platform/VbArray.h"
+#include "platform/os/Errors.h"
+#include "platform/os/MessageBox.h"
+#include "platform/runtime/VbArray.h"
 #include "tests/support/TestWorld.h"
 
 namespace {

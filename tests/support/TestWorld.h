@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/AudioPlatform.h"
-#include "platform/Clock.h"
-#include "platform/EventLoop.h"
-#include "platform/MessageBox.h"
-#include "platform/VbArray.h"
-#include "platform/VirtualOutput.h"
+#include "platform/devices/AudioPlatform.h"
+#include "platform/os/Clock.h"
+#include "platform/os/EventLoop.h"
+#include "platform/os/MessageBox.h"
+#include "platform/runtime/VbArray.h"
+#include "platform/audio/VirtualOutput.h"
 #include "state/PlayContext.h"
 #include "tests/support/TempDir.h"
 

@@ -1,0 +1,31 @@
+#pragma once
+// Builds the audio output the server was asked for, from a comma list of
+//   "virtual"      VirtualOutput (records every frame; for the simulated clock)
+//   "null"         NullOutput (discards)
+//   "wav:PATH"     WavOutput writing PATH
+//   "device"       DeviceOutput on the default sound output
+//   "device:NAME"  DeviceOutput on the named one (ListAudioDevices)
+// Several entries play the same frames at once ("device,wav:take.wav").
+// Throws std::invalid_argument naming the accepted forms for anything else
+// (an empty PATH included), and platform::FileError when PATH cannot be
+// created or is not a regular file. A device output opens its device only when
+// first used.
+
+#include <memory>
+#include <string>
+
+#include "platform/audio/AudioOutput.h"
+#include "platform/os/EventLoop.h"
+#include "platform/audio/DeviceOutput.h"
+
+namespace platform {
+
+class MessageBox;
+
+// `device`: how a device output runs (the loop's clock to steer, when it is a
+// SlavedClock, and the latency to keep). `box` (may be null; must outlive the
+// output) hears of outputs that fail while playing.
+std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, EventLoop& loop,
+                                             const DeviceOutput::Settings& device = {}, MessageBox* box = nullptr);
+
+}  // namespace platform

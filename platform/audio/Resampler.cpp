@@ -1,0 +1,69 @@
+#include "platform/audio/Resampler.h"
+
+#include <soxr.h>
+
+#include <string>
+
+#include "platform/os/Errors.h"
+
+namespace platform {
+
+Resampler::Resampler(int32_t inRate, int32_t outRate, int32_t channels)
+    : inRate_(inRate), outRate_(outRate), channels_(channels) {
+  if (inRate <= 0 || outRate <= 0 || channels < 1)
+    throw PlayError("resampler: bad format " + std::to_string(inRate) + " -> " + std::to_string(outRate));
+  if (inRate == outRate) return;
+  const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+  soxr_error_t error = nullptr;
+  soxr_ = soxr_create(inRate, outRate, static_cast<unsigned>(channels), &error, &io, &quality, nullptr);
+  if (soxr_ == nullptr || error != nullptr)
+    throw PlayError("resampler " + std::to_string(inRate) + " -> " + std::to_string(outRate) + ": " +
+                    (error != nullptr ? error : "cannot be made"));
+}
+
+Resampler::~Resampler() {
+  if (soxr_ != nullptr) soxr_delete(soxr_);
+}
+
+void Resampler::Process(const int16_t* in, size_t frames, std::vector<int16_t>& out) {
+  if (soxr_ == nullptr) {
+    out.assign(in, in + frames * static_cast<size_t>(channels_));
+    return;
+  }
+  Run(in, frames, out);
+}
+
+void Resampler::Flush(std::vector<int16_t>& out) {
+  out.clear();
+  if (soxr_ == nullptr) return;
+  Run(nullptr, 0, out);
+  soxr_clear(soxr_);
+}
+
+// Calls the library until it has taken all the input (or, flushing, until it
+// puts out less than it had room for), growing `out` as it goes.
+void Resampler::Run(const int16_t* in, size_t frames, std::vector<int16_t>& out) {
+  const size_t ch = static_cast<size_t>(channels_);
+  const bool flushing = in == nullptr;
+  size_t made = 0;
+  for (;;) {
+    const size_t room = frames * static_cast<size_t>(outRate_) / static_cast<size_t>(inRate_) + 1024;
+    out.resize((made + room) * ch);
+    size_t used = 0;
+    size_t got = 0;
+    const soxr_error_t error = soxr_process(soxr_, in, frames, &used, out.data() + made * ch, room, &got);
+    if (error != nullptr) throw PlayError(std::string("resampler: ") + error);
+    made += got;
+    if (flushing) {
+      if (got < room) break;
+    } else {
+      in += used * ch;
+      frames -= used;
+      if (frames == 0 && got < room) break;
+    }
+  }
+  out.resize(made * ch);
+}
+
+}  // namespace platform

@@ -1,0 +1,141 @@
+#include "platform/audio/WavOutput.h"
+
+#include <fcntl.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "platform/os/Errors.h"
+#include "platform/os/File.h"
+#include "platform/os/FileSystem.h"
+#include "platform/os/Log.h"
+#include "platform/os/MessageBox.h"
+
+namespace platform {
+
+namespace {
+
+constexpr int64_t kHeaderBytes = 44;
+// The RIFF size field (file length - 8) must fit 32 bits.
+constexpr int64_t kMaxDataBytes = 0xFFFFFFFFLL - (kHeaderBytes - 8);
+
+void PutU16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void PutU32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+WavOutput::WavOutput(std::string path, MessageBox* box) : path_(std::move(path)), box_(box) {
+  // A regular file or a new path only: a FIFO nobody reads would hold the
+  // server before it answers anything.
+  fd_ = files::OpenRegular(path_, O_WRONLY | O_CREAT | O_TRUNC, "cannot create the wav output");
+  WriteHeader();
+  if (failed_) {
+    CurrentFileSystem().Close(fd_);
+    fd_ = -1;
+    throw FileError("cannot write the wav output '" + path_ + "'");
+  }
+}
+
+WavOutput::~WavOutput() {
+  if (fd_ < 0) return;
+  WriteHeader();
+  CurrentFileSystem().Close(fd_);
+}
+
+void WavOutput::Start(int32_t channels, int32_t rate, OutputPump /*pump*/) {
+  if (channels < 1 || channels > 2 || rate < 1) throw std::invalid_argument("wav output: bad format");
+  playChannels_ = channels;
+  if (fileChannels_ == 0) {
+    fileChannels_ = channels;
+    fileRate_ = rate;
+    WriteHeader();
+  }
+}
+
+void WavOutput::Play(const int16_t* frames, size_t frameCount, int64_t /*atUs*/) {
+  if (playChannels_ == 0) throw std::logic_error("wav output: Play before Start");
+  if (frameCount == 0 || failed_) return;
+  if (playChannels_ == fileChannels_) {
+    WriteData(frames, frameCount * static_cast<size_t>(fileChannels_) * 2);
+    return;
+  }
+  converted_.resize(frameCount * static_cast<size_t>(fileChannels_));
+  for (size_t k = 0; k < frameCount; ++k) {
+    if (fileChannels_ == 2) {  // mono frames to both channels
+      converted_[2 * k] = frames[k];
+      converted_[2 * k + 1] = frames[k];
+    } else {  // stereo frames to their mean
+      converted_[k] = static_cast<int16_t>((static_cast<int32_t>(frames[2 * k]) + frames[2 * k + 1]) / 2);
+    }
+  }
+  WriteData(converted_.data(), converted_.size() * 2);
+}
+
+void WavOutput::Stop() { WriteHeader(); }
+
+void WavOutput::WriteHeader() {
+  if (fd_ < 0) return;
+  const uint32_t channels = fileChannels_ == 0 ? 1 : static_cast<uint32_t>(fileChannels_);
+  const uint32_t rate = fileRate_ == 0 ? 44100 : static_cast<uint32_t>(fileRate_);
+  const uint32_t blockAlign = channels * 2;
+  std::array<uint8_t, kHeaderBytes> h{};
+  std::memcpy(&h[0], "RIFF", 4);
+  PutU32(&h[4], static_cast<uint32_t>(dataBytes_ + kHeaderBytes - 8));
+  std::memcpy(&h[8], "WAVEfmt ", 8);
+  PutU32(&h[16], 16);  // size of the fmt chunk
+  PutU16(&h[20], 1);   // PCM
+  PutU16(&h[22], channels);
+  PutU32(&h[24], rate);
+  PutU32(&h[28], rate * blockAlign);
+  PutU16(&h[32], blockAlign);
+  PutU16(&h[34], 16);
+  std::memcpy(&h[36], "data", 4);
+  PutU32(&h[40], static_cast<uint32_t>(dataBytes_));
+  if (!files::WriteAllAt(fd_, h.data(), h.size(), 0)) Fail(std::strerror(errno));
+}
+
+void WavOutput::WriteData(const void* data, size_t bytes) {
+  if (dataBytes_ + static_cast<int64_t>(bytes) > kMaxDataBytes) {
+    Fail("the file has reached the size a WAV header can describe");
+    return;
+  }
+  if (!files::WriteAllAt(fd_, data, bytes, kHeaderBytes + dataBytes_)) {
+    const int err = errno;
+    // Part of the run may have reached the disk: cut it off, so that the
+    // file holds exactly the data the header counts.
+    (void)CurrentFileSystem().Ftruncate(fd_, kHeaderBytes + dataBytes_);
+    Fail(std::strerror(err));
+    return;
+  }
+  dataBytes_ += static_cast<int64_t>(bytes);
+}
+
+void WavOutput::Fail(const std::string& why) {
+  if (failed_) return;
+  failed_ = true;
+  WriteHeader();
+  const int64_t frameBytes = 2 * static_cast<int64_t>(fileChannels_ == 0 ? 1 : fileChannels_);
+  const int64_t rate = fileRate_ == 0 ? 44100 : fileRate_;
+  const int64_t ms = dataBytes_ / frameBytes * 1000 / rate;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%lld.%03lld", static_cast<long long>(ms / 1000),
+                static_cast<long long>(ms % 1000));
+  const std::string text = "wav output '" + path_ + "' failed after " + seconds + " s of sound: " + why +
+                           "; the sound played from then on is not in the file";
+  if (box_ != nullptr) {
+    box_->Show(text);
+  } else {
+    LogError(text);
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,11 @@
+#include "platform/os/Errors.h"
+
+#include <cstring>
+
+namespace platform {
+
+FileError ErrnoError(const std::string& context, const std::string& path, int err) {
+  return FileError(context + " '" + path + "': " + std::strerror(err));
+}
+
+}  // namespace platform
