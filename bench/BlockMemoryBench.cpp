@@ -46,7 +46,7 @@ struct World {
       testing_support::WriteSamples(name, samples);
       list.Blk(name, kBlockLen, 1 + b * kBlockLen, 1);
     }
-    platform::VbArray<int32_t> idx;
+    runtime::VbArray<int32_t> idx;
     blocks.BlockListIngest(list.Build(), idx);
     buff = std::make_unique<buffers::BlockCarrBuffClass>(blocks, memorySizeToUse);
     buff->BuffBlocksPutFresh(idx);
@@ -54,7 +54,7 @@ struct World {
   ~World() { buff.reset(); }
 
   testing_support::TempDir tmp;
-  platform::MessageBox box;
+  os::MessageBox box;
   int32_t memorySizeToUse = kLimit;
   std::string appTmpDir;
   blocks::VodoRaraZodorUze blocks{memorySizeToUse, appTmpDir, box};

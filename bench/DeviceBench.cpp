@@ -17,8 +17,8 @@
 #include "facade/RealEngines.h"
 #include "platform/audio/AudioBackend.h"
 #include "platform/audio/DeviceOutput.h"
-#include "platform/os/MessageBox.h"
 #include "platform/audio/SlavedClock.h"
+#include "platform/os/MessageBox.h"
 #include "tests/support/TestWorld.h"
 
 namespace {
@@ -36,8 +36,8 @@ double CpuSeconds() {
 struct CardWorld {
   CardWorld()
       : loop(clock),
-        output(loop, platform::MakeAudioBackend(), "", platform::DeviceOutput::Settings{&clock}),
-        audio(loop, output, platform::AudioOffer{false, true, false}, ""),
+        output(loop, audio::MakeAudioBackend(), "", audio::DeviceOutput::Settings{&clock}),
+        audio(loop, output, devices::AudioOffer{false, true, false}, ""),
         ctx(loop, box, audio),
         play(ctx, facade::MakeEngineFactory(ctx)) {
     box.SetQuiet(true);
@@ -48,11 +48,11 @@ struct CardWorld {
     loop.Run();
   }
 
-  platform::SlavedClock clock;
-  platform::EventLoop loop;
-  platform::MessageBox box;
-  platform::DeviceOutput output;
-  platform::AudioPlatform audio;
+  audio::SlavedClock clock;
+  os::EventLoop loop;
+  os::MessageBox box;
+  audio::DeviceOutput output;
+  devices::AudioPlatform audio;
   state::PlayContext ctx;
   facade::PlayDllClass play;
 };

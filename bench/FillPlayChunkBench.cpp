@@ -18,11 +18,11 @@
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "buffers/BlockCarrBuffClass.h"
-#include "state/Dx9CallBackMod.h"
-#include "state/PlayDllMod.h"
 #include "platform/os/File.h"
 #include "platform/os/MessageBox.h"
 #include "platform/runtime/VbArray.h"
+#include "state/Dx9CallBackMod.h"
+#include "state/PlayDllMod.h"
 #include "stream/FillPlayChunk.h"
 #include "tests/support/TestWorld.h"
 
@@ -60,7 +60,7 @@ class BenchWorld {
     // One block file holds both channels, left from byte 1, right after it.
     blockFile_ = tmp_.File("channels.raw");
     testing_support::WriteSamples(blockFile_, left);
-    platform::files::WriteAt(blockFile_, right.data(), right.size() * 2, int64_t{kWave} * 2, false);
+    os::files::WriteAt(blockFile_, right.data(), right.size() * 2, int64_t{kWave} * 2, false);
     orgFile_ = tmp_.File("stereo16.wav");
     std::vector<uint8_t> wav(kHeader, 0);
     wav.resize(kHeader + frames.size() * 2);
@@ -97,16 +97,16 @@ class BenchWorld {
     const int32_t s = engine_.NewBlock(static_cast<int32_t>(values.size()), blocks::BlockMem);
     std::memcpy(engine_.Blocks(s).Samples.Ptr(0), values.data(), values.size() * 2);
     engine_.Blocks(s).StartPos = 1;
-    platform::VbArray<int32_t> list(0, 1);
+    runtime::VbArray<int32_t> list(0, 1);
     list(1) = s;
     return Channel(list);
   }
   std::unique_ptr<buffers::BlockCarrBuffClass> Ingested(const testing_support::HostList& host) {
-    platform::VbArray<int32_t> idx;
+    runtime::VbArray<int32_t> idx;
     engine_.BlockListIngest(host.Build(), idx);
     return Channel(idx);
   }
-  std::unique_ptr<buffers::BlockCarrBuffClass> Channel(const platform::VbArray<int32_t>& list) {
+  std::unique_ptr<buffers::BlockCarrBuffClass> Channel(const runtime::VbArray<int32_t>& list) {
     auto b = std::make_unique<buffers::BlockCarrBuffClass>(engine_, memory_);
     b->BuffBlocksPutFresh(list);
     return b;
@@ -130,7 +130,7 @@ class BenchWorld {
   }
 
   testing_support::TempDir tmp_;
-  platform::MessageBox box_;
+  os::MessageBox box_;
   int32_t memory_ = 256 * 1024 * 1024;
   std::string appTmpDir_;
   blocks::VodoRaraZodorUze engine_{memory_, appTmpDir_, box_};
@@ -171,7 +171,7 @@ void Memcpy(benchmark::State& state, const BenchWorld& world) {
 // The chunk's bytes of both channels, read where they lie: the two runs of the
 // block file, or the one interleaved run of the Orgfile; or the left run alone.
 void Pread(benchmark::State& state, const std::string& path, bool twoRuns, bool leftOnly = false) {
-  const auto file = platform::ReadOnlyFile::Open(path);
+  const auto file = os::ReadOnlyFile::Open(path);
   std::vector<int16_t> out(2 * size_t{kChunk});
   for (auto _ : state) {
     if (leftOnly) {

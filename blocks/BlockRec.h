@@ -25,7 +25,7 @@ struct BlockRec {
   int32_t FilePos = 0;    // 1-based byte of the first sample in its file
   int32_t StartPos = 0;   // 1-based channel position of the first sample
   int32_t BlockType = BlockFree;
-  platform::VbArray<int16_t> Samples;  // 0..Length-1 for types 1, 2; else 0..0
+  runtime::VbArray<int16_t> Samples;  // 0..Length-1 for types 1, 2; else 0..0
   int32_t Length = 0;
   int32_t UseStamp = 0;
 };

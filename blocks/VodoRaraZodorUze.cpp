@@ -21,7 +21,7 @@ bool InMemory(int32_t type) { return type == BlockMemFile || type == BlockMem; }
 }  // namespace
 
 VodoRaraZodorUze::VodoRaraZodorUze(const int32_t& memorySizeToUse, const std::string& appTmpDir,
-                                   platform::MessageBox& box)
+                                   os::MessageBox& box)
     : memorySizeToUse_(memorySizeToUse), appTmpDir_(appTmpDir), box_(box) {
   Blocks.ReDim(0, 0);
   BlkFiles.ReDim(0, 0);
@@ -70,7 +70,7 @@ int32_t VodoRaraZodorUze::NewBlock(int32_t Length, int32_t Type) {
       box_.Show(kCanNotCreate);
       break;
     case BlockMem: {
-      platform::VbArray<int16_t> samples(0, vb::Sub(Length, 1));  // all 0; a negative length throws here
+      runtime::VbArray<int16_t> samples(0, vb::Sub(Length, 1));  // all 0; a negative length throws here
       AddMemory(Length);
       BlockRec& b = Blocks(s);
       b.Samples.Swap(samples);
@@ -162,8 +162,8 @@ void VodoRaraZodorUze::SplitBlock(int32_t Block, int32_t Pos, int32_t& Left, int
       }
       l = NewBlock(leftLen, BlockMem);
       r = NewBlock(rightLen, BlockMem);
-      platform::MoveRun(Blocks(l).Samples, 0, Blocks(Block).Samples, 0, leftLen);
-      platform::MoveRun(Blocks(r).Samples, 0, Blocks(Block).Samples, leftLen, rightLen);
+      runtime::MoveRun(Blocks(l).Samples, 0, Blocks(Block).Samples, 0, leftLen);
+      runtime::MoveRun(Blocks(r).Samples, 0, Blocks(Block).Samples, leftLen, rightLen);
       if (type == BlockMemFile) {
         const int32_t slot = Blocks(Block).FileSlot;
         int32_t& ref = BlkFiles(slot).RefCount;

@@ -9,8 +9,8 @@
 //
 // Reports of its own go to the platform message box with the texts of the
 // block format and the engine carries on; errors of the file system throw
-// platform::FileError (naming the file) to the caller. 32-bit arithmetic that
-// overflows throws platform::OverflowError.
+// os::FileError (naming the file) to the caller. 32-bit arithmetic that
+// overflows throws os::OverflowError.
 //
 // The engine reads the host's settings through the references it is given,
 // each time it needs them: `memorySizeToUse` (bytes of samples it may hold in
@@ -34,22 +34,22 @@ namespace blocks {
 
 class VodoRaraZodorUze final {
  public:
-  VodoRaraZodorUze(const int32_t& memorySizeToUse, const std::string& appTmpDir, platform::MessageBox& box);
+  VodoRaraZodorUze(const int32_t& memorySizeToUse, const std::string& appTmpDir, os::MessageBox& box);
   ~VodoRaraZodorUze();
   VodoRaraZodorUze(const VodoRaraZodorUze&) = delete;
   VodoRaraZodorUze& operator=(const VodoRaraZodorUze&) = delete;
 
   // ---- tables and counters (slot 0 unused in every table)
-  platform::VbArray<BlockRec> Blocks;
+  runtime::VbArray<BlockRec> Blocks;
   int32_t BlockCount = 0;
-  platform::VbArray<BlkFileRec> BlkFiles;
+  runtime::VbArray<BlkFileRec> BlkFiles;
   int32_t BlkFileCount = 0;
-  platform::VbArray<OrgFileRec> OrgFiles;
+  runtime::VbArray<OrgFileRec> OrgFiles;
   int32_t OrgFileCount = 0;
   int32_t OpenBlkSlot = 0;
-  std::unique_ptr<platform::ReadOnlyFile> OpenBlkFileNum;
+  std::unique_ptr<os::ReadOnlyFile> OpenBlkFileNum;
   int32_t OpenOrgSlot = 0;
-  std::unique_ptr<platform::ReadOnlyFile> OpenOrgFileNum;
+  std::unique_ptr<os::ReadOnlyFile> OpenOrgFileNum;
   int32_t MemoryInUse = 0;
   int32_t RecountCounter = 0;
   int32_t UseCounter = 0;
@@ -58,18 +58,18 @@ class VodoRaraZodorUze final {
   int64_t FileOpens = 0;
 
   // ---- host block lists
-  // Throws platform::ListFormatError, naming `listName`, the entry and the
+  // Throws os::ListFormatError, naming `listName`, the entry and the
   // element, when `list` breaks the host list format (element 1 missing or
   // negative, K below 1, K - 1 below the packed name length, fewer elements
   // than the entries need, a negative Length). Reads nothing beyond the list.
   // Changes nothing.
-  static void ValidateBlockList(const platform::VbArray<int32_t>& list, const std::string& listName);
+  static void ValidateBlockList(const runtime::VbArray<int32_t>& list, const std::string& listName);
   // Makes one record per entry and fills `BlkIdxList` (0..N) with their
   // slots. Checks the list first, so a malformed one throws ListFormatError
   // before any record is made.
-  void BlockListIngest(const platform::VbArray<int32_t>& list, platform::VbArray<int32_t>& BlkIdxList);
+  void BlockListIngest(const runtime::VbArray<int32_t>& list, runtime::VbArray<int32_t>& BlkIdxList);
   // `NameLongs` indexed from 1: element 1 the byte count, then packed bytes.
-  static std::string LongsToName(const platform::VbArray<int32_t>& NameLongs);
+  static std::string LongsToName(const runtime::VbArray<int32_t>& NameLongs);
 
   // ---- loading and the memory limit
   // A load whose file cannot be opened or read throws FileError and leaves
@@ -111,7 +111,7 @@ class VodoRaraZodorUze final {
   // loads or stamps the block. Positions outside the block throw RangeError;
   // a file that ends before the share throws FileError (a short read is an
   // error, not a partly filled Out).
-  void ReadBlockRange(int32_t Block, int32_t FromPos, int32_t ToPos, platform::VbArray<int16_t>& Out);
+  void ReadBlockRange(int32_t Block, int32_t FromPos, int32_t ToPos, runtime::VbArray<int16_t>& Out);
   // The same read straight into the caller's memory: writes exactly
   // ToPos - FromPos + 1 samples at `dst` (zeros where the block gives none,
   // and all zeros when the read fails), so a share is read once where it is
@@ -136,7 +136,7 @@ class VodoRaraZodorUze final {
   bool ReadStereoOrgRun(int32_t LeftBlock, int32_t RightBlock, int32_t FromPos, int32_t n, bool reverse,
                         int16_t* frames);
 
-  platform::MessageBox& Box() { return box_; }
+  os::MessageBox& Box() { return box_; }
   int32_t MemorySizeToUse() const { return memorySizeToUse_; }
   const std::string& AppTmpDir() const { return appTmpDir_; }
 
@@ -169,7 +169,7 @@ class VodoRaraZodorUze final {
 
   const int32_t& memorySizeToUse_;
   const std::string& appTmpDir_;
-  platform::MessageBox& box_;
+  os::MessageBox& box_;
   std::vector<uint8_t> scratch_;  // raw bytes of an interleaved or 8-bit read
   int64_t tempSerial_ = 0;
   // Every record below this slot is in use. Records become free only through

@@ -14,10 +14,10 @@ namespace {
 // Opens `name` as the open file of a table, after closing the one open before.
 // A failed open leaves nothing open: `openSlot` 0 and `openFile` empty.
 void Reopen(int32_t slot, const std::string& name, int32_t& openSlot,
-            std::unique_ptr<platform::ReadOnlyFile>& openFile, int64_t& opens) {
+            std::unique_ptr<os::ReadOnlyFile>& openFile, int64_t& opens) {
   openFile.reset();
   openSlot = 0;
-  openFile = platform::ReadOnlyFile::Open(name);
+  openFile = os::ReadOnlyFile::Open(name);
   openSlot = slot;
   ++opens;
 }
@@ -25,7 +25,7 @@ void Reopen(int32_t slot, const std::string& name, int32_t& openSlot,
 // Slot 0 and slots past the table's end name no file.
 void RequireSlot(int32_t count, int32_t slot, const char* table) {
   if (slot < 1 || slot > count) {
-    throw platform::RangeError(std::string(table) + " slot " + std::to_string(slot) + " of 1 To " +
+    throw os::RangeError(std::string(table) + " slot " + std::to_string(slot) + " of 1 To " +
                                std::to_string(count));
   }
 }
@@ -176,11 +176,11 @@ void VodoRaraZodorUze::ReleaseUnusedFiles() {
 }
 
 std::string VodoRaraZodorUze::NewTempFileName() {
-  const std::string folder = platform::files::TempFolder(appTmpDir_);
+  const std::string folder = os::files::TempFolder(appTmpDir_);
   while (true) {
     ++tempSerial_;
     const std::string name = folder + "/tm" + std::to_string(tempSerial_) + ".tmp";
-    if (!blkFileNames_.Holds(name) && !platform::files::Exists(name)) return name;
+    if (!blkFileNames_.Holds(name) && !os::files::Exists(name)) return name;
   }
 }
 

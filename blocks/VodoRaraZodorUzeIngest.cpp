@@ -34,46 +34,46 @@ int64_t PackedElements(int32_t n) { return n <= 0 ? 0 : (static_cast<int64_t>(n)
 
 }  // namespace
 
-void VodoRaraZodorUze::ValidateBlockList(const platform::VbArray<int32_t>& list, const std::string& listName) {
+void VodoRaraZodorUze::ValidateBlockList(const runtime::VbArray<int32_t>& list, const std::string& listName) {
   const int64_t last = list.Dimensioned() ? list.UBound() : 0;
   if (!list.Dimensioned() || list.LBound() > 1 || last < 1) {
-    throw platform::ListFormatError(listName + ": element 1 (N) is missing");
+    throw os::ListFormatError(listName + ": element 1 (N) is missing");
   }
   const int32_t n = list(1);
   if (n < 0) {
-    throw platform::ListFormatError(listName + ": element 1 (N) is " + std::to_string(n) + ", it cannot be negative");
+    throw os::ListFormatError(listName + ": element 1 (N) is " + std::to_string(n) + ", it cannot be negative");
   }
   int64_t p = 1;  // the list element just before the entry
   for (int32_t i = 1; i <= n; ++i) {
     const std::string entry = listName + ", entry " + std::to_string(i) + ": ";
     const auto missing = [&](int64_t e, int64_t k) {
-      return platform::ListFormatError(entry + ElementName(e, k) + " is missing, the list ends at element " +
+      return os::ListFormatError(entry + ElementName(e, k) + " is missing, the list ends at element " +
                                        std::to_string(last));
     };
     if (p + 1 > last) throw missing(1, 1);
     const int32_t k = list(static_cast<int32_t>(p + 1));
     if (k < 1) {
-      throw platform::ListFormatError(entry + "element 1 (K) is " + std::to_string(k) + ", at least 1 is needed");
+      throw os::ListFormatError(entry + "element 1 (K) is " + std::to_string(k) + ", at least 1 is needed");
     }
     const int64_t end = p + 1 + k + kFieldsAfterName;
     if (end > last) throw missing(last - p + 1, k);
     const int32_t bytes = list(static_cast<int32_t>(p + 2));
     const int64_t needK = PackedElements(bytes) + 1;
     if (k < needK) {
-      throw platform::ListFormatError(entry + "element 1 (K) is " + std::to_string(k) + ", at least " +
+      throw os::ListFormatError(entry + "element 1 (K) is " + std::to_string(k) + ", at least " +
                                       std::to_string(needK) + " is needed for a name of " + std::to_string(bytes) +
                                       " bytes");
     }
     const int32_t length = list(static_cast<int32_t>(p + 2 + k));
     if (length < 0) {
-      throw platform::ListFormatError(entry + ElementName(k + 2, k) + " is " + std::to_string(length) +
+      throw os::ListFormatError(entry + ElementName(k + 2, k) + " is " + std::to_string(length) +
                                       ", it cannot be negative");
     }
     p = end;
   }
 }
 
-std::string VodoRaraZodorUze::LongsToName(const platform::VbArray<int32_t>& NameLongs) {
+std::string VodoRaraZodorUze::LongsToName(const runtime::VbArray<int32_t>& NameLongs) {
   const int32_t n = NameLongs(1);
   if (n <= 0) return {};
   std::string name(static_cast<size_t>(n), '\0');
@@ -84,8 +84,8 @@ std::string VodoRaraZodorUze::LongsToName(const platform::VbArray<int32_t>& Name
   return name;
 }
 
-void VodoRaraZodorUze::BlockListIngest(const platform::VbArray<int32_t>& list,
-                                       platform::VbArray<int32_t>& BlkIdxList) {
+void VodoRaraZodorUze::BlockListIngest(const runtime::VbArray<int32_t>& list,
+                                       runtime::VbArray<int32_t>& BlkIdxList) {
   // Checked again here so that a malformed list is refused before any record exists.
   ValidateBlockList(list, "block list");
   const int32_t n = list(1);
@@ -93,7 +93,7 @@ void VodoRaraZodorUze::BlockListIngest(const platform::VbArray<int32_t>& list,
   int32_t p = 1;
   for (int32_t i = 1; i <= n; ++i) {
     const int32_t k = list(vb::Add(p, 1));
-    platform::VbArray<int32_t> nameLongs(1, k);
+    runtime::VbArray<int32_t> nameLongs(1, k);
     for (int32_t j = 1; j <= k; ++j) nameLongs(j) = list(vb::Add(vb::Add(p, 1), j));
     const std::string name = LongsToName(nameLongs);
     p = vb::Add(vb::Add(p, 1), k);

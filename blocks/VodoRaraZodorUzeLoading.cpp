@@ -45,7 +45,7 @@ void VodoRaraZodorUze::LoadBlock(int32_t Block) {
       return;
     case BlockFile: {
       const BlockRec& b = Blocks(Block);
-      platform::VbArray<int16_t> samples(0, vb::Sub(b.Length, 1));
+      runtime::VbArray<int16_t> samples(0, vb::Sub(b.Length, 1));
       const int32_t bytes = vb::Mul(2, b.Length);
       OpenBlkFile(b.FileSlot);
       if (bytes > 0) OpenBlkFileNum->ReadExactAt(samples.Ptr(0), static_cast<size_t>(bytes), Offset(b.FilePos));
@@ -63,7 +63,7 @@ void VodoRaraZodorUze::LoadBlock(int32_t Block) {
       OpenOrgFile(slot);
       const int32_t channels = OrgFiles(slot).Channels;
       if (channels == 1 || channels == 2) {
-        platform::VbArray<int16_t> samples(0, vb::Sub(b.Length, 1));
+        runtime::VbArray<int16_t> samples(0, vb::Sub(b.Length, 1));
         if (b.Length > 0) ReadOrgRun(slot, b.FilePos, b.Length, samples.Ptr(0));  // other Bits: silence
         AddMemory(b.Length);
         DropOrgFileRef(slot);
@@ -78,7 +78,7 @@ void VodoRaraZodorUze::LoadBlock(int32_t Block) {
       return;
     }
     case BlockSilent: {
-      platform::VbArray<int16_t> samples(0, vb::Sub(Blocks(Block).Length, 1));
+      runtime::VbArray<int16_t> samples(0, vb::Sub(Blocks(Block).Length, 1));
       AddMemory(Blocks(Block).Length);
       BlockRec& loaded = Blocks(Block);
       loaded.UseStamp = NextUseStamp();
@@ -126,12 +126,12 @@ void VodoRaraZodorUze::WriteBlockToFile(int32_t Block) {
       const BlockRec& b = Blocks(Block);
       const int32_t bytes = vb::Mul(2, b.Length);
       try {
-        platform::files::WriteAt(BlkFiles(slot).Name, b.Samples.Storage().data(), static_cast<size_t>(bytes), 0,
+        os::files::WriteAt(BlkFiles(slot).Name, b.Samples.Storage().data(), static_cast<size_t>(bytes), 0,
                                  /*create=*/true);
-      } catch (const platform::FileError&) {
+      } catch (const os::FileError&) {
         // A full disk, say: nothing depends on the part written, so it goes
         // and the slot is free again; the block stays in memory.
-        (void)platform::files::Remove(BlkFiles(slot).Name);
+        (void)os::files::Remove(BlkFiles(slot).Name);
         SetBlkFileName(slot, "");  // the name index follows
         throw;
       }

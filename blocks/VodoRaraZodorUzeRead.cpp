@@ -44,7 +44,7 @@ int16_t Le16(const uint8_t* p) {
 // Out dimensioned 0..n-1 for a read that writes every element: an array that
 // already starts at 0 keeps its storage, and its old values are not cleared
 // first since the read overwrites them all.
-void SizeForFill(platform::VbArray<int16_t>& out, int32_t n) {
+void SizeForFill(runtime::VbArray<int16_t>& out, int32_t n) {
   if (out.Dimensioned() && out.LBound() == 0) {
     out.Storage().resize(static_cast<size_t>(n));
   } else {
@@ -59,7 +59,7 @@ bool VodoRaraZodorUze::ReadOrgRun(int32_t Slot, int32_t bytePos, int32_t n, int1
   const int32_t bits = OrgFiles(Slot).Bits;
   const bool known = KnownOrgLayout(OrgFiles(Slot));
   if (!known || n < 1) return known;
-  const platform::ReadOnlyFile& file = *OpenOrgFileNum;
+  const os::ReadOnlyFile& file = *OpenOrgFileNum;
   const int64_t offset = Offset(bytePos);
   if (channels == 1 && bits == 16) {
     file.ReadExactAt(dst, static_cast<size_t>(vb::Mul(2, n)), offset);
@@ -84,7 +84,7 @@ bool VodoRaraZodorUze::ReadOrgRun(int32_t Slot, int32_t bytePos, int32_t n, int1
 }
 
 void VodoRaraZodorUze::ReadBlockRange(int32_t Block, int32_t FromPos, int32_t ToPos,
-                                      platform::VbArray<int16_t>& Out) {
+                                      runtime::VbArray<int16_t>& Out) {
   const int32_t n = vb::Add(vb::Sub(ToPos, FromPos), 1);
   if (n < 1) {
     Out.ReDim(0, n - 1);
@@ -114,7 +114,7 @@ void VodoRaraZodorUze::ReadBlockRangeTo(int32_t Block, int32_t FromPos, int32_t 
   try {
     const BlockRec& b = Blocks(Block);
     if (off < 0 || static_cast<int64_t>(off) + n > b.Length) {
-      throw platform::RangeError("positions " + std::to_string(FromPos) + " To " + std::to_string(ToPos) +
+      throw os::RangeError("positions " + std::to_string(FromPos) + " To " + std::to_string(ToPos) +
                                  " outside block " + std::to_string(Block));
     }
     switch (type) {
@@ -176,10 +176,10 @@ bool VodoRaraZodorUze::ReadStereoOrgRun(int32_t LeftBlock, int32_t RightBlock, i
   try {
     // The left read covers bytes 0 .. 4n - 3 of the run, the right one 2 .. 4n - 1.
     OpenOrgFileNum->ReadExactAt(frames, 4 * static_cast<size_t>(n), leftByte - 1);
-  } catch (const platform::FileError&) {
+  } catch (const os::FileError&) {
     return false;  // the window read meets the same fault and reports it per channel
   }
-  if (reverse) platform::ReverseFrames(frames, static_cast<size_t>(n));
+  if (reverse) runtime::ReverseFrames(frames, static_cast<size_t>(n));
   return true;
 }
 

@@ -57,7 +57,7 @@ BlockCarrBuffClass::~BlockCarrBuffClass() {
   }
 }
 
-void BlockCarrBuffClass::BuffBlocksPutFresh(const platform::VbArray<int32_t>& NewBlkSet) {
+void BlockCarrBuffClass::BuffBlocksPutFresh(const runtime::VbArray<int32_t>& NewBlkSet) {
   for (int32_t i = 1; i <= BuffBlockCount_; ++i) blocks_.ReleaseBlock(BuffBlocks_(i));
   WaveINos_ = 0;
   BuffBlockCount_ = NewBlkSet.UBound();
@@ -67,9 +67,9 @@ void BlockCarrBuffClass::BuffBlocksPutFresh(const platform::VbArray<int32_t>& Ne
   CurBlock_ = BuffBlocks_(1);
 }
 
-void BlockCarrBuffClass::BuffBlocksGet(platform::VbArray<int32_t>& BlkSet) const { BlkSet = BuffBlocks_; }
+void BlockCarrBuffClass::BuffBlocksGet(runtime::VbArray<int32_t>& BlkSet) const { BlkSet = BuffBlocks_; }
 
-void BlockCarrBuffClass::BuffBlocksGetCopy(platform::VbArray<int32_t>& BlkSet) {
+void BlockCarrBuffClass::BuffBlocksGetCopy(runtime::VbArray<int32_t>& BlkSet) {
   BlkSet.ReDim(0, BuffBlockCount_);
   for (int32_t i = 1; i <= BuffBlockCount_; ++i) BlkSet(i) = blocks_.CopyBlock(BuffBlocks_(i));
 }
@@ -77,7 +77,7 @@ void BlockCarrBuffClass::BuffBlocksGetCopy(platform::VbArray<int32_t>& BlkSet) {
 // The window F..W is intersected with every block in list order; each share
 // is read with one positioned read (or one move from memory) into the scratch
 // array and moved into QBuff in one block move.
-void BlockCarrBuffClass::QuickBuffGet(const int32_t& FromPos, platform::VbArray<int16_t>& QBuff) {
+void BlockCarrBuffClass::QuickBuffGet(const int32_t& FromPos, runtime::VbArray<int16_t>& QBuff) {
   const int32_t N = QBuff.UBound();
   const int32_t F = FromPos;
   const int32_t W = vb::Sub(vb::Add(F, N), 1);
@@ -109,7 +109,7 @@ bool BlockCarrBuffClass::CoversRun(int32_t FromPos, int32_t N) const {
 
 // Only a window that the blocks do not cover whole needs the array cleared:
 // elsewhere the read overwrites every element 1..n.
-platform::VbArray<int16_t>& BlockCarrBuffClass::ChunkRead(const int32_t& FromPos, int32_t n) {
+runtime::VbArray<int16_t>& BlockCarrBuffClass::ChunkRead(const int32_t& FromPos, int32_t n) {
   if (n < 0 || !chunk_.Dimensioned() || chunk_.LBound() != 0 || !CoversRun(FromPos, n)) {
     chunk_.ReDim(0, n);
   } else {
@@ -219,7 +219,7 @@ void BlockCarrBuffClass::ShrinkTo(int32_t NewSz) {
       break;
     }
   }
-  platform::VbArray<int32_t> kept(0, BuffBlockCount_);
+  runtime::VbArray<int32_t> kept(0, BuffBlockCount_);
   int32_t k = 0;
   for (int32_t i = 1; i <= BuffBlockCount_; ++i) {
     const int32_t block = BuffBlocks_(i);

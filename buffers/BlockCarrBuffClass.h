@@ -7,7 +7,7 @@
 //
 // Positions are 1-based, 32-bit signed. Samples of 8-bit Orgfiles arrive as
 // -128..127 (not scaled). Messages go to the platform message box; file errors
-// throw platform::FileError to the caller. Thread: loop thread only.
+// throw os::FileError to the caller. Thread: loop thread only.
 
 #include <cstdint>
 
@@ -30,12 +30,12 @@ class BlockCarrBuffClass final {
   int32_t QuickBufferLength() const { return QuickBufferLength_; }
   void SetQuickBufferLength(int32_t v) { QuickBufferLength_ = v; }
 
-  void BuffBlocksGet(platform::VbArray<int32_t>& BlkSet) const;
-  void BuffBlocksGetCopy(platform::VbArray<int32_t>& BlkSet);
+  void BuffBlocksGet(runtime::VbArray<int32_t>& BlkSet) const;
+  void BuffBlocksGetCopy(runtime::VbArray<int32_t>& BlkSet);
   // Fills QBuff(1..UBound) with positions FromPos.. ; QBuff(0) and positions
   // no block covers are left as they are. One ReadBlockRange and one block
   // move per block share; never loads or stamps a block, never moves CurBlock.
-  void QuickBuffGet(const int32_t& FromPos, platform::VbArray<int16_t>& QBuff);
+  void QuickBuffGet(const int32_t& FromPos, runtime::VbArray<int16_t>& QBuff);
   // The play chunk builder's window read: one QuickBuffGet of `n` samples at
   // FromPos into an array the buffer keeps between calls, dimensioned 0..n,
   // whose elements 1..n that no block covers are 0, as in a freshly
@@ -43,7 +43,7 @@ class BlockCarrBuffClass final {
   // The caller may change the samples in place; the array is valid until the
   // next call or the buffer's destruction. Saves allocating and clearing a
   // chunk-sized array per chunk.
-  platform::VbArray<int16_t>& ChunkRead(const int32_t& FromPos, int32_t n);
+  runtime::VbArray<int16_t>& ChunkRead(const int32_t& FromPos, int32_t n);
   // The block of the list that holds the whole window FromPos..FromPos+n-1
   // when no other block has a share of it, else 0; for the play chunk
   // builder's direct reads through Engine().
@@ -53,7 +53,7 @@ class BlockCarrBuffClass final {
   int16_t WaveLR(int32_t WavPos);
   void SetWaveLR(int32_t WavPos, int16_t NewVal);
   // Takes ownership of the records NewBlkSet(1..UBound) names.
-  void BuffBlocksPutFresh(const platform::VbArray<int32_t>& NewBlkSet);
+  void BuffBlocksPutFresh(const runtime::VbArray<int32_t>& NewBlkSet);
 
   // For tests: the block list and the single-sample cache.
   int32_t BuffBlockCount() const { return BuffBlockCount_; }
@@ -73,11 +73,11 @@ class BlockCarrBuffClass final {
   blocks::VodoRaraZodorUze& blocks_;
   int32_t WaveINos_ = 0;
   int32_t QuickBufferLength_ = 0;
-  platform::VbArray<int32_t> BuffBlocks_;
+  runtime::VbArray<int32_t> BuffBlocks_;
   int32_t BuffBlockCount_ = 0;
   int32_t CurBlock_ = 0;
   int32_t GrowBlockSize_ = 0;
-  platform::VbArray<int16_t> chunk_;    // ChunkRead's array
+  runtime::VbArray<int16_t> chunk_;    // ChunkRead's array
 };
 
 }  // namespace buffers

@@ -13,7 +13,7 @@ namespace buffers {
 static_assert(std::endian::native == std::endian::little,
               "the buffer file holds little-endian samples and is read straight into memory");
 
-namespace files = platform::files;
+namespace files = os::files;
 
 namespace {
 
@@ -48,7 +48,7 @@ void ReadSamplesOrZero(const std::string& path, int64_t offset, int16_t* dst, in
 }  // namespace
 
 FileCarrBuffClass::FileCarrBuffClass(int32_t memorySizeToUse, const std::string& appTmpDir,
-                                     platform::MessageBox& box, const platform::Clock& clock)
+                                     os::MessageBox& box, const os::Clock& clock)
     : appTmpDir_(appTmpDir), box_(box), clock_(clock), BuffLength_(BuffLengthFor(memorySizeToUse)) {
   ZeroPtr_ = 0;
   CreateTempFile();
@@ -138,7 +138,7 @@ void FileCarrBuffClass::SetBuffLength(int32_t NewVal) {
   MovePointer(0, 0);
 }
 
-void FileCarrBuffClass::BuffGet(const int32_t& WavPos, platform::VbArray<int16_t>& GetData) {
+void FileCarrBuffClass::BuffGet(const int32_t& WavPos, runtime::VbArray<int16_t>& GetData) {
   // A run of no samples (GetData 0 To 0) is checked like any other and moves nothing.
   const int32_t n = std::max(GetData.UBound(), 0);
   if (n > 0) (void)GetData.Ptr(1);  // an array without element 1 is refused before anything moves
@@ -146,14 +146,14 @@ void FileCarrBuffClass::BuffGet(const int32_t& WavPos, platform::VbArray<int16_t
   if (WavPos >= 1 && n <= BuffLength_ && L <= WaveINos_) {
     if (!RunInWindow(WavPos, n)) MovePointer(WavPos - 1, 0);
     if (n <= WindowRange_) {
-      platform::MoveRun(GetData, 1, Window_, WavPos - ZeroPtr_, n);
+      runtime::MoveRun(GetData, 1, Window_, WavPos - ZeroPtr_, n);
       return;
     }
   }
   ShowOutOfLimit();
 }
 
-void FileCarrBuffClass::BuffPut(const int32_t& WavPos, const platform::VbArray<int16_t>& PutData) {
+void FileCarrBuffClass::BuffPut(const int32_t& WavPos, const runtime::VbArray<int16_t>& PutData) {
   const int32_t n = PutData.UBound();
   if (n < 1) return;
   (void)PutData.Ptr(1);
@@ -165,7 +165,7 @@ void FileCarrBuffClass::BuffPut(const int32_t& WavPos, const platform::VbArray<i
       ShowOutOfLimit();
       return;
     }
-    platform::MoveRun(Window_, WavPos - ZeroPtr_, PutData, 1, n);
+    runtime::MoveRun(Window_, WavPos - ZeroPtr_, PutData, 1, n);
     WindowDirty_ = true;
     return;
   }

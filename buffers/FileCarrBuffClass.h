@@ -20,7 +20,7 @@
 // a write creates the file.
 //
 // Refusals are shown in the message box as "Out of limit - Error" and change
-// nothing; file-system failures throw platform::FileError naming the file.
+// nothing; file-system failures throw os::FileError naming the file.
 // `appTmpDir`, `box` and `clock` must outlive the buffer; `appTmpDir` is read
 // each time a temporary name is made. Thread: loop thread only.
 
@@ -38,8 +38,8 @@ class FileCarrBuffClass final {
   // `memorySizeToUse` (bytes) fixes the initial BuffLength: a twentieth of it,
   // rounded down to a multiple of 4, at least 262144 samples. Creates the
   // temporary file with one sample of value 0.
-  FileCarrBuffClass(int32_t memorySizeToUse, const std::string& appTmpDir, platform::MessageBox& box,
-                    const platform::Clock& clock);
+  FileCarrBuffClass(int32_t memorySizeToUse, const std::string& appTmpDir, os::MessageBox& box,
+                    const os::Clock& clock);
   // Deletes the file in use, also one taken in place, unless it was handed
   // over with FileRelease first.
   ~FileCarrBuffClass();
@@ -80,10 +80,10 @@ class FileCarrBuffClass final {
 
   // Writes PutData(1..UBound) to positions WavPos onward, growing the file
   // when the run ends past WaveINos.
-  void BuffPut(const int32_t& WavPos, const platform::VbArray<int16_t>& PutData);
+  void BuffPut(const int32_t& WavPos, const runtime::VbArray<int16_t>& PutData);
   // Fills GetData(1..UBound) with the samples at WavPos onward; the run must
   // lie within 1..WaveINos.
-  void BuffGet(const int32_t& WavPos, platform::VbArray<int16_t>& GetData);
+  void BuffGet(const int32_t& WavPos, runtime::VbArray<int16_t>& GetData);
   // One sample; position 0 is the scratch sample. Outside 0..WaveINos the get
   // returns 0 and the let changes nothing, both with the message.
   int16_t WaveLR(int32_t WavPos);
@@ -108,15 +108,15 @@ class FileCarrBuffClass final {
   void ShowOutOfLimit(const std::string& extra = "");
 
   const std::string& appTmpDir_;
-  platform::MessageBox& box_;
-  const platform::Clock& clock_;
+  os::MessageBox& box_;
+  const os::Clock& clock_;
 
   int32_t WaveINos_ = 0;
   bool FileNameUseItNotCopy_ = false;
   bool WindowDirty_ = false;
   int32_t ZeroPtr_ = 0;
   int32_t WindowRange_ = 0;
-  platform::VbArray<int16_t> Window_;  // 1..WindowRange; Window(k) is position ZeroPtr + k
+  runtime::VbArray<int16_t> Window_;  // 1..WindowRange; Window(k) is position ZeroPtr + k
   std::string FileName_;
   int32_t SampleZero_ = 0;  // only ever holds 16-bit values
   int32_t BuffLength_ = 0;

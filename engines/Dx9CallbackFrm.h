@@ -9,11 +9,11 @@
 namespace engines {
 
 struct Dx9CallbackFrm {
-  explicit Dx9CallbackFrm(platform::EventLoop& loop) : Dx9Timer(loop) { Dx9Timer.SetInterval(100); }
+  explicit Dx9CallbackFrm(os::EventLoop& loop) : Dx9Timer(loop) { Dx9Timer.SetInterval(100); }
   Dx9CallbackFrm(const Dx9CallbackFrm&) = delete;
   Dx9CallbackFrm& operator=(const Dx9CallbackFrm&) = delete;
 
-  platform::Timer Dx9Timer;
+  os::Timer Dx9Timer;
 };
 
 }  // namespace engines

@@ -1,7 +1,7 @@
 #pragma once
 // Output geometry and device rate shared by the three engines. Free functions
 // over the shared playback state; loop thread only. Arithmetic is 32-bit and
-// checked: a value that does not fit throws platform::OverflowError.
+// checked: a value that does not fit throws os::OverflowError.
 
 #include <cstdint>
 
@@ -26,7 +26,7 @@ void ComputePlayFriq(state::PlayDllMod& mod);
 
 // The first 16-bit value of half 1 or 2 (any other value: half 1) of
 // PlayChunk, after checking that the whole half (HalfOffset values) lies
-// inside the array (platform::RangeError otherwise). Valid until PlayChunk
+// inside the array (os::RangeError otherwise). Valid until PlayChunk
 // is redimensioned.
 int16_t* HalfData(state::PlayDllMod& mod, int32_t Half);
 

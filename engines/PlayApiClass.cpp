@@ -14,7 +14,7 @@ namespace engines {
 namespace {
 
 void LogFailure(const char* where, const std::exception& e) {
-  platform::LogCaught(std::string("waveOut engine, ") + where, e);
+  os::LogCaught(std::string("waveOut engine, ") + where, e);
 }
 
 }  // namespace
@@ -25,9 +25,9 @@ PlayApiClass::PlayApiClass(state::PlayContext& ctx)
       winmm_(ctx.Audio),
       StopPlayTimer(ctx.Timers.Timer0),
       CallBackTimer(ctx.Timers.Timer2) {
-  HdrSize = platform::kWaveHdrSize;
-  PosInfo.wType = platform::TIME_SAMPLES;
-  PosInfoSize = platform::kMmTimeSize;
+  HdrSize = devices::waveout::kWaveHdrSize;
+  PosInfo.wType = devices::waveout::TIME_SAMPLES;
+  PosInfoSize = devices::waveout::kMmTimeSize;
   StopPlayTimer.SetOnTick([this] { StopPlayTimer_Timer(); });
   CallBackTimer.SetOnTick([this] { CallBackTimer_Timer(); });
 }
@@ -54,15 +54,15 @@ void PlayApiClass::OpenDevice() {
     return;
   }
   const int32_t blockAlign = vb::Mul(16 / 8, mod_.FmtChannal);
-  WaveFmt.wFormatTag = platform::WAVE_FORMAT_PCM;
+  WaveFmt.wFormatTag = devices::waveout::WAVE_FORMAT_PCM;
   WaveFmt.nChannels = static_cast<uint16_t>(mod_.FmtChannal);
   WaveFmt.nSamplesPerSec = static_cast<uint32_t>(mod_.FmtFriq);
   WaveFmt.wBitsPerSample = 16;
   WaveFmt.nBlockAlign = static_cast<uint16_t>(blockAlign);
   WaveFmt.nAvgBytesPerSec = static_cast<uint32_t>(vb::Mul(blockAlign, mod_.FmtFriq));
   WaveFmt.cbSize = 0;
-  LastResult = winmm_.waveOutOpen(&WaveOutHandle, platform::WAVE_MAPPER, &WaveFmt, 0, 0, 0);
-  DeviceOpen = (LastResult == platform::MMSYSERR_NOERROR);
+  LastResult = winmm_.waveOutOpen(&WaveOutHandle, devices::waveout::WAVE_MAPPER, &WaveFmt, 0, 0, 0);
+  DeviceOpen = (LastResult == devices::waveout::MMSYSERR_NOERROR);
 }
 
 void PlayApiClass::CloseDevice() {
@@ -108,7 +108,7 @@ void PlayApiClass::StopInternal() {
 }
 
 void PlayApiClass::PrepareHalf(int32_t Half) {
-  platform::WAVEHDR& hdr = WaveHdrs[Half];
+  devices::waveout::WAVEHDR& hdr = WaveHdrs[Half];
   const int32_t first = (Half == 2) ? vb::Add(mod_.HalfOffset, 1) : 1;
   hdr.lpData = reinterpret_cast<char*>(mod_.PlayChunk.Ptr(first));
   hdr.dwBufferLength = static_cast<uint32_t>(mod_.ChunkBytes);
@@ -118,7 +118,7 @@ void PlayApiClass::PrepareHalf(int32_t Half) {
   hdr.dwLoops = 0;
   hdr.lpNext = nullptr;
   LastResult = winmm_.waveOutPrepareHeader(WaveOutHandle, &hdr, HdrSize);
-  HdrPrepared[Half] = (LastResult == platform::MMSYSERR_NOERROR);
+  HdrPrepared[Half] = (LastResult == devices::waveout::MMSYSERR_NOERROR);
 }
 
 void PlayApiClass::FillNext() {
@@ -153,7 +153,7 @@ void PlayApiClass::FillNext() {
     }
     PrepareHalf(h);
     LastResult = winmm_.waveOutWrite(WaveOutHandle, &WaveHdrs[h], HdrSize);
-    if (LastResult == platform::MMSYSERR_NOERROR) {
+    if (LastResult == devices::waveout::MMSYSERR_NOERROR) {
       LastWriteOk = true;
       PrevQueuedEnd = QueuedEnd;
       QueuedEnd = vb::Add(QueuedEnd, mod_.ChunkFilled);

@@ -18,8 +18,8 @@
 #include <cstdint>
 
 #include "engines/EngineContract.h"
-#include "state/PlayContext.h"
 #include "platform/devices/WaveOutApi.h"
+#include "state/PlayContext.h"
 
 namespace engines {
 
@@ -59,18 +59,18 @@ class PlayApiClass final : public EngineContract {
 
   state::PlayContext& ctx_;
   state::PlayDllMod& mod_;
-  platform::WaveOutApi winmm_;
+  devices::waveout::WaveOutApi winmm_;
 
-  platform::Timer& StopPlayTimer;
-  platform::Timer& CallBackTimer;
-  platform::MMTIME PosInfo;
-  platform::WAVEFORMATEX WaveFmt;
-  platform::HWAVEOUT WaveOutHandle = 0;
+  os::Timer& StopPlayTimer;
+  os::Timer& CallBackTimer;
+  devices::waveout::MMTIME PosInfo;
+  devices::waveout::WAVEFORMATEX WaveFmt;
+  devices::waveout::HWAVEOUT WaveOutHandle = 0;
   bool DeviceOpen = false;
   bool HdrPrepared[3] = {false, false, false};
-  platform::WAVEHDR WaveHdrs[3];
+  devices::waveout::WAVEHDR WaveHdrs[3];
   uint32_t HdrSize = 0;
-  platform::MMRESULT LastResult = 0;
+  devices::waveout::MMRESULT LastResult = 0;
   uint32_t PosInfoSize = 0;
   int32_t LoopCount = 0;
   int32_t NextHalf = 0;

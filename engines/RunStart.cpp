@@ -5,8 +5,8 @@
 
 namespace engines {
 
-void ShowReadFailure(platform::MessageBox& box, const std::exception& e) {
-  if (dynamic_cast<const platform::FileError*>(&e) == nullptr) return;
+void ShowReadFailure(os::MessageBox& box, const std::exception& e) {
+  if (dynamic_cast<const os::FileError*>(&e) == nullptr) return;
   box.Show(std::string("Playback cut short: ") + e.what());
 }
 

@@ -2,7 +2,7 @@
 // Where a run starts, where it stands while it plays, and what a start
 // reports: the rules the three engines share. Free functions over the shared
 // playback state; loop thread only. Arithmetic is 32-bit and checked
-// (platform::OverflowError). Each engine calls them in its own order.
+// (os::OverflowError). Each engine calls them in its own order.
 
 #include <cstdint>
 #include <exception>
@@ -18,7 +18,7 @@ namespace engines {
 // file truncated or deleted while it plays) the host also hears of it: the
 // error, which names the file, is shown on the server's message box. Other
 // errors are only logged by the engine.
-void ShowReadFailure(platform::MessageBox& box, const std::exception& e);
+void ShowReadFailure(os::MessageBox& box, const std::exception& e);
 
 // UTurn's change of direction at CurrentPos: from 1 to -1 with PlayProgress
 // = WaveNos - CurrentPos + 1, from -1 to 1 with PlayProgress = CurrentPos.

@@ -14,16 +14,16 @@ namespace {
 // The host's functions are called from inside the library's C entries, so
 // nothing may be thrown through them; a failing output is logged instead.
 void LogHostFailure(const char* what, const std::exception* e) {
-  platform::LogError(std::string("sound service output ") + what + " failed: " + (e != nullptr ? e->what() : "unknown"));
+  os::LogError(std::string("sound service output ") + what + " failed: " + (e != nullptr ? e->what() : "unknown"));
 }
 
 }  // namespace
 
-SoundServiceLibrary::SoundServiceLibrary(platform::AudioPlatform& audio) : audio_(audio) {
-  if (!audio_.Offer().Dx9) throw platform::PlayError("sound service library: not offered on this platform");
+SoundServiceLibrary::SoundServiceLibrary(devices::AudioPlatform& audio) : audio_(audio) {
+  if (!audio_.Offer().Dx9) throw os::PlayError("sound service library: not offered on this platform");
   const std::string& path = audio_.SoundServicePath();
-  if (path.empty()) throw platform::PlayError("sound service library: none installed");
-  dl_ = platform::SharedLibrary::Open(path);
+  if (path.empty()) throw os::PlayError("sound service library: none installed");
+  dl_ = os::SharedLibrary::Open(path);
 
   std::string missing;
   auto resolve = [&](auto& fn, const char* name) {
@@ -39,7 +39,7 @@ SoundServiceLibrary::SoundServiceLibrary(platform::AudioPlatform& audio) : audio
   resolve(service07_, "Service07");
   resolve(service08_, "Service08");
   if (!missing.empty()) {
-    throw platform::PlayError("sound service library '" + path + "': no entry " + missing);
+    throw os::PlayError("sound service library '" + path + "': no entry " + missing);
   }
   host_ = SoundServiceHost{this,           &HostNowUs,         &HostOutputAvailable, &HostOutputStart,
                            &HostOutputPlay, &HostOutputStop};
@@ -98,7 +98,7 @@ void SoundServiceLibrary::HostOutputStart(void* context, int32_t channels, int32
                                           void* pumpArg) {
   try {
     static_cast<SoundServiceLibrary*>(context)->audio_.Output().Start(channels, rate,
-                                                                      platform::OutputPump{pump, pumpArg});
+                                                                      audio::OutputPump{pump, pumpArg});
   } catch (const std::exception& e) {
     LogHostFailure("start", &e);
   } catch (...) {

@@ -23,9 +23,9 @@ namespace engines {
 
 class SoundServiceLibrary final {
  public:
-  // Throws platform::PlayError naming the reason when the platform offers no
+  // Throws os::PlayError naming the reason when the platform offers no
   // DirectSound 9, no library path is set, or the library cannot be loaded or lacks an entry.
-  explicit SoundServiceLibrary(platform::AudioPlatform& audio);
+  explicit SoundServiceLibrary(devices::AudioPlatform& audio);
   ~SoundServiceLibrary();
   SoundServiceLibrary(const SoundServiceLibrary&) = delete;
   SoundServiceLibrary& operator=(const SoundServiceLibrary&) = delete;
@@ -48,8 +48,8 @@ class SoundServiceLibrary final {
   static void HostOutputPlay(void* context, const int16_t* frames, int64_t frameCount, int64_t atUs);
   static void HostOutputStop(void* context);
 
-  platform::AudioPlatform& audio_;
-  std::unique_ptr<platform::SharedLibrary> dl_;
+  devices::AudioPlatform& audio_;
+  std::unique_ptr<os::SharedLibrary> dl_;
   SoundServiceHost host_{};
   std::set<int32_t> made_;  // handles made through this object and not yet released
 

@@ -15,7 +15,7 @@ namespace engines {
 
 namespace {
 
-namespace dx7 = platform::dx7;
+namespace dx7 = devices::dx7;
 
 // DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_GLOBALFOCUS | DSBCAPS_CTRLPOSITIONNOTIFY
 // | DSBCAPS_CTRLFREQUENCY | DSBCAPS_LOCSOFTWARE
@@ -26,12 +26,12 @@ static_assert(kBufferFlags == (dx7::DSBCAPS_GETCURRENTPOSITION2 | dx7::DSBCAPS_G
 
 // A 16-bit field of a library record: a value that does not fit overflows.
 int16_t Integer(int32_t v) {
-  if (v < INT16_MIN || v > INT16_MAX) throw platform::OverflowError();
+  if (v < INT16_MIN || v > INT16_MAX) throw os::OverflowError();
   return static_cast<int16_t>(v);
 }
 
 void LogHandlerFailure(const char* where, const std::exception& e) {
-  platform::LogCaught(std::string("DirectSound 7 engine, ") + where, e);
+  os::LogCaught(std::string("DirectSound 7 engine, ") + where, e);
 }
 
 }  // namespace
@@ -123,7 +123,7 @@ bool StreamDx7Class::CreateSoundBuffer() {
     BuffDesc.lFlags = kBufferFlags;
     BuffDesc.lBufferBytes = mod_.BufferBytes;
 
-    if (!DSound) throw platform::PlayError("no DirectSound device");
+    if (!DSound) throw os::PlayError("no DirectSound device");
     DSBuffer = DSound->CreateSoundBuffer(BuffDesc, WaveFmt);
     mod_.RunningState = 0;
 
@@ -145,7 +145,7 @@ bool StreamDx7Class::CreateSoundBuffer() {
 }
 
 dx7::DirectSoundBuffer& StreamDx7Class::Buffer() {
-  if (!DSBuffer) throw platform::PlayError("DirectSound 7 engine: no sound buffer");
+  if (!DSBuffer) throw os::PlayError("DirectSound 7 engine: no sound buffer");
   return *DSBuffer;
 }
 

@@ -16,7 +16,7 @@
 //
 // Reports go out through MsgBoxOb with Msg "S2". PlayMe and CreateSoundBuffer
 // report their own failures; UTurn, PlayAtCurrentPosition, PlayPause,
-// PlayContinue and UpdatePlayPosition let a failure (platform::PlayError)
+// PlayContinue and UpdatePlayPosition let a failure (os::PlayError)
 // reach the caller. A failure inside a notification or the stop tick is
 // caught there, logged to stderr, and ends the run as its normal end would.
 // Releasing the engine stops it and reports "Stopped".
@@ -27,9 +27,9 @@
 
 #include "engines/DxEventFrm.h"
 #include "engines/EngineContract.h"
-#include "state/PlayContext.h"
 #include "platform/devices/DirectSound7.h"
 #include "platform/runtime/VbArray.h"
+#include "state/PlayContext.h"
 
 namespace engines {
 
@@ -79,20 +79,20 @@ class StreamDx7Class final : public Dx7EngineContract {
   // One WriteBuffer of the whole of half 1 or 2 of PlayChunk.
   void WriteHalf(int32_t Half);
   int32_t TimeOfDayMs() const;
-  platform::dx7::DirectSoundBuffer& Buffer();
+  devices::dx7::DirectSoundBuffer& Buffer();
   void OpenEvent(std::unique_ptr<DxEventFrm>& form, int32_t& handle, void (StreamDx7Class::*handler)(int32_t));
   void CloseEvent(std::unique_ptr<DxEventFrm>& form, int32_t& handle);
 
   state::PlayContext& ctx_;
   state::PlayDllMod& mod_;
 
-  std::unique_ptr<platform::dx7::DirectX7> DxRoot;
-  std::unique_ptr<platform::dx7::DirectSound> DSound;
-  std::unique_ptr<platform::dx7::DirectSoundBuffer> DSBuffer;
+  std::unique_ptr<devices::dx7::DirectX7> DxRoot;
+  std::unique_ptr<devices::dx7::DirectSound> DSound;
+  std::unique_ptr<devices::dx7::DirectSoundBuffer> DSBuffer;
   bool BufferLive = false;
-  platform::dx7::WAVEFORMATEX WaveFmt;
-  platform::dx7::DSBUFFERDESC BuffDesc;
-  platform::VbArray<platform::dx7::DSBPOSITIONNOTIFY> NotifyPos;
+  devices::dx7::WAVEFORMATEX WaveFmt;
+  devices::dx7::DSBUFFERDESC BuffDesc;
+  runtime::VbArray<devices::dx7::DSBPOSITIONNOTIFY> NotifyPos;
   int32_t NotifyCount = 0;
   int32_t EventHandle0 = 0;
   int32_t EventHandle1 = 0;
@@ -101,8 +101,8 @@ class StreamDx7Class final : public Dx7EngineContract {
   int32_t LoopCount = 0;
   int32_t WrapCount = 0;
   int32_t PendingWraps = 0;
-  platform::dx7::DSCURSORS Cursors;
-  platform::Timer& StopPlayTimer;
+  devices::dx7::DSCURSORS Cursors;
+  os::Timer& StopPlayTimer;
   std::unique_ptr<DxEventFrm> DxEventFrm0;
   std::unique_ptr<DxEventFrm> DxEventFrm1;
   std::unique_ptr<DxEventFrm> DxEventFrm2;

@@ -16,7 +16,7 @@ namespace engines {
 namespace {
 
 void LogFailure(const char* where, const std::exception& e) {
-  platform::LogCaught(std::string("DirectSound 9 engine, ") + where, e);
+  os::LogCaught(std::string("DirectSound 9 engine, ") + where, e);
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ class StreamDx9Class final : public Dx9EngineContract {
   int32_t LoopCount = 0;
   int32_t WindowHandle = 0;
   Dx9CallbackFrm form_;
-  platform::Timer& Dx9CallBackTimer;
+  os::Timer& Dx9CallBackTimer;
 
   std::unique_ptr<SoundServiceLibrary> library_;  // loaded on first use
 };

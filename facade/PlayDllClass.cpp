@@ -4,6 +4,7 @@
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "buffers/BlockCarrBuffClass.h"
+#include "platform/devices/AudioPlatform.h"
 #include "platform/os/Errors.h"
 #include "platform/os/Log.h"
 
@@ -14,10 +15,10 @@ namespace {
 // The checks a host list passes before a hand-over changes anything: the
 // block storage engine's format check, and at least one entry, since a
 // channel buffer cannot take a list without a block.
-void CheckChannelList(const platform::VbArray<int32_t>& list, const std::string& listName) {
+void CheckChannelList(const runtime::VbArray<int32_t>& list, const std::string& listName) {
   blocks::VodoRaraZodorUze::ValidateBlockList(list, listName);
   if (list(1) == 0) {
-    throw platform::ListFormatError(listName + ": element 1 (N) is 0, a channel needs at least one entry");
+    throw os::ListFormatError(listName + ": element 1 (N) is 0, a channel needs at least one entry");
   }
 }
 
@@ -49,7 +50,7 @@ PlayDllClass::~PlayDllClass() {
   try {
     Terminate();
   } catch (const std::exception& e) {
-    platform::LogCaught("releasing the object", e);
+    os::LogCaught("releasing the object", e);
   }
 }
 
@@ -107,7 +108,7 @@ void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
     ConnectEngine(*PlayApiCls);
     MFrmHwnd = 2;
   } catch (const std::exception& e) {
-    platform::LogCaught("DxObj", e);
+    os::LogCaught("DxObj", e);
     DriverType_ = 0;
     MFrmHwnd = -1;
     PlayApiCls.reset();
@@ -191,7 +192,7 @@ void PlayDllClass::StopPlay() {
     for (int32_t slot = 1; slot <= blocks.OrgFileCount; ++slot) blocks.CloseOrgFile(slot);
     for (int32_t slot = 1; slot <= blocks.BlkFileCount; ++slot) blocks.CloseBlkFile(slot);
   } catch (const std::exception& e) {
-    platform::LogCaught("StopPlay", e);
+    os::LogCaught("StopPlay", e);
     RaiseMsg("Stop Play error", "Stop Play error");
   }
 }
@@ -208,7 +209,7 @@ void PlayDllClass::PlayContinue() {
       RaiseMsg("S2", "Nothing to Continue");
     }
   } catch (const std::exception& e) {
-    platform::LogCaught("PlayContinue", e);
+    os::LogCaught("PlayContinue", e);
     RaiseMsg("S2", "Play Continue error");
   }
 }
@@ -221,7 +222,7 @@ void PlayDllClass::PlayPause() {
       Engine()->PlayPause();
     }
   } catch (const std::exception& e) {
-    platform::LogCaught("PlayPause", e);
+    os::LogCaught("PlayPause", e);
     RaiseMsg("S2", "Play Pause error");
   }
 }
@@ -230,7 +231,7 @@ void PlayDllClass::UpdatePlayPosition() {
   try {
     if (DriverType_ != 0) Engine()->UpdatePlayPosition();
   } catch (const std::exception& e) {
-    platform::LogCaught("UpdatePlayPosition", e);
+    os::LogCaught("UpdatePlayPosition", e);
     mod_.CurrentPos = 0;
   }
 }
@@ -248,7 +249,7 @@ int32_t PlayDllClass::PlayCurrentPosition() {
         return 0;
     }
   } catch (const std::exception& e) {
-    platform::LogCaught("PlayCurrentPosition", e);
+    os::LogCaught("PlayCurrentPosition", e);
     return 0;
   }
 }
@@ -273,8 +274,8 @@ int32_t PlayDllClass::HeardPosition() const {
 // ------------------------------------------------------------ wave hand-over
 
 void PlayDllClass::WriteWaveMemo(int32_t& FmtBits, int32_t& FmtChannal, int32_t& FmtFriq, int32_t& WaveNos,
-                                 const platform::VbArray<int32_t>& BlkInLstL,
-                                 const platform::VbArray<int32_t>& BlkInLstR) {
+                                 const runtime::VbArray<int32_t>& BlkInLstL,
+                                 const runtime::VbArray<int32_t>& BlkInLstR) {
   try {
     RaiseMsg("S2", "Writing to Play Buffer");
     if (WaveNos == 0) {
@@ -297,7 +298,7 @@ void PlayDllClass::WriteWaveMemo(int32_t& FmtBits, int32_t& FmtChannal, int32_t&
     ReleaseFiles();
     mod_.WaveNos = WaveNos;
 
-    platform::VbArray<int32_t> blkIdxList;  // one temporary list serves both channels
+    runtime::VbArray<int32_t> blkIdxList;  // one temporary list serves both channels
     ctx_.Blocks.BlockListIngest(BlkInLstL, blkIdxList);
     mod_.ChanBuffL->BuffBlocksPutFresh(blkIdxList);
     if (FmtChannal == 2) {
@@ -318,7 +319,7 @@ void PlayDllClass::WriteWaveMemo(int32_t& FmtBits, int32_t& FmtChannal, int32_t&
     mod_.ChanBuffR->SetQuickBufferLength(mod_.ChunkSamples);
     RaiseMsg("S2", "Done");
   } catch (const std::exception& e) {
-    platform::LogCaught("WriteWaveMemo", e);
+    os::LogCaught("WriteWaveMemo", e);
     RaiseMsg(e.what(), "Play Wave error");
     RaiseMsg("S2", "Failed to play");
   }
@@ -343,7 +344,7 @@ void PlayDllClass::Terminate() {
   try {
     ReleaseFiles();
   } catch (const std::exception& e) {
-    platform::LogCaught("ReleaseFiles during release", e);
+    os::LogCaught("ReleaseFiles during release", e);
   }
   StrmDx7Cls.reset();
   PlayApiCls.reset();

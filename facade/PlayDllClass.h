@@ -8,7 +8,7 @@
 // delivered synchronously (the operation goes on after the handler returns).
 // Members without an error handler of their own (PlayAgain, PlayAgainRev,
 // PlayUTurn, PlayAtPos, PlayAtPosRev, ReleaseFiles) let a run-time error
-// (platform::PlayError or another std::exception) escape to the caller.
+// (os::PlayError or another std::exception) escape to the caller.
 // Thread: loop thread only.
 
 #include <cstdint>
@@ -17,8 +17,8 @@
 #include <string>
 
 #include "engines/EngineContract.h"
-#include "state/PlayContext.h"
 #include "platform/runtime/VbArray.h"
+#include "state/PlayContext.h"
 
 namespace facade {
 
@@ -55,7 +55,7 @@ class PlayDllClass final {
   // changes: one that breaks the list format or has no entry is reported
   // through the two error messages and the previous wave stays playable.
   void WriteWaveMemo(int32_t& FmtBits, int32_t& FmtChannal, int32_t& FmtFriq, int32_t& WaveNos,
-                     const platform::VbArray<int32_t>& BlkInLstL, const platform::VbArray<int32_t>& BlkInLstR);
+                     const runtime::VbArray<int32_t>& BlkInLstL, const runtime::VbArray<int32_t>& BlkInLstR);
   void SetMemorySizeToUse(int32_t value);
   void SetLoopPlayON(bool value);
   void SetPlayTempoFor(float value);

@@ -87,12 +87,12 @@ void PlayService::AddMembers() {
     int32_t FmtChannal = p.Int32("FmtChannal");
     int32_t FmtFriq = p.Int32("FmtFriq");
     int32_t WaveNos = p.Int32("WaveNos");
-    const platform::VbArray<int32_t> BlkInLstL = p.Int32List("BlkInLstL");
+    const runtime::VbArray<int32_t> BlkInLstL = p.Int32List("BlkInLstL");
     // The right list is read only for two channels; a mono host may leave it out.
     if (FmtChannal == 2 && !p.Has("BlkInLstR"))
       throw rpc::RpcError(rpc::kInvalidParams, "Invalid params: missing parameter \"BlkInLstR\" (FmtChannal is 2)");
-    const platform::VbArray<int32_t> BlkInLstR =
-        p.Has("BlkInLstR") ? p.Int32List("BlkInLstR") : platform::VbArray<int32_t>(1, 0);
+    const runtime::VbArray<int32_t> BlkInLstR =
+        p.Has("BlkInLstR") ? p.Int32List("BlkInLstR") : runtime::VbArray<int32_t>(1, 0);
     play_.WriteWaveMemo(FmtBits, FmtChannal, FmtFriq, WaveNos, BlkInLstL, BlkInLstR);
     return json(nullptr);
   });

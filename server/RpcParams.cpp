@@ -112,7 +112,7 @@ std::string Params::String(const std::string& name) const {
   return s;
 }
 
-platform::VbArray<int32_t> Params::Int32List(const std::string& name) const {
+runtime::VbArray<int32_t> Params::Int32List(const std::string& name) const {
   const json& v = Get(name);
   if (v.is_binary() && v.get_binary().has_subtype() && v.get_binary().subtype() == kPackedInt32Subtype) {
     // Read packed: every value is known to be a 32-bit integer.
@@ -120,14 +120,14 @@ platform::VbArray<int32_t> Params::Int32List(const std::string& name) const {
     const size_t count = bytes.size() / sizeof(int32_t);
     if (count > static_cast<size_t>(std::numeric_limits<int32_t>::max() - 1))
       Invalid("\"" + name + "\" has too many elements");
-    platform::VbArray<int32_t> list(1, static_cast<int32_t>(count));
+    runtime::VbArray<int32_t> list(1, static_cast<int32_t>(count));
     std::memcpy(list.Ptr(1), bytes.data(), count * sizeof(int32_t));
     return list;
   }
   if (!v.is_array()) Invalid("\"" + name + "\" must be an array of integers");
   if (v.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max() - 1))
     Invalid("\"" + name + "\" has too many elements");
-  platform::VbArray<int32_t> list(1, static_cast<int32_t>(v.size()));
+  runtime::VbArray<int32_t> list(1, static_cast<int32_t>(v.size()));
   int32_t index = 1;
   for (const json& item : v) {
     int32_t value = 0;

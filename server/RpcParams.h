@@ -39,7 +39,7 @@ class Params final {
   // array becomes element 1 (lower bound 1). An empty JSON array gives an
   // array with no elements. A list the line reader kept packed is read as
   // it is (see JsonLineParser.h).
-  platform::VbArray<int32_t> Int32List(const std::string& name) const;
+  runtime::VbArray<int32_t> Int32List(const std::string& name) const;
 
  private:
   const nlohmann::json& Get(const std::string& name) const;

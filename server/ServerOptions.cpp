@@ -4,8 +4,8 @@
 
 namespace server {
 
-platform::AudioOffer ParseEngineList(const std::string& list) {
-  platform::AudioOffer offer{false, false, false};
+devices::AudioOffer ParseEngineList(const std::string& list) {
+  devices::AudioOffer offer{false, false, false};
   size_t from = 0;
   while (from <= list.size()) {
     size_t end = list.find(',', from);

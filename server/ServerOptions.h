@@ -17,7 +17,7 @@ struct ServerOptions {
   // What a sound card output keeps queued (--latency-ms).
   int32_t LatencyMs = 60;
   // The device APIs the platform offers (--engines).
-  platform::AudioOffer Offer;
+  devices::AudioOffer Offer;
   // Readable when a termination signal is pending (platform/os/Signals.h); -1:
   // none watched.
   int SignalFd = -1;
@@ -27,6 +27,6 @@ struct ServerOptions {
 // Parses a comma list of dx9, dx7 and waveout into an offer: the named engines
 // are offered, the others not. An empty list offers none. Throws
 // std::invalid_argument naming an unknown entry.
-platform::AudioOffer ParseEngineList(const std::string& list);
+devices::AudioOffer ParseEngineList(const std::string& list);
 
 }  // namespace server

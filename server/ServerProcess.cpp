@@ -11,11 +11,11 @@
 
 #include "facade/PlayDllClass.h"
 #include "facade/RealEngines.h"
-#include "platform/audio/AudioOutputs.h"
 #include "platform/audio/AudioBackend.h"
-#include "platform/os/Clock.h"
+#include "platform/audio/AudioOutputs.h"
 #include "platform/audio/DeviceOutput.h"
 #include "platform/audio/SlavedClock.h"
+#include "platform/os/Clock.h"
 #include "platform/os/EventLoop.h"
 #include "platform/os/File.h"
 #include "platform/os/Log.h"
@@ -42,30 +42,30 @@ std::string SoundServicePath() {
   std::string path(exe, static_cast<size_t>(n));
   const size_t slash = path.rfind('/');
   path = (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/libsoundservice.so";
-  return platform::files::Exists(path) ? path : "";
+  return os::files::Exists(path) ? path : "";
 }
 
 // Real time runs on a clock that a sound card may steer (SlavedClock).
-std::unique_ptr<platform::Clock> MakeClock(bool simulate) {
-  if (simulate) return std::make_unique<platform::ManualClock>();
-  return std::make_unique<platform::SlavedClock>();
+std::unique_ptr<os::Clock> MakeClock(bool simulate) {
+  if (simulate) return std::make_unique<os::ManualClock>();
+  return std::make_unique<audio::SlavedClock>();
 }
 
 // The output asked for; without one, the virtual output under the simulated
 // clock, else the sound card when one opens and the null output when not.
-std::unique_ptr<platform::AudioOutput> MakeOutput(const ServerOptions& options, platform::EventLoop& loop,
-                                                  platform::Clock& clock, platform::MessageBox& box) {
-  const platform::DeviceOutput::Settings settings{dynamic_cast<platform::SlavedClock*>(&clock),
+std::unique_ptr<audio::AudioOutput> MakeOutput(const ServerOptions& options, os::EventLoop& loop,
+                                                  os::Clock& clock, os::MessageBox& box) {
+  const audio::DeviceOutput::Settings settings{dynamic_cast<audio::SlavedClock*>(&clock),
                                                   int64_t{options.LatencyMs} * 1000};
-  if (!options.Output.empty()) return platform::MakeAudioOutput(options.Output, loop, settings, &box);
-  if (options.Simulate) return platform::MakeAudioOutput("virtual", loop, settings);
-  auto device = std::make_unique<platform::DeviceOutput>(loop, platform::MakeAudioBackend(), "", settings);
+  if (!options.Output.empty()) return audio::MakeAudioOutput(options.Output, loop, settings, &box);
+  if (options.Simulate) return audio::MakeAudioOutput("virtual", loop, settings);
+  auto device = std::make_unique<audio::DeviceOutput>(loop, audio::MakeAudioBackend(), "", settings);
   if (device->Available()) {
-    platform::LogInfo("playing on the sound device");
+    os::LogInfo("playing on the sound device");
     return device;
   }
-  platform::LogWarning("no sound device (" + device->Trouble() + "); playing to null");
-  return platform::MakeAudioOutput("null", loop, settings);
+  os::LogWarning("no sound device (" + device->Trouble() + "); playing to null");
+  return audio::MakeAudioOutput("null", loop, settings);
 }
 
 class ServerProcess final {
@@ -97,11 +97,11 @@ class ServerProcess final {
   int exitStatus_ = 0;
   const int inFd_;
   const int outFd_;
-  std::unique_ptr<platform::Clock> clock_;
-  platform::EventLoop loop_;
-  platform::MessageBox box_;
-  std::unique_ptr<platform::AudioOutput> output_;
-  platform::AudioPlatform audio_;
+  std::unique_ptr<os::Clock> clock_;
+  os::EventLoop loop_;
+  os::MessageBox box_;
+  std::unique_ptr<audio::AudioOutput> output_;
+  devices::AudioPlatform audio_;
   state::PlayContext ctx_;
   facade::PlayDllClass play_;
   rpc::JsonRpcEndpoint endpoint_;
@@ -151,9 +151,9 @@ int ServerProcess::Run() {
 }
 
 bool ServerProcess::TakeSignal() {
-  const int signo = signalFd_ >= 0 ? platform::ReadTerminationSignal(signalFd_) : 0;
+  const int signo = signalFd_ >= 0 ? os::ReadTerminationSignal(signalFd_) : 0;
   if (signo == 0) return false;
-  platform::LogInfo("signal " + std::to_string(signo) + ": the run stops and the server ends");
+  os::LogInfo("signal " + std::to_string(signo) + ": the run stops and the server ends");
   exitStatus_ = 128 + signo;
   ended_ = true;
   if (!simulate_) loop_.Quit();
@@ -197,7 +197,7 @@ void ServerProcess::RunReal() {
     } catch (const std::exception& e) {
       // A timer tick or device event without an error handler failed; the
       // server reports it and goes on serving the host.
-      platform::LogError(std::string("run-time error: ") + e.what());
+      os::LogError(std::string("run-time error: ") + e.what());
     }
   }
 }
@@ -253,7 +253,7 @@ void ServerProcess::RunDueTasks(int64_t ms) {
   try {
     loop_.RunFor(ms);
   } catch (const std::exception& e) {
-    platform::LogError(std::string("run-time error: ") + e.what());
+    os::LogError(std::string("run-time error: ") + e.what());
   }
 }
 
@@ -266,7 +266,7 @@ void ServerProcess::WriteLine(const std::string& line) {
     const ssize_t n = write(outFd_, out.data() + done, out.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      platform::LogError("the host no longer reads the output; answers are dropped");
+      os::LogError("the host no longer reads the output; answers are dropped");
       outBroken_ = true;
       return;
     }
@@ -286,7 +286,7 @@ int RunServer(const ServerOptions& options, int inFd, int outFd) {
   try {
     process = std::make_unique<ServerProcess>(options, inFd, outFd);
   } catch (const std::exception& e) {
-    platform::LogError(e.what());
+    os::LogError(e.what());
     return 2;
   }
   return process->Run();

@@ -29,7 +29,7 @@ namespace {
 int TakeProtocolOutput() {
   const int fd = dup(STDOUT_FILENO);
   if (fd < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-    platform::LogError(std::string("cannot set up the output channel: ") + std::strerror(errno));
+    os::LogError(std::string("cannot set up the output channel: ") + std::strerror(errno));
     return -1;
   }
   return fd;
@@ -38,10 +38,10 @@ int TakeProtocolOutput() {
 // One line per sound output: its name, a tab, its description.
 int ListDevices() {
   try {
-    for (const auto& d : platform::ListAudioDevices()) std::cout << d.name << '\t' << d.description << '\n';
+    for (const auto& d : audio::ListAudioDevices()) std::cout << d.name << '\t' << d.description << '\n';
     return 0;
   } catch (const std::exception& e) {
-    platform::LogError(e.what());
+    os::LogError(e.what());
     return 1;
   }
 }
@@ -70,20 +70,20 @@ int ServerMain(int argc, char** argv) {
   try {
     app.parse(argc, argv);
     options.Offer = server::ParseEngineList(engines);
-    platform::ProcessLog().SetLevel(platform::ParseLogLevel(logLevel));
-    if (!logFile.empty()) platform::ProcessLog().ToFile(logFile);
+    os::ProcessLog().SetLevel(os::ParseLogLevel(logLevel));
+    if (!logFile.empty()) os::ProcessLog().ToFile(logFile);
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
   } catch (const std::invalid_argument& e) {
-    platform::LogError(e.what());
+    os::LogError(e.what());
     return 2;
-  } catch (const platform::FileError& e) {
-    platform::LogError(e.what());
+  } catch (const os::FileError& e) {
+    os::LogError(e.what());
     return 2;
   }
   if (listDevices) return ListDevices();
   signal(SIGPIPE, SIG_IGN);
-  options.SignalFd = platform::TakeTerminationSignals();
+  options.SignalFd = os::TakeTerminationSignals();
   const int out = TakeProtocolOutput();
   if (out < 0) return 2;
   const int status = server::RunServer(options, STDIN_FILENO, out);

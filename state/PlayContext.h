@@ -7,17 +7,20 @@
 // the parts they need. Thread: loop thread only.
 
 #include "blocks/VodoRaraZodorUze.h"
-#include "state/Dx9CallBackMod.h"
-#include "state/TimerFrm.h"
-#include "state/PlayDllMod.h"
-#include "platform/devices/AudioPlatform.h"
 #include "platform/os/EventLoop.h"
 #include "platform/os/MessageBox.h"
+#include "state/Dx9CallBackMod.h"
+#include "state/PlayDllMod.h"
+#include "state/TimerFrm.h"
+
+namespace devices {
+class AudioPlatform;
+}  // namespace devices
 
 namespace state {
 
 struct PlayContext {
-  PlayContext(platform::EventLoop& loop, platform::MessageBox& box, platform::AudioPlatform& audio)
+  PlayContext(os::EventLoop& loop, os::MessageBox& box, devices::AudioPlatform& audio)
       : Loop(loop), Box(box), Audio(audio), Timers(loop) {}
   // The channel buffers release their records into the block engine, so they
   // go before it.
@@ -28,9 +31,9 @@ struct PlayContext {
   PlayContext(const PlayContext&) = delete;
   PlayContext& operator=(const PlayContext&) = delete;
 
-  platform::EventLoop& Loop;
-  platform::MessageBox& Box;
-  platform::AudioPlatform& Audio;
+  os::EventLoop& Loop;
+  os::MessageBox& Box;
+  devices::AudioPlatform& Audio;
   PlayDllMod Mod;
   blocks::VodoRaraZodorUze Blocks{Mod.MemorySizeToUse, Mod.AppTmpDir, Box};
   Dx9CallBackMod Dx9Mod;

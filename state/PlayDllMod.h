@@ -39,7 +39,7 @@ struct PlayDllMod {
   int32_t BufferSamples = 0;
   int32_t ChunkSamples = 0;
   int32_t ChunkFilled = 0;
-  platform::VbArray<int16_t> PlayChunk;  // 1..PlayChunkLen, two halves
+  runtime::VbArray<int16_t> PlayChunk;  // 1..PlayChunkLen, two halves
   int32_t PlayChunkLen = 0;
   int32_t HalfOffset = 0;
   int32_t HalfBytes = 0;

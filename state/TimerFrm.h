@@ -11,14 +11,14 @@
 namespace state {
 
 struct TimerFrm {
-  explicit TimerFrm(platform::EventLoop& loop) : Timer2(loop), Timer1(loop), Timer0(loop) {
+  explicit TimerFrm(os::EventLoop& loop) : Timer2(loop), Timer1(loop), Timer0(loop) {
     Timer2.SetInterval(40);
     Timer1.SetInterval(1);
     Timer0.SetInterval(1);
   }
-  platform::Timer Timer2;
-  platform::Timer Timer1;
-  platform::Timer Timer0;
+  os::Timer Timer2;
+  os::Timer Timer1;
+  os::Timer Timer0;
 };
 
 }  // namespace state

@@ -56,13 +56,13 @@ void SizeChunk(state::PlayDllMod& mod, state::Dx9CallBackMod& dx9, int32_t Half)
 }
 
 buffers::BlockCarrBuffClass& Channel(const std::unique_ptr<buffers::BlockCarrBuffClass>& buff, const char* which) {
-  if (!buff) throw platform::PlayError(std::string("no channel buffer for the ") + which + " channel");
+  if (!buff) throw os::PlayError(std::string("no channel buffer for the ") + which + " channel");
   return *buff;
 }
 
 // True when every sample of a(1..n) lies in -128..127, so that times 256
 // fits 16 bits.
-bool FitsEightBit(const platform::VbArray<int16_t>& a, int32_t n) {
+bool FitsEightBit(const runtime::VbArray<int16_t>& a, int32_t n) {
   const int16_t* s = a.Ptr(1);
   (void)a.Ptr(n);
   int16_t lo = 0;
@@ -75,7 +75,7 @@ bool FitsEightBit(const platform::VbArray<int16_t>& a, int32_t n) {
 }
 
 // 8-bit data that fits: each sample times 256, a plain (vectorised) loop.
-void ScaleEightBit(platform::VbArray<int16_t>& a, int32_t n) {
+void ScaleEightBit(runtime::VbArray<int16_t>& a, int32_t n) {
   int16_t* s = a.Ptr(1);
   for (int32_t i = 0; i < n; ++i) s[i] = static_cast<int16_t>(s[i] * 256);
 }
@@ -147,7 +147,7 @@ bool PlaceDirect(state::PlayDllMod& mod, int32_t from, int32_t n, bool reverse, 
   }
   if (stereo) return engine.ReadStereoOrgRun(l, r, from, n, reverse, out);
   engine.ReadBlockRangeTo(l, from, from + n - 1, out);  // SoleBlock kept from + n - 1 in range
-  if (reverse) platform::ReverseSamples(out, static_cast<size_t>(n));
+  if (reverse) runtime::ReverseSamples(out, static_cast<size_t>(n));
   return true;
 }
 
@@ -182,8 +182,8 @@ int32_t FillHalf(state::PlayDllMod& mod, state::Dx9CallBackMod& dx9, int32_t Hal
   if (mod.FmtBits == 8 || !fits || !PlaceDirect(mod, from, n, reverse, mod.PlayChunk.Ptr(base + 1))) {
     // The read arrays (0..n, 0 where no block reaches) are kept by the channel
     // buffers between calls rather than made afresh for every chunk.
-    platform::VbArray<int16_t>& L = Channel(mod.ChanBuffL, "left").ChunkRead(from, n);
-    platform::VbArray<int16_t>* R = stereo ? &Channel(mod.ChanBuffR, "right").ChunkRead(from, n) : nullptr;
+    runtime::VbArray<int16_t>& L = Channel(mod.ChanBuffL, "left").ChunkRead(from, n);
+    runtime::VbArray<int16_t>* R = stereo ? &Channel(mod.ChanBuffR, "right").ChunkRead(from, n) : nullptr;
 
     int16_t* out = mod.PlayChunk.Ptr(vb::Add(base, 1));
     (void)mod.PlayChunk.Ptr(vb::Add(base, placed));  // the chunk must fit the array

@@ -57,7 +57,7 @@ Piece ParsePiece(const std::string& text, const std::function<std::string(const 
   }
   const size_t at = text.rfind('@');
   // A name that holds '@' and exists as it is stays whole.
-  if (at == std::string::npos || platform::files::Exists(text)) {
+  if (at == std::string::npos || os::files::Exists(text)) {
     piece.Path = absolute(text);
     return piece;
   }
@@ -78,7 +78,7 @@ EditList::EditList(std::vector<Piece> pieces, std::vector<int32_t> pick) {
   // The first file fixes the rate: probe it before planning the others.
   for (const Piece& p : pieces) {
     if (p.Silence) continue;
-    if (!platform::files::Exists(p.Path)) throw WavError(p.Path + ": no such file");
+    if (!os::files::Exists(p.Path)) throw WavError(p.Path + ": no such file");
     try {
       rate_ = ReadWavHeader(p.Path).Rate;
     } catch (const WavError&) {
@@ -115,7 +115,7 @@ EditList::Planned EditList::Plan(const Piece& piece, const std::vector<int32_t>&
     p.Picked = {0};
     return p;
   }
-  if (!platform::files::Exists(piece.Path)) throw WavError(piece.Path + ": no such file");
+  if (!os::files::Exists(piece.Path)) throw WavError(piece.Path + ": no such file");
   int32_t channels = 0;
   int32_t rate = 0;
   int64_t frames = 0;

@@ -22,7 +22,7 @@ constexpr const char* kWavOutputFailure = "wav output '";
 constexpr int32_t kStepMs = 250;
 constexpr int32_t kWindowHandle = 1;
 
-int64_t MonotonicMs() { return platform::SteadyNs() / 1000000; }
+int64_t MonotonicMs() { return os::SteadyNs() / 1000000; }
 
 // Status reports that mean a command did not do what was asked.
 bool IsFailureStatus(const std::string& ttl) {
@@ -45,7 +45,7 @@ std::vector<std::string> ServerArgs(const SessionOptions& o) {
 }  // namespace
 
 TempFolder::TempFolder() {
-  std::string tmpl = platform::files::TempFolder("") + "/playctl-XXXXXX";
+  std::string tmpl = os::files::TempFolder("") + "/playctl-XXXXXX";
   if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("cannot create a temporary folder in " + tmpl);
   path_ = tmpl;
 }

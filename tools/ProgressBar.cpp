@@ -13,7 +13,7 @@ constexpr int64_t kQuietMs = 500;
 constexpr int64_t kRedrawMs = 100;
 constexpr int kBarWidth = 30;
 
-int64_t MonotonicMs() { return platform::SteadyNs() / 1000000; }
+int64_t MonotonicMs() { return os::SteadyNs() / 1000000; }
 
 }  // namespace
 

@@ -22,7 +22,7 @@ using nlohmann::json;
 
 namespace {
 
-int64_t MonotonicMs() { return platform::SteadyNs() / 1000000; }
+int64_t MonotonicMs() { return os::SteadyNs() / 1000000; }
 
 void WriteAll(int fd, const std::string& text) {
   size_t done = 0;
@@ -105,7 +105,7 @@ ServerClient::ServerClient(const std::string& serverPath, const std::vector<std:
                            OnNotification onNotification)
     : onNotification_(std::move(onNotification)) {
   signal(SIGPIPE, SIG_IGN);
-  static const int signalFd = platform::TakeTerminationSignals();
+  static const int signalFd = os::TakeTerminationSignals();
   signalFd_ = signalFd;
   int in[2];
   int out[2];
@@ -191,7 +191,7 @@ bool ServerClient::ReadUntil(const std::function<bool()>& done, int64_t deadline
 }
 
 void ServerClient::PassOnSignal() {
-  const int signo = signalFd_ >= 0 ? platform::ReadTerminationSignal(signalFd_) : 0;
+  const int signo = signalFd_ >= 0 ? os::ReadTerminationSignal(signalFd_) : 0;
   if (signo == 0) return;
   kill(pid_, signo);  // the server stops its run and finalises its outputs
   throw Interrupted(signo);

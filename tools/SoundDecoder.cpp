@@ -57,7 +57,7 @@ class BlockFileWriter final {
       scratch_[c].resize(static_cast<size_t>(count));
       for (int64_t i = 0; i < count; ++i)
         scratch_[c][static_cast<size_t>(i)] = To16Bit(frames[static_cast<size_t>(i) * channels + c], result.Clipped);
-      platform::files::WriteAt(paths_[c], scratch_[c].data(), static_cast<size_t>(bytes), offset_, offset_ == 0);
+      os::files::WriteAt(paths_[c], scratch_[c].data(), static_cast<size_t>(bytes), offset_, offset_ == 0);
     }
     offset_ += bytes;
     result.Frames += count;

@@ -54,12 +54,12 @@ void CheckFormat(const std::string& path, const FmtChunk& f) {
 }  // namespace
 
 WavInfo ReadWavHeader(const std::string& path) {
-  std::unique_ptr<platform::ReadOnlyFile> file;
+  std::unique_ptr<os::ReadOnlyFile> file;
   int64_t length = 0;
   try {
-    file = platform::ReadOnlyFile::Open(path);
-    length = platform::files::Length(path);
-  } catch (const platform::FileError& e) {
+    file = os::ReadOnlyFile::Open(path);
+    length = os::files::Length(path);
+  } catch (const os::FileError& e) {
     throw WavError(e.what());
   }
   uint8_t head[12];
@@ -122,8 +122,8 @@ void WriteWav16(const std::string& path, int32_t channels, int32_t rate, const s
   Put16(h, 16);
   h.insert(h.end(), {'d', 'a', 't', 'a'});
   Put32(h, dataBytes);
-  platform::files::WriteAt(path, h.data(), h.size(), 0, true);
-  platform::files::WriteAt(path, samples.data(), dataBytes, static_cast<int64_t>(h.size()), false);
+  os::files::WriteAt(path, h.data(), h.size(), 0, true);
+  os::files::WriteAt(path, samples.data(), dataBytes, static_cast<int64_t>(h.size()), false);
 }
 
 }  // namespace playctl

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace audio {
 
 class AudioBackend {
  public:
@@ -49,4 +49,4 @@ std::unique_ptr<AudioBackend> MakeAudioBackend();
 // The outputs the sound server offers; throws PlayError when there is none.
 std::vector<AudioBackend::Device> ListAudioDevices();
 
-}  // namespace platform
+}  // namespace audio

@@ -40,7 +40,7 @@
 #include <memory>
 #include <string>
 
-namespace platform {
+namespace audio {
 
 // A source's "bring yourself up to date" call, as a plain function and its
 // argument so that a C library can hand one over as well. Empty = none.
@@ -71,4 +71,4 @@ class AudioOutput {
 // Frames of `rate` that sound within `us` microseconds (rounded down).
 inline int64_t FramesIn(int64_t us, int32_t rate) { return us * rate / 1000000; }
 
-}  // namespace platform
+}  // namespace audio

@@ -10,14 +10,14 @@
 #include "platform/audio/VirtualOutput.h"
 #include "platform/audio/WavOutput.h"
 
-namespace platform {
+namespace audio {
 
 namespace {
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
-std::unique_ptr<AudioOutput> MakeOne(const std::string& choice, EventLoop& loop, const DeviceOutput::Settings& device,
-                                     MessageBox* box) {
+std::unique_ptr<AudioOutput> MakeOne(const std::string& choice, os::EventLoop& loop,
+                                     const DeviceOutput::Settings& device, os::MessageBox* box) {
   if (choice == "virtual") return std::make_unique<VirtualOutput>();
   if (choice == "null") return std::make_unique<NullOutput>();
   if (choice == "device") return std::make_unique<DeviceOutput>(loop, MakeAudioBackend(), "", device);
@@ -35,8 +35,8 @@ std::unique_ptr<AudioOutput> MakeOne(const std::string& choice, EventLoop& loop,
 
 }  // namespace
 
-std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, EventLoop& loop,
-                                             const DeviceOutput::Settings& device, MessageBox* box) {
+std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, os::EventLoop& loop,
+                                             const DeviceOutput::Settings& device, os::MessageBox* box) {
   std::vector<std::unique_ptr<AudioOutput>> outputs;
   size_t from = 0;
   for (;;) {
@@ -49,4 +49,4 @@ std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, EventLoo
   return std::make_unique<FanOutput>(std::move(outputs));
 }
 
-}  // namespace platform
+}  // namespace audio

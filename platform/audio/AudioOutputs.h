@@ -7,7 +7,7 @@
 //   "device:NAME"  DeviceOutput on the named one (ListAudioDevices)
 // Several entries play the same frames at once ("device,wav:take.wav").
 // Throws std::invalid_argument naming the accepted forms for anything else
-// (an empty PATH included), and platform::FileError when PATH cannot be
+// (an empty PATH included), and os::FileError when PATH cannot be
 // created or is not a regular file. A device output opens its device only when
 // first used.
 
@@ -15,17 +15,20 @@
 #include <string>
 
 #include "platform/audio/AudioOutput.h"
-#include "platform/os/EventLoop.h"
 #include "platform/audio/DeviceOutput.h"
+#include "platform/os/EventLoop.h"
 
-namespace platform {
-
+namespace os {
 class MessageBox;
+}  // namespace os
+
+namespace audio {
+
 
 // `device`: how a device output runs (the loop's clock to steer, when it is a
 // SlavedClock, and the latency to keep). `box` (may be null; must outlive the
 // output) hears of outputs that fail while playing.
-std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, EventLoop& loop,
-                                             const DeviceOutput::Settings& device = {}, MessageBox* box = nullptr);
+std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, os::EventLoop& loop,
+                                             const DeviceOutput::Settings& device = {}, os::MessageBox* box = nullptr);
 
-}  // namespace platform
+}  // namespace audio

@@ -9,7 +9,7 @@
 #include "platform/os/Errors.h"
 #include "platform/os/Log.h"
 
-namespace platform {
+namespace audio {
 
 namespace {
 
@@ -23,7 +23,7 @@ constexpr double kSmoothing = 0.05;
 
 }  // namespace
 
-DeviceOutput::DeviceOutput(EventLoop& loop, std::unique_ptr<AudioBackend> backend, std::string device,
+DeviceOutput::DeviceOutput(os::EventLoop& loop, std::unique_ptr<AudioBackend> backend, std::string device,
                            Settings settings)
     : loop_(loop),
       backend_(std::move(backend)),
@@ -74,8 +74,8 @@ bool DeviceOutput::Available() {
 }
 
 void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
-  if (channels < 1 || channels > 2 || rate < 1) throw PlayError("device output: bad format");
-  if (!started_ && !Available()) throw PlayError("device output: " + trouble_);
+  if (channels < 1 || channels > 2 || rate < 1) throw os::PlayError("device output: bad format");
+  if (!started_ && !Available()) throw os::PlayError("device output: " + trouble_);
   if (resampler_ && resampler_->InRate() != rate) {
     resampler_->Flush(converted_);
     Queue(converted_);
@@ -89,7 +89,7 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
     measured_ = false;
     underrunsLogged_ = underruns_.load(std::memory_order_acquire);
     prerollSamples_.store(targetLatencyUs_ / 3 * backend_->Rate() / 1000000 * kCardChannels, std::memory_order_release);
-    startNs_ = SteadyNs();
+    startNs_ = os::SteadyNs();
     soundNs_.store(0, std::memory_order_release);
     running_.store(true, std::memory_order_release);
   }
@@ -109,7 +109,7 @@ void DeviceOutput::Play(const int16_t* frames, size_t frameCount, int64_t /*atUs
   Steer();
   const int64_t underruns = underruns_.load(std::memory_order_acquire);
   if (underruns > underrunsLogged_) {
-    LogWarning("sound device underrun (" + std::to_string(underruns) + " in all)");
+    os::LogWarning("sound device underrun (" + std::to_string(underruns) + " in all)");
     underrunsLogged_ = underruns;
   }
 }
@@ -131,7 +131,7 @@ void DeviceOutput::Queue(const std::vector<int16_t>& stereo) {
   if (stereo.empty() || !open_) return;
   const size_t taken = ring_.Write(stereo.data(), stereo.size());
   if (taken < stereo.size())
-    LogWarning("sound device queue full, " + std::to_string((stereo.size() - taken) / kCardChannels) +
+    os::LogWarning("sound device queue full, " + std::to_string((stereo.size() - taken) / kCardChannels) +
                " frames dropped");
 }
 
@@ -185,7 +185,7 @@ void DeviceOutput::Render(void* self, int16_t* out, size_t frames) {
     if (phase == kPreroll && (queued >= preroll || (!running && queued > 0))) {
       phase = kSounding;
       if (running && me->soundNs_.load(std::memory_order_relaxed) == 0)
-        me->soundNs_.store(SteadyNs(), std::memory_order_release);
+        me->soundNs_.store(os::SteadyNs(), std::memory_order_release);
     }
     if (phase == kSounding) {
       got = ring->Read(out, wanted);
@@ -199,4 +199,4 @@ void DeviceOutput::Render(void* self, int16_t* out, size_t frames) {
   std::memset(out + got, 0, (wanted - got) * sizeof(int16_t));
 }
 
-}  // namespace platform
+}  // namespace audio

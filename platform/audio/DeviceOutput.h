@@ -29,12 +29,12 @@
 
 #include "platform/audio/AudioBackend.h"
 #include "platform/audio/AudioOutput.h"
-#include "platform/os/EventLoop.h"
 #include "platform/audio/Resampler.h"
 #include "platform/audio/SlavedClock.h"
 #include "platform/audio/SpscRing.h"
+#include "platform/os/EventLoop.h"
 
-namespace platform {
+namespace audio {
 
 class DeviceOutput final : public AudioOutput {
  public:
@@ -51,7 +51,7 @@ class DeviceOutput final : public AudioOutput {
   };
 
   // `device` "" is the default output. Opens nothing yet.
-  DeviceOutput(EventLoop& loop, std::unique_ptr<AudioBackend> backend, std::string device, Settings settings);
+  DeviceOutput(os::EventLoop& loop, std::unique_ptr<AudioBackend> backend, std::string device, Settings settings);
   ~DeviceOutput() override;
   DeviceOutput(const DeviceOutput&) = delete;
   DeviceOutput& operator=(const DeviceOutput&) = delete;
@@ -81,7 +81,7 @@ class DeviceOutput final : public AudioOutput {
   void SchedulePump();
   void CancelPump();
 
-  EventLoop& loop_;
+  os::EventLoop& loop_;
   std::unique_ptr<AudioBackend> backend_;
   std::string device_;
   SlavedClock* steer_;
@@ -111,4 +111,4 @@ class DeviceOutput final : public AudioOutput {
   std::atomic<int64_t> soundNs_{0};      // steady time its first frame was rendered (0: not yet)
 };
 
-}  // namespace platform
+}  // namespace audio

@@ -9,7 +9,7 @@
 
 #include "platform/audio/AudioOutput.h"
 
-namespace platform {
+namespace audio {
 
 class FanOutput final : public AudioOutput {
  public:
@@ -39,4 +39,4 @@ class FanOutput final : public AudioOutput {
   std::vector<std::unique_ptr<AudioOutput>> outputs_;
 };
 
-}  // namespace platform
+}  // namespace audio

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace platform {
+namespace audio {
 
 void NullOutput::Start(int32_t channels, int32_t rate, OutputPump /*pump*/) {
   if (channels < 1 || rate < 1) throw std::invalid_argument("null output: bad format");
@@ -12,4 +12,4 @@ void NullOutput::Play(const int16_t* /*frames*/, size_t frameCount, int64_t /*at
   framesPlayed_ += static_cast<int64_t>(frameCount);
 }
 
-}  // namespace platform
+}  // namespace audio

@@ -7,7 +7,7 @@
 
 #include "platform/audio/AudioOutput.h"
 
-namespace platform {
+namespace audio {
 
 class NullOutput final : public AudioOutput {
  public:
@@ -23,4 +23,4 @@ class NullOutput final : public AudioOutput {
   int64_t framesPlayed_ = 0;
 };
 
-}  // namespace platform
+}  // namespace audio

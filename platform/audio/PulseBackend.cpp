@@ -11,7 +11,7 @@
 #include "platform/audio/AudioBackend.h"
 #include "platform/os/Errors.h"
 
-namespace platform {
+namespace audio {
 
 namespace {
 
@@ -40,18 +40,18 @@ class Connection final {
  public:
   Connection() {
     loop_ = pa_threaded_mainloop_new();
-    if (loop_ == nullptr) throw PlayError("PulseAudio: cannot make a main loop");
+    if (loop_ == nullptr) throw os::PlayError("PulseAudio: cannot make a main loop");
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "playsrv");
     if (context_ == nullptr) {
       pa_threaded_mainloop_free(loop_);
-      throw PlayError("PulseAudio: cannot make a context");
+      throw os::PlayError("PulseAudio: cannot make a context");
     }
     pa_context_set_state_callback(context_, &OnContextState, this);
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
         pa_threaded_mainloop_start(loop_) < 0) {
       const std::string why = pa_strerror(pa_context_errno(context_));
       Release();
-      throw PlayError("PulseAudio: no sound server (" + why + ")");
+      throw os::PlayError("PulseAudio: no sound server (" + why + ")");
     }
     pa_context_state_t state = PA_CONTEXT_UNCONNECTED;
     std::string why;
@@ -63,7 +63,7 @@ class Connection final {
     }
     if (state != PA_CONTEXT_READY) {
       Release();
-      throw PlayError("PulseAudio: no sound server (" + why + ")");
+      throw os::PlayError("PulseAudio: no sound server (" + why + ")");
     }
   }
   ~Connection() { Release(); }
@@ -119,7 +119,7 @@ class PulseBackend final : public AudioBackend {
     rate_ = SinkRate(device);
     const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate_), kChannels};
     stream_ = pa_stream_new(connection_->Context(), "playback", &spec, nullptr);
-    if (stream_ == nullptr) throw PlayError("PulseAudio: cannot make a stream");
+    if (stream_ == nullptr) throw os::PlayError("PulseAudio: cannot make a stream");
     pa_stream_set_state_callback(stream_, &OnStreamState, this);
     pa_stream_set_write_callback(stream_, &OnWrite, this);
     pa_buffer_attr attr{};
@@ -132,12 +132,12 @@ class PulseBackend final : public AudioBackend {
                                                       PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_playback(stream_, device.empty() ? nullptr : device.c_str(), &attr, flags, nullptr,
                                    nullptr) < 0)
-      throw PlayError("PulseAudio: cannot play on '" + Shown(device) + "'");
+      throw os::PlayError("PulseAudio: cannot play on '" + Shown(device) + "'");
     for (;;) {
       const pa_stream_state_t state = pa_stream_get_state(stream_);
       if (state == PA_STREAM_READY) break;
       if (!PA_STREAM_IS_GOOD(state))
-        throw PlayError("PulseAudio: cannot play on '" + Shown(device) +
+        throw os::PlayError("PulseAudio: cannot play on '" + Shown(device) +
                         "': " + pa_strerror(pa_context_errno(connection_->Context())));
       pa_threaded_mainloop_wait(connection_->Loop());
     }
@@ -180,7 +180,7 @@ class PulseBackend final : public AudioBackend {
     };
     const std::string name = device.empty() ? "@DEFAULT_SINK@" : device;
     connection_->Await(pa_context_get_sink_info_by_name(connection_->Context(), name.c_str(), onInfo, &query));
-    if (query.rate == 0) throw PlayError("PulseAudio: no output '" + Shown(device) + "'");
+    if (query.rate == 0) throw os::PlayError("PulseAudio: no output '" + Shown(device) + "'");
     return static_cast<int32_t>(query.rate);
   }
 
@@ -244,4 +244,4 @@ std::vector<AudioBackend::Device> ListAudioDevices() {
   return query.devices;
 }
 
-}  // namespace platform
+}  // namespace audio

@@ -6,19 +6,19 @@
 
 #include "platform/os/Errors.h"
 
-namespace platform {
+namespace audio {
 
 Resampler::Resampler(int32_t inRate, int32_t outRate, int32_t channels)
     : inRate_(inRate), outRate_(outRate), channels_(channels) {
   if (inRate <= 0 || outRate <= 0 || channels < 1)
-    throw PlayError("resampler: bad format " + std::to_string(inRate) + " -> " + std::to_string(outRate));
+    throw os::PlayError("resampler: bad format " + std::to_string(inRate) + " -> " + std::to_string(outRate));
   if (inRate == outRate) return;
   const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
   const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
   soxr_error_t error = nullptr;
   soxr_ = soxr_create(inRate, outRate, static_cast<unsigned>(channels), &error, &io, &quality, nullptr);
   if (soxr_ == nullptr || error != nullptr)
-    throw PlayError("resampler " + std::to_string(inRate) + " -> " + std::to_string(outRate) + ": " +
+    throw os::PlayError("resampler " + std::to_string(inRate) + " -> " + std::to_string(outRate) + ": " +
                     (error != nullptr ? error : "cannot be made"));
 }
 
@@ -53,7 +53,7 @@ void Resampler::Run(const int16_t* in, size_t frames, std::vector<int16_t>& out)
     size_t used = 0;
     size_t got = 0;
     const soxr_error_t error = soxr_process(soxr_, in, frames, &used, out.data() + made * ch, room, &got);
-    if (error != nullptr) throw PlayError(std::string("resampler: ") + error);
+    if (error != nullptr) throw os::PlayError(std::string("resampler: ") + error);
     made += got;
     if (flushing) {
       if (got < room) break;
@@ -66,4 +66,4 @@ void Resampler::Run(const int16_t* in, size_t frames, std::vector<int16_t>& out)
   out.resize(made * ch);
 }
 
-}  // namespace platform
+}  // namespace audio

@@ -11,7 +11,7 @@
 
 struct soxr;
 
-namespace platform {
+namespace audio {
 
 class Resampler final {
  public:
@@ -38,4 +38,4 @@ class Resampler final {
   soxr* soxr_ = nullptr;  // null when the rates are equal
 };
 
-}  // namespace platform
+}  // namespace audio

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace platform {
+namespace audio {
 
 int64_t SlavedClock::NowUs() const {
   const int64_t elapsed = steady_.NowUs() - steadyBaseUs_;
@@ -17,4 +17,4 @@ void SlavedClock::SetRatio(double ratio) {
   ratio_ = std::clamp(ratio, kMinRatio, kMaxRatio);
 }
 
-}  // namespace platform
+}  // namespace audio

@@ -10,9 +10,9 @@
 
 #include "platform/os/Clock.h"
 
-namespace platform {
+namespace audio {
 
-class SlavedClock final : public Clock {
+class SlavedClock final : public os::Clock {
  public:
   static constexpr double kMinRatio = 0.5;
   static constexpr double kMaxRatio = 1.5;
@@ -27,10 +27,10 @@ class SlavedClock final : public Clock {
   double Ratio() const { return ratio_; }
 
  private:
-  SteadyClock steady_;
+  os::SteadyClock steady_;
   int64_t baseUs_ = 0;        // this clock's reading at steadyBaseUs_
   int64_t steadyBaseUs_ = 0;  // steady reading when the ratio last changed
   double ratio_ = 1.0;
 };
 
-}  // namespace platform
+}  // namespace audio

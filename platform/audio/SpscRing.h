@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace platform {
+namespace audio {
 
 class SpscRing final {
  public:
@@ -64,4 +64,4 @@ class SpscRing final {
   std::atomic<size_t> read_{0};
 };
 
-}  // namespace platform
+}  // namespace audio

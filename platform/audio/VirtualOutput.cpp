@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace platform {
+namespace audio {
 
 void VirtualOutput::Start(int32_t channels, int32_t rate, OutputPump /*pump*/) {
   if (channels < 1 || rate < 1) throw std::invalid_argument("VirtualOutput: bad format");
@@ -40,4 +40,4 @@ void VirtualOutput::Clear() {
   stops_ = 0;
 }
 
-}  // namespace platform
+}  // namespace audio

@@ -8,7 +8,7 @@
 
 #include "platform/audio/AudioOutput.h"
 
-namespace platform {
+namespace audio {
 
 class VirtualOutput final : public AudioOutput {
  public:
@@ -46,4 +46,4 @@ class VirtualOutput final : public AudioOutput {
   bool available_ = true;
 };
 
-}  // namespace platform
+}  // namespace audio

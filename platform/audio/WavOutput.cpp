@@ -14,7 +14,7 @@
 #include "platform/os/Log.h"
 #include "platform/os/MessageBox.h"
 
-namespace platform {
+namespace audio {
 
 namespace {
 
@@ -33,22 +33,22 @@ void PutU32(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-WavOutput::WavOutput(std::string path, MessageBox* box) : path_(std::move(path)), box_(box) {
+WavOutput::WavOutput(std::string path, os::MessageBox* box) : path_(std::move(path)), box_(box) {
   // A regular file or a new path only: a FIFO nobody reads would hold the
   // server before it answers anything.
-  fd_ = files::OpenRegular(path_, O_WRONLY | O_CREAT | O_TRUNC, "cannot create the wav output");
+  fd_ = os::files::OpenRegular(path_, O_WRONLY | O_CREAT | O_TRUNC, "cannot create the wav output");
   WriteHeader();
   if (failed_) {
-    CurrentFileSystem().Close(fd_);
+    os::CurrentFileSystem().Close(fd_);
     fd_ = -1;
-    throw FileError("cannot write the wav output '" + path_ + "'");
+    throw os::FileError("cannot write the wav output '" + path_ + "'");
   }
 }
 
 WavOutput::~WavOutput() {
   if (fd_ < 0) return;
   WriteHeader();
-  CurrentFileSystem().Close(fd_);
+  os::CurrentFileSystem().Close(fd_);
 }
 
 void WavOutput::Start(int32_t channels, int32_t rate, OutputPump /*pump*/) {
@@ -100,7 +100,7 @@ void WavOutput::WriteHeader() {
   PutU16(&h[34], 16);
   std::memcpy(&h[36], "data", 4);
   PutU32(&h[40], static_cast<uint32_t>(dataBytes_));
-  if (!files::WriteAllAt(fd_, h.data(), h.size(), 0)) Fail(std::strerror(errno));
+  if (!os::files::WriteAllAt(fd_, h.data(), h.size(), 0)) Fail(std::strerror(errno));
 }
 
 void WavOutput::WriteData(const void* data, size_t bytes) {
@@ -108,11 +108,11 @@ void WavOutput::WriteData(const void* data, size_t bytes) {
     Fail("the file has reached the size a WAV header can describe");
     return;
   }
-  if (!files::WriteAllAt(fd_, data, bytes, kHeaderBytes + dataBytes_)) {
+  if (!os::files::WriteAllAt(fd_, data, bytes, kHeaderBytes + dataBytes_)) {
     const int err = errno;
     // Part of the run may have reached the disk: cut it off, so that the
     // file holds exactly the data the header counts.
-    (void)CurrentFileSystem().Ftruncate(fd_, kHeaderBytes + dataBytes_);
+    (void)os::CurrentFileSystem().Ftruncate(fd_, kHeaderBytes + dataBytes_);
     Fail(std::strerror(err));
     return;
   }
@@ -134,8 +134,8 @@ void WavOutput::Fail(const std::string& why) {
   if (box_ != nullptr) {
     box_->Show(text);
   } else {
-    LogError(text);
+    os::LogError(text);
   }
 }
 
-}  // namespace platform
+}  // namespace audio

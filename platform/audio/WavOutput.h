@@ -4,7 +4,7 @@
 // the interleaved samples, little-endian).
 //
 // - The file is created (or emptied) at construction; an unusable path throws
-//   platform::FileError naming it. Until the first Start the header describes
+//   os::FileError naming it. Until the first Start the header describes
 //   an empty mono 44100 Hz file.
 // - The header's format is the one of the first Start. If a later Start asks
 //   for another format the file keeps the first one: frames with another
@@ -29,14 +29,17 @@
 
 #include "platform/audio/AudioOutput.h"
 
-namespace platform {
-
+namespace os {
 class MessageBox;
+}  // namespace os
+
+namespace audio {
+
 
 class WavOutput final : public AudioOutput {
  public:
   // `box` (may be null; must outlive this object) hears of a failing write.
-  explicit WavOutput(std::string path, MessageBox* box = nullptr);
+  explicit WavOutput(std::string path, os::MessageBox* box = nullptr);
   ~WavOutput() override;
   WavOutput(const WavOutput&) = delete;
   WavOutput& operator=(const WavOutput&) = delete;
@@ -59,7 +62,7 @@ class WavOutput final : public AudioOutput {
   void Fail(const std::string& why);
 
   std::string path_;
-  MessageBox* box_;
+  os::MessageBox* box_;
   int fd_ = -1;
   int32_t fileChannels_ = 0;  // 0 until the first Start
   int32_t fileRate_ = 0;
@@ -69,4 +72,4 @@ class WavOutput final : public AudioOutput {
   std::vector<int16_t> converted_;  // frames converted to the file's channel count
 };
 
-}  // namespace platform
+}  // namespace audio

@@ -11,7 +11,7 @@
 #include "platform/audio/AudioOutput.h"
 #include "platform/os/EventLoop.h"
 
-namespace platform {
+namespace devices {
 
 struct AudioOffer {
   bool Dx9 = true;      // the sound service library may be loaded
@@ -21,20 +21,20 @@ struct AudioOffer {
 
 class AudioPlatform final {
  public:
-  AudioPlatform(EventLoop& loop, AudioOutput& output, AudioOffer offer, std::string soundServicePath)
+  AudioPlatform(os::EventLoop& loop, audio::AudioOutput& output, AudioOffer offer, std::string soundServicePath)
       : loop_(loop), output_(output), offer_(offer), soundServicePath_(std::move(soundServicePath)) {}
 
-  EventLoop& Loop() { return loop_; }
-  AudioOutput& Output() { return output_; }
+  os::EventLoop& Loop() { return loop_; }
+  audio::AudioOutput& Output() { return output_; }
   const AudioOffer& Offer() const { return offer_; }
   // Full path of the sound service shared object ("" = none installed).
   const std::string& SoundServicePath() const { return soundServicePath_; }
 
  private:
-  EventLoop& loop_;
-  AudioOutput& output_;
+  os::EventLoop& loop_;
+  audio::AudioOutput& output_;
   AudioOffer offer_;
   std::string soundServicePath_;
 };
 
-}  // namespace platform
+}  // namespace devices

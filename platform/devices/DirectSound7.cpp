@@ -8,7 +8,7 @@
 #include "platform/os/Errors.h"
 #include "platform/os/Log.h"
 
-namespace platform::dx7 {
+namespace devices::dx7 {
 
 namespace {
 
@@ -18,7 +18,7 @@ namespace {
 constexpr int32_t kWriteLeadMs = 10;
 
 [[noreturn]] void Fail(const std::string& call, const std::string& why) {
-  throw PlayError("DirectSound " + call + ": " + why);
+  throw os::PlayError("DirectSound " + call + ": " + why);
 }
 
 int64_t Mod(int64_t a, int64_t n) {
@@ -124,7 +124,7 @@ DirectSoundBuffer::~DirectSoundBuffer() {
     }
   } catch (const std::exception& e) {
     // Releasing never fails; the output has what it could take.
-    LogCaught("DirectSound buffer release", e);
+    os::LogCaught("DirectSound buffer release", e);
   }
   if (tickId_ != 0) loop.Cancel(tickId_);
   if (deliverId_ != 0) loop.Cancel(deliverId_);
@@ -195,7 +195,7 @@ void DirectSoundBuffer::SetFrequency(int32_t hz) {
   rate_ = hz;
   if (clock_.Running()) {
     clock_.SetRate(rate_);
-    platform_.Output().Start(channels_, rate_, OutputPump{&Pump, this});
+    platform_.Output().Start(channels_, rate_, audio::OutputPump{&Pump, this});
     PlanTick();
   }
 }
@@ -206,7 +206,7 @@ void DirectSoundBuffer::Play(int32_t flags) {
   CatchUp();
   if (clock_.Running()) return;
   clock_.Start(rate_);
-  platform_.Output().Start(channels_, rate_, OutputPump{&Pump, this});
+  platform_.Output().Start(channels_, rate_, audio::OutputPump{&Pump, this});
   CatchUp();  // a notification where the cursor stands is signalled at the start
   PlanTick();
 }
@@ -331,8 +331,8 @@ void DirectSoundBuffer::Pump(void* self) {
   try {
     static_cast<DirectSoundBuffer*>(self)->CatchUp();
   } catch (const std::exception& e) {
-    LogCaught("DirectSound buffer", e);
+    os::LogCaught("DirectSound buffer", e);
   }
 }
 
-}  // namespace platform::dx7
+}  // namespace devices::dx7

@@ -9,7 +9,7 @@
 // The buffer holds 16-bit PCM, 1 or 2 channels, interleaved left first.
 //
 // Failures (no device offered, bad parameters, an operation the buffer was not
-// created for) throw platform::PlayError naming the call.
+// created for) throw os::PlayError naming the call.
 //
 // Notifications: a table entry (offset, event handle) is signalled when the
 // play cursor reaches the offset, that is when the frame holding that byte
@@ -41,7 +41,7 @@
 #include "platform/devices/AudioPlatform.h"
 #include "platform/devices/FrameClock.h"
 
-namespace platform::dx7 {
+namespace devices::dx7 {
 
 // Cooperative levels of SetCooperativeLevel.
 constexpr int32_t DSSCL_NORMAL = 1;
@@ -224,4 +224,4 @@ class DirectSoundBuffer final {
   uint64_t deliverId_ = 0;
 };
 
-}  // namespace platform::dx7
+}  // namespace devices::dx7

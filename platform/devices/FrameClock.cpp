@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace platform {
+namespace devices {
 
 void FrameClock::Start(int32_t rate) {
   if (rate <= 0) throw std::invalid_argument("FrameClock rate must be positive");
@@ -49,4 +49,4 @@ int64_t FrameClock::TimeOfFrameUs(int64_t k) const {
   return startUs_ + whole * 1000000 + (rest * 1000000 + rate_ - 1) / rate_;
 }
 
-}  // namespace platform
+}  // namespace devices

@@ -12,11 +12,11 @@
 
 #include "platform/os/Clock.h"
 
-namespace platform {
+namespace devices {
 
 class FrameClock final {
  public:
-  explicit FrameClock(const Clock& clock) : clock_(clock) {}
+  explicit FrameClock(const os::Clock& clock) : clock_(clock) {}
 
   // Counting resumes from the present count at `rate` (> 0) frames per second.
   void Start(int32_t rate);
@@ -34,11 +34,11 @@ class FrameClock final {
   int64_t TimeOfFrameUs(int64_t k) const;
 
  private:
-  const Clock& clock_;
+  const os::Clock& clock_;
   bool running_ = false;
   int32_t rate_ = 0;
   int64_t base_ = 0;     // frames counted before startUs_
   int64_t startUs_ = 0;  // when the present running span began
 };
 
-}  // namespace platform
+}  // namespace devices

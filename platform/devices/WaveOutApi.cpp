@@ -5,7 +5,7 @@
 
 #include "platform/os/Log.h"
 
-namespace platform {
+namespace devices::waveout {
 
 WaveOutApi::WaveOutApi(AudioPlatform& platform) : platform_(platform), clock_(platform.Loop().GetClock()) {}
 
@@ -157,7 +157,7 @@ void WaveOutApi::Pump(void* self) {
     api->CatchUp();
     api->Replan();
   } catch (const std::exception& e) {
-    LogCaught("waveOut device", e);
+    os::LogCaught("waveOut device", e);
   }
 }
 
@@ -206,7 +206,8 @@ void WaveOutApi::BeginSoundingIfReady() {
   spanStartUs_ = platform_.Loop().NowUs();
   clock_.Reset();
   clock_.Start(static_cast<int32_t>(format_.nSamplesPerSec));
-  platform_.Output().Start(format_.nChannels, static_cast<int32_t>(format_.nSamplesPerSec), OutputPump{&Pump, this});
+  platform_.Output().Start(format_.nChannels, static_cast<int32_t>(format_.nSamplesPerSec),
+                           audio::OutputPump{&Pump, this});
 }
 
 void WaveOutApi::EndSounding() {
@@ -216,7 +217,7 @@ void WaveOutApi::EndSounding() {
 }
 
 void WaveOutApi::Replan() {
-  EventLoop& loop = platform_.Loop();
+  os::EventLoop& loop = platform_.Loop();
   if (event_ != 0) loop.Cancel(event_);
   event_ = 0;
   if (!sounding_ || queue_.empty()) return;
@@ -229,9 +230,9 @@ void WaveOutApi::Replan() {
       CatchUp();
       Replan();
     } catch (const std::exception& e) {
-      LogCaught("waveOut device", e);
+      os::LogCaught("waveOut device", e);
     }
   });
 }
 
-}  // namespace platform
+}  // namespace devices::waveout

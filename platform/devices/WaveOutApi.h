@@ -39,7 +39,7 @@
 #include "platform/devices/AudioPlatform.h"
 #include "platform/devices/FrameClock.h"
 
-namespace platform {
+namespace devices::waveout {
 
 using MMRESULT = uint32_t;
 using HWAVEOUT = uint32_t;  // 0 is never a valid handle
@@ -166,4 +166,4 @@ class WaveOutApi final {
   uint64_t event_ = 0;         // pending loop event of the next header end (0: none)
 };
 
-}  // namespace platform
+}  // namespace devices::waveout

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <stdexcept>
 
-namespace platform {
+namespace os {
 
 int64_t SteadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -35,4 +35,4 @@ void ManualClock::AdvanceTo(int64_t us) {
   nowUs_ = us;
 }
 
-}  // namespace platform
+}  // namespace os

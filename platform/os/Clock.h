@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace os {
 
 // The machine's steady clock in nanoseconds from an arbitrary origin. Any
 // thread, a sound card's real-time one included: no lock, no allocation.
@@ -50,4 +50,4 @@ class ManualClock final : public Clock {
   int64_t nowUs_;
 };
 
-}  // namespace platform
+}  // namespace os

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-namespace platform {
+namespace os {
 
 FileError ErrnoError(const std::string& context, const std::string& path, int err) {
   return FileError(context + " '" + path + "': " + std::strerror(err));
 }
 
-}  // namespace platform
+}  // namespace os

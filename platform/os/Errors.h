@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace platform {
+namespace os {
 
 class PlayError : public std::runtime_error {
  public:
@@ -43,4 +43,4 @@ class ListFormatError final : public PlayError {
 // Builds the FileError for a failed system call: "<context> '<path>': <strerror>".
 FileError ErrnoError(const std::string& context, const std::string& path, int err);
 
-}  // namespace platform
+}  // namespace os

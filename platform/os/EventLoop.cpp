@@ -9,7 +9,7 @@
 
 #include "platform/os/Errors.h"
 
-namespace platform {
+namespace os {
 
 EventLoop::EventLoop(Clock& clock) : clock_(clock) {
   int fds[2];
@@ -186,4 +186,4 @@ void Timer::Fire(int64_t dueUs) {
   }
 }
 
-}  // namespace platform
+}  // namespace os

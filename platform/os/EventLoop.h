@@ -21,7 +21,7 @@
 
 #include "platform/os/Clock.h"
 
-namespace platform {
+namespace os {
 
 class EventLoop final {
  public:
@@ -115,4 +115,4 @@ class Timer final {
   uint64_t pending_ = 0;
 };
 
-}  // namespace platform
+}  // namespace os

@@ -10,7 +10,7 @@
 #include "platform/os/Errors.h"
 #include "platform/os/FileSystem.h"
 
-namespace platform {
+namespace os {
 
 namespace {
 
@@ -155,4 +155,4 @@ std::string TempFolder(const std::string& appTmpDir) {
 }
 
 }  // namespace files
-}  // namespace platform
+}  // namespace os

@@ -3,7 +3,7 @@
 // and writes, one system call per run (a call is repeated only when the kernel
 // returns part of a run or EINTR). Offsets here are 0-based byte offsets; code
 // that works with the 1-based positions of the block formats converts once, at
-// the call. Every failure throws platform::FileError naming the file.
+// the call. Every failure throws os::FileError naming the file.
 // Only regular files are opened: a FIFO, a device or a folder is refused
 // ("not a regular file") without waiting for anything. Every call goes through
 // CurrentFileSystem() (FileSystem.h).
@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-namespace platform {
+namespace os {
 
 // A file open for reading. Move-only; closes on destruction.
 class ReadOnlyFile final {
@@ -68,4 +68,4 @@ bool SetLength(const std::string& path, int64_t length) noexcept;
 std::string TempFolder(const std::string& appTmpDir);
 
 }  // namespace files
-}  // namespace platform
+}  // namespace os

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-namespace platform {
+namespace os {
 
 namespace {
 
@@ -43,4 +43,4 @@ FileSystemOverride::FileSystemOverride(FileSystem& fs) : previous_(current.excha
 
 FileSystemOverride::~FileSystemOverride() { current.store(previous_); }
 
-}  // namespace platform
+}  // namespace os

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
+namespace os {
 
 class FileSystem {
  public:
@@ -49,4 +49,4 @@ class FileSystemOverride final {
   FileSystem* previous_;
 };
 
-}  // namespace platform
+}  // namespace os

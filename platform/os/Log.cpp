@@ -10,7 +10,7 @@
 
 #include "platform/os/Errors.h"
 
-namespace platform {
+namespace os {
 
 namespace {
 
@@ -142,4 +142,4 @@ Logger& ProcessLog() {
   return log;
 }
 
-}  // namespace platform
+}  // namespace os

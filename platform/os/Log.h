@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace os {
 
 enum class LogLevel { Error = 0, Warning = 1, Info = 2, Debug = 3 };
 
@@ -43,7 +43,7 @@ class Logger final {
   // with other processes, stays as it is.
   void ToDescriptor(int fd);
   // Appends to `path` from now on (created when missing). Throws
-  // platform::FileError naming the file when it cannot be opened, and when it
+  // os::FileError naming the file when it cannot be opened, and when it
   // is not a regular file.
   void ToFile(const std::string& path);
 
@@ -78,4 +78,4 @@ inline void LogDebug(std::string_view text) { ProcessLog().Write(LogLevel::Debug
 // at level warning.
 void LogCaught(std::string_view where, const std::exception& e);
 
-}  // namespace platform
+}  // namespace os

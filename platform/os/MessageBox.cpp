@@ -2,7 +2,7 @@
 
 #include "platform/os/Log.h"
 
-namespace platform {
+namespace os {
 
 void MessageBox::Show(const std::string& text) {
   if (shown_.size() == kKept) shown_.erase(shown_.begin());
@@ -12,4 +12,4 @@ void MessageBox::Show(const std::string& text) {
   if (sink_) sink_(text);
 }
 
-}  // namespace platform
+}  // namespace os

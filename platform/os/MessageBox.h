@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace os {
 
 class MessageBox final {
  public:
@@ -39,4 +39,4 @@ class MessageBox final {
   bool quiet_ = false;
 };
 
-}  // namespace platform
+}  // namespace os

@@ -4,7 +4,7 @@
 
 #include "platform/os/Errors.h"
 
-namespace platform {
+namespace os {
 
 std::unique_ptr<SharedLibrary> SharedLibrary::Open(const std::string& path) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -19,4 +19,4 @@ SharedLibrary::~SharedLibrary() { dlclose(handle_); }
 
 void* SharedLibrary::Entry(const char* name) const { return dlsym(handle_, name); }
 
-}  // namespace platform
+}  // namespace os

@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
-namespace platform {
+namespace os {
 
 class SharedLibrary final {
  public:
-  // Throws platform::PlayError naming the file and the loader's reason.
+  // Throws os::PlayError naming the file and the loader's reason.
   static std::unique_ptr<SharedLibrary> Open(const std::string& path);
   ~SharedLibrary();
   SharedLibrary(const SharedLibrary&) = delete;
@@ -32,4 +32,4 @@ class SharedLibrary final {
   std::string path_;
 };
 
-}  // namespace platform
+}  // namespace os

@@ -4,7 +4,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-namespace platform {
+namespace os {
 
 int TakeTerminationSignals() {
   sigset_t set;
@@ -22,4 +22,4 @@ int ReadTerminationSignal(int fd) {
   return n == static_cast<ssize_t>(sizeof info) ? static_cast<int>(info.ssi_signo) : 0;
 }
 
-}  // namespace platform
+}  // namespace os

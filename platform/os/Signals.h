@@ -4,7 +4,7 @@
 // the program's loop can end its run, finalise its outputs and exit with
 // 128 + the signal's number.
 
-namespace platform {
+namespace os {
 
 // Blocks the three signals for the calling thread and every thread it starts
 // afterwards (call before any thread is started) and returns a non-blocking
@@ -14,4 +14,4 @@ int TakeTerminationSignals();
 // The number of the pending signal read from `fd`, or 0 when none is pending.
 int ReadTerminationSignal(int fd);
 
-}  // namespace platform
+}  // namespace os

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace platform {
+namespace runtime {
 
 namespace {
 
@@ -55,4 +55,4 @@ PLAY_WIDE_VECTORS void ReverseFrames(int16_t* frames, size_t n) {
   ReverseUnits<uint32_t, EightFrames, 7, 6, 5, 4, 3, 2, 1, 0>(reinterpret_cast<unsigned char*>(frames), n);
 }
 
-}  // namespace platform
+}  // namespace runtime

@@ -26,7 +26,7 @@
 #define PLAY_WIDE_VECTORS
 #endif
 
-namespace platform {
+namespace runtime {
 
 // Reverses the order of n samples in place.
 void ReverseSamples(int16_t* samples, size_t n);
@@ -34,4 +34,4 @@ void ReverseSamples(int16_t* samples, size_t n);
 // samples of a frame keep their order.
 void ReverseFrames(int16_t* frames, size_t n);
 
-}  // namespace platform
+}  // namespace runtime

@@ -2,7 +2,7 @@
 // A dynamic array that carries its lower bound, so that code written against
 // fixed index ranges (1..PlayChunkLen, 0..N, 1..WindowRange) keeps its index
 // arithmetic literal. Every element access is bounds-checked and throws
-// platform::RangeError outside LBound..UBound. For block moves, Ptr(i) gives
+// os::RangeError outside LBound..UBound. For block moves, Ptr(i) gives
 // the address of element i after checking i; the caller keeps the run inside.
 
 #include <cstdint>
@@ -13,7 +13,7 @@
 
 #include "platform/os/Errors.h"
 
-namespace platform {
+namespace runtime {
 
 template <typename T>
 class VbArray {
@@ -24,7 +24,7 @@ class VbArray {
   // Dimension to lo..hi with every element value-initialised (0 for numbers).
   // hi = lo - 1 gives a dimensioned array with no elements.
   void ReDim(int32_t lo, int32_t hi) {
-    if (hi < lo - 1) throw RangeError("ReDim " + std::to_string(lo) + " To " + std::to_string(hi));
+    if (hi < lo - 1) throw os::RangeError("ReDim " + std::to_string(lo) + " To " + std::to_string(hi));
     lo_ = lo;
     items_.assign(static_cast<size_t>(static_cast<int64_t>(hi) - lo + 1), T{});
     dimensioned_ = true;
@@ -36,7 +36,7 @@ class VbArray {
       ReDim(0, hi);
       return;
     }
-    if (hi < lo_ - 1) throw RangeError("ReDim Preserve To " + std::to_string(hi));
+    if (hi < lo_ - 1) throw os::RangeError("ReDim Preserve To " + std::to_string(hi));
     items_.resize(static_cast<size_t>(static_cast<int64_t>(hi) - lo_ + 1));
   }
 
@@ -72,7 +72,7 @@ class VbArray {
   size_t Index(int32_t i) const {
     const int64_t k = static_cast<int64_t>(i) - lo_;
     if (k < 0 || k >= static_cast<int64_t>(items_.size()))
-      throw RangeError("index " + std::to_string(i) + " of " + std::to_string(lo_) + " To " +
+      throw os::RangeError("index " + std::to_string(i) + " of " + std::to_string(lo_) + " To " +
                        std::to_string(UBound()));
     return static_cast<size_t>(k);
   }
@@ -95,4 +95,4 @@ void MoveRun(VbArray<T>& dst, int32_t dstFrom, const VbArray<T>& src, int32_t sr
   std::memmove(d, s, static_cast<size_t>(count) * sizeof(T));
 }
 
-}  // namespace platform
+}  // namespace runtime

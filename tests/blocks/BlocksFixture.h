@@ -45,26 +45,26 @@ class BlocksTest : public ::testing::Test {
   }
 
   // The host list for `entries`, starting at element `lower` (0 or 1).
-  static platform::VbArray<int32_t> MakeList(const std::vector<ListEntry>& entries, int32_t lower = 1) {
+  static runtime::VbArray<int32_t> MakeList(const std::vector<ListEntry>& entries, int32_t lower = 1) {
     testing_support::HostList list;
     for (const ListEntry& e : entries) list.Entry(e.type, e.name, e.length, e.startPos, e.filePos, e.channels, e.bits);
     return Array(list.Elements(), lower == 0 ? 1 : 0, lower);
   }
   // `values` placed from element `lower + pad`.
-  static platform::VbArray<int32_t> Array(const std::vector<int32_t>& values, int32_t pad = 0, int32_t lower = 1) {
-    platform::VbArray<int32_t> a(lower, lower + pad + static_cast<int32_t>(values.size()) - 1);
+  static runtime::VbArray<int32_t> Array(const std::vector<int32_t>& values, int32_t pad = 0, int32_t lower = 1) {
+    runtime::VbArray<int32_t> a(lower, lower + pad + static_cast<int32_t>(values.size()) - 1);
     for (size_t i = 0; i < values.size(); ++i) a(lower + pad + static_cast<int32_t>(i)) = values[i];
     return a;
   }
   std::vector<int32_t> Ingest(const std::vector<ListEntry>& entries) {
-    platform::VbArray<int32_t> idx;
+    runtime::VbArray<int32_t> idx;
     eng.BlockListIngest(MakeList(entries), idx);
     return std::vector<int32_t>(idx.Storage().begin() + 1, idx.Storage().end());
   }
 
   std::vector<int16_t> Samples(int32_t block) { return eng.Blocks(block).Samples.Storage(); }
   std::vector<int16_t> Range(int32_t block, int32_t from, int32_t to) {
-    platform::VbArray<int16_t> out;
+    runtime::VbArray<int16_t> out;
     eng.ReadBlockRange(block, from, to, out);
     return out.Storage();
   }
@@ -81,6 +81,6 @@ class BlocksTest : public ::testing::Test {
   const std::string dir = tmp.Path();
   int32_t memLimit = 1 << 30;
   std::string appTmpDir = dir;
-  platform::MessageBox box;
+  os::MessageBox box;
   blocks::VodoRaraZodorUze eng{memLimit, appTmpDir, box};
 };

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "platform/os/Errors.h"
-#include "tests/support/FaultyFileSystem.h"
 #include "platform/os/FileSystem.h"
 #include "tests/blocks/BlocksFixture.h"
+#include "tests/support/FaultyFileSystem.h"
 
-using platform::FaultyFileSystem;
+using testing_support::FaultyFileSystem;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::ThrowsMessage;
@@ -39,13 +39,13 @@ TEST_F(BlocksTest, LoadsThatFailNameTheFileAndLeaveTheBlockAsItWas) {
   for (const auto& [block, text, openErrno, failNthRead] : cases) {
     const std::string name = Type(block) == blocks::BlockFile ? blk : org;
     FaultyFileSystem fs;
-    platform::FileSystemOverride use(fs);
+    os::FileSystemOverride use(fs);
     fs.OpenErrno = openErrno;
     fs.FailNthRead = failNthRead;
     const blocks::BlockRec& b = eng.Blocks(block);
     const auto before = std::tuple(b.BlockType, b.FileSlot, b.Samples.Count(), eng.MemoryInUse);
     EXPECT_THAT([&] { eng.LoadBlock(block); },
-                ThrowsMessage<platform::FileError>(AllOf(HasSubstr(name), HasSubstr(text))));
+                ThrowsMessage<os::FileError>(AllOf(HasSubstr(name), HasSubstr(text))));
     EXPECT_EQ(std::tuple(b.BlockType, b.FileSlot, b.Samples.Count(), eng.MemoryInUse), before) << text;
     eng.CloseBlkFile(b.FileSlot);  // what the engine keeps open between reads
     eng.CloseOrgFile(b.FileSlot);
@@ -54,7 +54,7 @@ TEST_F(BlocksTest, LoadsThatFailNameTheFileAndLeaveTheBlockAsItWas) {
   EXPECT_EQ(eng.OrgFiles(1).RefCount, 2);
   // Reads that return a part at a time still load the whole block.
   FaultyFileSystem shortReads;
-  platform::FileSystemOverride use(shortReads);
+  os::FileSystemOverride use(shortReads);
   shortReads.ShortReads = true;
   for (const int32_t block : {idx[0], idx[1]}) {
     eng.LoadBlock(block);
@@ -70,12 +70,12 @@ TEST_F(BlocksTest, AWriteOutThatFailsKeepsTheBlockInMemoryAndLeavesNoFileAndNoNa
       {"No space left", 4000, 0, 0}, {"Input/output error", -1, 1, 0}, {"Permission denied", -1, 0, EACCES}};
   for (const auto& [text, diskBytes, failNthWrite, openErrno] : cases) {
     FaultyFileSystem fs;
-    platform::FileSystemOverride use(fs);
+    os::FileSystemOverride use(fs);
     fs.DiskBytes = diskBytes;
     fs.FailNthWrite = failNthWrite;
     fs.OpenErrno = openErrno;
     EXPECT_THAT([&] { eng.WriteBlockToFile(s); },
-                ThrowsMessage<platform::FileError>(AllOf(HasSubstr(dir + "/tm"), HasSubstr(text))));
+                ThrowsMessage<os::FileError>(AllOf(HasSubstr(dir + "/tm"), HasSubstr(text))));
     EXPECT_EQ(fs.OpenCount(), 0);
     EXPECT_EQ(Type(s), blocks::BlockMem);
     EXPECT_EQ(eng.MemoryInUse, 10000);

@@ -5,9 +5,9 @@
 
 namespace {
 
-using platform::ListFormatError;
+using os::ListFormatError;
 
-std::string ValidationError(const platform::VbArray<int32_t>& list) {
+std::string ValidationError(const runtime::VbArray<int32_t>& list) {
   try {
     blocks::VodoRaraZodorUze::ValidateBlockList(list, "BlkInLstL");
   } catch (const ListFormatError& e) {
@@ -18,7 +18,7 @@ std::string ValidationError(const platform::VbArray<int32_t>& list) {
 
 TEST_F(BlocksTest, MalformedListsAreRefusedNamingEntryAndElementAndCreateNothing) {
   const ListEntry silent{"", 4};
-  EXPECT_EQ(ValidationError(platform::VbArray<int32_t>()), "BlkInLstL: element 1 (N) is missing");
+  EXPECT_EQ(ValidationError(runtime::VbArray<int32_t>()), "BlkInLstL: element 1 (N) is missing");
   EXPECT_EQ(ValidationError(Array({-1})), "BlkInLstL: element 1 (N) is -1, it cannot be negative");
   auto list = MakeList({silent, silent, silent});
   list(1 + 8 + 8 + 1) = 0;  // K of entry 3
@@ -38,7 +38,7 @@ TEST_F(BlocksTest, MalformedListsAreRefusedNamingEntryAndElementAndCreateNothing
   // A bad last entry refuses the whole list before any record or slot is made.
   list = MakeList({{dir + "/a.raw", 4, blocks::BlockFile}, {dir + "/o.wav", 4, blocks::BlockOrg}, {"", -3}});
   EXPECT_EQ(ValidationError(list), "BlkInLstL, entry 3: element 3 (Length) is -3, it cannot be negative");
-  platform::VbArray<int32_t> idx;
+  runtime::VbArray<int32_t> idx;
   EXPECT_THROW(eng.BlockListIngest(list, idx), ListFormatError);
   EXPECT_EQ(eng.BlockCount + eng.BlkFileCount + eng.OrgFileCount, 0);
   EXPECT_FALSE(idx.Dimensioned());

@@ -11,13 +11,13 @@ namespace {
 TEST_F(BlocksTest, ReadBlockRangeSizesOutAndLeavesNoOldValueEvenWhenTheReadFails) {
   const std::string raw = WriteSamples("b.raw", {9, 9, 20, 21, 22, 23, 24, 25});
   const auto idx = Ingest({{raw, 6, blocks::BlockFile, 101, 5}, {dir + "/gone.raw", 4, blocks::BlockFile, 13, 1}});
-  EXPECT_THROW(Range(idx[0], 106, 107), platform::RangeError);
-  platform::VbArray<int16_t> out(1, 9);
+  EXPECT_THROW(Range(idx[0], 106, 107), os::RangeError);
+  runtime::VbArray<int16_t> out(1, 9);
   eng.ReadBlockRange(idx[0], 103, 104, out);
   EXPECT_EQ(out.LBound(), 0);
   EXPECT_EQ(out.Storage(), (std::vector<int16_t>{22, 23}));
   out.Storage().assign(5, -99);
-  EXPECT_THROW(eng.ReadBlockRange(idx[1], 13, 14, out), platform::FileError);
+  EXPECT_THROW(eng.ReadBlockRange(idx[1], 13, 14, out), os::FileError);
   EXPECT_EQ(out.Storage(), std::vector<int16_t>(2, 0));
 }
 
@@ -36,7 +36,7 @@ TEST_F(BlocksTest, WriteBlockToFileWritesAFreshTempFileThatLoadsBack) {
   eng.WriteBlockToFile(s);
   EXPECT_EQ(eng.BlkFileCount, 3);
   appTmpDir = "";
-  EXPECT_EQ(eng.NewTempFileName().rfind(platform::files::TempFolder("") + "/tm", 0), 0u);
+  EXPECT_EQ(eng.NewTempFileName().rfind(os::files::TempFolder("") + "/tm", 0), 0u);
 }
 
 TEST_F(BlocksTest, OverTheLimitFourBlocksStayTheLeastRecentlyUsedGoesOutAndEveryHundredthCheckRecounts) {

@@ -16,7 +16,7 @@ namespace {
 
 // The slot a scan of a file table gives a file named `name`.
 template <typename Rec>
-int32_t ScanFor(const platform::VbArray<Rec>& table, int32_t count, const std::string& name, bool lastFree) {
+int32_t ScanFor(const runtime::VbArray<Rec>& table, int32_t count, const std::string& name, bool lastFree) {
   int32_t free = 0;
   for (int32_t s = 1; s <= count; ++s) {
     if (table(s).RefCount != 0 && table(s).Name == name) return s;

@@ -13,7 +13,7 @@
 
 namespace {
 
-using platform::VbArray;
+using runtime::VbArray;
 using V = std::vector<int16_t>;
 
 V From1(const VbArray<int16_t>& a) { return V(a.Storage().begin() + 1, a.Storage().end()); }
@@ -142,7 +142,7 @@ TEST_F(ChannelTest, ReDimSizeGrowsWithSilentBlocksCutsInsideABlockAndCopiesOfThe
   EXPECT_EQ(Window(*b, 1, 8), (V{1, 2, 3, 4, 5, 6, 7, 0}));
   EXPECT_EQ(eng.MemoryInUse, 0);
   EXPECT_EQ(eng.BlkFiles(1).RefCount, 1);
-  EXPECT_THROW(b->BuffBlocksPutFresh(VbArray<int32_t>(0, 0)), platform::RangeError);
+  EXPECT_THROW(b->BuffBlocksPutFresh(VbArray<int32_t>(0, 0)), os::RangeError);
   EXPECT_EQ(b->WaveINos(), 0);
   b.reset();  // releases every block and forgets the files
   EXPECT_EQ(eng.BlkFiles(1).Name, "");

@@ -14,8 +14,8 @@
 
 namespace {
 
-using platform::VbArray;
-using platform::files::Exists;
+using runtime::VbArray;
+using os::files::Exists;
 using V = std::vector<int16_t>;
 
 // `values` as elements 1..n of a run.
@@ -36,7 +36,7 @@ class FileCarrBuffTest : public BlocksTest {
     b->SetFileNameUseItNotCopy(inPlace);
     return b;
   }
-  platform::ManualClock clock{3600'400'000};
+  os::ManualClock clock{3600'400'000};
 };
 
 TEST_F(FileCarrBuffTest, RunsAndResizingGoThroughAWindowWrittenBackWhenItMoves) {
@@ -62,9 +62,9 @@ TEST_F(FileCarrBuffTest, RunsAndResizingGoThroughAWindowWrittenBackWhenItMoves) 
   EXPECT_EQ(FileSamples(b->FileName1()), expected);
   EXPECT_EQ(b->WaveLR(8), 0);  // the window read before the cut holds nothing past it
   b->ReDimSize(40);            // one zero sample at 40
-  EXPECT_EQ(platform::files::Length(b->FileName1()), 80);
+  EXPECT_EQ(os::files::Length(b->FileName1()), 80);
   b->ReDimSize(0);
-  EXPECT_EQ(platform::files::Length(b->FileName1()), 0);
+  EXPECT_EQ(os::files::Length(b->FileName1()), 0);
 }
 
 TEST_F(FileCarrBuffTest, RefusalsShowTheirTextsAndChangeNothingAndPositionZeroIsScratch) {

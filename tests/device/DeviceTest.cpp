@@ -107,7 +107,7 @@ class DeviceTest : public ::testing::TestWithParam<const char*> {
   Samples Heard(bool reversed) const {
     Samples part = left_, out, tail;
     if (reversed) std::reverse(part.begin(), part.end());
-    platform::Resampler resampler(kRate, kCardRate, 1);
+    audio::Resampler resampler(kRate, kCardRate, 1);
     resampler.Process(part.data(), part.size(), out);
     resampler.Flush(tail);
     out.insert(out.end(), tail.begin(), tail.end());

@@ -95,7 +95,7 @@ class EngineFixture : public ::testing::Test {
     auto ingest = [&](const HostList* list) {
       auto buff = std::make_unique<buffers::BlockCarrBuffClass>(w.ctx.Blocks, mod().MemorySizeToUse);
       if (list == nullptr) return buff;
-      platform::VbArray<int32_t> idx;
+      runtime::VbArray<int32_t> idx;
       w.ctx.Blocks.BlockListIngest(list->Build(), idx);
       buff->BuffBlocksPutFresh(idx);
       return buff;
@@ -544,7 +544,7 @@ TEST_F(StreamDx9ClassTest, AChunkThatCannotBeBuiltEndsTheRunAfterWhatWasWritten)
 // buffer and the start fail. (Not offered, the engine refuses the window: the
 // server's --engines test.)
 TEST_F(StreamDx9ClassTest, WithoutTheLibraryTheBufferAndTheStartFail) {
-  platform::AudioPlatform missing(w.loop, w.output, platform::AudioOffer{}, w.tmp.File("none.so"));
+  devices::AudioPlatform missing(w.loop, w.output, devices::AudioOffer{}, w.tmp.File("none.so"));
   state::PlayContext noLibrary(w.loop, w.box, missing);
   noLibrary.Mod.FmtChannal = 1;
   noLibrary.Mod.FmtFriq = 8000;

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "engines/EngineContract.h"
-#include "state/PlayDllMod.h"
 #include "platform/runtime/VbMath.h"
+#include "state/PlayDllMod.h"
 
 namespace testing_support {
 

@@ -15,9 +15,9 @@
 #include <utility>
 
 #include "facade/RealEngines.h"
-#include "tests/support/FaultyFileSystem.h"
 #include "platform/os/FileSystem.h"
 #include "tests/facade/FakeEngines.h"
+#include "tests/support/FaultyFileSystem.h"
 #include "tests/support/TestWorld.h"
 
 using testing_support::FakeScript;
@@ -41,12 +41,12 @@ class FacadeTest : public ::testing::Test {
     obj.DxObj(hwnd);
     return hwnd;
   }
-  void Hand(int32_t bits, int32_t chans, int32_t friq, int32_t nos, const platform::VbArray<int32_t>& l,
-            const platform::VbArray<int32_t>& r) {
+  void Hand(int32_t bits, int32_t chans, int32_t friq, int32_t nos, const runtime::VbArray<int32_t>& l,
+            const runtime::VbArray<int32_t>& r) {
     obj.WriteWaveMemo(bits, chans, friq, nos, l, r);
   }
   // A mono 16-bit Orgfile of 1000 samples, i * 7 - 3000 for sample i + 1.
-  platform::VbArray<int32_t> MonoList(int32_t len = 1000) const { return HostList().Org(org, len, 1, 1, 1, 16).Build(); }
+  runtime::VbArray<int32_t> MonoList(int32_t len = 1000) const { return HostList().Org(org, len, 1, 1, 1, 16).Build(); }
   state::PlayDllMod& mod() { return world.ctx.Mod; }
 
   SimWorld world;
@@ -54,7 +54,7 @@ class FacadeTest : public ::testing::Test {
   Texts msgs;  // outlives obj, whose release still reports
   facade::PlayDllClass obj;
   const std::string org = world.tmp.File("wave.raw");
-  platform::VbArray<int32_t> none;
+  runtime::VbArray<int32_t> none;
 };
 
 TEST_F(FacadeTest, TempoIsClampedToRatesBetween100And100000OnceTheRateIsKnown) {
@@ -165,13 +165,13 @@ TEST_F(FacadeTest, WriteWaveMemoBuffersOnlyWithAnEngineAndRefusalsLeaveThePrevio
   EXPECT_EQ(mod().ChanBuffL->QuickBufferLength(), 32000);
 
   buffers::BlockCarrBuffClass* before = mod().ChanBuffL.get();
-  platform::VbArray<int32_t> broken = MonoList();
+  runtime::VbArray<int32_t> broken = MonoList();
   broken(2) = 0;                            // K of entry 1
-  platform::VbArray<int32_t> empty(1, 1);  // N = 0: well formed, but no block for the channel
+  runtime::VbArray<int32_t> empty(1, 1);  // N = 0: well formed, but no block for the channel
   const std::string badFormat = "Format not Known to write wave file / Play wave error";
   struct Case {
     int32_t bits, chans, nos;
-    platform::VbArray<int32_t> left, right;
+    runtime::VbArray<int32_t> left, right;
     std::string error, last;
   };
   const std::vector<Case> cases{
@@ -214,7 +214,7 @@ TEST_F(FacadeTest, WriteWaveMemoEngineFailingInItsBufferKeepsTheStoredWave) {
 TEST_F(FacadeTest, StopPlayWithoutAnEngineStillClosesTheOpenFilesOfBothTables) {
   // The same samples as an Orgfile block and, behind it, as a block-file block.
   Hand(16, 1, 8000, 1000, HostList().Org(org, 500, 1, 1, 1, 16).Blk(org, 500, 501, 1001).Build(), none);
-  platform::VbArray<int16_t> q(0, 1000);
+  runtime::VbArray<int16_t> q(0, 1000);
   mod().ChanBuffL->QuickBuffGet(1, q);
   EXPECT_EQ(q(1000), static_cast<int16_t>(999 * 7 - 3000));
   ASSERT_NE(world.ctx.Blocks.OpenOrgSlot, 0);
@@ -229,7 +229,7 @@ TEST_F(FacadeTest, StopPlayWithoutAnEngineStillClosesTheOpenFilesOfBothTables) {
 
 struct EngineCase {
   const char* name;
-  platform::AudioOffer offer;
+  devices::AudioOffer offer;
   int32_t driverType;
 };
 
@@ -307,8 +307,8 @@ TEST_P(PlaybackTest, AFileCutShortOrFailingWhilePlayingEndsTheRunAsBeforeAndTheH
   for (const bool failing : {false, true}) {
     HandOverStereo(50000);
     world.box.Clear();
-    platform::FaultyFileSystem fs;
-    platform::FileSystemOverride use(fs);
+    testing_support::FaultyFileSystem fs;
+    os::FileSystemOverride use(fs);
     fs.Only = path;
     obj.PlayAgain();  // the first chunk is read here
     if (failing) {

@@ -18,14 +18,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = [] {
-    platform::ProcessLog().SetLevel(platform::LogLevel::Error);
+    os::ProcessLog().SetLevel(os::LogLevel::Error);
     mkdir("/tmp/blocklist-fuzz", 0700);
     testing_support::WriteSamples("/tmp/blocklist-fuzz/a", std::vector<int16_t>(4096, 1000));
     testing_support::WriteSamples("/tmp/blocklist-fuzz/b", std::vector<int16_t>(100, -7));
     return true;
   }();
   if (!ready || size < 8) return 0;
-  testing_support::SimWorld world(platform::AudioOffer{false, false, true});
+  testing_support::SimWorld world(devices::AudioOffer{false, false, true});
   facade::PlayDllClass play(world.ctx, facade::MakeEngineFactory(world.ctx));
   int32_t hwnd = 1;
   play.DxObj(hwnd);
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t friq = 8000;
   int32_t waveNos = wanted;
   const size_t count = (size - 8) / 4;
-  platform::VbArray<int32_t> list(1, static_cast<int32_t>(count == 0 ? 1 : count));
+  runtime::VbArray<int32_t> list(1, static_cast<int32_t>(count == 0 ? 1 : count));
   for (size_t i = 0; i < count; ++i) std::memcpy(&list(static_cast<int32_t>(i) + 1), data + 8 + 4 * i, 4);
   play.WriteWaveMemo(bits, channels, friq, waveNos, list, list);
   play.PlayAgain();

@@ -30,11 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // with each world, and unloading would take its coverage counters away
   // from under the fuzzer.
   static const auto keepLoaded = [] {
-    platform::ProcessLog().SetLevel(platform::LogLevel::Error);
-    return platform::SharedLibrary::Open(testing_support::SoundServiceLibraryPath());
+    os::ProcessLog().SetLevel(os::LogLevel::Error);
+    return os::SharedLibrary::Open(testing_support::SoundServiceLibraryPath());
   }();
   (void)keepLoaded;
-  testing_support::SimWorld world(platform::AudioOffer{true, true, true});
+  testing_support::SimWorld world(devices::AudioOffer{true, true, true});
   facade::PlayDllClass play(world.ctx, facade::MakeEngineFactory(world.ctx));
   rpc::JsonRpcEndpoint endpoint([&](const std::string& line) {
     if (line.find('\n') != std::string::npos) __builtin_trap();  // one message, one line

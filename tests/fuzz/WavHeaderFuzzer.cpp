@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (fd >= 0) close(fd);
     return std::string(name);
   }();
-  platform::files::WriteAt(path, data, size, 0, true);
-  (void)platform::files::SetLength(path, static_cast<int64_t>(size));
+  os::files::WriteAt(path, data, size, 0, true);
+  (void)os::files::SetLength(path, static_cast<int64_t>(size));
   try {
     const playctl::WavInfo info = playctl::ReadWavHeader(path);
     const int64_t bytes = int64_t{info.Frames} * info.Channels * (info.Bits / 8);

@@ -10,16 +10,18 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/audio/VirtualOutput.h"
 #include "platform/devices/AudioPlatform.h"
 #include "platform/devices/DirectSound7.h"
+#include "platform/devices/FrameClock.h"
 #include "platform/os/Errors.h"
 #include "platform/os/EventLoop.h"
-#include "platform/devices/FrameClock.h"
-#include "platform/audio/VirtualOutput.h"
 
 namespace {
 
-using namespace platform;
+using namespace os;
+using namespace devices;
+using audio::VirtualOutput;
 
 // A stop or a jump drops the notifications signalled but not yet delivered,
 // so that no handler refills or ends a run that is over; a play resumes them.
@@ -61,7 +63,7 @@ TEST(DirectSound7, StopAndJumpDropUndeliveredNotificationsAndPlayResumesThem) {
   buf->Play(dx7::DSBPLAY_LOOPING);  // from position 0: the entry at 0 again
   loop.RunFor(10);
   EXPECT_EQ(heard, (Heard{{0, e0, 100'000}, {1, e1, 1'600'000}, {0, e0, 1'750'000}}));
-  EXPECT_THROW(buf->SetNotificationPositions(0, nullptr), platform::PlayError) << "not while playing";
+  EXPECT_THROW(buf->SetNotificationPositions(0, nullptr), os::PlayError) << "not while playing";
 }
 
 // Both APIs count the frames their device played on a FrameClock.

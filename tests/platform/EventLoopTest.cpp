@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-using platform::EventLoop;
-using platform::ManualClock;
-using platform::Timer;
+using os::EventLoop;
+using os::ManualClock;
+using os::Timer;
 
 namespace {
 
@@ -63,7 +63,7 @@ TEST_F(EventLoopTest, TimerTicksWhileEnabledNeverAtIntervalZeroAndANewIntervalRe
 // (readable, then hung up), a due task, and a Quit from another thread that
 // ends Run although a task is still pending. Everything runs on this thread.
 TEST(EventLoopRun, WatchesDescriptorsTakesForeignPostsAndQuits) {
-  platform::SteadyClock clock;
+  os::SteadyClock clock;
   EventLoop loop(clock);
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);

@@ -18,18 +18,18 @@
 #include <vector>
 
 #include "platform/audio/AudioOutputs.h"
+#include "platform/audio/WavOutput.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Errors.h"
 #include "platform/os/EventLoop.h"
-#include "tests/support/FaultyFileSystem.h"
 #include "platform/os/File.h"
 #include "platform/os/FileSystem.h"
 #include "platform/os/MessageBox.h"
-#include "platform/audio/WavOutput.h"
+#include "tests/support/FaultyFileSystem.h"
 #include "tests/support/TestWorld.h"
 
 using ::testing::HasSubstr;
-using platform::FaultyFileSystem;
+using testing_support::FaultyFileSystem;
 using testing_support::TempDir;
 
 namespace {
@@ -64,7 +64,7 @@ Bytes ExpectedFile(uint32_t channels, uint32_t rate, uint32_t dataBytes, const s
 TEST(WavOutput, WritesHeaderAndFramesExactlyKeepsTheFirstFormatAndFixesSizesAtStopOrEnd) {
   TempDir dir;
   const std::string path = dir.File("out.wav");
-  platform::WavOutput out(path);
+  audio::WavOutput out(path);
   EXPECT_EQ(testing_support::ReadBytes(path), ExpectedFile(1, 44100, 0, {}));  // valid and empty before any Start
   out.Start(2, 8000, {});
   const std::vector<int16_t> first{1, -1, 32767, -32768, 0x1234, -2};
@@ -74,15 +74,15 @@ TEST(WavOutput, WritesHeaderAndFramesExactlyKeepsTheFirstFormatAndFixesSizesAtSt
   EXPECT_EQ(testing_support::ReadBytes(path), ExpectedFile(2, 8000, 12, first));
   EXPECT_FALSE(out.WriteFailed());
 
-  EXPECT_THROW(platform::WavOutput(dir.File("missing-folder/x.wav")), platform::FileError);
-  platform::WavOutput bad(dir.File("x.wav"));
+  EXPECT_THROW(audio::WavOutput(dir.File("missing-folder/x.wav")), os::FileError);
+  audio::WavOutput bad(dir.File("x.wav"));
   EXPECT_THROW(bad.Play(first.data(), 1, 0), std::logic_error);
   EXPECT_THROW(bad.Start(3, 8000, {}), std::invalid_argument);
 
   // The first format stays, other channel counts are converted, and without
   // a Stop the destructor fixes the sizes.
   {
-    platform::WavOutput mixed(dir.File("mixed.wav"));
+    audio::WavOutput mixed(dir.File("mixed.wav"));
     mixed.Start(2, 22050, {});
     const std::vector<int16_t> stereo{100, 200};
     mixed.Play(stereo.data(), 1, 0);
@@ -93,7 +93,7 @@ TEST(WavOutput, WritesHeaderAndFramesExactlyKeepsTheFirstFormatAndFixesSizesAtSt
   }
   EXPECT_EQ(testing_support::ReadBytes(dir.File("mixed.wav")), ExpectedFile(2, 22050, 12, {100, 200, -5, -5, 9, 9}));
   {
-    platform::WavOutput down(dir.File("down.wav"));
+    audio::WavOutput down(dir.File("down.wav"));
     down.Start(1, 8000, {});
     down.Start(2, 8000, {});
     const std::vector<int16_t> stereo{100, 201, -32768, -32767, 32767, 32767};
@@ -104,9 +104,9 @@ TEST(WavOutput, WritesHeaderAndFramesExactlyKeepsTheFirstFormatAndFixesSizesAtSt
 
 // Each kind of output is made by the server and playctl tests end to end.
 TEST(AudioOutputs, UnknownOrIncompleteSpecsAreRefused) {
-  platform::ManualClock clock;
-  platform::EventLoop loop(clock);
-  auto make = [&](const std::string& spec) { return platform::MakeAudioOutput(spec, loop); };
+  os::ManualClock clock;
+  os::EventLoop loop(clock);
+  auto make = [&](const std::string& spec) { return audio::MakeAudioOutput(spec, loop); };
   for (const char* bad : {"wav:", "", "device:", "null,"}) EXPECT_THROW(make(bad), std::invalid_argument) << bad;
   EXPECT_THAT([&] { make("speakers"); }, ::testing::ThrowsMessage<std::invalid_argument>(
                                              ::testing::AllOf(HasSubstr("'speakers'"), HasSubstr("wav:PATH"))));
@@ -119,7 +119,7 @@ std::string ErrorOpeningFifo(const std::string& fifo, const std::function<void()
     try {
       open();
       return "opened";
-    } catch (const platform::FileError& e) {
+    } catch (const os::FileError& e) {
       return e.what();
     }
   });
@@ -136,13 +136,13 @@ TEST(FileLayer, AFifoIsRefusedAsNotARegularFileWithoutWaiting) {
   const std::string fifo = dir.File("pipe");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   char byte = 0;
-  platform::ManualClock clock;
-  platform::EventLoop loop(clock);
+  os::ManualClock clock;
+  os::EventLoop loop(clock);
   const std::vector<std::pair<const char*, std::function<void()>>> opens{
-      {"ReadOnlyFile::Open", [&] { platform::ReadOnlyFile::Open(fifo); }},
-      {"files::ReadAt", [&] { platform::files::ReadAt(fifo, &byte, 1, 0); }},
-      {"files::WriteAt", [&] { platform::files::WriteAt(fifo, &byte, 1, 0, false); }},
-      {"wav output", [&] { platform::MakeAudioOutput("wav:" + fifo, loop); }},
+      {"ReadOnlyFile::Open", [&] { os::ReadOnlyFile::Open(fifo); }},
+      {"files::ReadAt", [&] { os::files::ReadAt(fifo, &byte, 1, 0); }},
+      {"files::WriteAt", [&] { os::files::WriteAt(fifo, &byte, 1, 0, false); }},
+      {"wav output", [&] { audio::MakeAudioOutput("wav:" + fifo, loop); }},
   };
   for (const auto& [name, open] : opens) {
     EXPECT_THAT(ErrorOpeningFifo(fifo, open), ::testing::AllOf(HasSubstr(fifo), HasSubstr("not a regular file")))
@@ -160,16 +160,16 @@ TEST(FileLayer, WavOutputOnAFullDiskKeepsAHeaderThatMatchesTheFileAndSaysSoOnce)
     return std::vector<int64_t>{u32(4), u32(40), static_cast<int64_t>(f.size())};
   };
   const std::vector<int64_t> expected{36 + 800, 800, 44 + 800};  // two whole writes, the third cut off
-  platform::MessageBox box;
+  os::MessageBox box;
   box.SetQuiet(true);
-  platform::ManualClock clock;
-  platform::EventLoop loop(clock);
+  os::ManualClock clock;
+  os::EventLoop loop(clock);
   FaultyFileSystem fs;
-  platform::FileSystemOverride use(fs);
+  os::FileSystemOverride use(fs);
   fs.Only = "out.wav";
   fs.DiskBytes = 44 + 1000;  // the header, then 250 stereo frames and a half
   {
-    auto out = platform::MakeAudioOutput("wav:" + path, loop, {}, &box);
+    auto out = audio::MakeAudioOutput("wav:" + path, loop, {}, &box);
     out->Start(2, 8000, {});
     const std::vector<int16_t> frames(2 * 100, 3);
     for (int i = 0; i < 5; ++i) out->Play(frames.data(), 100, i * 12500);  // the third write crosses the limit

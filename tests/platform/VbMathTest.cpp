@@ -11,7 +11,7 @@
 
 namespace {
 
-using platform::OverflowError;
+using os::OverflowError;
 
 TEST(VbMath, CheckedArithmeticThrowsOnOverflowOnly) {
   EXPECT_EQ(vb::Add(2147483646, 1), 2147483647);

@@ -43,7 +43,7 @@ int64_t OpenDescriptors() {
   return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
 }
 
-class Soak : public ::testing::TestWithParam<platform::AudioOffer> {};
+class Soak : public ::testing::TestWithParam<devices::AudioOffer> {};
 
 TEST_P(Soak, ThreeHoursOfLoopedPlayWithRandomCommands) {
   testing_support::SimWorld world(GetParam());
@@ -109,8 +109,8 @@ TEST_P(Soak, ThreeHoursOfLoopedPlayWithRandomCommands) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Soak,
-                         ::testing::Values(platform::AudioOffer{}, platform::AudioOffer{false, true, true},
-                                           platform::AudioOffer{false, false, true}),
+                         ::testing::Values(devices::AudioOffer{}, devices::AudioOffer{false, true, true},
+                                           devices::AudioOffer{false, false, true}),
                          [](const auto& p) { return p.param.Dx9 ? "Dx9" : p.param.Dx7 ? "Dx7" : "WaveOut"; });
 
 }  // namespace

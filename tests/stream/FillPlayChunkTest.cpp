@@ -9,16 +9,16 @@
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "buffers/BlockCarrBuffClass.h"
-#include "state/Dx9CallBackMod.h"
-#include "state/PlayDllMod.h"
 #include "platform/os/Errors.h"
 #include "platform/os/MessageBox.h"
 #include "platform/runtime/VbArray.h"
+#include "state/Dx9CallBackMod.h"
+#include "state/PlayDllMod.h"
 #include "tests/support/TestWorld.h"
 
 namespace {
 
-using platform::VbArray;
+using runtime::VbArray;
 using testing_support::HostList;
 
 // The values a call leaves for the engines: ChunkFilled, ChunkBytes, TailMs,
@@ -67,7 +67,7 @@ class FillPlayChunkTest : public ::testing::Test {
   }
 
   testing_support::TempDir tmp;
-  platform::MessageBox box;
+  os::MessageBox box;
   int32_t memory = 100'000'000;
   std::string appTmpDir = tmp.Path();
   blocks::VodoRaraZodorUze engine{memory, appTmpDir, box};
@@ -160,11 +160,11 @@ TEST_F(FillPlayChunkTest, EightBitStereoIsScaledIn16BitsAndOverflowIsAnError) {
   // play order, left before right, until that one; the rest stays cleared.
   mod.ChanBuffR = BlockFile({1, 2, 128});
   mod.PlayProgress = 1;  // the same wave again from its start
-  EXPECT_THROW(Fill(1), platform::OverflowError);
+  EXPECT_THROW(Fill(1), os::OverflowError);
   EXPECT_EQ(mod.PlayProgress, 1);
   EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{-32768, 256, 0, 512, 32512, 0, 0, 0}));
   mod.PlayDirection = -1;  // PlayProgress stays 1: the failed call did not move it
-  EXPECT_THROW(Fill(2), platform::OverflowError);
+  EXPECT_THROW(Fill(2), os::OverflowError);
   EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{32512, 0, 0, 0, 0, 0, 0, 0}));
 }
 

@@ -1,6 +1,6 @@
 #include "tests/support/FaultyFileSystem.h"
 
-namespace platform {
+namespace testing_support {
 
 namespace {
 
@@ -73,4 +73,4 @@ ssize_t FaultyFileSystem::PwriteOnDisk(int fd, const void* src, size_t bytes, in
   return n;
 }
 
-}  // namespace platform
+}  // namespace testing_support

@@ -1,7 +1,7 @@
 #pragma once
-// The file system that fails on demand (the test double of FileSystem.h): it
+// The file system that fails on demand (the test double of os::FileSystem.h): it
 // passes every call to the real one except those its rules pick. Install it
-// with FileSystemOverride for the span of a test. Thread: one at a time.
+// with os::FileSystemOverride for the span of a test. Thread: one at a time.
 //
 // Rules apply to files whose path contains `Only` (every file when empty) and
 // that were opened while this object was in place:
@@ -26,9 +26,9 @@
 
 #include "platform/os/FileSystem.h"
 
-namespace platform {
+namespace testing_support {
 
-class FaultyFileSystem final : public FileSystem {
+class FaultyFileSystem final : public os::FileSystem {
  public:
   std::string Only;
   int64_t FailReadsFrom = 0, FailWritesFrom = 0;  // 0: none
@@ -57,9 +57,9 @@ class FaultyFileSystem final : public FileSystem {
   int64_t Size(int fd);
   ssize_t PwriteOnDisk(int fd, const void* src, size_t bytes, int64_t offset);
 
-  FileSystem& real_ = PosixFileSystem();
+  os::FileSystem& real_ = os::PosixFileSystem();
   std::map<int, std::string> paths_;
   int64_t reads_ = 0, writes_ = 0;
 };
 
-}  // namespace platform
+}  // namespace testing_support

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/audio/VirtualOutput.h"
 #include "platform/devices/AudioPlatform.h"
 #include "platform/os/Clock.h"
 #include "platform/os/EventLoop.h"
 #include "platform/os/MessageBox.h"
 #include "platform/runtime/VbArray.h"
-#include "platform/audio/VirtualOutput.h"
 #include "state/PlayContext.h"
 #include "tests/support/TempDir.h"
 
@@ -45,8 +45,8 @@ class HostList {
   HostList& Silent(int32_t length, int32_t startPos) { return Entry(5, "", length, startPos, 0); }
 
   // The host's array, lower bound 1.
-  platform::VbArray<int32_t> Build() const {
-    platform::VbArray<int32_t> a(1, static_cast<int32_t>(entries_.size()) + 1);
+  runtime::VbArray<int32_t> Build() const {
+    runtime::VbArray<int32_t> a(1, static_cast<int32_t>(entries_.size()) + 1);
     a(1) = count_;
     for (size_t i = 0; i < entries_.size(); ++i) a(static_cast<int32_t>(i) + 2) = entries_[i];
     return a;
@@ -72,17 +72,17 @@ inline std::string SoundServiceLibraryPath() {
 
 // The whole simulated world a facade or engine runs in.
 struct SimWorld {
-  explicit SimWorld(platform::AudioOffer offer = {})
+  explicit SimWorld(devices::AudioOffer offer = {})
       : loop(clock), audio(loop, output, offer, SoundServiceLibraryPath()), ctx(loop, box, audio) {
     box.SetQuiet(true);
     ctx.Mod.AppTmpDir = tmp.Path();
   }
   TempDir tmp;
-  platform::ManualClock clock;
-  platform::EventLoop loop;
-  platform::MessageBox box;
-  platform::VirtualOutput output;
-  platform::AudioPlatform audio;
+  os::ManualClock clock;
+  os::EventLoop loop;
+  os::MessageBox box;
+  audio::VirtualOutput output;
+  devices::AudioPlatform audio;
   state::PlayContext ctx;
 };
 
