@@ -1,10 +1,5 @@
 #include "server/ServerProcess.h"
 
-#include <limits.h>
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,7 +15,9 @@
 #include "platform/os/File.h"
 #include "platform/os/Log.h"
 #include "platform/os/MessageBox.h"
+#include "platform/os/Process.h"
 #include "platform/os/Signals.h"
+#include "platform/os/Stdio.h"
 #include "server/JsonRpcEndpoint.h"
 #include "server/LineSplitter.h"
 #include "server/PlayService.h"
@@ -34,14 +31,16 @@ constexpr size_t kMaxLineBytes = 64u << 20;
 constexpr size_t kReadBytes = 64u << 10;
 constexpr int64_t kEndDelayMs = 300;
 
-// The sound service library lies next to the server's executable.
+// The sound service library lies next to the server's executable; "" (the
+// DirectSound 9 engine then finds no library) when it is not there.
 std::string SoundServicePath() {
-  char exe[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return "";
-  std::string path(exe, static_cast<size_t>(n));
-  const size_t slash = path.rfind('/');
-  path = (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/libsoundservice.so";
+  std::string path;
+  try {
+    path = os::ProgramFolder() + "/libsoundservice.so";
+  } catch (const os::FileError& e) {
+    os::LogWarning(std::string("the sound service library cannot be found: ") + e.what());
+    return "";
+  }
   return os::files::Exists(path) ? path : "";
 }
 
@@ -107,7 +106,7 @@ class ServerProcess final {
   rpc::JsonRpcEndpoint endpoint_;
   PlayService service_;
   LineSplitter splitter_;
-  std::vector<char> readBuffer_ = std::vector<char>(kReadBytes);
+  std::string chunk_;  // what one read of the input gave
   bool ended_ = false;
   bool outBroken_ = false;
 };
@@ -170,19 +169,19 @@ void ServerProcess::RunSimulated() {
       continue;
     }
     if (signalFd_ >= 0) {
-      pollfd fds[2] = {{inFd_, POLLIN, 0}, {signalFd_, POLLIN, 0}};
-      if (poll(fds, 2, -1) < 0) continue;
-      if (fds[1].revents != 0 && TakeSignal()) break;
-      if (fds[0].revents == 0) continue;
+      const int ready = os::WaitReadable({signalFd_, inFd_}, -1);
+      if (ready == 0 && TakeSignal()) break;
+      if (ready != 1) continue;
     }
-    const ssize_t n = read(inFd_, readBuffer_.data(), readBuffer_.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
+    chunk_.clear();
+    const os::Input got = os::ReadSome(inFd_, chunk_, -1, kReadBytes);
+    if (got == os::Input::TimedOut) continue;  // a signal handler interrupted the read
+    if (got == os::Input::End) {
       splitter_.Finish();
       service_.EndOfInput();
       continue;
     }
-    splitter_.Feed(std::string_view(readBuffer_.data(), static_cast<size_t>(n)));
+    splitter_.Feed(chunk_);
   }
 }
 
@@ -203,10 +202,11 @@ void ServerProcess::RunReal() {
 }
 
 void ServerProcess::OnInputReadable() {
-  const ssize_t n = read(inFd_, readBuffer_.data(), readBuffer_.size());
-  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
-  if (n > 0) {
-    splitter_.Feed(std::string_view(readBuffer_.data(), static_cast<size_t>(n)));
+  chunk_.clear();
+  const os::Input got = os::ReadSome(inFd_, chunk_, 0, kReadBytes);
+  if (got == os::Input::TimedOut) return;
+  if (got == os::Input::Data) {
+    splitter_.Feed(chunk_);
     return;
   }
   loop_.UnwatchFd(inFd_);
@@ -261,16 +261,9 @@ void ServerProcess::WriteLine(const std::string& line) {
   if (outBroken_) return;
   std::string out = line;
   out.push_back('\n');
-  size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t n = write(outFd_, out.data() + done, out.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      os::LogError("the host no longer reads the output; answers are dropped");
-      outBroken_ = true;
-      return;
-    }
-    done += static_cast<size_t>(n);
+  if (!os::WriteAll(outFd_, out)) {
+    os::LogError("the host no longer reads the output; answers are dropped");
+    outBroken_ = true;
   }
 }
 

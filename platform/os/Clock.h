@@ -11,6 +11,8 @@ namespace os {
 // The machine's steady clock in nanoseconds from an arbitrary origin. Any
 // thread, a sound card's real-time one included: no lock, no allocation.
 int64_t SteadyNs();
+// The same in milliseconds.
+inline int64_t SteadyMs() { return SteadyNs() / 1000000; }
 
 class Clock {
  public:

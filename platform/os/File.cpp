@@ -1,6 +1,7 @@
 #include "platform/os/File.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -152,6 +153,12 @@ std::string TempFolder(const std::string& appTmpDir) {
   std::string dir = appTmpDir.empty() ? std::string(P_tmpdir) : appTmpDir;
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   return dir;
+}
+
+std::string MakeTempFolder(const std::string& parent, const std::string& prefix) {
+  std::string path = parent + "/" + prefix + "XXXXXX";
+  if (mkdtemp(path.data()) == nullptr) throw ErrnoError("cannot create a temporary folder", path, errno);
+  return path;
 }
 
 }  // namespace files

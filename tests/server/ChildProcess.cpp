@@ -1,80 +1,39 @@
 #include "tests/server/ChildProcess.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 namespace testing_support {
 
+namespace {
+
 constexpr int kSafetyLimitMs = 30000;
 
-ChildProcess::ChildProcess(const std::string& program, std::vector<std::string> args, const std::string& stderrPath) {
-  args.insert(args.begin(), program);
-  signal(SIGPIPE, SIG_IGN);
-  int in[2], out[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_ = fork();
-  if (pid_ == 0) {  // only async-signal-safe calls from here to exec
-    setpgid(0, 0);
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    if (!stderrPath.empty()) dup2(open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-    execv(argv[0], argv.data());
-    _exit(127);
+os::Process::Options WithArgs(std::vector<std::string> args, const std::string& stderrPath) {
+  os::Process::Options options;
+  options.Args = std::move(args);
+  options.OwnGroup = true;
+  if (!stderrPath.empty()) {
+    options.Errors = os::Process::ErrorOutput::File;
+    options.ErrorFile = stderrPath;
   }
-  close(in[0]);
-  close(out[1]);
-  in_ = in[1];
-  out_ = out[0];
-  if (pid_ < 0) throw std::runtime_error("cannot start " + program);
+  return options;
 }
 
-ChildProcess::~ChildProcess() {
-  CloseInput();
-  if (status_ < 0 && pid_ > 0) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  close(out_);
-}
+}  // namespace
 
-// No test installs a signal handler, so a write to a pipe returns only when
-// all of it is written or the reader is gone.
+ChildProcess::ChildProcess(const std::string& program, std::vector<std::string> args, const std::string& stderrPath)
+    : process_(program, WithArgs(std::move(args), stderrPath)) {}
+
 void ChildProcess::SendRaw(const std::string& bytes) {
-  if (write(in_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-    throw std::runtime_error("the child no longer reads its input");
-}
-
-void ChildProcess::CloseInput() {
-  if (in_ >= 0) close(in_);
-  in_ = -1;
+  if (!process_.Send(bytes)) throw std::runtime_error("the child no longer reads its input");
 }
 
 bool ChildProcess::ReadLine(std::string& line) {
-  size_t nl;
-  while ((nl = outBuf_.find('\n')) == std::string::npos) {
-    pollfd p{out_, POLLIN, 0};
-    if (poll(&p, 1, kSafetyLimitMs) == 0) {
-      ADD_FAILURE() << "the child wrote nothing for " << kSafetyLimitMs << " ms";
-      return false;
-    }
-    char buf[65536];
-    const ssize_t got = read(out_, buf, sizeof buf);
-    if (got <= 0) return false;
-    outBuf_.append(buf, static_cast<size_t>(got));
-  }
-  line = outBuf_.substr(0, nl);
-  outBuf_.erase(0, nl + 1);
-  return true;
+  const os::Input got = process_.ReadLine(line, kSafetyLimitMs);
+  if (got == os::Input::TimedOut) ADD_FAILURE() << "the child wrote no line for " << kSafetyLimitMs << " ms";
+  return got == os::Input::Data;
 }
 
 std::vector<std::string> ChildProcess::ReadToEnd() {
@@ -85,13 +44,10 @@ std::vector<std::string> ChildProcess::ReadToEnd() {
 
 int ChildProcess::Wait() {
   ReadToEnd();
-  int raw = 0;
-  waitpid(pid_, &raw, 0);
-  status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  return status_;
+  const std::optional<int> status = process_.Wait(kSafetyLimitMs);
+  if (!status) ADD_FAILURE() << "the child did not end within " << kSafetyLimitMs << " ms";
+  return status.value_or(-1);
 }
-
-void ChildProcess::SignalGroup(int signo) { kill(-pid_, signo); }
 
 Playsrv::Exchange Playsrv::Call(const std::string& method, const nlohmann::json& params) {
   nlohmann::json request{{"jsonrpc", "2.0"}, {"id", nextId_++}, {"method", method}};

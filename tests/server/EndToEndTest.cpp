@@ -3,18 +3,10 @@
 // playsrv beside it; also what a failing machine does to both (termination
 // signals, a full disk, a standard error nobody reads).
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sndfile.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -160,8 +152,14 @@ class EndToEnd : public ::testing::Test {
     }
   };
   // Runs playctl (or `program`) with `args` to its end.
-  Run Playctl(const std::vector<std::string>& args, const std::string& program = PLAY_BINARY_DIR "/playctl") {
-    testing_support::ChildProcess p(program, args, tmp.File("stderr"));
+  Run Playctl(const std::vector<std::string>& args, const std::string& program = PLAY_BINARY_DIR "/playctl",
+              int64_t maxFileBytes = 0) {
+    os::Process::Options options;
+    options.Args = args;
+    options.Errors = os::Process::ErrorOutput::File;
+    options.ErrorFile = tmp.File("stderr");
+    options.MaxFileBytes = maxFileBytes;
+    testing_support::ChildProcess p(program, options);
     p.CloseInput();
     Run r{0, p.ReadToEnd(), ""};
     r.Status = p.Wait();
@@ -291,19 +289,14 @@ TEST_F(EndToEnd, DescribeAnswersTheInterfaceDescriptionAndEveryMemberIsServed) {
 // Under the real clock, with a standard error nobody reads (a FIFO read only
 // when the test says), ended by Release amid requests; and an option refused.
 TEST_F(EndToEnd, OptionsChooseTheClockAndTheEnginesAndAFullErrorOutputNeverHoldsTheServer) {
-  const std::string fifo = tmp.File("stderr");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const int err = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  Playsrv s({"--output", "null", "--engines", "waveout"}, fifo);
+  os::Process::Options options;
+  options.Args = {"--output", "null", "--engines", "waveout"};
+  options.Errors = os::Process::ErrorOutput::Pipe;
+  Playsrv s(options);
   EXPECT_EQ(s.Call("AdvanceTime", {{"ms", 10}}).Answer["error"]["code"], -32601);
   // Each DxObj logs why the DirectSound 7 engine was refused: far more than a pipe holds.
   for (int i = 0; i < 3000; ++i) ASSERT_EQ(s.Result("DxObj", {{"MFrmHwnd", 3}}), json({{"MFrmHwnd", 2}}));
-  const auto drain = [err] {  // everything in the pipe now, without waiting
-    std::string all;
-    char buf[65536];
-    for (ssize_t n; (n = read(err, buf, sizeof buf)) > 0;) all.append(buf, static_cast<size_t>(n));
-    return all;
-  };
+  const auto drain = [&s] { return s.Process().ReadErrorOutput(); };  // everything in the pipe now
   EXPECT_EQ(drain().back(), '\n') << "only whole lines";
   EXPECT_EQ(s.Result("DxObj", {{"MFrmHwnd", 3}}), json({{"MFrmHwnd", 2}}));
   const std::string after = drain();
@@ -326,7 +319,6 @@ TEST_F(EndToEnd, OptionsChooseTheClockAndTheEnginesAndAFullErrorOutputNeverHolds
   EXPECT_EQ(last[3]["error"]["code"], -32000);
   EXPECT_EQ(last[4]["result"]["name"], "RivuvaRurarozUvi");
   EXPECT_EQ(s.Wait(), 0);
-  close(err);
 
   Playsrv bad({"--engines", "dx9,dx10"}, tmp.File("bad"));
   EXPECT_EQ(bad.Wait(), 2);
@@ -493,14 +485,7 @@ TEST_F(EndToEnd, ScriptedKeysSteerTheRunFrameForFrameAndASignalOrAFullDiskEndsIt
   }
 
   // The children may write files of at most 60000 bytes, and get EFBIG beyond.
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  signal(SIGXFSZ, SIG_IGN);
-  rlimit small{60000, old.rlim_max};
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  r = Playctl({"play", wav, "--simulate", "--output", "wav:" + out});
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, SIG_DFL);
+  r = Playctl({"play", wav, "--simulate", "--output", "wav:" + out}, PLAY_BINARY_DIR "/playctl", 60000);
   EXPECT_EQ(r.Status, 1);
   const auto held = static_cast<long long>(ReadRecordedWav(out).Samples.size() * 2);  // the header true
   EXPECT_GT(held, 0);
@@ -515,44 +500,33 @@ TEST_F(EndToEnd, ScriptedKeysSteerTheRunFrameForFrameAndASignalOrAFullDiskEndsIt
 
 TEST_F(EndToEnd, KeysOnARealTerminalSteerTheRunAndTheTerminalIsRestored) {
   const std::string wav = Mono16("ramp.wav", Ramp(60000, -30000));  // 7.5 s at 8000 Hz
-  int master = -1;
-  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    execl(PLAY_BINARY_DIR "/playctl", "playctl", "play", wav.c_str(), "--simulate", static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  os::Process::Options options;
+  options.Args = {"play", wav, "--simulate"};
+  options.OnTerminal = true;
+  os::Process p(PLAY_BINARY_DIR "/playctl", options);
   std::string screen;
   // Reads the terminal until `text` shows from screen[from] on (false after 30 s or at its end).
   const auto waitFor = [&](const std::string& text, size_t from) {
     for (int rounds = 0; rounds < 300; ++rounds) {
       if (screen.find(text, from) != std::string::npos) return true;
-      pollfd p{master, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      char bytes[4096];
-      const ssize_t got = read(master, bytes, sizeof bytes);
-      if (got <= 0) return false;
-      screen.append(bytes, static_cast<size_t>(got));
+      if (p.ReadSome(screen, 100) == os::Input::End) return false;
     }
     return false;
   };
   ASSERT_TRUE(waitFor("0:01.", 0)) << screen;
-  termios raw{};
-  ASSERT_EQ(tcgetattr(master, &raw), 0);
-  EXPECT_EQ(raw.c_lflag & (ICANON | ECHO), 0u) << "keys are read one by one, not echoed";
+  const auto raw = p.ChildTerminalMode();
+  ASSERT_TRUE(raw.has_value());
+  EXPECT_FALSE(raw->EditsLines || raw->Echoes) << "keys are read one by one, not echoed";
   const size_t mark = screen.size();
-  ASSERT_EQ(write(master, "u", 1), 1);
+  ASSERT_TRUE(p.Send("u"));
   EXPECT_TRUE(waitFor("reverse  playing", mark)) << screen.substr(mark);
-  ASSERT_EQ(write(master, "q", 1), 1);
+  ASSERT_TRUE(p.Send("q"));
   while (waitFor("\x01", screen.size())) {
   }  // to the end of its output
-  int status = -1;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  termios after{};
-  ASSERT_EQ(tcgetattr(master, &after), 0);
-  EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO)) << "the terminal is restored";
-  close(master);
+  EXPECT_EQ(p.Wait(30000), 0);
+  const auto after = p.ChildTerminalMode();
+  ASSERT_TRUE(after.has_value());
+  EXPECT_TRUE(after->EditsLines && after->Echoes) << "the terminal is restored";
 }
 
 // Installed into a prefix, playctl plays from there (converting a piece of
