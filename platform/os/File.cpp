@@ -10,6 +10,7 @@
 
 #include "platform/os/Errors.h"
 #include "platform/os/FileSystem.h"
+#include "platform/os/Stdio.h"
 
 namespace os {
 
@@ -125,16 +126,10 @@ void Copy(const std::string& from, const std::string& to) {
 
 bool WriteAllAt(int fd, const void* data, size_t bytes, int64_t offset) noexcept {
   const auto* p = static_cast<const char*>(data);
-  size_t done = 0;
-  while (done < bytes) {
-    const ssize_t n = CurrentFileSystem().Pwrite(fd, p + done, bytes - done, offset + static_cast<int64_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  FileSystem& fs = CurrentFileSystem();
+  return WriteLoop(bytes, [&](size_t done) {
+    return fs.Pwrite(fd, p + done, bytes - done, offset + static_cast<int64_t>(done));
+  });
 }
 
 bool Remove(const std::string& path) noexcept { return !path.empty() && CurrentFileSystem().Unlink(path) == 0; }
