@@ -16,7 +16,7 @@
 #include "tools/ProgressBar.h"
 #include "tools/ServerClient.h"
 #include "tools/Transport.h"
-#include "tools/WavFile.h"
+#include "platform/audio/WavFile.h"
 
 namespace playctl {
 
@@ -234,8 +234,8 @@ int RunDemo(const DemoOptions& o, std::ostream& out) {
   return Guarded([&] {
     TempFolder folder;
     const std::string tune = folder.Path() + "/demo-tune.wav";
-    WriteWav16(tune, 2, kDemoRate, SynthesizeDemoTune(kDemoRate));
-    const WavInfo wav = ReadWavHeader(tune);
+    audio::WriteWav16(tune, 2, kDemoRate, SynthesizeDemoTune(kDemoRate));
+    const audio::WavInfo wav = audio::ReadWavHeader(tune);
     out << "demo tune: " << tune << " (" << kDemoTuneSeconds << " s, stereo, 16 bit, " << kDemoRate << " Hz)"
         << std::endl;
     PlaySession session({output, "", o.Simulate, 64 << 20, ""}, out);

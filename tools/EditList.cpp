@@ -52,7 +52,7 @@ Piece ParsePiece(const std::string& text, const std::function<std::string(const 
   if (text.rfind(kSilence, 0) == 0) {
     piece.Silence = true;
     piece.Seconds = Number(text.substr(sizeof kSilence - 1));
-    if (!(piece.Seconds > 0)) throw WavError(text + ": a silence needs a length in seconds above 0");
+    if (!(piece.Seconds > 0)) throw audio::WavError(text + ": a silence needs a length in seconds above 0");
     return piece;
   }
   const size_t at = text.rfind('@');
@@ -68,25 +68,22 @@ Piece ParsePiece(const std::string& text, const std::function<std::string(const 
   piece.From = Number(from);
   piece.To = to.empty() ? -1 : Number(to);
   if (!(piece.From >= 0) || std::isnan(piece.To) || (piece.To >= 0 && piece.To <= piece.From))
-    throw WavError(text + ": the range must read FROM-TO or FROM- in seconds, FROM below TO");
+    throw audio::WavError(text + ": the range must read FROM-TO or FROM- in seconds, FROM below TO");
   piece.Path = absolute(text.substr(0, at));
   return piece;
 }
 
 EditList::EditList(std::vector<Piece> pieces, std::vector<int32_t> pick) {
-  if (pieces.empty()) throw WavError("nothing to play");
+  if (pieces.empty()) throw audio::WavError("nothing to play");
   // The first file fixes the rate: probe it before planning the others.
   for (const Piece& p : pieces) {
     if (p.Silence) continue;
-    if (!os::files::Exists(p.Path)) throw WavError(p.Path + ": no such file");
-    try {
-      rate_ = ReadWavHeader(p.Path).Rate;
-    } catch (const WavError&) {
-      rate_ = ProbeSound(p.Path).Rate;
-    }
+    if (!os::files::Exists(p.Path)) throw audio::WavError(p.Path + ": no such file");
+    const audio::WavProbe wav = audio::ProbeWav(p.Path);
+    rate_ = wav.Info ? wav.Info->Rate : ProbeSound(p.Path).Rate;  // in place, or through libsndfile
     break;
   }
-  if (rate_ == 0) throw WavError("an edit list needs at least one sound file");
+  if (rate_ == 0) throw audio::WavError("an edit list needs at least one sound file");
   bool allEightBitInPlace = true;
   for (const Piece& p : pieces) {
     planned_.push_back(Plan(p, pick));
@@ -111,28 +108,28 @@ EditList::Planned EditList::Plan(const Piece& piece, const std::vector<int32_t>&
   p.Source = piece;
   if (piece.Silence) {
     p.Frames = std::llround(piece.Seconds * rate_);
-    if (p.Frames < 1) throw WavError(piece.Text + ": shorter than one sample at " + std::to_string(rate_) + " Hz");
+    if (p.Frames < 1) throw audio::WavError(piece.Text + ": shorter than one sample at " + std::to_string(rate_) + " Hz");
     p.Picked = {0};
     return p;
   }
-  if (!os::files::Exists(piece.Path)) throw WavError(piece.Path + ": no such file");
+  if (!os::files::Exists(piece.Path)) throw audio::WavError(piece.Path + ": no such file");
   int32_t channels = 0;
   int32_t rate = 0;
   int64_t frames = 0;
-  try {
-    p.Wav = ReadWavHeader(piece.Path);
+  // Not a plain PCM WAV (the probe's refusal says why): libsndfile reads it.
+  const audio::WavProbe wav = audio::ProbeWav(piece.Path);
+  if (wav.Info) {
+    p.Wav = *wav.Info;
     p.InPlace = p.Wav.Rate == rate_;
     channels = p.Wav.Channels;
     rate = p.Wav.Rate;
     frames = p.Wav.Frames;
-  } catch (const WavError&) {
-    p.InPlace = false;
   }
   if (!p.InPlace) {
     try {
       p.Sound = ProbeSound(piece.Path);
-    } catch (const WavError& e) {
-      throw WavError(std::string(e.what()) + " (not a sound file this tool can read)");
+    } catch (const audio::WavError& e) {
+      throw audio::WavError(std::string(e.what()) + " (not a sound file this tool can read)");
     }
     channels = p.Sound.Channels;
     rate = p.Sound.Rate;
@@ -141,12 +138,12 @@ EditList::Planned EditList::Plan(const Piece& piece, const std::vector<int32_t>&
   if (channels <= 2) {
     p.Picked = channels == 2 ? std::vector<int32_t>{0, 1} : std::vector<int32_t>{0};
   } else if (pick.empty()) {
-    throw WavError(piece.Path + ": " + std::to_string(channels) +
+    throw audio::WavError(piece.Path + ": " + std::to_string(channels) +
                    " channels; only mono or stereo plays (pick one or two with --channels, e.g. --channels 1,2)");
   } else {
     for (int32_t c : pick) {
       if (c < 1 || c > channels)
-        throw WavError(piece.Path + ": --channels names channel " + std::to_string(c) + " of a file of " +
+        throw audio::WavError(piece.Path + ": --channels names channel " + std::to_string(c) + " of a file of " +
                        std::to_string(channels) + " channels");
       p.Picked.push_back(c - 1);
     }
@@ -155,9 +152,9 @@ EditList::Planned EditList::Plan(const Piece& piece, const std::vector<int32_t>&
   const int64_t to = piece.To < 0 ? frames : std::llround(piece.To * rate);
   const double length = static_cast<double>(frames) / rate;
   if (to > frames || p.FromFrame >= frames)
-    throw WavError(piece.Text + ": the range lies beyond the end of the file (" + Seconds(length) + ")");
+    throw audio::WavError(piece.Text + ": the range lies beyond the end of the file (" + Seconds(length) + ")");
   p.Frames = to - p.FromFrame;
-  if (p.Frames < 1) throw WavError(piece.Text + ": the range holds no sample");
+  if (p.Frames < 1) throw audio::WavError(piece.Text + ": the range holds no sample");
   return p;
 }
 
@@ -191,7 +188,7 @@ EditWave EditList::Build(const std::string& folder, const DecodeProgress& progre
   int64_t start = 1;
   const auto fits = [&start](int64_t frames) {
     if (start + frames - 1 > std::numeric_limits<int32_t>::max())
-      throw WavError("the edit list outgrows the 2^31 samples that positions can count");
+      throw audio::WavError("the edit list outgrows the 2^31 samples that positions can count");
   };
   for (size_t i = 0; i < planned_.size(); ++i) {
     const Planned& p = planned_[i];
@@ -217,7 +214,7 @@ EditWave EditList::Build(const std::string& folder, const DecodeProgress& progre
       });
       wave.Clipped += made.Clipped;
       frames = made.Frames;
-      if (frames < 1) throw WavError(p.Source.Text + ": decoding gave no sample");
+      if (frames < 1) throw audio::WavError(p.Source.Text + ": decoding gave no sample");
       fits(frames);
       const HostEntry left{0, kBlockFile, static_cast<int32_t>(start), 1, 1, 16};
       AppendRun(wave.Lists, PackName(job.OutPaths.front()), PackName(job.OutPaths.back()), left, left,

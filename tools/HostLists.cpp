@@ -6,7 +6,7 @@ namespace playctl {
 
 namespace {
 
-std::vector<int32_t> OrgList(const std::vector<int32_t>& name, const WavInfo& wav, int32_t channelOffset) {
+std::vector<int32_t> OrgList(const std::vector<int32_t>& name, const audio::WavInfo& wav, int32_t channelOffset) {
   std::vector<int32_t> list{0};
   for (int64_t start = 0; start < wav.Frames; start += kMaxBlockSamples) {
     const auto length = static_cast<int32_t>(std::min<int64_t>(kMaxBlockSamples, wav.Frames - start));
@@ -41,7 +41,7 @@ void AppendEntry(std::vector<int32_t>& list, const std::vector<int32_t>& name, c
   ++list[0];
 }
 
-HostLists BuildOrgLists(const std::string& path, const WavInfo& wav) {
+HostLists BuildOrgLists(const std::string& path, const audio::WavInfo& wav) {
   const std::vector<int32_t> name = PackName(path);
   HostLists lists;
   lists.Left = OrgList(name, wav, 0);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/WavFile.h"
+#include "platform/audio/WavFile.h"
 
 namespace playctl {
 
@@ -24,7 +24,7 @@ struct HostLists {
 };
 
 // `path` goes into the entries as it is given; pass a full path.
-HostLists BuildOrgLists(const std::string& path, const WavInfo& wav);
+HostLists BuildOrgLists(const std::string& path, const audio::WavInfo& wav);
 
 // The name part of an entry: K, n and the packed bytes.
 std::vector<int32_t> PackName(const std::string& name);

@@ -98,7 +98,7 @@ void PlaySession::CheckFailure() {
   throw PlayFailure("the server reports: " + failure);
 }
 
-void PlaySession::Prepare(const std::string& wavPath, const WavInfo& wav, bool loop, float tempo) {
+void PlaySession::Prepare(const std::string& wavPath, const audio::WavInfo& wav, bool loop, float tempo) {
   Prepare(EditWave{wav.Bits, wav.Channels, wav.Rate, wav.Frames, BuildOrgLists(wavPath, wav), 0}, loop, tempo);
 }
 

@@ -56,7 +56,7 @@ TEST(CommandLineTest, PiecesReadAsFileRangeOrSilenceAndChannelPicksAndOutputList
     EXPECT_EQ(Read(p.Silence, p.Path, p.From, p.To, p.Seconds), read) << text;
   }
   for (const char* bad : {"x.wav@", "x.wav@2-1", "x.wav@-1-2", "x.wav@a-b", "x.wav@1-2-3", "silence:", "silence:0"})
-    EXPECT_THROW(ParsePiece(bad, absolute), WavError) << bad;
+    EXPECT_THROW(ParsePiece(bad, absolute), audio::WavError) << bad;
 
   std::vector<int32_t> channels;
   EXPECT_TRUE(ParseChannels("3", channels));
