@@ -30,20 +30,6 @@ std::string Seconds(double s) {
   return text;
 }
 
-void AppendRun(HostLists& lists, const std::vector<int32_t>& nameL, const std::vector<int32_t>& nameR, HostEntry left,
-               HostEntry right, int32_t frames, int32_t filePosStep, bool stereo) {
-  for (int32_t done = 0; done < frames; done += kMaxBlockSamples) {
-    const int32_t length = std::min(kMaxBlockSamples, frames - done);
-    for (auto [list, name, entry] : {std::tuple{&lists.Left, &nameL, left}, std::tuple{&lists.Right, &nameR, right}}) {
-      if (list == &lists.Right && !stereo) continue;
-      entry.Length = length;
-      entry.StartPos += done;
-      if (entry.Type != kBlockSilent) entry.FilePos += done * filePosStep;
-      AppendEntry(*list, *name, entry);
-    }
-  }
-}
-
 }  // namespace
 
 Piece ParsePiece(const std::string& text, const std::function<std::string(const std::string&)>& absolute) {
@@ -182,9 +168,7 @@ EditWave EditList::Build(const std::string& folder, const DecodeProgress& progre
   wave.Bits = bits_;
   wave.Channels = channels_;
   wave.Rate = rate_;
-  wave.Lists.Left = {0};
-  if (channels_ == 2) wave.Lists.Right = {0};
-  const bool stereo = channels_ == 2;
+  WaveLists lists(channels_ == 2);
   int64_t start = 1;
   const auto fits = [&start](int64_t frames) {
     if (start + frames - 1 > std::numeric_limits<int32_t>::max())
@@ -195,16 +179,10 @@ EditWave EditList::Build(const std::string& folder, const DecodeProgress& progre
     int64_t frames = p.Frames;
     if (p.Source.Silence) {
       fits(frames);
-      const HostEntry silent{0, kBlockSilent, static_cast<int32_t>(start), 0, 1, 16};
-      AppendRun(wave.Lists, {}, {}, silent, silent, static_cast<int32_t>(frames), 0, stereo);
+      lists.AddSilence(static_cast<int32_t>(frames));
     } else if (p.InPlace) {
-      const std::vector<int32_t> name = PackName(p.Source.Path);
-      const auto filePos = static_cast<int32_t>(p.Wav.DataOffset + 1 + p.FromFrame * p.Wav.BlockAlign());
-      const HostEntry left{0, kBlockOrg, static_cast<int32_t>(start), filePos, p.Wav.Channels, p.Wav.Bits};
-      HostEntry right = left;
-      if (p.Wav.Channels == 2) right.FilePos += p.Wav.BytesPerSample();
       fits(frames);
-      AppendRun(wave.Lists, name, name, left, right, static_cast<int32_t>(frames), p.Wav.BlockAlign(), stereo);
+      lists.AddWav(p.Source.Path, p.Wav, p.FromFrame, static_cast<int32_t>(frames));
     } else {
       DecodeJob job{p.Source.Path, p.FromFrame, p.Frames, p.Picked, rate_, {}};
       for (size_t c = 0; c < p.Picked.size(); ++c)
@@ -216,13 +194,12 @@ EditWave EditList::Build(const std::string& folder, const DecodeProgress& progre
       frames = made.Frames;
       if (frames < 1) throw audio::WavError(p.Source.Text + ": decoding gave no sample");
       fits(frames);
-      const HostEntry left{0, kBlockFile, static_cast<int32_t>(start), 1, 1, 16};
-      AppendRun(wave.Lists, PackName(job.OutPaths.front()), PackName(job.OutPaths.back()), left, left,
-                static_cast<int32_t>(frames), 2, stereo);
+      lists.AddBlockFiles(job.OutPaths.front(), job.OutPaths.back(), static_cast<int32_t>(frames));
     }
     start += frames;
   }
   wave.Frames = static_cast<int32_t>(start - 1);
+  wave.Lists = lists.Lists();
   return wave;
 }
 

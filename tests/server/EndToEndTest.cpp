@@ -19,6 +19,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "blocks/HostListBuilder.h"
 #include "server/TypeLibrary.h"
 #include "tests/server/ChildProcess.h"
 #include "tests/support/TestWorld.h"
@@ -134,9 +135,9 @@ class EndToEnd : public ::testing::Test {
   // The wave as two Orgfile blocks per channel, read in place from a raw file.
   json WaveParams() const {
     auto list = [&](int32_t channelOffset) {
-      return testing_support::HostList()
-          .Org(wavPath, kFirstBlock, 1, 1 + channelOffset, 2, 16)
-          .Org(wavPath, kFrames - kFirstBlock, kFirstBlock + 1, 1 + kFirstBlock * 4 + channelOffset, 2, 16)
+      return blocks::HostListBuilder()
+          .AddWavFile(wavPath, kFirstBlock, 1 + channelOffset, 2, 16)
+          .AddWavFile(wavPath, kFrames - kFirstBlock, 1 + kFirstBlock * 4 + channelOffset, 2, 16)
           .Elements();
     };
     return {{"FmtBits", 16}, {"FmtChannal", 2}, {"FmtFriq", kRate}, {"WaveNos", kFrames},
@@ -236,7 +237,7 @@ TEST_F(EndToEnd, AThousandMalformedLinesThenASessionEndedByItsInput) {
   // run-time error is the call's answer.
   json wave = WaveParams();
   const std::string missing = tmp.File("gone.wav");
-  wave["BlkInLstL"] = testing_support::HostList().Org(missing, kFrames, 1, 45, 2, 16).Elements();
+  wave["BlkInLstL"] = blocks::HostListBuilder().AddWavFile(missing, kFrames, 45, 2, 16).Elements();
   wave["BlkInLstR"] = wave["BlkInLstL"];
   EXPECT_EQ(Playsrv::Reports(s.Call("WriteWaveMemo", wave).Notifications).back(), "Done");
   const json failed = s.Call("PlayAtPos", {{"Pos", 100}}).Answer;
