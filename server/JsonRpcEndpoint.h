@@ -36,7 +36,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace rpc {
+namespace server {
 
 class JsonRpcEndpoint final {
  public:
@@ -74,4 +74,4 @@ class JsonRpcEndpoint final {
   std::map<std::string, Method, std::less<>> methods_;
 };
 
-}  // namespace rpc
+}  // namespace server

@@ -103,7 +103,7 @@ class ServerProcess final {
   devices::AudioPlatform audio_;
   state::PlayContext ctx_;
   facade::PlayDllClass play_;
-  rpc::JsonRpcEndpoint endpoint_;
+  JsonRpcEndpoint endpoint_;
   PlayService service_;
   LineSplitter splitter_;
   std::string chunk_;  // what one read of the input gave
@@ -233,13 +233,13 @@ void ServerProcess::HandleRequest(std::string_view line) {
     endpoint_.HandleLine(line);
   } catch (const std::exception& e) {
     // Only running out of memory while reading the request gets here.
-    endpoint_.WriteError(rpc::kServerError, e.what());
+    endpoint_.WriteError(kServerError, e.what());
   }
 }
 
 void ServerProcess::HandleOverlongLine() {
   auto answer = [this] {
-    endpoint_.WriteError(rpc::kInvalidRequest,
+    endpoint_.WriteError(kInvalidRequest,
                          "Invalid Request: line longer than " + std::to_string(kMaxLineBytes) + " bytes");
   };
   if (simulate_) {

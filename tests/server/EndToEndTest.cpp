@@ -279,7 +279,7 @@ TEST_F(EndToEnd, AThousandMalformedLinesThenASessionEndedByItsInput) {
 TEST_F(EndToEnd, DescribeAnswersTheInterfaceDescriptionAndEveryMemberIsServed) {
   Playsrv s;
   const json d = s.Result("Describe");
-  EXPECT_EQ(d, typelib::Describe());
+  EXPECT_EQ(d, server::Describe());
   ASSERT_FALSE(d["interfaces"][0]["members"].empty());
   // Called without params, a member may refuse them, but none may be unknown.
   for (const json& m : d["interfaces"][0]["members"])

@@ -51,7 +51,7 @@ class JsonRpcEndpointTest : public ::testing::Test {
 
   std::vector<std::string> lines;
   int calls = 0;
-  rpc::JsonRpcEndpoint endpoint{[this](const std::string& l) { lines.push_back(l); }};
+  server::JsonRpcEndpoint endpoint{[this](const std::string& l) { lines.push_back(l); }};
 };
 
 TEST_F(JsonRpcEndpointTest, RefusedLinesGetOneErrorWithTheirIdWhenTheyHaveOneAndNothingRuns) {
@@ -157,7 +157,7 @@ TEST(RpcParamsTest, TypesAndRangesAreCheckedAndNamesArePositionsOrKnownKeys) {
       {R"([1,"2"])", 'l', nullptr}};
   for (const auto& [text, kind, expected] : cases) {
     const json p{{"v", json::parse(text)}};
-    const rpc::Params params(p, {"v"});
+    const server::Params params(p, {"v"});
     const auto read = [&, k = kind]() -> json {
       if (k == 'i') return params.Int32("v");
       if (k == 'b') return params.Bool("v");
@@ -169,24 +169,24 @@ TEST(RpcParamsTest, TypesAndRangesAreCheckedAndNamesArePositionsOrKnownKeys) {
       return out;
     };
     if (expected.is_null()) {
-      EXPECT_THROW(read(), rpc::RpcError) << text;
+      EXPECT_THROW(read(), server::RpcError) << text;
     } else {
       EXPECT_EQ(read(), expected) << text;
     }
   }
 
   const json positions = json::parse("[1,2]");
-  const rpc::Params byPos(positions, {"a", "b", "c"});
+  const server::Params byPos(positions, {"a", "b", "c"});
   EXPECT_EQ(byPos.Int32("b"), 2);
   EXPECT_FALSE(byPos.Has("c"));
   EXPECT_THAT([&] { byPos.Int32("c"); },
-              testing::Throws<rpc::RpcError>(
-                  testing::AllOf(testing::Property(&rpc::RpcError::Code, rpc::kInvalidParams),
-                                 testing::Property(&rpc::RpcError::what, testing::HasSubstr("\"c\"")))));
-  EXPECT_THROW(rpc::Params(json::parse("[1,2,3]"), {"a", "b"}), rpc::RpcError);
-  EXPECT_THROW(rpc::Params(json::parse(R"({"FmtChannel":2})"), {"FmtChannal"}), rpc::RpcError);
-  for (const char* ok : {"{}", "[]", "null"}) EXPECT_NO_THROW(rpc::ExpectNoParams(json::parse(ok))) << ok;
-  EXPECT_THROW(rpc::ExpectNoParams(json::parse(R"({"x":1})")), rpc::RpcError);
+              testing::Throws<server::RpcError>(
+                  testing::AllOf(testing::Property(&server::RpcError::Code, server::kInvalidParams),
+                                 testing::Property(&server::RpcError::what, testing::HasSubstr("\"c\"")))));
+  EXPECT_THROW(server::Params(json::parse("[1,2,3]"), {"a", "b"}), server::RpcError);
+  EXPECT_THROW(server::Params(json::parse(R"({"FmtChannel":2})"), {"FmtChannal"}), server::RpcError);
+  for (const char* ok : {"{}", "[]", "null"}) EXPECT_NO_THROW(server::ExpectNoParams(json::parse(ok))) << ok;
+  EXPECT_THROW(server::ExpectNoParams(json::parse(R"({"x":1})")), server::RpcError);
 }
 
 TEST(LineSplitterTest, LinesAcrossPiecesOverlongOnesSkippedAndTheUnterminatedLast) {
@@ -226,12 +226,12 @@ TEST(JsonLineParserTest, AcceptsAndReadsWhatStrictJsonAllows) {
     const json expected = json::parse(line, nullptr, /*allow_exceptions=*/false);
     const bool valid = !expected.is_discarded();
     try {
-      const rpc::ParsedLine got = rpc::ParseJsonLine(line, 64);
+      const server::ParsedLine got = server::ParseJsonLine(line, 64);
       EXPECT_TRUE(valid) << line;
       EXPECT_EQ(got.Doc, expected) << line;
       EXPECT_EQ(got.Doc.type(), expected.type()) << line;
       EXPECT_FALSE(got.TooDeep) << line;
-    } catch (const rpc::JsonSyntaxError&) {
+    } catch (const server::JsonSyntaxError&) {
       EXPECT_FALSE(valid) << line;
     }
   }
@@ -239,27 +239,27 @@ TEST(JsonLineParserTest, AcceptsAndReadsWhatStrictJsonAllows) {
 
 TEST(JsonLineParserTest, DepthLimitKeepsTheRestAndStillChecksSyntaxAndIdTextsAreTheRequestsOwnBytes) {
   const auto nested = [](size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
-  const rpc::ParsedLine ok = rpc::ParseJsonLine(nested(3), 3);
+  const server::ParsedLine ok = server::ParseJsonLine(nested(3), 3);
   EXPECT_FALSE(ok.TooDeep);
   EXPECT_EQ(ok.Doc, json::parse(nested(3)));
   // The fourth level is dropped from its parent; its siblings stay.
-  const rpc::ParsedLine deep = rpc::ParseJsonLine(R"({"id":7,"p":[1,[[[2]]],3],"q":{"r":{"s":{}}}})", 3);
+  const server::ParsedLine deep = server::ParseJsonLine(R"({"id":7,"p":[1,[[[2]]],3],"q":{"r":{"s":{}}}})", 3);
   EXPECT_TRUE(deep.TooDeep);
   EXPECT_EQ(deep.Doc, json::parse(R"({"id":7,"p":[1,[],3],"q":{"r":{}}})"));
   EXPECT_EQ(deep.IdTexts, std::vector<std::string>{"7"});
   // Far below the limit nothing recurses, and bad syntax down there is still bad.
-  EXPECT_TRUE(rpc::ParseJsonLine(nested(1000000), 64).TooDeep);
+  EXPECT_TRUE(server::ParseJsonLine(nested(1000000), 64).TooDeep);
   for (const std::string& bad : {std::string(3000, '['), std::string(100, '[') + "{\"a\" 1}" + std::string(100, ']'),
                                  std::string(100, '[') + "[1,]" + std::string(100, ']'), nested(100) + "]"})
-    EXPECT_THROW(rpc::ParseJsonLine(bad, 64), rpc::JsonSyntaxError) << bad.substr(95, 20);
+    EXPECT_THROW(server::ParseJsonLine(bad, 64), server::JsonSyntaxError) << bad.substr(95, 20);
 
   for (const std::string id : {"-9223372036854775809", "18446744073709551616", "123456789012345678901234567890",
                                "-0", "1.50", "2E+3", "0.1", R"("\u0041b")", "null", "7"})
-    EXPECT_EQ(rpc::ParseJsonLine(R"({"id":)" + id + "}", 64).IdTexts, std::vector<std::string>{id});
-  const rpc::ParsedLine one = rpc::ParseJsonLine(R"({"id" : 1.50e0 ,"id":-9223372036854775809,"x":{"id":2}})", 64);
+    EXPECT_EQ(server::ParseJsonLine(R"({"id":)" + id + "}", 64).IdTexts, std::vector<std::string>{id});
+  const server::ParsedLine one = server::ParseJsonLine(R"({"id" : 1.50e0 ,"id":-9223372036854775809,"x":{"id":2}})", 64);
   EXPECT_EQ(one.IdTexts, std::vector<std::string>{"-9223372036854775809"});
-  const rpc::ParsedLine batch =
-      rpc::ParseJsonLine(R"([{"id":"a\u0041"},5,{"m":1},{"id":null},{"id":18446744073709551616}])", 64);
+  const server::ParsedLine batch =
+      server::ParseJsonLine(R"([{"id":"a\u0041"},5,{"m":1},{"id":null},{"id":18446744073709551616}])", 64);
   EXPECT_EQ(batch.IdTexts, (std::vector<std::string>{R"("a\u0041")", "", "", "null", "18446744073709551616"}));
   EXPECT_EQ(batch.Doc.size(), batch.IdTexts.size());
 }
@@ -268,29 +268,29 @@ TEST(JsonLineParserTest, LongIntegerListsInParamsArePackedAndReadAsLists) {
   std::string list = "[";
   for (int i = 0; i < 1500; ++i) list += (i ? ", " : "") + std::to_string(i % 3 == 0 ? -i * 1431655 : i);
   const auto read = [](const json& params) {
-    const auto got = rpc::Params(params, {"L"}).Int32List("L");
+    const auto got = server::Params(params, {"L"}).Int32List("L");
     return std::vector<int32_t>(got.Storage().begin(), got.Storage().end());
   };
   const std::vector<int32_t> expected = read(json{{"L", json::parse(list + "]")}});
   ASSERT_EQ(expected.size(), 1500u);
-  const rpc::ParsedLine one = rpc::ParseJsonLine(R"({"params":{"L":)" + list + "]}}", 64);
+  const server::ParsedLine one = server::ParseJsonLine(R"({"params":{"L":)" + list + "]}}", 64);
   EXPECT_TRUE(one.Doc["params"]["L"].is_binary());
   EXPECT_EQ(read(one.Doc["params"]), expected);
   // A batch's params lie a level deeper; params themselves are never packed.
-  const rpc::ParsedLine batch = rpc::ParseJsonLine(R"([{"params":)" + list + "]}," + list + "]]", 64);
+  const server::ParsedLine batch = server::ParseJsonLine(R"([{"params":)" + list + "]}," + list + "]]", 64);
   EXPECT_TRUE(batch.Doc[0]["params"].is_array());
   EXPECT_TRUE(batch.Doc[1].is_array());
   // Lists that are short, or hold anything but plain 32-bit integers, stay
   // arrays, so their errors are the ones a list of values gets.
   for (const std::string tail : {"", ", 2147483648", ", -2147483649", ", 1.0", ", 1e2", ", \"7\"", ", null"}) {
     const std::string line = R"({"params":{"L":)" + list + tail + "]}}";
-    const json l = rpc::ParseJsonLine(line, 64).Doc["params"]["L"];
+    const json l = server::ParseJsonLine(line, 64).Doc["params"]["L"];
     EXPECT_EQ(l.is_binary(), tail.empty()) << tail;
     EXPECT_EQ(l, tail.empty() ? l : json::parse(list + tail + "]")) << tail;
   }
-  EXPECT_TRUE(rpc::ParseJsonLine(R"({"params":{"L":[1,2,3]}})", 64).Doc["params"]["L"].is_array());
+  EXPECT_TRUE(server::ParseJsonLine(R"({"params":{"L":[1,2,3]}})", 64).Doc["params"]["L"].is_array());
   for (const std::string bad : {", 01]", ", -]", ",]", " 5]", ", 5"})
-    EXPECT_THROW(rpc::ParseJsonLine(R"({"params":{"L":)" + list + bad + "}}", 64), rpc::JsonSyntaxError) << bad;
+    EXPECT_THROW(server::ParseJsonLine(R"({"params":{"L":)" + list + bad + "}}", 64), server::JsonSyntaxError) << bad;
 }
 
 }  // namespace

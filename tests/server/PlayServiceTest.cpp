@@ -32,7 +32,7 @@ class PlayServiceTest : public ::testing::Test {
   testing_support::FakeScript script;
   facade::PlayDllClass play{world.ctx, testing_support::FakeFactory(script, world.ctx.Mod)};
   std::vector<std::string> lines;
-  rpc::JsonRpcEndpoint endpoint{[this](const std::string& l) { lines.push_back(l); }};
+  server::JsonRpcEndpoint endpoint{[this](const std::string& l) { lines.push_back(l); }};
   int released = 0;
   bool ended = false;
   server::PlayService service{play, endpoint,
