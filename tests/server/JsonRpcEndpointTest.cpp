@@ -90,14 +90,22 @@ TEST_F(JsonRpcEndpointTest, RefusedLinesGetOneErrorWithTheirIdWhenTheyHaveOneAnd
             json::parse(nested(63)));
 }
 
-TEST_F(JsonRpcEndpointTest, BlankLinesAndNotificationsGoUnansweredAndOutputThatIsNotUtf8IsRepaired) {
-  EXPECT_TRUE(Feed("   ").empty());
-  EXPECT_TRUE(Feed("").empty());
+TEST_F(JsonRpcEndpointTest, BlankLinesAndNotificationsGoUnanswered) {
+  for (const std::string line : {"   ", "", R"({"jsonrpc":"2.0","method":"Fails"})",
+                                 R"([{"jsonrpc":"2.0","method":"Echo"}])"})
+    EXPECT_TRUE(Feed(line).empty()) << line;
+}
+
+TEST_F(JsonRpcEndpointTest, ACarriageReturnBeforeTheLineEndIsNotPartOfTheRequest) {
   EXPECT_EQ(Single("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"Echo\",\"params\":[3]}\r"),
             json::parse(R"({"jsonrpc":"2.0","id":1,"result":[3]})"));
+}
+
+TEST_F(JsonRpcEndpointTest, AnAnswerThatIsNotUtf8IsRepaired) {
   EXPECT_EQ(Single(R"({"jsonrpc":"2.0","id":1,"method":"Bytes"})")["result"], "a\xEF\xBF\xBD" "b");
-  EXPECT_TRUE(Feed(R"({"jsonrpc":"2.0","method":"Fails"})").empty());
-  EXPECT_TRUE(Feed(R"([{"jsonrpc":"2.0","method":"Echo"}])").empty());
+}
+
+TEST_F(JsonRpcEndpointTest, ABatchAnswersInOneArrayAfterTheNotificationsItsCallsRaise) {
   const auto out = Feed(
       R"([{"jsonrpc":"2.0","id":1,"method":"Chatty"},{"jsonrpc":"2.0","method":"Chatty"},)"
       R"(7,{"jsonrpc":"2.0","id":3,"method":"Echo","params":[1]}])");
@@ -110,7 +118,7 @@ TEST_F(JsonRpcEndpointTest, BlankLinesAndNotificationsGoUnansweredAndOutputThatI
   EXPECT_EQ(out[2][2], json::parse(R"({"jsonrpc":"2.0","id":3,"result":[1]})"));
 }
 
-TEST_F(JsonRpcEndpointTest, IdsAreEchoedAsTheTextTheyWereSentAsAndAHugeBatchIsAnsweredWholeInOrder) {
+TEST_F(JsonRpcEndpointTest, IdsAreEchoedAsTheTextTheyWereSentAs) {
   // Whatever the answer: a result, a method error, an invalid request, a batch
   // member, params nested too deep. (Which text each kind of id reads as is
   // the line parser's test.)
@@ -129,7 +137,9 @@ TEST_F(JsonRpcEndpointTest, IdsAreEchoedAsTheTextTheyWereSentAsAndAHugeBatchIsAn
     EXPECT_NE(lines.at(0).find("\"id\":" + id + ","), std::string::npos) << lines[0];
     EXPECT_NE(lines.at(0).find(R"("error":{"code":-32600,)"), std::string::npos) << lines[0];
   }
+}
 
+TEST_F(JsonRpcEndpointTest, AHugeBatchIsAnsweredWholeInOrder) {
   // A batch of 80000 requests is answered whole, each answer in its place. A
   // scan of the batch per member (as before) takes longer than the suite's
   // time limit, so that fault fails the test without the test timing anything.
@@ -144,7 +154,7 @@ TEST_F(JsonRpcEndpointTest, IdsAreEchoedAsTheTextTheyWereSentAsAndAHugeBatchIsAn
   EXPECT_EQ(answers.back()["id"], kCount - 1);
 }
 
-TEST(RpcParamsTest, TypesAndRangesAreCheckedAndNamesArePositionsOrKnownKeys) {
+TEST(RpcParamsTest, EachAccessorTakesItsTypeInItsRangeAndRefusesTheRest) {
   // A value, the accessor that reads it, and what it reads (null: refused).
   const std::vector<std::tuple<const char*, char, json>> cases{
       {"-2147483648", 'i', INT32_MIN}, {"2147483647", 'i', INT32_MAX}, {"5.0", 'i', 5}, {"2147483648", 'i', nullptr},
@@ -174,7 +184,9 @@ TEST(RpcParamsTest, TypesAndRangesAreCheckedAndNamesArePositionsOrKnownKeys) {
       EXPECT_EQ(read(), expected) << text;
     }
   }
+}
 
+TEST(RpcParamsTest, ParamsArePositionsInTheArgumentOrderOrKnownNames) {
   const json positions = json::parse("[1,2]");
   const server::Params byPos(positions, {"a", "b", "c"});
   EXPECT_EQ(byPos.Int32("b"), 2);
@@ -185,27 +197,36 @@ TEST(RpcParamsTest, TypesAndRangesAreCheckedAndNamesArePositionsOrKnownKeys) {
                                  testing::Property(&server::RpcError::what, testing::HasSubstr("\"c\"")))));
   EXPECT_THROW(server::Params(json::parse("[1,2,3]"), {"a", "b"}), server::RpcError);
   EXPECT_THROW(server::Params(json::parse(R"({"FmtChannel":2})"), {"FmtChannal"}), server::RpcError);
+}
+
+TEST(RpcParamsTest, NoParamsAreNullOrEmpty) {
   for (const char* ok : {"{}", "[]", "null"}) EXPECT_NO_THROW(server::ExpectNoParams(json::parse(ok))) << ok;
   EXPECT_THROW(server::ExpectNoParams(json::parse(R"({"x":1})")), server::RpcError);
 }
 
-TEST(LineSplitterTest, LinesAcrossPiecesOverlongOnesSkippedAndTheUnterminatedLast) {
+TEST(LineSplitterTest, LinesComeWholeAcrossPiecesAndOverlongOnesAreSkippedAndCounted) {
   std::vector<std::string> lines;
   int overlong = 0;
   server::LineSplitter splitter{8, [&](std::string_view l) { lines.emplace_back(l); }, [&] { ++overlong; }};
   // 9 bytes and more are over the limit of 8, also across pieces.
-  for (const char* piece : {"ab", "c\n\nde", "f\n12345", "6789", "0123456789", "xx\nok\n12345678\ng"})
+  for (const char* piece : {"ab", "c\n\nde", "f\n12345", "6789", "0123456789", "xx\nok\n12345678\n"})
     splitter.Feed(piece);
   EXPECT_EQ(overlong, 1);
   EXPECT_EQ(lines, (std::vector<std::string>{"abc", "", "def", "ok", "12345678"}));
+}
+
+TEST(LineSplitterTest, AnUnterminatedLastLineComesOnceAtTheEndUnlessItIsOverlong) {
+  std::vector<std::string> lines;
+  int overlong = 0;
+  server::LineSplitter splitter{8, [&](std::string_view l) { lines.emplace_back(l); }, [&] { ++overlong; }};
+  splitter.Feed("ok\ng");
   splitter.Finish();
   splitter.Finish();
-  EXPECT_EQ(lines.back(), "g");
-  EXPECT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines, (std::vector<std::string>{"ok", "g"}));
   splitter.Feed("123456789");
   splitter.Finish();
-  EXPECT_EQ(overlong, 2);
-  EXPECT_EQ(lines.size(), 6u);
+  EXPECT_EQ(overlong, 1);
+  EXPECT_EQ(lines.size(), 2u);
 }
 
 // The line reader against a reference parser: both accept the same texts and
@@ -237,7 +258,7 @@ TEST(JsonLineParserTest, AcceptsAndReadsWhatStrictJsonAllows) {
   }
 }
 
-TEST(JsonLineParserTest, DepthLimitKeepsTheRestAndStillChecksSyntaxAndIdTextsAreTheRequestsOwnBytes) {
+TEST(JsonLineParserTest, TheDepthLimitDropsWhatLiesDeeperKeepsTheRestAndStillChecksSyntax) {
   const auto nested = [](size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
   const server::ParsedLine ok = server::ParseJsonLine(nested(3), 3);
   EXPECT_FALSE(ok.TooDeep);
@@ -252,7 +273,9 @@ TEST(JsonLineParserTest, DepthLimitKeepsTheRestAndStillChecksSyntaxAndIdTextsAre
   for (const std::string& bad : {std::string(3000, '['), std::string(100, '[') + "{\"a\" 1}" + std::string(100, ']'),
                                  std::string(100, '[') + "[1,]" + std::string(100, ']'), nested(100) + "]"})
     EXPECT_THROW(server::ParseJsonLine(bad, 64), server::JsonSyntaxError) << bad.substr(95, 20);
+}
 
+TEST(JsonLineParserTest, IdTextsAreTheRequestsOwnBytes) {
   for (const std::string id : {"-9223372036854775809", "18446744073709551616", "123456789012345678901234567890",
                                "-0", "1.50", "2E+3", "0.1", R"("\u0041b")", "null", "7"})
     EXPECT_EQ(server::ParseJsonLine(R"({"id":)" + id + "}", 64).IdTexts, std::vector<std::string>{id});
