@@ -52,7 +52,6 @@ class JsonRpcEndpoint final {
 
   // Registers (or replaces) the method `name`.
   void AddMethod(const std::string& name, Method method);
-  bool HasMethod(const std::string& name) const { return methods_.count(name) != 0; }
 
   // Handles one input line (without its line end; a trailing '\r' is ignored).
   void HandleLine(std::string_view line);

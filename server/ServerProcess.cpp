@@ -30,6 +30,15 @@ namespace {
 constexpr size_t kMaxLineBytes = 64u << 20;
 constexpr size_t kReadBytes = 64u << 10;
 constexpr int64_t kEndDelayMs = 300;
+constexpr size_t kTracedBytes = 300;
+
+// At --log-level debug, every line read and written: "<what>: <line>" (cut).
+void Trace(const char* what, std::string_view line) {
+  if (!os::ProcessLog().Shows(os::LogLevel::Debug)) return;
+  std::string text = std::string(what) + ": " + std::string(line.substr(0, kTracedBytes));
+  if (line.size() > kTracedBytes) text += "... (" + std::to_string(line.size()) + " bytes)";
+  os::LogDebug(text);
+}
 
 // The sound service library lies next to the server's executable; "" (the
 // DirectSound 9 engine then finds no library) when it is not there.
@@ -227,6 +236,7 @@ void ServerProcess::HandleLine(std::string_view line) {
 }
 
 void ServerProcess::HandleRequest(std::string_view line) {
+  Trace("read", line);
   // Also after Release: until the process ends every request read is
   // answered (the members with "the object has been released").
   try {
@@ -259,6 +269,7 @@ void ServerProcess::RunDueTasks(int64_t ms) {
 
 void ServerProcess::WriteLine(const std::string& line) {
   if (outBroken_) return;
+  Trace("wrote", line);
   std::string out = line;
   out.push_back('\n');
   if (!os::WriteAll(outFd_, out)) {

@@ -135,8 +135,8 @@ void ServerClient::HandleLine(const std::string& line) {
   json message;
   try {
     message = json::parse(line);
-  } catch (const json::parse_error&) {
-    throw ClientError("playsrv wrote a line that is not JSON: " + line);
+  } catch (const json::parse_error& e) {
+    throw ClientError("playsrv wrote a line that is not JSON (" + std::string(e.what()) + "): " + line);
   }
   if (message.contains("method")) {
     if (onNotification_) onNotification_(message["method"].get<std::string>(), message.value("params", json()));

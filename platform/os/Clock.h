@@ -18,8 +18,8 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual int64_t NowUs() const = 0;
-  int64_t NowMs() const { return NowUs() / 1000; }
-  // Time of day in seconds (the Timer function of the original run time).
+  // Time of day in seconds since midnight, as the host language's Timer
+  // function gives it.
   virtual double SecondsSinceMidnight() const = 0;
   virtual bool IsManual() const = 0;
 };

@@ -10,6 +10,7 @@
 
 #include "platform/os/Errors.h"
 #include "platform/os/FileSystem.h"
+#include "platform/os/Log.h"
 #include "platform/os/Stdio.h"
 
 namespace os {
@@ -139,7 +140,8 @@ bool SetLength(const std::string& path, int64_t length) noexcept {
   try {
     Fd fd(OpenRegular(path, O_WRONLY, "cannot open for writing"));
     return CurrentFileSystem().Ftruncate(fd.get(), length) == 0;
-  } catch (const FileError&) {
+  } catch (const FileError& e) {
+    LogCaught("the file keeps its length", e);
     return false;
   }
 }

@@ -71,8 +71,6 @@ class Process final {
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
-  pid_t Pid() const { return pid_; }
-
   // Writes all of `bytes` to the child's input; false when it no longer
   // reads (or the input was closed).
   bool Send(std::string_view bytes);
