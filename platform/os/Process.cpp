@@ -92,6 +92,38 @@ int OpenTerminal(std::string& otherEnd) {
   return master;
 }
 
+// Runs the child as planned; returns its id once it has started the program
+// (the report pipe closes at exec; before that the child writes why it
+// failed). Throws ProcessError with the reason otherwise.
+pid_t Launch(const std::string& program, ChildPlan plan) {
+  PipeEnds report;
+  try {
+    report = MakePipe();
+  } catch (const FileError& e) {
+    throw ProcessError("cannot start " + program + ": " + e.what());
+  }
+  plan.report = report.Write;
+  const pid_t pid = fork();
+  if (pid == 0) RunChild(plan);
+  const int forkErr = errno;
+  CloseFd(report.Write);
+  int childErr = 0;
+  ssize_t got = -1;
+  if (pid > 0) {
+    do {
+      got = read(report.Read, &childErr, sizeof childErr);
+    } while (got < 0 && errno == EINTR);
+  }
+  CloseFd(report.Read);
+  if (pid > 0 && got <= 0) return pid;
+  if (pid > 0) {
+    int raw = 0;
+    while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+  }
+  throw ProcessError("cannot start " + program + ": " + std::strerror(pid < 0 ? forkErr : childErr));
+}
+
 }  // namespace
 
 Process::Process(const std::string& program, const Options& options) : onTerminal_(options.OnTerminal) {
@@ -101,7 +133,6 @@ Process::Process(const std::string& program, const Options& options) : onTermina
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-
   ChildPlan plan;
   plan.program = program.c_str();
   plan.argv = argv.data();
@@ -109,76 +140,42 @@ Process::Process(const std::string& program, const Options& options) : onTermina
   plan.maxFileBytes = options.MaxFileBytes;
   std::string terminal;
   PipeEnds in, out, err;
-  // The descriptors the child takes over; closed here once it has them.
-  std::vector<int> childEnds;
   const auto closeAll = [&] {
-    for (int fd : childEnds) CloseFd(fd);
-    for (int fd : {in.Write, out.Read, err.Read, input_}) CloseFd(fd);
+    for (int fd : {in.Read, in.Write, out.Read, out.Write, err.Read, err.Write, input_}) CloseFd(fd);
   };
-  PipeEnds report;
   try {
     if (options.OnTerminal) {
       input_ = OpenTerminal(terminal);
       output_ = input_;
       plan.terminalPath = terminal.c_str();
-    } else {
-      if (options.NullInput) {
-        plan.inputPath = "/dev/null";
-      } else {
-        in = MakePipe();
-        childEnds.push_back(in.Read);
-        plan.input = in.Read;
-      }
-      out = MakePipe();
-      childEnds.push_back(out.Write);
-      plan.output = out.Write;
-      if (options.Errors == ErrorOutput::Pipe) {
-        err = MakePipe();
-        childEnds.push_back(err.Write);
-        plan.errors = err.Write;
-      } else if (options.Errors != ErrorOutput::Inherit) {
-        const bool toFile = options.Errors == ErrorOutput::File;
-        plan.errorPath = toFile ? options.ErrorFile.c_str() : "/dev/null";
-        plan.errorFlags = toFile ? O_WRONLY | O_CREAT | O_TRUNC : O_WRONLY;
-      }
+      pid_ = Launch(program, plan);
+      return;
     }
-    report = MakePipe();
-  } catch (const FileError& e) {
+    in = options.NullInput ? PipeEnds{} : MakePipe();
+    out = MakePipe();
+    err = options.Errors == ErrorOutput::Pipe ? MakePipe() : PipeEnds{};
+    plan.input = in.Read;
+    plan.inputPath = "/dev/null";  // when there is no pipe
+    plan.output = out.Write;
+    plan.errors = err.Write;
+    if (options.Errors == ErrorOutput::File || options.Errors == ErrorOutput::Null) {
+      const bool toFile = options.Errors == ErrorOutput::File;
+      plan.errorPath = toFile ? options.ErrorFile.c_str() : "/dev/null";
+      plan.errorFlags = toFile ? O_WRONLY | O_CREAT | O_TRUNC : O_WRONLY;
+    }
+    pid_ = Launch(program, plan);
+  } catch (const ProcessError&) {
+    closeAll();
+    throw;
+  } catch (const FileError& e) {  // no pipe to be had
     closeAll();
     throw ProcessError("cannot start " + program + ": " + e.what());
   }
-  plan.report = report.Write;
-  pid_ = fork();
-  if (pid_ == 0) RunChild(plan);
-  const int forkErr = errno;
-  CloseFd(report.Write);
-  for (int fd : childEnds) CloseFd(fd);
-  childEnds.clear();
-  int childErr = 0;
-  ssize_t got = -1;
-  if (pid_ > 0) {
-    // The report pipe closes at exec; before that the child writes why it failed.
-    do {
-      got = read(report.Read, &childErr, sizeof childErr);
-    } while (got < 0 && errno == EINTR);
-  }
-  CloseFd(report.Read);
-  if (pid_ < 0 || got > 0) {
-    const std::string why = std::strerror(pid_ < 0 ? forkErr : childErr);
-    if (pid_ > 0) {
-      int raw = 0;
-      while (waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
-      }
-    }
-    pid_ = -1;
-    closeAll();
-    throw ProcessError("cannot start " + program + ": " + why);
-  }
-  if (!options.OnTerminal) {
-    input_ = in.Write;
-    output_ = out.Read;
-    errors_ = err.Read;
-  }
+  // The child has its ends; the caller keeps the others.
+  for (int fd : {in.Read, out.Write, err.Write}) CloseFd(fd);
+  input_ = in.Write;
+  output_ = out.Read;
+  errors_ = err.Read;
 }
 
 Process::~Process() {
