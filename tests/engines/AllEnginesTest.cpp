@@ -9,6 +9,7 @@
 // other half sound too; DirectSound 9 plays silence up to the end mark
 // (100-ms steps).
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -22,6 +23,8 @@
 #include "engines/PlayApiClass.h"
 #include "engines/StreamDx7Class.h"
 #include "engines/StreamDx9Class.h"
+#include "platform/os/Errors.h"
+#include "tests/support/CapturedLog.h"
 #include "tests/support/TestWorld.h"
 
 namespace {
@@ -559,6 +562,49 @@ TEST_F(StreamDx9ClassTest, WithoutTheLibraryTheBufferAndTheStartFail) {
   EXPECT_FALSE(lonely->PlayMe());
   EXPECT_EQ(reports, (Reports{"Play Buffer - Failed", "Play Failed"}));
   EXPECT_FALSE(lonely->PollEnabled());
+}
+
+// An output whose start fails, as a sound card that another program holds.
+class OutputThatWillNotStart final : public audio::AudioOutput {
+ public:
+  void Start(int32_t, int32_t, audio::OutputPump) override { throw os::PlayError("the card is busy"); }
+  void Play(const int16_t*, size_t frameCount, int64_t) override { played += static_cast<int64_t>(frameCount); }
+  void Stop() override {}
+  int64_t played = 0;
+};
+
+TEST_F(StreamDx9ClassTest, AnOutputThatCannotStartFailsTheStartAndTheLogSaysWhy) {
+  OutputThatWillNotStart busy;
+  devices::AudioPlatform audio(w.loop, busy, devices::AudioOffer{}, testing_support::SoundServiceLibraryPath());
+  state::PlayContext ctx(w.loop, w.box, audio);
+  auto dx9 = std::make_unique<engines::StreamDx9Class>(ctx);
+  Listen(*dx9);
+  int32_t hwnd = 77;
+  ASSERT_TRUE(dx9->PutONDx9Ds(hwnd));
+  testing_support::CapturedLog log;
+  ctx.Mod.FmtChannal = 1;
+  ctx.Mod.FmtFriq = 8000;
+  ctx.Mod.WaveNos = 8000;
+  ctx.Mod.PlayDirection = 1;
+  ctx.Mod.PlayTempoFor = 1.0f;
+  ctx.Mod.ChanBuffL = std::make_unique<buffers::BlockCarrBuffClass>(ctx.Blocks, 0);
+  ctx.Mod.ChanBuffR = std::make_unique<buffers::BlockCarrBuffClass>(ctx.Blocks, 0);
+  ASSERT_TRUE(dx9->CreateSoundBuffer());
+  EXPECT_FALSE(dx9->PlayMe());
+  EXPECT_EQ(reports, Reports{"Play Failed"});
+  EXPECT_EQ(ctx.Mod.RunningState, 0);
+  w.loop.RunFor(1000);
+  EXPECT_EQ(busy.played, 0) << "a buffer whose output did not start played on";
+  EXPECT_THAT(log.Text(), ::testing::AllOf(::testing::HasSubstr("sound service output, start: the card is busy"),
+                                           ::testing::HasSubstr("Service04: the output did not start")));
+}
+
+TEST_F(StreamDx9ClassTest, ABufferTheLibraryRefusesFailsAndTheLogSaysWhy) {
+  testing_support::CapturedLog log;
+  const Wave wave = MonoWave(100);
+  EXPECT_FALSE(Load(*engine, wave, 100'001));
+  EXPECT_EQ(reports, Reports{"Play Buffer - Failed"});
+  EXPECT_THAT(log.Text(), ::testing::HasSubstr("Service02: rate 100001 frames/s is outside 100 to 100000"));
 }
 
 }  // namespace
