@@ -4,11 +4,12 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/devices/FrameTime.h"
+
 namespace soundservice {
 
 namespace {
 
-constexpr int64_t kUsPerSecond = 1000000;
 constexpr int64_t kSilenceFrames = 4096;
 constexpr int32_t kMinRate = 100;
 constexpr int32_t kMaxRate = 100000;
@@ -218,16 +219,13 @@ void ServiceInstance::CatchUp() {
 }
 
 int64_t ServiceInstance::DeviceFramesAt(int64_t nowUs) const {
-  const int64_t elapsed = std::max<int64_t>(nowUs - startUs_, 0);
-  // Whole seconds and the rest apart, so that the product stays in range.
-  return countBase_ + (elapsed / kUsPerSecond) * rate_ + ((elapsed % kUsPerSecond) * rate_) / kUsPerSecond;
+  return countBase_ + devices::FramesAfterUs(std::max<int64_t>(nowUs - startUs_, 0), rate_);
 }
 
 // The first host time at which `frame` frames have been put out, i.e. when
 // the frame with that 0-based index starts sounding.
 int64_t ServiceInstance::TimeOfDeviceFrameUs(int64_t frame) const {
-  const int64_t k = std::max<int64_t>(frame - countBase_, 0);
-  return startUs_ + (k / rate_) * kUsPerSecond + ((k % rate_) * kUsPerSecond + rate_ - 1) / rate_;
+  return startUs_ + devices::UsUntilFrames(std::max<int64_t>(frame - countBase_, 0), rate_);
 }
 
 // Frames from..to-1 of the run, taken from the looping buffer in as few

@@ -148,10 +148,9 @@ class WaveOutApi final {
   void BeginSoundingIfReady();
   void EndSounding();
   void Replan();
-  int64_t SpanFrameTimeUs(int64_t spanFrame) const;
 
   AudioPlatform& platform_;
-  FrameClock clock_;           // frames of the present sounding span
+  FrameClock clock_;           // frames of the present sounding span, counted from 0
   HWAVEOUT handle_ = 0;        // 0: closed
   HWAVEOUT lastHandle_ = 0;
   WAVEFORMATEX format_;
@@ -162,7 +161,6 @@ class WaveOutApi final {
   bool paused_ = false;
   bool sounding_ = false;
   int64_t spanBase_ = 0;       // played_ when the present span began
-  int64_t spanStartUs_ = 0;    // loop time the present span began
   uint64_t event_ = 0;         // pending loop event of the next header end (0: none)
 };
 
