@@ -82,11 +82,11 @@ void PlayApiClass::CloseDevice() {
 
 bool PlayApiClass::CreateSoundBuffer() {
   try {
-    if (mod_.RunningState != 0) StopPlay();
+    if (mod_.RunningState != state::kRunIdle) StopPlay();
     SetBufferGeometry(mod_);
     CloseDevice();
     OpenDevice();
-    mod_.RunningState = 0;
+    mod_.RunningState = state::kRunIdle;
     return DeviceOpen;
   } catch (const std::exception& e) {
     LogFailure("CreateSoundBuffer", e);
@@ -104,7 +104,7 @@ void PlayApiClass::StopInternal() {
   // whatever run comes next.
   StopPlayTimer.SetEnabled(false);
   LastResult = winmm_.waveOutReset(WaveOutHandle);
-  mod_.RunningState = 0;
+  mod_.RunningState = state::kRunIdle;
 }
 
 void PlayApiClass::PrepareHalf(int32_t Half) {
@@ -234,7 +234,7 @@ void PlayApiClass::UpdatePlayPosition() {
 
 bool PlayApiClass::PlayMe() {
   try {
-    if (mod_.RunningState != 0) StopInternal();
+    if (mod_.RunningState != state::kRunIdle) StopInternal();
     mod_.PlayProgress = 1;
     mod_.PlayBase = 0;
     mod_.EndOfData = false;
@@ -277,7 +277,7 @@ bool PlayApiClass::StartAtProgress() {
 bool PlayApiClass::UTurn() {
   try {
     UpdatePlayPosition();
-    if (mod_.RunningState != 0) StopInternal();
+    if (mod_.RunningState != state::kRunIdle) StopInternal();
     TurnAtCurrentPos(mod_);
     if (StartAtProgress()) return true;
   } catch (const std::exception& e) {
@@ -290,7 +290,7 @@ bool PlayApiClass::UTurn() {
 
 bool PlayApiClass::PlayAtCurrentPosition() {
   try {
-    if (mod_.RunningState != 0) StopInternal();
+    if (mod_.RunningState != state::kRunIdle) StopInternal();
     ProgressAtCurrentPos(mod_);
     if (StartAtProgress()) return true;
   } catch (const std::exception& e) {
@@ -304,13 +304,13 @@ bool PlayApiClass::PlayAtCurrentPosition() {
 void PlayApiClass::PlayPause() {
   CallBackTimer.SetEnabled(false);
   LastResult = winmm_.waveOutPause(WaveOutHandle);
-  mod_.RunningState = 3;
+  mod_.RunningState = state::kRunPaused;
 }
 
 void PlayApiClass::PlayContinue() {
   LastResult = winmm_.waveOutRestart(WaveOutHandle);
   CallBackTimer.SetEnabled(true);
-  mod_.RunningState = mod_.LoopPlayON ? 2 : 1;
+  mod_.RunningState = mod_.LoopPlayON ? state::kRunPlayingLoop : state::kRunPlaying;
 }
 
 }  // namespace engines

@@ -43,10 +43,10 @@ void SetCurrentPosFromPlayed(state::PlayDllMod& mod, int32_t framesPlayed) {
 
 std::string MarkRunStarted(state::PlayDllMod& mod, bool counted, int32_t loopCount) {
   if (mod.LoopPlayON) {
-    mod.RunningState = 2;
+    mod.RunningState = state::kRunPlayingLoop;
     return counted ? LoopText(loopCount) : "Playing Loop";
   }
-  mod.RunningState = 1;
+  mod.RunningState = state::kRunPlaying;
   return "Playing";
 }
 

@@ -118,7 +118,7 @@ void ServiceInstance::Stop() {
     countBase_ = rendered_;
     running_ = false;
     Debug("stopped after " + Str(played_) + " frames of the buffer");
-    if (host_.outputStop(host_.context) == 0) failure += (failure.empty() ? "" : "; ") + std::string("the output did not stop");
+    if (host_.outputStop(host_.context) == 0) failure += failure.empty() ? "the output did not stop" : "; nor did it stop";
   }
   if (!failure.empty()) throw ServiceError(failure);
 }
@@ -132,7 +132,8 @@ void ServiceInstance::Write(const int16_t* data, int32_t byteCount, int32_t byte
     throw ServiceError(Str(byteCount) + " bytes at byte " + Str(byteOffset) + " are not whole frames of the " +
                        Str(bufferBytes) + "-byte buffer");
   if (endHalf < 0 || endHalf > 2 || endTicks < -1)
-    throw ServiceError("end mark " + Str(endHalf) + ", " + Str(endTicks) + ": the half is 0 to 2, the ticks -1 or more");
+    throw ServiceError("end mark " + Str(endHalf) + ", " + Str(endTicks) +
+                       ": the half is 0 to 2, the ticks -1 or more");
   FailIfDeviceLost();
 
   // What sounded so far came from the buffer as it was; the write is made

@@ -82,7 +82,7 @@ MMRESULT WaveOutApi::waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, uint32_t cbm
   if (!platform_.Output().Available()) return MMSYSERR_NODRIVER;
   CatchUp();
   Replan();
-  // The fields are 32 bits wide and wrap, as on the original.
+  // The fields are 32 bits wide: a long run's position wraps round.
   switch (pmmt->wType) {
     case TIME_BYTES:
       pmmt->u.cb = static_cast<uint32_t>(played_ * format_.nBlockAlign);

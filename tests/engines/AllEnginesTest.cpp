@@ -160,16 +160,16 @@ class EngineFixture : public ::testing::Test {
   std::vector<int64_t> reportUs;  // since t0
 };
 
-enum class Engine { WaveOut, Dx7, Dx9 };
+enum class EngineKind { WaveOut, Dx7, Dx9 };
 const char* const kEngineNames[] = {"WaveOut", "DirectSound7", "DirectSound9"};
 
-class AllEnginesTest : public EngineFixture, public ::testing::WithParamInterface<Engine> {
+class AllEnginesTest : public EngineFixture, public ::testing::WithParamInterface<EngineKind> {
  protected:
   AllEnginesTest() {
     int32_t hwnd = 77;
-    if (GetParam() == Engine::WaveOut) {
+    if (GetParam() == EngineKind::WaveOut) {
       engine = std::make_unique<engines::PlayApiClass>(w.ctx);
-    } else if (GetParam() == Engine::Dx7) {
+    } else if (GetParam() == EngineKind::Dx7) {
       auto dx7 = std::make_unique<engines::StreamDx7Class>(w.ctx);
       EXPECT_TRUE(dx7->PutONDx7Ds(hwnd));
       engine = std::move(dx7);
@@ -184,7 +184,7 @@ class AllEnginesTest : public EngineFixture, public ::testing::WithParamInterfac
   // The value for the engine under test.
   template <typename T>
   T ByEngine(T waveOut, T dx7, T dx9) const {
-    return GetParam() == Engine::WaveOut ? waveOut : GetParam() == Engine::Dx7 ? dx7 : dx9;
+    return GetParam() == EngineKind::WaveOut ? waveOut : GetParam() == EngineKind::Dx7 ? dx7 : dx9;
   }
   std::vector<int16_t> Tail(size_t dx7, size_t dx9) const { return Silence(ByEngine<size_t>(0, dx7, dx9)); }
 
@@ -199,13 +199,13 @@ class AllEnginesTest : public EngineFixture, public ::testing::WithParamInterfac
     const int64_t gap = reportUs.back() - w.output.LastFrameEndUs();
     EXPECT_GE(gap, ByEngine<int64_t>(80'000, 0, 0));
     EXPECT_LT(gap, ByEngine<int64_t>(120'000, 1000, 1000));
-    EXPECT_EQ(mod().RunningState, 0);
+    EXPECT_EQ(mod().RunningState, state::kRunIdle);
   }
 
   std::unique_ptr<engines::EngineContract> engine;  // goes first: its release still reports
 };
 
-INSTANTIATE_TEST_SUITE_P(Engines, AllEnginesTest, ::testing::Values(Engine::WaveOut, Engine::Dx7, Engine::Dx9),
+INSTANTIATE_TEST_SUITE_P(Engines, AllEnginesTest, ::testing::Values(EngineKind::WaveOut, EngineKind::Dx7, EngineKind::Dx9),
                          [](const auto& p) { return std::string(kEngineNames[static_cast<int>(p.param)]); });
 
 // 8-bit scaling is checked by the chunk builder's tests and by playctl end to end.
@@ -223,17 +223,17 @@ TEST_P(AllEnginesTest, PlaysEveryFrameOfMixedBlocksForwardWithAPauseAndReverse) 
                        HostList().Blk(blkName, 20000, 1, 1).Silent(15000, 20001)
                            .Org(orgName, 35000, 35001, 45, 1, 16)));
   ASSERT_TRUE(engine->PlayMe());
-  EXPECT_EQ(mod().RunningState, 1);
+  EXPECT_EQ(mod().RunningState, state::kRunPlaying);
   w.loop.RunFor(1000);
   EXPECT_EQ(PositionOf(*engine), 8000);
   // A pause holds the sound; continuing goes on without a report.
   engine->PlayPause();
-  EXPECT_EQ(mod().RunningState, 3);
+  EXPECT_EQ(mod().RunningState, state::kRunPaused);
   w.loop.RunFor(5000);
   EXPECT_EQ(w.output.FramesPlayed(), 8000);
   EXPECT_EQ(PositionOf(*engine), 8000);
   engine->PlayContinue();
-  EXPECT_EQ(mod().RunningState, 1);
+  EXPECT_EQ(mod().RunningState, state::kRunPlaying);
   PlayOut(Concat({FramesOf(mono, 1, 70000), Tail(16, 400)}), 9'000);
   EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
 
@@ -280,7 +280,7 @@ TEST_P(AllEnginesTest, LoopModeRepeatsTheWaveCountsTheLoopsAndTurnsRoundUntilSto
   ASSERT_TRUE(Load(*engine, wave, 8000));
   mod().LoopPlayON = true;
   ASSERT_TRUE(engine->PlayMe());
-  EXPECT_EQ(mod().RunningState, 2);
+  EXPECT_EQ(mod().RunningState, state::kRunPlayingLoop);
   w.loop.RunFor(4300);
   EXPECT_EQ(reports, (Reports{"Playing Loop", "Playing Loop", "Playing Loop 1", "Playing Loop", "Playing Loop 2"}));
 
@@ -296,7 +296,7 @@ TEST_P(AllEnginesTest, LoopModeRepeatsTheWaveCountsTheLoopsAndTurnsRoundUntilSto
   w.loop.RunFor(100);
   ASSERT_TRUE(engine->StopPlay());
   EXPECT_EQ(w.output.Samples(), Concat({played, FramesOf(wave, turn, turn - 799, -1)}));
-  EXPECT_EQ(mod().RunningState, 0);
+  EXPECT_EQ(mod().RunningState, state::kRunIdle);
 
   // Stopped, nothing more sounds and nothing more is reported.
   const int64_t frames = w.output.FramesPlayed();
@@ -390,7 +390,8 @@ TEST_F(PlayApiClassTest, ThePollsArmTheStopTimerAndANewStartCancelsIt) {
 }
 
 // The DirectSound 7 engine alone: the refill guard, a continue after a stop,
-// "Stopped" from a new buffer, and the two ways a run used to end wrongly.
+// "Stopped" from a new buffer, a stop mark that must not end a later run, and
+// a final chunk whose file went away.
 // At 8000 frames per second a chunk is 32000 frames (four seconds) and one
 // millisecond is exactly 8 frames.
 class StreamDx7ClassTest : public OneEngineTest<engines::StreamDx7Class> {
@@ -429,7 +430,7 @@ TEST_F(StreamDx7ClassTest, PlayContinueAfterAStopPlaysOnAndANewBufferStopsTheRun
   ASSERT_TRUE(engine->PlayMe());
   w.loop.RunFor(1000);
   ASSERT_TRUE(engine->CreateSoundBuffer());
-  EXPECT_EQ(mod().RunningState, 0);
+  EXPECT_EQ(mod().RunningState, state::kRunIdle);
   w.loop.RunFor(12000);
   EXPECT_EQ(reports, (Reports{"Playing", "Stopped"}));
   EXPECT_EQ(w.output.Samples(), FramesOf(wave, 1, 8000));
@@ -460,8 +461,6 @@ TEST_F(StreamDx7ClassTest, ASecondRefillNotificationDuringARefillIsDropped) {
   w.ctx.Blocks.Blocks(freeBlock).BlockType = blocks::BlockOrg;  // the buffer releases it as it came
 }
 
-// The two ways a run used to end wrongly: a stop mark left by a stopped run,
-// and a final chunk whose file went away.
 TEST_F(StreamDx7ClassTest, APauseInALaterRunIsNotEndedByTheMarkOfAStoppedOne) {
   const Wave wave = Ready(48000);  // the final chunk is half 2: 2000 ms
   ASSERT_TRUE(engine->PlayMe());
@@ -592,7 +591,7 @@ TEST_F(StreamDx9ClassTest, AnOutputThatCannotStartFailsTheStartAndTheLogSaysWhy)
   ASSERT_TRUE(dx9->CreateSoundBuffer());
   EXPECT_FALSE(dx9->PlayMe());
   EXPECT_EQ(reports, Reports{"Play Failed"});
-  EXPECT_EQ(ctx.Mod.RunningState, 0);
+  EXPECT_EQ(ctx.Mod.RunningState, state::kRunIdle);
   w.loop.RunFor(1000);
   EXPECT_EQ(busy.played, 0) << "a buffer whose output did not start played on";
   EXPECT_THAT(log.Text(), ::testing::AllOf(::testing::HasSubstr("sound service output, start: the card is busy"),

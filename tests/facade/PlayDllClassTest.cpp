@@ -82,14 +82,16 @@ TEST_F(FacadeTest, DxObjTakesTheFirstEngineThatAcceptsReleasingTheOneBefore) {
     Texts calls;
   };
   const std::vector<Case> cases{
-      {true, true, "", 77, 1, 3, {"Dx9:PutONDx9Ds 77"}},
-      {false, true, "", 5, 1, 1, {"Dx9:~", "Dx9:PutONDx9Ds 5", "Dx9:~", "Dx7:PutONDx7Ds 5"}},
-      {false, false, "", 5, 2, 2, {"Dx7:~", "Dx9:PutONDx9Ds 5", "Dx9:~", "Dx7:PutONDx7Ds 5", "Dx7:~"}},
+      {true, true, "", 77, 1, facade::kDriverDx9, {"Dx9:PutONDx9Ds 77"}},
+      {false, true, "", 5, 1, facade::kDriverDx7, {"Dx9:~", "Dx9:PutONDx9Ds 5", "Dx9:~", "Dx7:PutONDx7Ds 5"}},
+      {false, false, "", 5, 2, facade::kDriverWaveOut,
+       {"Dx7:~", "Dx9:PutONDx9Ds 5", "Dx9:~", "Dx7:PutONDx7Ds 5", "Dx7:~"}},
       // An error yields -1 and no engine; a later attach works again.
-      {false, true, "PutONDx7Ds 8", 8, -1, 0, {"WaveOut:~", "Dx9:PutONDx9Ds 8", "Dx9:~", "Dx7:PutONDx7Ds 8", "Dx7:~"}},
-      {true, true, "", 8, 1, 3, {"Dx9:PutONDx9Ds 8"}},
+      {false, true, "PutONDx7Ds 8", 8, -1, facade::kDriverNone,
+       {"WaveOut:~", "Dx9:PutONDx9Ds 8", "Dx9:~", "Dx7:PutONDx7Ds 8", "Dx7:~"}},
+      {true, true, "", 8, 1, facade::kDriverDx9, {"Dx9:PutONDx9Ds 8"}},
       // Without a positive handle the engine goes and none is taken.
-      {true, true, "", 0, 0, 0, {"Dx9:~"}},
+      {true, true, "", 0, 0, facade::kDriverNone, {"Dx9:~"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.hwnd);
@@ -99,7 +101,7 @@ TEST_F(FacadeTest, DxObjTakesTheFirstEngineThatAcceptsReleasingTheOneBefore) {
     script.throwOp = c.throwOp;
     EXPECT_EQ(Attach(c.hwnd), c.answer);
     EXPECT_EQ(obj.DriverType(), c.driverType);
-    EXPECT_EQ(obj.Engine() == nullptr, c.driverType == 0);
+    EXPECT_EQ(obj.EngineInUse() == nullptr, c.driverType == facade::kDriverNone);
     EXPECT_EQ(script.calls, c.calls);
   }
 }
@@ -274,7 +276,7 @@ TEST_P(PlaybackTest, AMissingOrgfileFailsTheStartNamingItAndTheServerPlaysOn) {
   std::remove(path.c_str());
   obj.PlayAgain();  // each engine's start catches the read error and says so
   world.loop.RunFor(6000);
-  if (GetParam().driverType == 3) {
+  if (GetParam().driverType == facade::kDriverDx9) {
     EXPECT_EQ(msgs, Texts{"Play Failed"});  // the DirectSound 9 engine's own only
   } else {
     EXPECT_EQ(msgs, (Texts{"Play Failed", "Play Failed"}));
@@ -328,9 +330,9 @@ TEST_P(PlaybackTest, AFileCutShortOrFailingWhilePlayingEndsTheRunAsBeforeAndTheH
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, PlaybackTest,
-                         ::testing::Values(EngineCase{"Dx9", {true, true, true}, 3},
-                                           EngineCase{"Dx7", {false, true, true}, 1},
-                                           EngineCase{"WaveOut", {false, false, true}, 2}),
+                         ::testing::Values(EngineCase{"Dx9", {true, true, true}, facade::kDriverDx9},
+                                           EngineCase{"Dx7", {false, true, true}, facade::kDriverDx7},
+                                           EngineCase{"WaveOut", {false, false, true}, facade::kDriverWaveOut}),
                          [](const ::testing::TestParamInfo<EngineCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
