@@ -1,6 +1,7 @@
 #include "facade/PlayDllClass.h"
 
 #include <algorithm>
+#include <string>
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "buffers/BlockCarrBuffClass.h"
@@ -55,6 +56,7 @@ PlayDllClass::~PlayDllClass() {
 }
 
 void PlayDllClass::RaiseMsg(const std::string& Msg, const std::string& Ttl) {
+  os::LogDebug("MsgBoxOb(\"" + Msg + "\", \"" + Ttl + "\")");
   if (msgBoxOb_) msgBoxOb_(Msg, Ttl);
 }
 
@@ -74,6 +76,7 @@ engines::EngineContract* PlayDllClass::EngineInUse() const {
 // ------------------------------------------------------------ engine selection
 
 void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
+  const int32_t window = MFrmHwnd;
   try {
     switch (DriverType_) {
       case kDriverDx7: StrmDx7Cls.reset(); break;
@@ -83,13 +86,17 @@ void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
     }
     DriverType_ = kDriverNone;
     mod_.RunningState = state::kRunIdle;
-    if (MFrmHwnd <= 0) return;
+    if (MFrmHwnd <= 0) {
+      os::LogDebug("DxObj(" + std::to_string(window) + "): no engine");
+      return;
+    }
 
     StrmDx9Cls = factory_.NewStreamDx9();
     ConnectEngine(*StrmDx9Cls);
     if (StrmDx9Cls->PutONDx9Ds(MFrmHwnd)) {
       DriverType_ = kDriverDx9;
       MFrmHwnd = 1;
+      os::LogDebug("DxObj(" + std::to_string(window) + "): the DirectSound 9 engine");
       return;
     }
     StrmDx9Cls.reset();
@@ -99,6 +106,7 @@ void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
     if (StrmDx7Cls->PutONDx7Ds(MFrmHwnd)) {
       DriverType_ = kDriverDx7;
       MFrmHwnd = 1;
+      os::LogDebug("DxObj(" + std::to_string(window) + "): the DirectSound 7 engine");
       return;
     }
     StrmDx7Cls.reset();
@@ -107,6 +115,7 @@ void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
     PlayApiCls = factory_.NewPlayApi();
     ConnectEngine(*PlayApiCls);
     MFrmHwnd = 2;
+    os::LogDebug("DxObj(" + std::to_string(window) + "): the waveOut engine");
   } catch (const std::exception& e) {
     os::LogCaught("DxObj", e);
     DriverType_ = kDriverNone;
@@ -309,6 +318,8 @@ void PlayDllClass::WriteWaveMemo(int32_t& FmtBits, int32_t& FmtChannal, int32_t&
     mod_.FmtBits = FmtBits;
     mod_.FmtChannal = FmtChannal;
     mod_.FmtFriq = FmtFriq;
+    os::LogDebug("wave handed over: " + std::to_string(WaveNos) + " samples, " + std::to_string(FmtChannal) +
+                 " channel(s) of " + std::to_string(FmtBits) + " bits at " + std::to_string(FmtFriq) + " per second");
 
     if (DriverType_ == kDriverNone) {
       RaiseMsg("S2", "Driver is Off");

@@ -87,7 +87,6 @@ class PlayDllClass final {
   void StartFromBeginning(int32_t direction, const char* noWaveText);
   void StartAtPosition(int32_t direction, int32_t pos);
   void ConnectEngine(engines::EngineContract& engine);
-  void ReleaseEngineFields();
 
   state::PlayContext& ctx_;
   state::PlayDllMod& mod_;

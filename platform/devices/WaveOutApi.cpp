@@ -201,12 +201,15 @@ void WaveOutApi::BeginSoundingIfReady() {
   clock_.Start(static_cast<int32_t>(format_.nSamplesPerSec));
   platform_.Output().Start(format_.nChannels, static_cast<int32_t>(format_.nSamplesPerSec),
                            audio::OutputPump{&Pump, this});
+  os::LogDebug("waveOut device sounding: " + std::to_string(format_.nChannels) + " channel(s) at " +
+               std::to_string(format_.nSamplesPerSec) + " frames/s, from frame " + std::to_string(played_));
 }
 
 void WaveOutApi::EndSounding() {
   sounding_ = false;
   clock_.Reset();
   platform_.Output().Stop();
+  os::LogDebug("waveOut device silent after frame " + std::to_string(played_));
 }
 
 void WaveOutApi::Replan() {

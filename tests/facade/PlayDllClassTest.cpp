@@ -16,7 +16,9 @@
 
 #include "facade/RealEngines.h"
 #include "platform/os/FileSystem.h"
+#include "platform/os/Log.h"
 #include "tests/facade/FakeEngines.h"
+#include "tests/support/CapturedLog.h"
 #include "tests/support/FaultyFileSystem.h"
 #include "tests/support/TestWorld.h"
 
@@ -233,6 +235,8 @@ struct EngineCase {
   const char* name;
   devices::AudioOffer offer;
   int32_t driverType;
+  const char* engineText;  // DxObj's debug line names it
+  const char* deviceText;  // the debug line of its device starting a run of two channels at 8000 frames/s
 };
 
 class PlaybackTest : public ::testing::TestWithParam<EngineCase> {
@@ -329,10 +333,28 @@ TEST_P(PlaybackTest, AFileCutShortOrFailingWhilePlayingEndsTheRunAsBeforeAndTheH
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, PlaybackTest,
-                         ::testing::Values(EngineCase{"Dx9", {true, true, true}, facade::kDriverDx9},
-                                           EngineCase{"Dx7", {false, true, true}, facade::kDriverDx7},
-                                           EngineCase{"WaveOut", {false, false, true}, facade::kDriverWaveOut}),
+TEST_P(PlaybackTest, TheDebugLogNamesTheEngineTheWaveTheDeviceTheRunAndEveryReport) {
+  testing_support::CapturedLog log(os::LogLevel::Debug);
+  int32_t hwnd = 100;
+  obj.DxObj(hwnd);
+  HandOverStereo(8000);
+  obj.PlayAgain();
+  EXPECT_THAT(log.Text(), ::testing::AllOf(
+                              ::testing::HasSubstr(std::string("DxObj(100): ") + GetParam().engineText),
+                              ::testing::HasSubstr("wave handed over: 8000 samples, 2 channel(s) of 16 bits at 8000"),
+                              ::testing::HasSubstr(GetParam().deviceText),
+                              ::testing::HasSubstr("run started forward from sample 1 of 8000"),
+                              ::testing::HasSubstr("MsgBoxOb(\"S2\", \"Playing\")")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engines, PlaybackTest,
+    ::testing::Values(EngineCase{"Dx9", {true, true, true}, facade::kDriverDx9, "the DirectSound 9 engine",
+                                 "sound service output started: 2 channel(s) at 8000 frames/s"},
+                      EngineCase{"Dx7", {false, true, true}, facade::kDriverDx7, "the DirectSound 7 engine",
+                                 "DirectSound buffer playing: 2 channel(s) at 8000 frames/s"},
+                      EngineCase{"WaveOut", {false, false, true}, facade::kDriverWaveOut, "the waveOut engine",
+                                 "waveOut device sounding: 2 channel(s) at 8000 frames/s"}),
                          [](const ::testing::TestParamInfo<EngineCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
