@@ -17,6 +17,11 @@ void LogFailure(const char* where, const std::exception& e) {
   os::LogCaught(std::string("waveOut engine, ") + where, e);
 }
 
+// A device call whose failure the engine turns into a False or a report.
+void LogResult(const char* call, devices::waveout::MMRESULT result) {
+  os::LogWarning(std::string("waveOut engine: ") + call + " failed with result " + std::to_string(result));
+}
+
 }  // namespace
 
 PlayApiClass::PlayApiClass(state::PlayContext& ctx)
@@ -51,6 +56,7 @@ void PlayApiClass::OpenDevice() {
   if (DeviceOpen) LastResult = winmm_.waveOutClose(WaveOutHandle);
   if (winmm_.waveOutGetNumDevs() < 1) {
     DeviceOpen = false;
+    os::LogWarning("waveOut engine: no output device");
     return;
   }
   const int32_t blockAlign = vb::Mul(16 / 8, mod_.FmtChannal);
@@ -63,6 +69,7 @@ void PlayApiClass::OpenDevice() {
   WaveFmt.cbSize = 0;
   LastResult = winmm_.waveOutOpen(&WaveOutHandle, devices::waveout::WAVE_MAPPER, &WaveFmt, 0, 0, 0);
   DeviceOpen = (LastResult == devices::waveout::MMSYSERR_NOERROR);
+  if (!DeviceOpen) LogResult("waveOutOpen", LastResult);
 }
 
 void PlayApiClass::CloseDevice() {
@@ -153,6 +160,7 @@ void PlayApiClass::FillNext() {
     }
     PrepareHalf(h);
     LastResult = winmm_.waveOutWrite(WaveOutHandle, &WaveHdrs[h], HdrSize);
+    if (LastResult != devices::waveout::MMSYSERR_NOERROR) LogResult("waveOutWrite", LastResult);
     if (LastResult == devices::waveout::MMSYSERR_NOERROR) {
       LastWriteOk = true;
       PrevQueuedEnd = QueuedEnd;
