@@ -60,14 +60,8 @@ struct Command {
   const char* name;
   std::function<void(facade::PlayDllClass&)> run;
 };
-void PlayAtPos5(facade::PlayDllClass& o) {
-  int32_t pos = 5;
-  o.PlayAtPos(pos);
-}
-void PlayAtPosRev5(facade::PlayDllClass& o) {
-  int32_t pos = 5;
-  o.PlayAtPosRev(pos);
-}
+const Command kPlayAtPos5{"PlayAtPos", [](auto& o) { int32_t pos = 5; o.PlayAtPos(pos); }};
+const Command kPlayAtPosRev5{"PlayAtPosRev", [](auto& o) { int32_t pos = 5; o.PlayAtPosRev(pos); }};
 
 TEST_F(FacadeTest, TempoIsClampedToRatesBetween100And100000OnceTheRateIsKnown) {
   const float lo = static_cast<float>(100.0 / 44100), hi = static_cast<float>(100000.0 / 44100);
@@ -133,8 +127,8 @@ TEST_F(FacadeTest, CommandsWithoutAnEngineSayDriverIsOffAndTheirFailure) {
   const std::vector<std::pair<Command, Texts>> cases{
       {{"PlayAgain", [](auto& o) { o.PlayAgain(); }}, {"Driver is Off"}},
       {{"PlayUTurn", [](auto& o) { o.PlayUTurn(); }}, {"Driver is Off", "U-Turn Failed"}},
-      {{"PlayAtPos", PlayAtPos5}, {"Driver is Off", "Play at.. failed"}},
-      {{"PlayAtPosRev", PlayAtPosRev5}, {"Driver is Off", "Play at.. failed"}},
+      {kPlayAtPos5, {"Driver is Off", "Play at.. failed"}},
+      {kPlayAtPosRev5, {"Driver is Off", "Play at.. failed"}},
       {{"PlayPause", [](auto& o) { o.PlayPause(); }}, {"Driver is Off"}},
       {{"PlayContinue", [](auto& o) { o.PlayContinue(); }}, {"Driver is Off"}},
       {{"UpdatePlayPosition", [](auto& o) { o.UpdatePlayPosition(); }}, {}},
@@ -186,7 +180,7 @@ TEST_F(FacadeTest, CommandsWithoutAnErrorHandlerLetAnEngineErrorThrough) {
   script.throwIn = true;
   for (const Command& command : {Command{"PlayAgain", [](auto& o) { o.PlayAgain(); }},
                                  Command{"PlayUTurn", [](auto& o) { o.PlayUTurn(); }},
-                                 Command{"PlayAtPos", PlayAtPos5}}) {
+                                 kPlayAtPos5}) {
     EXPECT_THROW(command.run(obj), std::runtime_error) << command.name;
   }
 }
