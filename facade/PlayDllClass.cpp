@@ -76,7 +76,9 @@ engines::EngineContract* PlayDllClass::EngineInUse() const {
 // ------------------------------------------------------------ engine selection
 
 void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
-  const int32_t window = MFrmHwnd;
+  const auto chose = [window = MFrmHwnd](const char* engine) {
+    os::LogDebug("DxObj(" + std::to_string(window) + "): " + engine);
+  };
   try {
     switch (DriverType_) {
       case kDriverDx7: StrmDx7Cls.reset(); break;
@@ -87,7 +89,7 @@ void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
     DriverType_ = kDriverNone;
     mod_.RunningState = state::kRunIdle;
     if (MFrmHwnd <= 0) {
-      os::LogDebug("DxObj(" + std::to_string(window) + "): no engine");
+      chose("no engine");
       return;
     }
 
@@ -96,7 +98,7 @@ void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
     if (StrmDx9Cls->PutONDx9Ds(MFrmHwnd)) {
       DriverType_ = kDriverDx9;
       MFrmHwnd = 1;
-      os::LogDebug("DxObj(" + std::to_string(window) + "): the DirectSound 9 engine");
+      chose("the DirectSound 9 engine");
       return;
     }
     StrmDx9Cls.reset();
@@ -106,7 +108,7 @@ void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
     if (StrmDx7Cls->PutONDx7Ds(MFrmHwnd)) {
       DriverType_ = kDriverDx7;
       MFrmHwnd = 1;
-      os::LogDebug("DxObj(" + std::to_string(window) + "): the DirectSound 7 engine");
+      chose("the DirectSound 7 engine");
       return;
     }
     StrmDx7Cls.reset();
@@ -115,7 +117,7 @@ void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
     PlayApiCls = factory_.NewPlayApi();
     ConnectEngine(*PlayApiCls);
     MFrmHwnd = 2;
-    os::LogDebug("DxObj(" + std::to_string(window) + "): the waveOut engine");
+    chose("the waveOut engine");
   } catch (const std::exception& e) {
     os::LogCaught("DxObj", e);
     DriverType_ = kDriverNone;

@@ -49,9 +49,11 @@ class ServiceInstance final {
   ServiceInstance& operator=(const ServiceInstance&) = delete;
 
   // The entries' work; each throws ServiceError (see above). Play, Write and
-  // Position also fail while the host's output has lost its device. Stop,
-  // Position and TakeFlags do their work before they throw for an output
-  // that failed to take what sounded.
+  // Position also fail while the host's output has lost its device. When the
+  // output failed to take what sounded since the last entry, Stop, Write,
+  // Position and TakeFlags do their work and then throw; Play only logs it
+  // (it belongs to the run before) and fails only when the output does not
+  // start.
   void Play(int32_t mode, int32_t rate);
   void Stop();
   void Write(const int16_t* data, int32_t byteCount, int32_t byteOffset, int32_t endHalf, int32_t endTicks);
