@@ -229,11 +229,6 @@ TEST_F(FacadeTest, RefusedHandOversLeaveThePreviousWaveAndEngineAlone) {
   EXPECT_EQ(mod().ChanBuffL->WaveLR(1000), static_cast<int16_t>(999 * 7 - 3000));
 }
 
-TEST_F(FacadeTest, AMonoHandOverDoesNotReadTheRightList) {
-  Hand(16, 1, 1000, MonoList(), runtime::VbArray<int32_t>(1, 1));
-  EXPECT_EQ(msgs.back(), "Done");
-}
-
 // An engine refusing its buffer: PlaybackTest, with a rate no device takes.
 TEST_F(FacadeTest, AnEngineErrorInItsBufferIsReportedAndTheStoredWaveKept) {
   Attach();

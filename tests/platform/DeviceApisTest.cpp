@@ -74,11 +74,6 @@ TEST_F(DirectSound7Test, StopAndJumpDropUndeliveredNotificationsAndPlayResumesTh
   EXPECT_EQ(heard, (Heard{{0, e0, 100'000}, {1, e1, 1'600'000}, {0, e0, 1'750'000}}));
 }
 
-TEST_F(DirectSound7Test, NotificationsCannotBeReplacedWhilePlaying) {
-  buf->Play(dx7::DSBPLAY_LOOPING);
-  EXPECT_THROW(buf->SetNotificationPositions(0, nullptr), os::PlayError);
-}
-
 // The arithmetic every device stand-in and the sound service library count
 // frames with: the time UsUntilFrames gives is the first at which
 // FramesAfterUs reaches the count, also ten days into a span.
