@@ -170,7 +170,6 @@ class DirectSoundBuffer final {
   // Frames per second, DSBFREQUENCY_MIN..MAX, or DSBFREQUENCY_ORIGINAL.
   // REQUIRES: created with DSBCAPS_CTRLFREQUENCY.
   void SetFrequency(int32_t hz);
-  int32_t GetFrequency() const { return rate_; }
   // flags must hold DSBPLAY_LOOPING: the buffer plays round and round until
   // Stop. Playing while playing changes nothing.
   void Play(int32_t flags);

@@ -18,8 +18,7 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual int64_t NowUs() const = 0;
-  // Time of day in seconds since midnight, as the host language's Timer
-  // function gives it.
+  // The time of day: seconds since midnight, with the fraction.
   virtual double SecondsSinceMidnight() const = 0;
   virtual bool IsManual() const = 0;
 };
