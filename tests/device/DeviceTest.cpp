@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/audio/Resampler.h"
-#include "tests/server/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestWorld.h"
 
 using nlohmann::json;
