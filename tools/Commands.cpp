@@ -36,6 +36,8 @@ int Fail(const std::string& what, int status) {
   return status;
 }
 
+void Warn(const std::string& what) { std::cerr << "playctl: warning: " << what << '\n'; }
+
 // Starts the run as asked: from the start (or end), or at a position.
 void Start(PlaySession& session, const PlayOptions& o, const EditWave& wav) {
   if (o.FromSeconds < 0) {
@@ -93,12 +95,15 @@ std::optional<EditWave> MakeWave(const PlayOptions& o, const std::string& folder
     for (const std::string& text : o.Pieces) pieces.push_back(ParsePiece(text, AbsolutePath));
     const EditList list(std::move(pieces), o.Channels);
     for (const std::string& line : list.Describe()) out << line << std::endl;
+    if (!o.Channels.empty() && !list.PickUsed())
+      Warn("--channels does not apply: it picks channels of files of more than two, and no piece has more");
     EditWave wave;
     {
       ProgressBar bar(std::cerr, os::IsTerminal(os::kStandardError));  // its line ends before ours
       wave = list.Build(folder, [&bar](const std::string& piece, double share) { bar.Show(piece, share); });
     }
     if (wave.Clipped > 0) out << wave.Clipped << " sample(s) clipped to the 16-bit range" << std::endl;
+    for (const std::string& damage : wave.Damaged) Warn(damage + "; the part that is there plays");
     return wave;
   } catch (const std::exception& e) {
     Fail(e.what(), 2);
@@ -198,7 +203,8 @@ int RunPlay(const PlayOptions& o, std::ostream& out) {
     } else if (!session.WaitForPlayDone(RunLengthMs(o, wave))) {
       return Fail("no \"Play Done\" report within the length of the wave", 1);
     }
-    return EndSession(session, output, out);
+    const int status = EndSession(session, output, out);
+    return status == 0 && !wave.Damaged.empty() ? kStatusDamaged : status;
   });
 }
 

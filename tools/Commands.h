@@ -2,9 +2,11 @@
 // The commands of playctl. Each prints what happens to `out`, problems to
 // stderr, and returns the process's exit status: 0 done, 1 the playback
 // failed (also when the WAV output lost sound), 2 the input was refused (a
-// file that cannot be played, a bad option value), 128 + the signal's number
-// when stopped by SIGTERM, SIGINT or SIGHUP (passed on to the server, whose
-// outputs are finalised before playctl ends).
+// file that cannot be played, a bad option value), 3 played, but an input
+// file was damaged (each such file named in a warning, with what decoded
+// and why the rest could not; what decoded played), 128 + the signal's
+// number when stopped by SIGTERM, SIGINT or SIGHUP (passed on to the server,
+// whose outputs are finalised before playctl ends).
 
 #include <ostream>
 #include <cstdint>
@@ -12,6 +14,8 @@
 #include <vector>
 
 namespace playctl {
+
+inline constexpr int kStatusDamaged = 3;
 
 struct PlayOptions {
   std::vector<std::string> Pieces;  // files, FILE@FROM-TO ranges, silence:SECONDS

@@ -99,7 +99,7 @@ void PlaySession::CheckFailure() {
 }
 
 void PlaySession::Prepare(const std::string& wavPath, const audio::WavInfo& wav, bool loop, float tempo) {
-  Prepare(EditWave{wav.Bits, wav.Channels, wav.Rate, wav.Frames, BuildOrgLists(wavPath, wav), 0}, loop, tempo);
+  Prepare(EditWave{wav.Bits, wav.Channels, wav.Rate, wav.Frames, BuildOrgLists(wavPath, wav), 0, {}}, loop, tempo);
 }
 
 void PlaySession::Prepare(const EditWave& wave, bool loop, float tempo) {

@@ -8,6 +8,8 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/support/FaultyFileSystem.h"
+#include "tests/support/TempDir.h"
 #include "tools/Commands.h"
 #include "tools/EditList.h"
 #include "tools/TerminalKeys.h"
@@ -79,6 +81,22 @@ TEST(CommandLineTest, APieceWithABadRangeOrSilenceIsRefused) {
   const auto absolute = [](const std::string& p) { return "/abs/" + p; };
   for (const char* bad : {"x.wav@", "x.wav@2-1", "x.wav@-1-2", "x.wav@a-b", "x.wav@1-2-3", "silence:", "silence:0"})
     EXPECT_THROW(ParsePiece(bad, absolute), audio::WavError) << bad;
+}
+
+TEST(CommandLineTest, AFileThatCannotBeOpenedIsRefusedWithTheSystemsReason) {
+  testing_support::TempDir tmp;
+  const std::string path = tmp.File("locked.wav");
+  testing_support::WriteSamples(path, std::vector<int16_t>(100, 1));
+  testing_support::FaultyFileSystem fs;
+  fs.Only = "locked";
+  fs.OpenErrno = EACCES;
+  const os::FileSystemOverride faulty(fs);
+  try {
+    EditList({ParsePiece(path, [](const std::string& p) { return p; })}, {});
+    FAIL() << "refused";
+  } catch (const audio::WavError& e) {
+    EXPECT_STREQ(e.what(), (path + ": cannot be read (Permission denied)").c_str());
+  }
 }
 
 TEST(CommandLineTest, ChannelPicksAreOneOrTwoNumbersFromOne) {

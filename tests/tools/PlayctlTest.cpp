@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -128,30 +129,80 @@ class PlayctlTest : public ::testing::Test {
   std::string out = tmp.File("played.wav");
 };
 
-TEST_F(PlayctlTest, RefusesWhatItCannotPlayBeforeTheServerStartsNamingThePiece) {
-  const std::string six = tmp.File("six.wav"), mono = tmp.File("mono.wav"), junk = tmp.File("junk.wav");
+// Each refusal is the one line that names the file and what is wrong with
+// it, without a decoder's own notes, and no server is started.
+TEST_F(PlayctlTest, ARefusedFileIsNamedWithWhatIsWrongWithItAndNothingElse) {
+  const std::string six = tmp.File("six.wav"), mono = tmp.File("mono.wav"), text = tmp.File("text.mp3");
   WriteWav(six, 6, 8000, 16, true, std::vector<uint8_t>(1200, 1));
   WriteWav(mono, 1, 8000, 16, false, std::vector<uint8_t>(16000, 1));  // one second
-  testing_support::WriteBytes(junk, {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'});
+  WriteWav(tmp.File("none.wav"), 1, 8000, 16, false, {});
+  testing_support::WriteBytes(text, std::vector<uint8_t>(640, 'x'));
+  testing_support::WriteBytes(tmp.File("empty.flac"), {});
+  ASSERT_EQ(mkfifo(tmp.File("fifo.wav").c_str(), 0600), 0);
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
-      {{six}, six + ": 6 channels; only mono or stereo plays (pick one or two with --channels"},
-      {{six, "--channels", "2,7"}, six + ": --channels names channel 7 of a file of 6 channels"},
-      {{junk}, junk + ": "},
+      {{text}, text + ": is not a sound file"},
+      {{tmp.File("empty.flac")}, tmp.File("empty.flac") + ": is empty"},
+      {{tmp.Path()}, tmp.Path() + ": is a folder, not a sound file"},
+      {{tmp.File("fifo.wav")}, tmp.File("fifo.wav") + ": is not a regular file"},
+      {{tmp.File("none.wav")}, tmp.File("none.wav") + ": holds no samples"},
       {{mono, tmp.File("missing.flac")}, tmp.File("missing.flac") + ": no such file"},
+      {{six}, six + ": 6 channels; only mono or stereo plays (pick one or two with --channels, e.g. --channels 1,2)"},
+      {{six, "--channels", "2,7"}, six + ": --channels names channel 7 of a file of 6 channels"},
       {{mono + "@0.5-1.5"}, mono + "@0.5-1.5: the range lies beyond the end of the file (1.000 s)"},
       {{"silence:0.5"}, "an edit list needs at least one sound file"},
       {{mono, "--from", "1.0"}, "--from 1.000000 lies beyond the end of the wave"},
-      {{mono, "--loop", "--seconds", "3000000"}, "--seconds"},
-      {{mono, "--script", "wait 1; jump"}, "--script: unknown step \"jump\""},
+      {{mono, "--script", "wait 1; jump"},
+       "--script: unknown step \"jump\" (wait SECONDS, space, u, left, right, home, end, l, +, -, s, q)"},
   };
   for (const auto& [args, message] : cases) {
     std::vector<std::string> all{"play", "--simulate"};
     all.insert(all.end(), args.begin(), args.end());
     const Run r = Playctl(all);
     EXPECT_EQ(r.Status, 2) << message;
-    EXPECT_THAT(r.Err, testing::HasSubstr(message));
+    EXPECT_EQ(r.Err, "playctl: " + message + "\n");
     EXPECT_FALSE(r.Has("engine:")) << "no server was started for " << message;
   }
+}
+
+// A FLAC cut short and a WAV whose data chunk claims twice what it holds:
+// each is named in a warning with what decoded and why the rest did not,
+// that part plays, and the run ends with status 3.
+TEST_F(PlayctlTest, ADamagedFileIsToldAndWhatDecodedPlaysWithStatusThree) {
+  std::vector<int32_t> noise(2 * 40000);
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<int32_t>((i * 7919 + i * i) % 65536 - 32768) << 16;
+  WriteSound(tmp.File("whole.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, noise);
+  const std::vector<uint8_t> flac = testing_support::ReadBytes(tmp.File("whole.flac"));
+  const std::string cut = tmp.File("cut.flac");
+  testing_support::WriteBytes(cut, std::vector<uint8_t>(flac.begin(), flac.begin() + flac.size() / 3));
+  SF_INFO info{};  // what libsndfile, opened by name, decodes of it
+  SNDFILE* f = sf_open(cut.c_str(), SFM_READ, &info);
+  ASSERT_NE(f, nullptr);
+  Samples decoded(2 * 40000);
+  decoded.resize(static_cast<size_t>(2 * sf_readf_short(f, decoded.data(), 40000)));
+  sf_close(f);
+  const Run r = Playctl({"play", cut, "--simulate", "--output", "wav:" + out});
+  EXPECT_EQ(r.Status, 3) << r.Err;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3f s", static_cast<double>(decoded.size() / 2) / 8000);
+  EXPECT_EQ(r.Err, "playctl: warning: " + cut + ": damaged: " + seconds + " of 5.000 s decoded (" +
+                       std::to_string(decoded.size() / 2) + " of 40000 samples); the file ends there, cut short after " +
+                       std::to_string(flac.size() / 3) + " bytes; the part that is there plays\n");
+  EXPECT_EQ(Recorded(out, decoded.size()), decoded);
+
+  std::vector<uint8_t> bytes(16001);  // 8000 frames and half of one
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 31);
+  const std::string wav = tmp.File("cut.wav");
+  WriteWav(wav, 1, 8000, 16, false, bytes);
+  std::vector<uint8_t> file = testing_support::ReadBytes(wav);
+  file[40] = 0x00, file[41] = 0x7D;  // the data chunk claims 32000 bytes
+  testing_support::WriteBytes(wav, file);
+  const Run w = Playctl({"play", wav, "--simulate", "--output", "wav:" + out});
+  EXPECT_EQ(w.Status, 3) << w.Err;
+  EXPECT_EQ(w.Err, "playctl: warning: " + wav + ": damaged: 1.000 s of 2.000 s present (8000 of 16000 samples); the "
+                   "file ends there, cut short after 16045 bytes; the part that is there plays\n");
+  Samples present(8000);
+  std::memcpy(present.data(), bytes.data(), 16000);
+  EXPECT_EQ(Recorded(out, 8000), present);
 }
 
 // The six-channel file, its LIST chunk first, plays once two of its channels are picked.
