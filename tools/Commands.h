@@ -30,6 +30,9 @@ struct PlayOptions {
   bool Simulate = false;
   std::string Script;  // transport steps by time ("wait 1.0; u; ...")
   bool Keys = true;    // on a terminal, steer the run by keys
+  bool KeepOpen = false;  // on a terminal, stay when the wave has played to its end
+  bool Progress = false;  // without a terminal, a position or status line every quarter second
+  int32_t LatencyMs = -1;  // playsrv --latency-ms; below 0: the server's default
 };
 
 int RunPlay(const PlayOptions& options, std::ostream& out);

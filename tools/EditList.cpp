@@ -243,6 +243,7 @@ EditWave EditList::Build(const std::string& folder, const DecodeProgress& progre
   }
   wave.Frames = static_cast<int32_t>(start - 1);
   wave.Lists = lists.Lists();
+  wave.Runs = lists.Runs();
   return wave;
 }
 

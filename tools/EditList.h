@@ -41,7 +41,8 @@ struct EditWave {
   int32_t Rate = 0;
   int32_t Frames = 0;
   HostLists Lists;
-  int64_t Clipped = 0;  // samples clipped while decoding
+  std::vector<WaveRun> Runs;  // where the samples lie, run by run (the lists' source)
+  int64_t Clipped = 0;        // samples clipped while decoding
   // One line per damaged file, "<path>: damaged: <what decoded and why the
   // rest did not>"; the part that decoded is in the wave.
   std::vector<std::string> Damaged;

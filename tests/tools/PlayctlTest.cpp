@@ -152,7 +152,8 @@ TEST_F(PlayctlTest, ARefusedFileIsNamedWithWhatIsWrongWithItAndNothingElse) {
       {{"silence:0.5"}, "an edit list needs at least one sound file"},
       {{mono, "--from", "1.0"}, "--from 1.000000 lies beyond the end of the wave"},
       {{mono, "--script", "wait 1; jump"},
-       "--script: unknown step \"jump\" (wait SECONDS, space, u, left, right, home, end, l, +, -, s, q)"},
+       "--script: unknown step \"jump\" (wait SECONDS, space, u, left, right, home, end, l, +, -, s, q, [, ], x, "
+       "g TIME, ',', '.')"},
   };
   for (const auto& [args, message] : cases) {
     std::vector<std::string> all{"play", "--simulate"};
@@ -337,7 +338,7 @@ class SteeredRunTest : public PlayctlTest {
 // 0.25 s; stop; End: backwards from the end; tempo and loop wait for the
 // next start; quit.
 TEST_F(SteeredRunTest, ScriptedKeysSteerTheRunFrameForFrame) {
-  const Run r = Play({wav, "--script",
+  const Run r = Play({wav, "--progress", "--script",
                       "wait 1.0; u; wait 0.5; space; wait 0.5; space; wait 0.25; right; wait 0.25; s; wait 0.1; "
                       "end; wait 0.2; l; +; wait 0.3; q"});
   Samples heard;  // frames 0..7999, 7999 back to 2000, 31999 back to 30000, 31999 back to 28000
@@ -347,11 +348,11 @@ TEST_F(SteeredRunTest, ScriptedKeysSteerTheRunFrameForFrame) {
   EXPECT_EQ(ReadRecordedWav(out).Samples, heard);
   EXPECT_TRUE(r.Has("[   1.750 s] 0:00.500 / 0:04.000  reverse  paused  tempo 1.00"));
   EXPECT_TRUE(r.Has("[   2.750 s] 0:03.850 / 0:04.000  reverse  playing  tempo 1.00"));
-  EXPECT_TRUE(r.Has("[   3.000 s] 0:03.600 / 0:04.000  reverse  playing  loop on  tempo 1.10"));
+  EXPECT_TRUE(r.Has("[   3.000 s] 0:03.600 / 0:04.000  reverse  playing  loop on  tempo 1.00 (1.10 from the next start)"));
 }
 
 TEST_F(SteeredRunTest, TempoAndLoopSetBeforeHomeMakeTheRunPlayFasterAndLoopAndNothingRunsAfterQuit) {
-  const Run r = Playctl({"play", wav, "--simulate", "--script", "+; l; home; wait 4.5; q; u"});
+  const Run r = Playctl({"play", wav, "--simulate", "--progress", "--script", "+; l; home; wait 4.5; q; u"});
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_TRUE(r.Has("[   1.000 s] 0:01.099 / 0:04.000  forward  looping  loop on  tempo 1.10"))
       << testing::PrintToString(r.Out);
@@ -364,7 +365,7 @@ TEST_F(SteeredRunTest, TempoAndLoopSetBeforeHomeMakeTheRunPlayFasterAndLoopAndNo
 class SignalTest : public SteeredRunTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(SignalTest, EndsBothProgramsWith128PlusTheSignalAndTheRecordingIntact) {
-  testing_support::ChildProcess p(kPlayctl, {"play", wav, "--output", "wav:" + out}, tmp.File("stderr"));
+  testing_support::ChildProcess p(kPlayctl, {"play", wav, "--progress", "--output", "wav:" + out}, tmp.File("stderr"));
   std::string line;
   while (p.ReadLine(line) && line.find("position") == std::string::npos) {
   }
