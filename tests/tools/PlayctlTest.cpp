@@ -351,6 +351,33 @@ TEST_F(SteeredRunTest, ScriptedKeysSteerTheRunFrameForFrame) {
   EXPECT_TRUE(r.Has("[   3.000 s] 0:03.600 / 0:04.000  reverse  playing  loop on  tempo 1.00 (1.10 from the next start)"));
 }
 
+// A selection from 0.5 s to 1 s (the playhead at each mark: frames 3999 up
+// to 7999), looped from 1 s on for 1.2 s, then the loop ended and g 3.0: the
+// passes sound frame for frame, each restart after the server's silence
+// until its next poll (at most 100 ms), and the jump lands on frame 24000.
+TEST_F(PlayctlTest, ASelectionLoopsAndGJumpsFrameForFrame) {
+  const std::string wav = Mono16("ramp.wav", Ramp(32000, 1));  // no sample is 0
+  Play({wav, "--script", "wait 0.5; [; wait 0.5; ]; l; wait 1.2; l; g 3.0; wait 0.5; q"});
+  const Samples played = ReadRecordedWav(out).Samples;
+  EXPECT_EQ(played.size(), 21600u) << "2.7 s";
+  std::vector<Samples> passes;  // the runs of consecutive frames
+  std::vector<size_t> gaps;     // the silences between them
+  for (size_t i = 0; i < played.size();) {
+    size_t j = i + 1;
+    while (j < played.size() && (played[i] == 0 ? played[j] == 0 : played[j] == played[j - 1] + 1)) ++j;
+    if (played[i] == 0) {
+      gaps.push_back(j - i);
+    } else {
+      passes.emplace_back(played.begin() + static_cast<long>(i), played.begin() + static_cast<long>(j));
+    }
+    i = j;
+  }
+  const Samples selection = Ramp(4000, 4000);
+  EXPECT_EQ(passes, (std::vector<Samples>{Ramp(8000, 1), selection, selection, Ramp(4000, 24001)}));
+  ASSERT_EQ(gaps.size(), 2u);
+  for (size_t gap : gaps) EXPECT_LE(gap, 800u);
+}
+
 TEST_F(SteeredRunTest, TempoAndLoopSetBeforeHomeMakeTheRunPlayFasterAndLoopAndNothingRunsAfterQuit) {
   const Run r = Playctl({"play", wav, "--simulate", "--progress", "--script", "+; l; home; wait 4.5; q; u"});
   ASSERT_EQ(r.Status, 0) << r.Err;
