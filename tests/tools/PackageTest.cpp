@@ -8,19 +8,24 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/ChildProcess.h"
+#include "platform/os/Process.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
-// Runs `program` with `args`; its output lines (standard error joined in).
+// Packing and checking take long on a busy machine: a generous limit.
+constexpr int kLimitMs = 600000;
+
+// Runs `program` with `args`; its output lines, and its exit status (-1 when
+// it did not end within the limit).
 std::vector<std::string> Output(const std::string& program, const std::vector<std::string>& args, int& status) {
   os::Process::Options options;
   options.Args = args;
   options.NullInput = true;
-  testing_support::ChildProcess child(program, options);
-  std::vector<std::string> lines = child.ReadToEnd();
-  status = child.Wait();
+  os::Process child(program, options);
+  std::vector<std::string> lines;
+  for (std::string line; child.ReadLine(line, kLimitMs) == os::Input::Data;) lines.push_back(line);
+  status = child.Wait(kLimitMs).value_or(-1);
   return lines;
 }
 

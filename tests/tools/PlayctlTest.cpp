@@ -18,6 +18,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/os/Stdio.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/RecordedWav.h"
 #include "tests/support/TempDir.h"
@@ -165,31 +166,48 @@ TEST_F(PlayctlTest, ARefusedFileIsNamedWithWhatIsWrongWithItAndNothingElse) {
   }
 }
 
-// A FLAC cut short and a WAV whose data chunk claims twice what it holds:
-// each is named in a warning with what decoded and why the rest did not,
-// that part plays, and the run ends with status 3.
-TEST_F(PlayctlTest, ADamagedFileIsToldAndWhatDecodedPlaysWithStatusThree) {
+// A compressed file cut to a third: named in a warning with what decoded and
+// why the rest did not, without the decoder's own notes (a cut MP3 makes
+// mpg123 warn on standard error); that part plays, and the run ends with 3.
+class DamagedFileTest : public PlayctlTest, public ::testing::WithParamInterface<std::pair<const char*, int>> {};
+
+TEST_P(DamagedFileTest, IsToldAndWhatDecodedPlaysWithStatusThree) {
+  const auto& [name, format] = GetParam();
   std::vector<int32_t> noise(2 * 40000);
   for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<int32_t>((i * 7919 + i * i) % 65536 - 32768) << 16;
-  WriteSound(tmp.File("whole.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, noise);
-  const std::vector<uint8_t> flac = testing_support::ReadBytes(tmp.File("whole.flac"));
-  const std::string cut = tmp.File("cut.flac");
-  testing_support::WriteBytes(cut, std::vector<uint8_t>(flac.begin(), flac.begin() + flac.size() / 3));
-  SF_INFO info{};  // what libsndfile, opened by name, decodes of it
-  SNDFILE* f = sf_open(cut.c_str(), SFM_READ, &info);
-  ASSERT_NE(f, nullptr);
-  Samples decoded(2 * 40000);
-  decoded.resize(static_cast<size_t>(2 * sf_readf_short(f, decoded.data(), 40000)));
-  sf_close(f);
+  WriteSound(tmp.File(std::string("whole.") + name), format, 2, noise);
+  const std::vector<uint8_t> whole = testing_support::ReadBytes(tmp.File(std::string("whole.") + name));
+  const std::string cut = tmp.File(std::string("cut.") + name);
+  testing_support::WriteBytes(cut, std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() / 3));
+  SF_INFO info{};  // what libsndfile, opened by name, decodes of it, rounded to 16 bits
+  std::vector<double> doubles(2 * 40000);
+  {
+    const os::QuietStandardError quiet;  // mpg123's notes
+    SNDFILE* f = sf_open(cut.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    doubles.resize(static_cast<size_t>(2 * sf_readf_double(f, doubles.data(), 40000)));
+    sf_close(f);
+  }
+  Samples decoded;
+  for (double x : doubles) decoded.push_back(static_cast<int16_t>(std::clamp(std::round(x * 32768), -32768.0, 32767.0)));
   const Run r = Playctl({"play", cut, "--simulate", "--output", "wav:" + out});
   EXPECT_EQ(r.Status, 3) << r.Err;
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.3f s", static_cast<double>(decoded.size() / 2) / 8000);
-  EXPECT_EQ(r.Err, "playctl: warning: " + cut + ": damaged: " + seconds + " of 5.000 s decoded (" +
-                       std::to_string(decoded.size() / 2) + " of 40000 samples); the file ends there, cut short after " +
-                       std::to_string(flac.size() / 3) + " bytes; the part that is there plays\n");
+  EXPECT_EQ(r.Err, "playctl: warning: " + cut + ": damaged: " + seconds + " of " + std::to_string(info.frames / 8000) +
+                       ".000 s decoded (" + std::to_string(decoded.size() / 2) + " of " + std::to_string(info.frames) +
+                       " samples); the file ends there, cut short after " + std::to_string(whole.size() / 3) +
+                       " bytes; the part that is there plays\n");
   EXPECT_EQ(Recorded(out, decoded.size()), decoded);
+}
 
+INSTANTIATE_TEST_SUITE_P(Formats, DamagedFileTest,
+                         ::testing::Values(std::pair{"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+                                           std::pair{"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III}),
+                         [](const auto& p) { return std::string(p.param.first); });
+
+// A WAV whose data chunk claims twice what the file holds (and half a frame).
+TEST_F(PlayctlTest, AWavCutShortIsToldAndWhatIsThereIsReadInPlaceWithStatusThree) {
   std::vector<uint8_t> bytes(16001);  // 8000 frames and half of one
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 31);
   const std::string wav = tmp.File("cut.wav");
@@ -204,6 +222,22 @@ TEST_F(PlayctlTest, ADamagedFileIsToldAndWhatDecodedPlaysWithStatusThree) {
   Samples present(8000);
   std::memcpy(present.data(), bytes.data(), 16000);
   EXPECT_EQ(Recorded(out, 8000), present);
+  EXPECT_TRUE(w.Has("read in place"));
+}
+
+// An option that cannot apply says why, once, on standard error, and nothing
+// else is said there (choosing waveOut brings no word about DirectSound).
+TEST_F(PlayctlTest, AnOptionThatCannotApplySaysWhyOnce) {
+  const std::string wav = Mono16("tone.wav", Ramp(800, 1));
+  for (const auto& [option, warning] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--engine", "waveout", "--tempo", "1.5"}, "--tempo does not apply: the waveOut engine plays at the wave's own rate"},
+           {{"--channels", "1"}, "--channels does not apply: it picks channels of files of more than two, and no piece has more"}}) {
+    std::vector<std::string> args{"play", wav, "--simulate", "--output", "null"};
+    args.insert(args.end(), option.begin(), option.end());
+    const Run r = Playctl(args);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err, "playctl: warning: " + warning + "\n");
+  }
 }
 
 // The six-channel file, its LIST chunk first, plays once two of its channels are picked.
