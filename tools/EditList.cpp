@@ -169,10 +169,16 @@ EditList::Planned EditList::Plan(const Piece& piece, const std::vector<int32_t>&
   }
   if (frames == 0) throw audio::WavError(piece.Path + ": holds no samples");
   if (p.InPlace && p.Wav.CutFrames > 0) p.Damage = CutWavDamage(p.Wav, os::files::Length(piece.Path));
+  PlanRange(p, frames, rate);
+  return p;
+}
+
+void EditList::PlanRange(Planned& p, int64_t frames, int32_t rate) {
+  const Piece& piece = p.Source;
   p.FromFrame = std::llround(piece.From * rate);
   if (frames < 0) {  // the file does not say how long it is: up to where decoding stops
     p.Frames = piece.To < 0 ? -1 : std::llround(piece.To * rate) - p.FromFrame;
-    return p;
+    return;
   }
   const int64_t to = piece.To < 0 ? frames : std::llround(piece.To * rate);
   const double length = static_cast<double>(frames) / rate;
@@ -180,7 +186,6 @@ EditList::Planned EditList::Plan(const Piece& piece, const std::vector<int32_t>&
     throw audio::WavError(piece.Text + ": the range lies beyond the end of the file (" + SecondsText(length) + ")");
   p.Frames = to - p.FromFrame;
   if (p.Frames < 1) throw audio::WavError(piece.Text + ": the range holds no sample");
-  return p;
 }
 
 std::vector<std::string> EditList::Describe() const {

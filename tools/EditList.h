@@ -88,6 +88,9 @@ class EditList final {
     std::vector<int32_t> Picked;  // 0-based file channels, 1 or 2
   };
   Planned Plan(const Piece& piece, const std::vector<int32_t>& pick) const;
+  // The run of the file that the piece's range takes (of `frames` at `rate`;
+  // frames below 0: the file does not say).
+  static void PlanRange(Planned& p, int64_t frames, int32_t rate);
 
   std::vector<Planned> planned_;
   int32_t rate_ = 0;

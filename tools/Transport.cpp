@@ -346,31 +346,38 @@ void Transport::ChangeTempo(Action action) {
   session_.Command(direction_ > 0 ? "PlayTempoFor" : "PlayTempoRev", {{"value", tempo}});
 }
 
+void Transport::PauseOrGoOn() {
+  if (state_ == State::Playing) {
+    session_.Command("PlayPause");
+    state_ = State::Paused;
+  } else if (state_ == State::Paused && !parked_) {
+    session_.Command("PlayContinue");
+    state_ = State::Playing;
+    if (setup_.TempoApplies) tempoInForce_ = DirectionTempo();
+  } else if (ended_) {
+    StartFromEdge();
+  } else {
+    StartAt(pos_);
+  }
+}
+
+void Transport::TurnRound() {
+  direction_ = -direction_;
+  if (state_ != State::Playing) {
+    parked_ = !ended_;  // the next start goes the other way from the playhead
+    return;
+  }
+  session_.Command("PlayUTurn");
+  if (setup_.TempoApplies) tempoInForce_ = DirectionTempo();
+}
+
 void Transport::Apply(Action action, double seconds) {
   switch (action) {
     case Action::Pause:
-      if (state_ == State::Playing) {
-        session_.Command("PlayPause");
-        state_ = State::Paused;
-      } else if (state_ == State::Paused && !parked_) {
-        session_.Command("PlayContinue");
-        state_ = State::Playing;
-        if (setup_.TempoApplies) tempoInForce_ = DirectionTempo();
-      } else if (ended_) {
-        StartFromEdge();
-      } else {
-        StartAt(pos_);
-      }
+      PauseOrGoOn();
       break;
     case Action::UTurn:
-      if (state_ == State::Playing) {
-        session_.Command("PlayUTurn");
-        direction_ = -direction_;
-        if (setup_.TempoApplies) tempoInForce_ = DirectionTempo();
-      } else {
-        direction_ = -direction_;  // the next start goes the other way from the playhead
-        parked_ = !ended_;
-      }
+      TurnRound();
       break;
     case Action::Back:
     case Action::Forward:

@@ -101,6 +101,8 @@ class Transport final {
 
   void Do(Action action, double seconds = 0);
   void Apply(Action action, double seconds);
+  void PauseOrGoOn();
+  void TurnRound();
   void Prompt(TerminalKeys& keys, int ms);
   void StartAt(int64_t pos);
   void StartFromEdge();
