@@ -13,13 +13,13 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "bench/TimesReporter.h"
 #include "platform/audio/WavFile.h"
 #include "platform/os/File.h"
 #include "platform/os/Process.h"
@@ -118,38 +118,21 @@ void Playctl_Play(benchmark::State& state) {
 BENCHMARK(Baseline_ServerAlone)->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Playctl_Play)->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-class RatioReporter final : public benchmark::ConsoleReporter {
+class RatioReporter final : public bench::TimesReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs)
-      if (!r.error_occurred && r.run_type == Run::RT_Iteration) ms_[r.run_name.function_name] = r.GetAdjustedRealTime();
-  }
   void PrintSummary() const {
-    const double server = Ms("Baseline_ServerAlone");
-    const double playctl = Ms("Playctl_Play");
+    const double server = Real("Baseline_ServerAlone");
+    const double playctl = Real("Playctl_Play");
     std::printf("\nTen minutes of stereo 44.1 kHz rendered into the WAV output, wall clock per run\n");
     std::printf("%-24s %10.1f ms\n%-24s %10.1f ms\n", "server alone", server, "playctl play", playctl);
     if (server > 0)
       std::printf("%-24s %10.2f   (goal: at most %.2f)\n", "playctl / server", playctl / server, kGoal);
   }
-
- private:
-  double Ms(const std::string& name) const {
-    const auto it = ms_.find(name);
-    return it == ms_.end() ? 0.0 : it->second;
-  }
-  std::map<std::string, double> ms_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintSummary();
-  benchmark::Shutdown();
-  return 0;
+  return bench::RunWithSummary(argc, argv, reporter);
 }
