@@ -288,6 +288,9 @@ void Process::SignalGroup(int signo) {
 std::optional<int> Process::Wait(int timeoutMs) {
   if (status_ || pid_ <= 0) return status_;
   const int64_t deadline = SteadyMs() + timeoutMs;
+  // A child that is about to end (the usual case) is seen within a
+  // millisecond or two; a longer wait looks every 10 ms.
+  int pause = 1;
   while (true) {
     int raw = 0;
     const pid_t r = waitpid(pid_, &raw, timeoutMs < 0 ? 0 : WNOHANG);
@@ -298,7 +301,8 @@ std::optional<int> Process::Wait(int timeoutMs) {
     if (r < 0 && errno != EINTR) throw ProcessError(std::string("cannot wait for a child: ") + std::strerror(errno));
     if (timeoutMs >= 0) {
       if (SteadyMs() >= deadline) return std::nullopt;
-      SleepMs(10);
+      SleepMs(pause);
+      pause = std::min(10, pause * 2);
     }
   }
 }
