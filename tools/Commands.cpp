@@ -160,7 +160,7 @@ void RunSteered(PlaySession& session, const PlayOptions& o, const EditWave& wave
   if (terminal) {
     keys.emplace(os::kStandardInput);
     out << "keys: space pause/continue, u U-turn, arrows -/+5 s, Home/End, [ ] select, x unselect, l loop, "
-           "g go to, , . step (paused), +/- tempo, s stop, q quit"
+           "g go to, ',' '.' step while paused, +/- tempo, s stop, q quit"
         << std::endl;
   }
   Transport transport(session, setup, out);

@@ -44,6 +44,18 @@ std::string PathProblem(const std::string& path) {
   return "";
 }
 
+// What libsndfile finds in a file that is not read in place (`wav`: what the
+// WAV probe found). A RIFF/WAVE file that neither reader takes is refused
+// with the WAV probe's reason, which says what is wrong with it.
+SoundInfo ProbeDecoded(const std::string& path, const audio::WavProbe& wav) {
+  try {
+    return ProbeSound(path);
+  } catch (const audio::WavError&) {
+    if (!wav.Info && wav.Refusal.find(": not a RIFF/WAVE file") == std::string::npos) throw audio::WavError(wav.Refusal);
+    throw;
+  }
+}
+
 // Refuses a file that PathProblem finds wrong.
 void CheckPath(const std::string& path) {
   const std::string problem = PathProblem(path);
@@ -96,7 +108,7 @@ EditList::EditList(std::vector<Piece> pieces, std::vector<int32_t> pick) {
     if (p.Silence) continue;
     CheckPath(p.Path);
     const audio::WavProbe wav = audio::ProbeWav(p.Path);
-    rate_ = wav.Info ? wav.Info->Rate : ProbeSound(p.Path).Rate;  // in place, or through libsndfile
+    rate_ = wav.Info ? wav.Info->Rate : ProbeDecoded(p.Path, wav).Rate;  // in place, or through libsndfile
     break;
   }
   if (rate_ == 0) throw audio::WavError("an edit list needs at least one sound file");
@@ -143,13 +155,7 @@ EditList::Planned EditList::Plan(const Piece& piece, const std::vector<int32_t>&
     frames = p.Wav.Frames;
   }
   if (!p.InPlace) {
-    try {
-      p.Sound = ProbeSound(piece.Path);
-    } catch (const audio::WavError&) {
-      // A RIFF/WAVE file that neither reader takes: the probe says what is wrong with it.
-      if (!wav.Info && wav.Refusal.find(": not a RIFF/WAVE file") == std::string::npos) throw audio::WavError(wav.Refusal);
-      throw;
-    }
+    p.Sound = ProbeDecoded(piece.Path, wav);
     channels = p.Sound.Channels;
     rate = p.Sound.Rate;
     frames = p.Sound.Frames;
