@@ -82,7 +82,12 @@ void PlaySession::OnNotification(const std::string& method, const json& params) 
   std::snprintf(stamp, sizeof stamp, "[%8.3f s] ", NowSeconds());
   if (method == "MessageBox") {
     const std::string text = params.value("text", "");
-    out_ << stamp << "message box: " << text << std::endl;
+    // With a status area on the screen, it goes above the area.
+    if (quiet_ && onDiagnostic_) {
+      onDiagnostic_(stamp + std::string("message box: ") + text);
+    } else {
+      out_ << stamp << "message box: " << text << std::endl;
+    }
     if (outputLost_.empty() && text.rfind(kWavOutputFailure, 0) == 0) outputLost_ = text;
     return;
   }

@@ -21,8 +21,6 @@ termios saved{};
 
 bool IsTerminal(int fd) { return isatty(fd) == 1; }
 
-int TerminalColumns(int fd) { return SizeOfTerminal(fd).Columns; }
-
 TerminalSize SizeOfTerminal(int fd) {
   winsize size{};
   if (ioctl(fd, TIOCGWINSZ, &size) != 0) return {};

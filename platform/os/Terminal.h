@@ -16,10 +16,8 @@ namespace os {
 // True when `fd` is a terminal.
 bool IsTerminal(int fd);
 
-// The width of the terminal on `fd` in columns; 0 when it is not a terminal
-// or does not say.
-int TerminalColumns(int fd);
-// The same with the rows: {columns, rows}, {0, 0} when it does not say.
+// The size of the terminal on `fd` in columns and rows; {0, 0} when it is
+// not a terminal or does not say.
 struct TerminalSize {
   int Columns = 0;
   int Rows = 0;
