@@ -412,6 +412,17 @@ TEST_F(PlayctlTest, ASelectionLoopsAndGJumpsFrameForFrame) {
   for (size_t gap : gaps) EXPECT_LE(gap, 800u);
 }
 
+// Paused after 1 s (the playhead on frame 7999), two steps on and one back:
+// the run goes on 100 ms later, from frame 8799.
+TEST_F(PlayctlTest, StepsWhilePausedMoveWhereTheRunGoesOn) {
+  const std::string wav = Mono16("ramp.wav", Ramp(32000, 1));
+  Play({wav, "--script", "wait 1.0; space; .; .; ,; wait 0.3; space; wait 0.5; q"});
+  Samples heard = Ramp(8000, 1);
+  const Samples on = Ramp(4000, 8800);
+  heard.insert(heard.end(), on.begin(), on.end());
+  EXPECT_EQ(ReadRecordedWav(out).Samples, heard);
+}
+
 TEST_F(SteeredRunTest, TempoAndLoopSetBeforeHomeMakeTheRunPlayFasterAndLoopAndNothingRunsAfterQuit) {
   const Run r = Playctl({"play", wav, "--simulate", "--progress", "--script", "+; l; home; wait 4.5; q; u"});
   ASSERT_EQ(r.Status, 0) << r.Err;
