@@ -30,7 +30,11 @@ WavePeaks::WavePeaks(const std::vector<WaveRun>& runs, bool stereo, int32_t rate
 }
 
 void WavePeaks::AddFrame(int32_t left, int32_t right) {
-  if (frames_ % binFrames_ == 0) bins_.push_back({0, 0});
+  if (binLeft_ == 0) {
+    bins_.push_back({0, 0});
+    binLeft_ = binFrames_;
+  }
+  --binLeft_;
   auto& bin = bins_.back();
   bin[0] = static_cast<uint16_t>(std::max<int32_t>(bin[0], std::abs(left)));
   bin[1] = static_cast<uint16_t>(std::max<int32_t>(bin[1], std::abs(right)));

@@ -34,6 +34,7 @@ class WavePeaks final {
   bool stereo_;
   int32_t binFrames_;
   int64_t frames_ = 0;
+  int32_t binLeft_ = 0;  // frames the last bin still takes
   std::vector<std::array<uint16_t, 2>> bins_;
 };
 
