@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Writes the man page of a program from its own --help text and that of its
-# subcommands, so that the page and the help never disagree.
+# subcommands, so that the page and the help never disagree. An OUT that ends
+# in .gz is compressed as Debian wants man pages (gzip -9n: no name, no time,
+# so the same page gives the same bytes).
 # usage: make-man.sh PROGRAM NAME SUMMARY OUT [SUBCOMMAND...]
 set -euo pipefail
 prog=$1 name=$2 summary=$3 out=$4
@@ -23,4 +25,10 @@ escape() { sed -e 's/\\/\\e/g' -e "s/^\([.']\)/\\\\\&\1/"; }
     echo ".fi"
   done
 } >"$out.tmp"
-mv "$out.tmp" "$out"
+if [[ $out == *.gz ]]; then
+  gzip -9n -c "$out.tmp" >"$out.tmp.gz"
+  rm "$out.tmp"
+  mv "$out.tmp.gz" "$out"
+else
+  mv "$out.tmp" "$out"
+fi
