@@ -33,10 +33,16 @@ double CpuSeconds() {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+std::vector<std::unique_ptr<audio::AudioBackend>> Backends() {
+  std::vector<std::unique_ptr<audio::AudioBackend>> backends;
+  backends.push_back(audio::MakeAudioBackend("pulse"));
+  return backends;
+}
+
 struct CardWorld {
   CardWorld()
       : loop(clock),
-        output(loop, audio::MakeAudioBackend(), "", audio::DeviceOutput::Settings{&clock}),
+        output(loop, Backends(), "", audio::DeviceOutput::Settings{&clock}),
         audio(loop, output, devices::AudioOffer{false, true, false}, ""),
         ctx(loop, box, audio),
         play(ctx, facade::MakeEngineFactory(ctx)) {

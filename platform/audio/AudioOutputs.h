@@ -3,8 +3,11 @@
 //   "virtual"      VirtualOutput (records every frame; for the simulated clock)
 //   "null"         NullOutput (discards)
 //   "wav:PATH"     WavOutput writing PATH
-//   "device"       DeviceOutput on the default sound output
-//   "device:NAME"  DeviceOutput on the named one (ListAudioDevices)
+//   "device"              DeviceOutput on the first sound system that opens
+//                         (AudioBackendNames' order), its default output
+//   "device:pulse[:SINK]" PulseAudio (or PipeWire's service), a sink by name
+//   "device:jack[:L,R]"   JACK, connected to two ports by name
+//   "device:alsa[:PCM]"   ALSA, a PCM by name (hw:0,0, ...)
 // Several entries play the same frames at once ("device,wav:take.wav").
 // Throws std::invalid_argument naming the accepted forms for anything else
 // (an empty PATH included), and os::FileError when PATH cannot be

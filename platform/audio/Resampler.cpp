@@ -26,6 +26,10 @@ Resampler::~Resampler() {
   if (soxr_ != nullptr) soxr_delete(soxr_);
 }
 
+int64_t Resampler::HeldFrames() const {
+  return soxr_ == nullptr ? 0 : static_cast<int64_t>(soxr_delay(soxr_));
+}
+
 void Resampler::Process(const int16_t* in, size_t frames, std::vector<int16_t>& out) {
   if (soxr_ == nullptr) {
     out.assign(in, in + frames * static_cast<size_t>(channels_));

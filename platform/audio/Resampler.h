@@ -22,6 +22,10 @@ class Resampler final {
   Resampler& operator=(const Resampler&) = delete;
 
   int32_t InRate() const { return inRate_; }
+  int32_t OutRate() const { return outRate_; }
+  // Output frames held back at present (the filter's delay); 0 when the
+  // rates are equal.
+  int64_t HeldFrames() const;
   // Converts `frames` frames; the converted frames replace the content of
   // `out`. The converter holds back a few frames (its filter's delay) until
   // more input or Flush pushes them out.
