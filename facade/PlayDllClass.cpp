@@ -58,8 +58,13 @@ void PlayDllClass::RaiseMsg(const std::string& Msg, const std::string& Ttl) {
   if (msgBoxOb_) msgBoxOb_(Msg, Ttl);
 }
 
+// An engine's report of a run that has ended ("Play Done", "Stopped") goes
+// out once a sound card has played that run's last frame.
 void PlayDllClass::ConnectEngine(engines::EngineContract& engine) {
-  engine.ConnectMsgBoxOb([this](const std::string& Msg, const std::string& Ttl) { RaiseMsg(Msg, Ttl); });
+  engine.ConnectMsgBoxOb([this](const std::string& Msg, const std::string& Ttl) {
+    ctx_.Audio.Output().AwaitHeard();
+    RaiseMsg(Msg, Ttl);
+  });
 }
 
 engines::EngineContract* PlayDllClass::Engine() const {

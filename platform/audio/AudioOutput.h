@@ -67,6 +67,10 @@ class AudioOutput {
   // without sound).
   virtual bool Available() { return true; }
   virtual int64_t UnheardFrames() { return 0; }
+  // Returns once what was handed over before the latest Stop has left the
+  // loudspeaker (at once while started; a device waits a bounded while), so
+  // that a report of the end of a run comes after the sound has ended.
+  virtual void AwaitHeard() {}
 };
 
 // Frames of `rate` that sound within `us` microseconds (rounded down).

@@ -1,9 +1,11 @@
 #include "platform/audio/DeviceOutput.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <thread>
 
 #include "platform/os/Clock.h"
 #include "platform/os/Errors.h"
@@ -39,6 +41,7 @@ DeviceOutput::DeviceOutput(os::EventLoop& loop, std::vector<std::unique_ptr<Audi
 
 DeviceOutput::~DeviceOutput() {
   CancelPump();
+  CancelFlush();
   CancelIdle();
   Close();
 }
@@ -82,6 +85,7 @@ bool DeviceOutput::Open() {
 }
 
 void DeviceOutput::Close() {
+  CancelFlush();
   if (state_ != State::kOpen) return;
   backends_[active_]->Close();
   state_ = State::kClosed;
@@ -107,9 +111,9 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
   if (!started_ && !Available()) throw os::PlayError("device output: " + trouble_);
   if (state_ != State::kOpen) throw os::PlayError("device output: " + trouble_);
   const bool newRate = !resampler_ || resampler_->InRate() != rate || resampler_->OutRate() != CardRate();
+  CancelFlush();  // a run that joins on goes on through the same conversion
   if (resampler_ && newRate) {
-    resampler_->Flush(converted_);
-    Queue(converted_);
+    Flush();
     resampler_.reset();
   }
   if (!resampler_) resampler_ = std::make_unique<Resampler>(rate, CardRate(), kCardChannels);
@@ -120,7 +124,9 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
     underrunsLogged_ = underruns_.load(std::memory_order_acquire);
     prerollSamples_.store(ringTargetUs_ / 2 * CardRate() / 1000000 * kCardChannels,
                           std::memory_order_release);
-    segments_.assign(1, Segment{ringWritten_, 0, rate});
+    // A run that joins on shares the conversion: what it holds back still
+    // belongs to the run before.
+    segments_.assign(1, Segment{ringWritten_ + resampler_->HeldFrames(), 0, rate});
     runHanded_ = 0;
     startNs_ = os::SteadyNs();
     startLatencyUs_ = -1;
@@ -129,17 +135,20 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
     segments_.push_back(Segment{ringWritten_, runHanded_, rate});
   }
   TopUp();
+  topUpPending_ = true;
   SchedulePump(0);
 }
 
 // What the ring lacks of its target, handed over at once: the loop's clock
 // moves on by that much, so the stand-in's cursor passes those frames at the
 // pump that follows.
-void DeviceOutput::TopUp() {
-  if (steer_ == nullptr) return;
-  const int64_t held = static_cast<int64_t>(ring_.Size()) / kCardChannels + resampler_->HeldFrames();
-  const int64_t lack = ringTargetUs_ - UsOf(held, CardRate());
-  if (lack > 0) steer_->Advance(lack);
+// True when it moved the clock.
+bool DeviceOutput::TopUp() {
+  if (steer_ == nullptr) return false;
+  const int64_t lack = ringTargetUs_ - UsOf(static_cast<int64_t>(ring_.Size()) / kCardChannels, CardRate());
+  if (lack <= 0) return false;
+  steer_->Advance(lack);
+  return true;
 }
 
 void DeviceOutput::Play(const int16_t* frames, size_t frameCount, int64_t /*atUs*/) {
@@ -153,6 +162,12 @@ void DeviceOutput::Play(const int16_t* frames, size_t frameCount, int64_t /*atUs
   runHanded_ += static_cast<int64_t>(frameCount);
   resampler_->Process(source, frameCount, converted_);
   Queue(converted_);
+  // The first hand-over after a Start may leave the ring short by what a
+  // fresh conversion holds back: that much more is handed over at once.
+  if (topUpPending_) {
+    topUpPending_ = false;
+    if (TopUp()) SchedulePump(0);
+  }
   Steer();
   const int64_t underruns = underruns_.load(std::memory_order_acquire);
   if (underruns > underrunsLogged_) {
@@ -171,11 +186,14 @@ void DeviceOutput::Stop() {
   pump_ = OutputPump{};
   if (!started_) return;
   started_ = false;
-  if (state_ == State::kOpen && resampler_) {
-    resampler_->Flush(converted_);
-    Queue(converted_);
-  }
+  // What the conversion holds back is queued after this dispatch, unless a
+  // Start in it joins on (a U-turn), which goes on converting without a seam.
+  flushTask_ = loop_.Post([this] {
+    flushTask_ = 0;
+    Flush();
+  });
   running_.store(false, std::memory_order_release);
+  os::LogInfo("DEBUG period " + std::to_string(backends_[active_]->PeriodFrames()) + " fill " + std::to_string(fillUs_) + " startlat " + std::to_string(startLatencyUs_) + " inflight " + std::to_string(ringRead_.load() - outRing_.load()));
   if (steer_ != nullptr) steer_->SetRatio(1.0);  // between runs the loop keeps plain time
   ScheduleIdle();
 }
@@ -189,12 +207,22 @@ void DeviceOutput::Queue(const std::vector<int16_t>& stereo) {
                    " frames dropped");
 }
 
+void DeviceOutput::Flush() {
+  if (state_ != State::kOpen || !resampler_) return;
+  resampler_->Flush(converted_);
+  Queue(converted_);
+}
+
+void DeviceOutput::CancelFlush() {
+  if (flushTask_ != 0) loop_.Cancel(flushTask_);
+  flushTask_ = 0;
+}
+
 // Turns the loop's clock faster when the ring holds less than its target
 // (the card plays faster than the loop hands over), slower when it holds
 // more; notes when the run's first frame left the card.
 void DeviceOutput::Steer() {
-  const int64_t held = static_cast<int64_t>(ring_.Size()) / kCardChannels + resampler_->HeldFrames();
-  const auto nowUs = static_cast<double>(UsOf(held, CardRate()));
+  const auto nowUs = static_cast<double>(UsOf(static_cast<int64_t>(ring_.Size()) / kCardChannels, CardRate()));
   fillUs_ = measured_ ? fillUs_ + kSmoothing * (nowUs - fillUs_) : nowUs;
   measured_ = true;
   const int64_t out = RingFramesOut();
@@ -239,6 +267,15 @@ int64_t DeviceOutput::UnheardFrames() {
     heard = s.source + (out - s.ring) * s.rate / CardRate();
   }
   return runHanded_ - std::clamp<int64_t>(heard, 0, runHanded_);
+}
+
+// The loop thread waits here, between runs only, while the ring's last
+// frames leave the card (a few milliseconds): nothing else is due meanwhile.
+void DeviceOutput::AwaitHeard() {
+  if (started_ || state_ != State::kOpen) return;
+  const int64_t limitNs = os::SteadyNs() + kAwaitLimitUs * 1000;
+  while (!backends_[active_]->Lost() && RingFramesOut() < ringWritten_ && os::SteadyNs() < limitNs)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void DeviceOutput::SchedulePump(int64_t delayUs) {

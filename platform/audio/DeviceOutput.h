@@ -56,6 +56,8 @@ class DeviceOutput final : public AudioOutput {
   static constexpr int32_t kPumpMs = 3;
   static constexpr int64_t kDefaultLatencyUs = 8000;
   static constexpr int64_t kIdleUs = 3000000;
+  // The longest AwaitHeard waits: far more than the sound system holds.
+  static constexpr int64_t kAwaitLimitUs = 250000;
   // The ring holds two seconds of stereo at up to 192 kHz: far more than a
   // run keeps queued.
   static constexpr size_t kRingSamples = 2 * 192000 * 2;
@@ -78,6 +80,7 @@ class DeviceOutput final : public AudioOutput {
   void Stop() override;
   bool Available() override;
   int64_t UnheardFrames() override;
+  void AwaitHeard() override;
 
   int64_t Underruns() const { return underruns_.load(std::memory_order_acquire); }
   // Of the latest run: from its Start to its first frame leaving the card,
@@ -111,7 +114,9 @@ class DeviceOutput final : public AudioOutput {
   bool Open();
   void Close();
   void Queue(const std::vector<int16_t>& stereo);
-  void TopUp();
+  bool TopUp();
+  void Flush();
+  void CancelFlush();
   void Steer();
   int64_t RingFramesOut();
   int32_t CardRate() const { return backends_[active_]->Rate(); }
@@ -142,6 +147,8 @@ class DeviceOutput final : public AudioOutput {
   OutputPump pump_;
   uint64_t pumpTask_ = 0;
   uint64_t idleTask_ = 0;
+  uint64_t flushTask_ = 0;
+  bool topUpPending_ = false;
   double fillUs_ = 0;
   bool measured_ = false;
   int64_t underrunsLogged_ = 0;

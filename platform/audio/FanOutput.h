@@ -29,6 +29,9 @@ class FanOutput final : public AudioOutput {
     for (auto& o : outputs_) all = o->Available() && all;
     return all;
   }
+  void AwaitHeard() override {
+    for (auto& o : outputs_) o->AwaitHeard();
+  }
   int64_t UnheardFrames() override {
     int64_t most = 0;
     for (const auto& o : outputs_) most = std::max(most, o->UnheardFrames());

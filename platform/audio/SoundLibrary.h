@@ -7,18 +7,22 @@
 // needs the headers but the program does not link the libraries: a machine
 // without one only lacks that backend.
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/os/Errors.h"
 #include "platform/os/SharedLibrary.h"
 
 namespace audio {
 
-// Loads `file` once per process; throws os::PlayError naming the file when
-// the loader cannot find or load it. Thread: any; the first load is
-// serialised by the caller's static initialisation.
+// Loads `file` and keeps it to the end of the process; throws os::PlayError
+// naming the file when the loader cannot find or load it. Each backend calls
+// it once, from the static initialisation of its table. Thread: loop thread.
 inline const os::SharedLibrary& LoadSoundLibrary(const char* file) {
-  return *os::SharedLibrary::Open(file).release();  // kept: see above
+  static auto* const kept = new std::vector<std::unique_ptr<os::SharedLibrary>>();  // never unloaded: see above
+  kept->push_back(os::SharedLibrary::Open(file));
+  return *kept->back();
 }
 
 // Points `fn` at the entry `name` of `library`; throws os::PlayError naming

@@ -1,0 +1,196 @@
+#include "tests/device/SoundSystems.h"
+
+#include <jack/jack.h>
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/os/Clock.h"
+
+namespace device_test {
+
+namespace {
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : "";
+}
+
+// A variable `make test` exports; fails loudly when it is missing.
+std::string Required(const char* name, const std::string& system) {
+  const std::string v = Env(name);
+  if (v.empty()) {
+    ADD_FAILURE() << "no private " << system << " server (" << name
+                  << " unset): run through `make test`, which starts one (scripts/sound-servers.sh)";
+    throw std::runtime_error(std::string("no ") + name);
+  }
+  return v;
+}
+
+// The sink's monitor through libpulse: each read notes when the next frame
+// to read had reached the sink (now less the stream's latency), and the
+// recording's clock is the median of those notes.
+class PulseRecorder final : public Recorder {
+ public:
+  explicit PulseRecorder(const std::string& server) {
+    const pa_sample_spec spec{PA_SAMPLE_S16LE, kCardRate, 2};
+    const pa_buffer_attr attr{static_cast<uint32_t>(-1), static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
+                              static_cast<uint32_t>(-1), kBlock * 4};
+    int error = 0;
+    pa_ = pa_simple_new(server.c_str(), "playsrv-test", PA_STREAM_RECORD, "nul.monitor", "recorder", &spec, nullptr,
+                        &attr, &error);
+    if (pa_ == nullptr) throw std::runtime_error(std::string("cannot record: ") + pa_strerror(error));
+    thread_ = std::thread([this] { Loop(); });
+  }
+  ~PulseRecorder() override { Stop(); }
+
+  void Stop() override {
+    if (pa_ == nullptr) return;
+    stop_ = true;
+    thread_.join();
+    pa_simple_free(pa_);
+    pa_ = nullptr;
+    std::sort(zeros_.begin(), zeros_.end());
+    if (!zeros_.empty()) zeroNs_ = zeros_[zeros_.size() / 2];
+  }
+
+ private:
+  static constexpr uint32_t kBlock = 48;  // 1 ms
+
+  void Loop() {
+    int16_t block[2 * kBlock];
+    int error = 0;
+    while (!stop_) {
+      if (pa_simple_read(pa_, block, sizeof block, &error) < 0) break;
+      const int64_t now = os::SteadyNs();
+      const pa_usec_t latency = pa_simple_get_latency(pa_, &error);
+      for (uint32_t i = 0; i < kBlock; ++i) left_.push_back(block[2 * i]);
+      zeros_.push_back(now - static_cast<int64_t>(latency) * 1000 -
+                       static_cast<int64_t>(left_.size()) * 1000000000 / kCardRate);
+    }
+  }
+
+  pa_simple* pa_ = nullptr;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::vector<int64_t> zeros_;
+};
+
+// A JACK client of the test's own with two input ports, "rec:in_left" and
+// "rec:in_right", which playsrv is told to connect to. A period's frames
+// reach it at the period's start; the earliest wake-up marks the clock.
+class JackRecorder final : public Recorder {
+ public:
+  explicit JackRecorder(const std::string& server) : frames_(kCapacity), zeros_(kCapacity / 64) {
+    jack_status_t status{};
+    client_ = jack_client_open("rec", static_cast<jack_options_t>(JackNoStartServer | JackServerName | JackUseExactName),
+                               &status, server.c_str());
+    if (client_ == nullptr) throw std::runtime_error("cannot record: no JACK server " + server);
+    left_port_ = jack_port_register(client_, "in_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+    jack_port_register(client_, "in_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+    jack_set_process_callback(client_, &OnProcess, this);
+    jack_activate(client_);
+  }
+  ~JackRecorder() override { Stop(); }
+
+  void Stop() override {
+    if (client_ == nullptr) return;
+    jack_deactivate(client_);
+    jack_client_close(client_);
+    client_ = nullptr;
+    left_.assign(frames_.begin(), frames_.begin() + static_cast<long>(count_));
+    zeroNs_ = *std::min_element(zeros_.begin(), zeros_.begin() + static_cast<long>(std::max<size_t>(periods_, 1)));
+  }
+
+ private:
+  static constexpr size_t kCapacity = 120 * kCardRate;
+
+  static int OnProcess(jack_nframes_t n, void* self) {
+    auto* me = static_cast<JackRecorder*>(self);
+    const int64_t now = os::SteadyNs();
+    const auto* in = static_cast<const float*>(jack_port_get_buffer(me->left_port_, n));
+    if (me->count_ + n > kCapacity || me->periods_ >= me->zeros_.size()) return 0;
+    me->zeros_[me->periods_++] = now - static_cast<int64_t>(me->count_) * 1000000000 / kCardRate;
+    for (jack_nframes_t i = 0; i < n; ++i) me->frames_[me->count_ + i] = static_cast<int16_t>(std::lrint(in[i] * 32768.0f));
+    me->count_ += n;
+    return 0;
+  }
+
+  jack_client_t* client_ = nullptr;
+  jack_port_t* left_port_ = nullptr;
+  Samples frames_;
+  std::vector<int64_t> zeros_;
+  size_t count_ = 0;
+  size_t periods_ = 0;
+};
+
+}  // namespace
+
+SoundSystem FindSoundSystem(const std::string& name) {
+  SoundSystem s{name, "", {}, ""};
+  if (name == "pulse") {
+    const std::string dir = Required("PLAY_PULSE_DIR", name);
+    s.output = "device:pulse";
+    s.env = {{"XDG_RUNTIME_DIR", dir}, {"PULSE_SERVER", ""}};
+    s.server = "unix:" + dir + "/pulse/native";
+  } else if (name == "pipewire") {
+    const std::string dir = Required("PLAY_PIPEWIRE_DIR", name);
+    s.output = "device:pulse";
+    s.server = "unix:" + dir + "/pulse/native";
+    s.env = {{"PULSE_SERVER", s.server}, {"PULSE_CLIENTCONFIG", dir + "/client.conf"}};
+  } else if (name == "jack") {
+    s.server = Required("PLAY_JACK_SERVER", name);
+    s.output = "device:jack:rec:in_left,rec:in_right";
+    s.env = {{"JACK_DEFAULT_SERVER", s.server}};
+  } else if (name == "alsa") {
+    const std::string dir = Required("PLAY_PULSE_DIR", name);
+    s.output = "device:alsa:nul";
+    s.env = {{"ALSA_CONFIG_PATH", Required("PLAY_ALSA_CONFIG", name)}, {"XDG_RUNTIME_DIR", dir}, {"PULSE_SERVER", ""}};
+    s.server = "unix:" + dir + "/pulse/native";
+  } else {
+    throw std::invalid_argument("no sound system " + name);
+  }
+  return s;
+}
+
+ScopedEnv::ScopedEnv(const std::vector<std::pair<std::string, std::string>>& vars) {
+  for (const auto& [name, value] : vars) {
+    const char* old = std::getenv(name.c_str());
+    saved_.push_back({name, {old != nullptr, old != nullptr ? old : ""}});
+    if (value.empty()) {
+      unsetenv(name.c_str());
+    } else {
+      setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+    if (it->second.first) {
+      setenv(it->first.c_str(), it->second.second.c_str(), 1);
+    } else {
+      unsetenv(it->first.c_str());
+    }
+  }
+}
+
+std::unique_ptr<Recorder> StartRecorder(const SoundSystem& system) {
+  if (system.name == "jack") return std::make_unique<JackRecorder>(system.server);
+  return std::make_unique<PulseRecorder>(system.server);
+}
+
+int Shell(const SoundSystem& system, const std::string& command) {
+  ScopedEnv env(system.env);
+  return std::system(command.c_str());
+}
+
+}  // namespace device_test
