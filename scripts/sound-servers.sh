@@ -27,7 +27,7 @@ await() {
 start_pulse() {
   local dir; dir=$(mktemp -d /tmp/playsrv-pulse.XXXXXX); chmod 700 "$dir"
   XDG_RUNTIME_DIR=$dir HOME=$dir pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
-    --use-pid-file=yes --system=false --log-target=file:"$dir/pulse.log" \
+    --use-pid-file=yes --system=false --disable-shm=yes --log-target=file:"$dir/pulse.log" \
     --load="module-null-sink sink_name=nul rate=48000 norewinds=1" --load=module-native-protocol-unix \
     --load="module-suspend-on-idle timeout=1" >/dev/null 2>&1
   if XDG_RUNTIME_DIR=$dir await pactl info; then
@@ -80,7 +80,7 @@ CONF
 
 start_jack() {
   local dir; dir=$(mktemp -d /tmp/playsrv-jack.XXXXXX); chmod 700 "$dir"
-  local name; name=playsrv-$(basename "$dir")
+  local name; name=playsrv-${dir##*.}
   jackd --no-realtime -n "$name" -d dummy -r 48000 -p 256 >"$dir/jackd.log" 2>&1 &
   echo $! >"$dir/pids"
   if JACK_DEFAULT_SERVER=$name await jack_lsp; then

@@ -99,7 +99,7 @@ class AlsaBackend final : public AudioBackend {
 
   int32_t Rate() const override { return rate_; }
   bool Lost() const override { return lost_.load(std::memory_order_acquire); }
-  int64_t PeriodFrames() const override { return periodFrames_; }
+  int64_t PeriodFrames() const override { return burst_.load(std::memory_order_acquire); }
   int RealTime() const override { return realTime_.load(std::memory_order_acquire); }
 
   std::vector<Device> List() override {
@@ -153,6 +153,8 @@ class AlsaBackend final : public AudioBackend {
     alsa.snd_pcm_get_params(pcm_, &bufferFrames, &periodFrames);
     rate_ = static_cast<int32_t>(rate);
     periodFrames_ = static_cast<int64_t>(std::max<snd_pcm_uframes_t>(periodFrames, 1));
+    // Until it has been seen, the most it may ask for at once is its buffer.
+    burst_.store(static_cast<int64_t>(bufferFrames), std::memory_order_release);
     snd_pcm_sw_params_t* sw = nullptr;
     alsa.snd_pcm_sw_params_malloc(&sw);
     r = alsa.snd_pcm_sw_params_current(pcm_, sw);
@@ -167,7 +169,7 @@ class AlsaBackend final : public AudioBackend {
   // device (we were late) is recovered from; any other error loses it.
   void Loop() {
     const AlsaApi& alsa = Alsa();
-    realTime_.store(RequestRealTime() ? 1 : 0, std::memory_order_release);
+    realTime_.store(RequestRealTime(kRenderPriority) ? 1 : 0, std::memory_order_release);
     while (!stop_.load(std::memory_order_acquire)) {
       int r = alsa.snd_pcm_wait(pcm_, kWaitMs);
       if (r == 0) continue;
@@ -208,6 +210,7 @@ class AlsaBackend final : public AudioBackend {
   std::atomic<bool> stop_{false};
   std::atomic<bool> lost_{false};
   std::atomic<int> realTime_{-1};
+  std::atomic<int64_t> burst_{0};  // the most it asks for at once: its buffer
 };
 
 }  // namespace

@@ -53,8 +53,8 @@ class AudioBackend {
   virtual int32_t Rate() const = 0;
   // True once the device or the sound system went away (any thread).
   virtual bool Lost() const = 0;
-  // Frames the render function is asked for at a time (the period), as last
-  // seen; 0 before the first request. Any thread.
+  // The most frames the sound system has asked for at once since open (its
+  // period, or a burst of them); 0 before the first request. Any thread.
   virtual int64_t PeriodFrames() const = 0;
   // Whether the render thread runs with real-time scheduling: 1 yes, 0 no
   // (not allowed here), -1 not known yet. Any thread.

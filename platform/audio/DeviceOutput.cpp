@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/audio/RealTime.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Errors.h"
 #include "platform/os/Log.h"
@@ -33,7 +34,8 @@ DeviceOutput::DeviceOutput(os::EventLoop& loop, std::vector<std::unique_ptr<Audi
       backends_(std::move(backends)),
       device_(std::move(device)),
       steer_(settings.steer),
-      ringTargetUs_(settings.latencyUs > 0 ? std::max<int64_t>(settings.latencyUs / 2, 2000) : kDefaultLatencyUs),
+      configuredMarginUs_(settings.latencyUs > 0 ? std::max<int64_t>(settings.latencyUs / 2, 1000) : kDefaultMarginUs),
+      marginUs_(configuredMarginUs_),
       systemQueueUs_(settings.latencyUs > 0 ? settings.latencyUs / 2 : 0),
       ring_(kRingSamples) {
   if (backends_.empty()) throw os::PlayError("device output: no sound system");
@@ -74,6 +76,10 @@ bool DeviceOutput::Open() {
     }
     active_ = i;
     state_ = State::kOpen;
+    marginUs_ = configuredMarginUs_;
+    // While it holds the card, the loop thread hands frames over ahead of
+    // ordinary work, where the system allows it.
+    RequestRealTime(kLoopPriority);
     trouble_.clear();
     if (backends_.size() > 1 && lastBackend_ != backends_[i]->Name())
       os::LogInfo(std::string("sound device: ") + backends_[i]->Name() + " (" + std::to_string(CardRate()) + " Hz)");
@@ -111,6 +117,7 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
   if (!started_ && !Available()) throw os::PlayError("device output: " + trouble_);
   if (state_ != State::kOpen) throw os::PlayError("device output: " + trouble_);
   const bool newRate = !resampler_ || resampler_->InRate() != rate || resampler_->OutRate() != CardRate();
+  os::LogInfo("DEBUG start rate " + std::to_string(rate) + " started " + std::to_string(started_) + " ring " + std::to_string(ring_.Size()/2) + " phase " + std::to_string(phase_.load()));
   CancelFlush();  // a run that joins on goes on through the same conversion
   if (resampler_ && newRate) {
     Flush();
@@ -121,8 +128,10 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
   pump_ = pump;
   if (!started_) {
     started_ = true;
+    measured_ = false;
+    lowWater_.store(INT64_MAX, std::memory_order_release);
     underrunsLogged_ = underruns_.load(std::memory_order_acquire);
-    prerollSamples_.store(ringTargetUs_ / 2 * CardRate() / 1000000 * kCardChannels,
+    prerollSamples_.store(marginUs_ * CardRate() / 1000000 * kCardChannels,
                           std::memory_order_release);
     // A run that joins on shares the conversion: what it holds back still
     // belongs to the run before.
@@ -145,7 +154,9 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
 // True when it moved the clock.
 bool DeviceOutput::TopUp() {
   if (steer_ == nullptr) return false;
-  const int64_t lack = ringTargetUs_ - UsOf(static_cast<int64_t>(ring_.Size()) / kCardChannels, CardRate());
+  const int64_t period = backends_[active_]->PeriodFrames();
+  const int64_t fullUs = (period > 0 ? UsOf(period, CardRate()) : kAssumedPeriodUs) + kPumpMs * 1000 + marginUs_;
+  const int64_t lack = fullUs - UsOf(static_cast<int64_t>(ring_.Size()) / kCardChannels, CardRate());
   if (lack <= 0) return false;
   steer_->Advance(lack);
   return true;
@@ -171,7 +182,10 @@ void DeviceOutput::Play(const int16_t* frames, size_t frameCount, int64_t /*atUs
   Steer();
   const int64_t underruns = underruns_.load(std::memory_order_acquire);
   if (underruns > underrunsLogged_) {
-    os::LogWarning("sound device underrun (" + std::to_string(underruns) + " in all)");
+    // This machine needs more in hand than thought: the margin grows for as
+    // long as the sound system stays open.
+    marginUs_ = std::min(marginUs_ + marginUs_ / 2, kMaxMarginUs);
+    os::LogWarning("sound device underrun (" + std::to_string(underruns) + " in all) ring " + std::to_string(ring_.Size()/2) + " ratio " + std::to_string(steer_->Ratio()) + " low " + std::to_string(lowUs_) + " period " + std::to_string(backends_[active_]->PeriodFrames()));
     underrunsLogged_ = underruns;
   }
   const int realTime = backends_[active_]->RealTime();
@@ -193,7 +207,7 @@ void DeviceOutput::Stop() {
     Flush();
   });
   running_.store(false, std::memory_order_release);
-  os::LogInfo("DEBUG period " + std::to_string(backends_[active_]->PeriodFrames()) + " fill " + std::to_string(fillUs_) + " startlat " + std::to_string(startLatencyUs_) + " inflight " + std::to_string(ringRead_.load() - outRing_.load()));
+  os::LogInfo("DEBUG period " + std::to_string(backends_[active_]->PeriodFrames()) + " low " + std::to_string(lowUs_) + " startlat " + std::to_string(startLatencyUs_) + " inflight " + std::to_string(ringRead_.load() - outRing_.load()));
   if (steer_ != nullptr) steer_->SetRatio(1.0);  // between runs the loop keeps plain time
   ScheduleIdle();
 }
@@ -222,17 +236,20 @@ void DeviceOutput::CancelFlush() {
 // (the card plays faster than the loop hands over), slower when it holds
 // more; notes when the run's first frame left the card.
 void DeviceOutput::Steer() {
-  const auto nowUs = static_cast<double>(UsOf(static_cast<int64_t>(ring_.Size()) / kCardChannels, CardRate()));
-  fillUs_ = measured_ ? fillUs_ + kSmoothing * (nowUs - fillUs_) : nowUs;
-  measured_ = true;
+  const int64_t low = lowWater_.exchange(INT64_MAX, std::memory_order_acq_rel);
+  if (low != INT64_MAX) {
+    const auto lowUs = static_cast<double>(UsOf(low / kCardChannels, CardRate()));
+    lowUs_ = measured_ ? lowUs_ + kSmoothing * (lowUs - lowUs_) : lowUs;
+    measured_ = true;
+  }
   const int64_t out = RingFramesOut();
   const int64_t first = segments_.front().ring;
   if (startLatencyUs_ < 0 && out > first) {
     const int64_t leftNs = os::SteadyNs() - UsOf(out - first, CardRate()) * 1000;
     startLatencyUs_ = std::max<int64_t>((leftNs - startNs_) / 1000, 0);
   }
-  if (steer_ == nullptr) return;
-  const double errorSeconds = (fillUs_ - static_cast<double>(ringTargetUs_)) / 1e6;
+  if (steer_ == nullptr || !measured_) return;
+  const double errorSeconds = (lowUs_ - static_cast<double>(marginUs_)) / 1e6;
   steer_->SetRatio(1.0 - kGain * errorSeconds);
 }
 
@@ -302,6 +319,7 @@ void DeviceOutput::ScheduleIdle() {
     if (started_ || state_ != State::kOpen) return;
     const bool lost = backends_[active_]->Lost();
     Close();
+    DropRealTime();
     if (!lost) state_ = State::kIdle;
   });
 }
@@ -334,6 +352,12 @@ void DeviceOutput::Publish(const AudioBackend::Timing& timing) {
   seq_.store(seq + 2, std::memory_order_release);
 }
 
+void DeviceOutput::NoteLowWater(int64_t samples) {
+  int64_t low = lowWater_.load(std::memory_order_relaxed);
+  while (samples < low && !lowWater_.compare_exchange_weak(low, samples, std::memory_order_acq_rel)) {
+  }
+}
+
 // From the present render index on, the backend plays ring frames (or silence).
 void DeviceOutput::MarkStretch(bool sounding) {
   if (stretches_[newest_].sounding == sounding) return;
@@ -351,7 +375,10 @@ void DeviceOutput::Render(void* self, int16_t* out, size_t frames, const AudioBa
   const size_t queued = ring->Size();
   int phase = me->phase_.load(std::memory_order_relaxed);
   const auto preroll = static_cast<size_t>(me->prerollSamples_.load(std::memory_order_relaxed));
-  if (phase == kPreroll && queued > 0 && (queued >= preroll || !running)) phase = kSounding;
+  // A run starts sounding once the ring holds its margin and the whole of
+  // this request, so that its first frames never run dry; a drained run's
+  // last frames go out as they are.
+  if (phase == kPreroll && queued > 0 && ((queued >= preroll && queued >= wanted) || !running)) phase = kSounding;
   if (phase == kSounding) {
     me->MarkStretch(true);
     got = ring->Read(out, wanted);
@@ -360,6 +387,7 @@ void DeviceOutput::Render(void* self, int16_t* out, size_t frames, const AudioBa
       if (running) me->underruns_.fetch_add(1, std::memory_order_acq_rel);
       phase = kPreroll;
     }
+    if (running) me->NoteLowWater(static_cast<int64_t>(ring->Size()));
   }
   me->phase_.store(phase, std::memory_order_release);
   me->renderTotal_ += static_cast<int64_t>(got / kCardChannels);

@@ -54,7 +54,11 @@ namespace audio {
 class DeviceOutput final : public AudioOutput {
  public:
   static constexpr int32_t kPumpMs = 3;
-  static constexpr int64_t kDefaultLatencyUs = 8000;
+  // What the ring keeps at its lowest, between the sound system's requests.
+  static constexpr int64_t kDefaultMarginUs = 6000;
+  static constexpr int64_t kMaxMarginUs = 40000;
+  // A period until the sound system has asked for one.
+  static constexpr int64_t kAssumedPeriodUs = 5000;
   static constexpr int64_t kIdleUs = 3000000;
   // The longest AwaitHeard waits: far more than the sound system holds.
   static constexpr int64_t kAwaitLimitUs = 250000;
@@ -111,6 +115,7 @@ class DeviceOutput final : public AudioOutput {
   static void Render(void* self, int16_t* out, size_t frames, const AudioBackend::Timing& timing);
   void Publish(const AudioBackend::Timing& timing);
   void MarkStretch(bool sounding);
+  void NoteLowWater(int64_t samples);
   bool Open();
   void Close();
   void Queue(const std::vector<int16_t>& stereo);
@@ -129,7 +134,8 @@ class DeviceOutput final : public AudioOutput {
   std::vector<std::unique_ptr<AudioBackend>> backends_;
   std::string device_;
   SlavedClock* steer_;
-  int64_t ringTargetUs_;
+  const int64_t configuredMarginUs_;
+  int64_t marginUs_;  // grows after an underrun
   int64_t systemQueueUs_;
 
   State state_ = State::kClosed;
@@ -149,7 +155,7 @@ class DeviceOutput final : public AudioOutput {
   uint64_t idleTask_ = 0;
   uint64_t flushTask_ = 0;
   bool topUpPending_ = false;
-  double fillUs_ = 0;
+  double lowUs_ = 0;  // the ring's smoothed low-water mark
   bool measured_ = false;
   int64_t underrunsLogged_ = 0;
   bool realTimeTold_ = false;
@@ -165,6 +171,7 @@ class DeviceOutput final : public AudioOutput {
   std::atomic<int> phase_{kPreroll};  // written by Render only
   std::atomic<int64_t> prerollSamples_{0};
   std::atomic<int64_t> underruns_{0};
+  std::atomic<int64_t> lowWater_{INT64_MAX};  // the ring's least since the last Steer (samples)
   // What left the card, as of the latest request (a sequence lock: odd
   // while Render writes).
   std::atomic<uint32_t> seq_{0};

@@ -266,8 +266,9 @@ class PulseBackend final : public AudioBackend {
       timing.delayFrames = static_cast<int64_t>(latency) * me->rate_ / 1000000;
     timing.nowNs = os::SteadyNs();
     if (me->realTime_.load(std::memory_order_relaxed) < 0)
-      me->realTime_.store(RequestRealTime() ? 1 : 0, std::memory_order_release);
-    me->period_.store(static_cast<int64_t>(bytes / kFrameBytes), std::memory_order_release);
+      me->realTime_.store(RequestRealTime(kRenderPriority) ? 1 : 0, std::memory_order_release);
+    if (static_cast<int64_t>(bytes / kFrameBytes) > me->period_.load(std::memory_order_relaxed))
+      me->period_.store(static_cast<int64_t>(bytes / kFrameBytes), std::memory_order_release);
     while (bytes >= kFrameBytes) {
       void* data = nullptr;
       size_t piece = bytes;

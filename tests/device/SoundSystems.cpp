@@ -59,7 +59,7 @@ class PulseRecorder final : public Recorder {
     pa_simple_free(pa_);
     pa_ = nullptr;
     std::sort(zeros_.begin(), zeros_.end());
-    if (!zeros_.empty()) zeroNs_ = zeros_[zeros_.size() / 2];
+    if (!zeros_.empty()) anchors_ = {{0, zeros_[zeros_.size() / 2]}};
   }
 
  private:
@@ -86,10 +86,11 @@ class PulseRecorder final : public Recorder {
 
 // A JACK client of the test's own with two input ports, "rec:in_left" and
 // "rec:in_right", which playsrv is told to connect to. A period's frames
-// reach it at the period's start; the earliest wake-up marks the clock.
+// reach it at the period's start, which JACK's clock tells (taken over to
+// the steady clock in the same callback).
 class JackRecorder final : public Recorder {
  public:
-  explicit JackRecorder(const std::string& server) : frames_(kCapacity), zeros_(kCapacity / 64) {
+  explicit JackRecorder(const std::string& server) : frames_(kCapacity), cycles_(kCapacity / 16) {
     jack_status_t status{};
     client_ = jack_client_open("rec", static_cast<jack_options_t>(JackNoStartServer | JackServerName | JackUseExactName),
                                &status, server.c_str());
@@ -107,7 +108,7 @@ class JackRecorder final : public Recorder {
     jack_client_close(client_);
     client_ = nullptr;
     left_.assign(frames_.begin(), frames_.begin() + static_cast<long>(count_));
-    zeroNs_ = *std::min_element(zeros_.begin(), zeros_.begin() + static_cast<long>(std::max<size_t>(periods_, 1)));
+    anchors_.assign(cycles_.begin(), cycles_.begin() + static_cast<long>(periods_));
   }
 
  private:
@@ -115,10 +116,14 @@ class JackRecorder final : public Recorder {
 
   static int OnProcess(jack_nframes_t n, void* self) {
     auto* me = static_cast<JackRecorder*>(self);
-    const int64_t now = os::SteadyNs();
+    const int64_t steady = os::SteadyNs() - static_cast<int64_t>(jack_get_time()) * 1000;
+    jack_nframes_t frames = 0;
+    jack_time_t start = 0, next = 0;
+    float period = 0;
+    jack_get_cycle_times(me->client_, &frames, &start, &next, &period);
     const auto* in = static_cast<const float*>(jack_port_get_buffer(me->left_port_, n));
-    if (me->count_ + n > kCapacity || me->periods_ >= me->zeros_.size()) return 0;
-    me->zeros_[me->periods_++] = now - static_cast<int64_t>(me->count_) * 1000000000 / kCardRate;
+    if (me->count_ + n > kCapacity || me->periods_ >= me->cycles_.size()) return 0;
+    me->cycles_[me->periods_++] = Anchor{me->count_, static_cast<int64_t>(start) * 1000 + steady};
     for (jack_nframes_t i = 0; i < n; ++i) me->frames_[me->count_ + i] = static_cast<int16_t>(std::lrint(in[i] * 32768.0f));
     me->count_ += n;
     return 0;
@@ -127,12 +132,20 @@ class JackRecorder final : public Recorder {
   jack_client_t* client_ = nullptr;
   jack_port_t* left_port_ = nullptr;
   Samples frames_;
-  std::vector<int64_t> zeros_;
+  std::vector<Anchor> cycles_;
   size_t count_ = 0;
   size_t periods_ = 0;
 };
 
 }  // namespace
+
+int64_t Recorder::TimeOfFrameNs(size_t n) const {
+  if (anchors_.empty()) return 0;
+  auto after = std::upper_bound(anchors_.begin(), anchors_.end(), n,
+                                [](size_t frame, const Anchor& a) { return frame < a.frame; });
+  const Anchor& a = after == anchors_.begin() ? anchors_.front() : *(after - 1);
+  return a.ns + (static_cast<int64_t>(n) - static_cast<int64_t>(a.frame)) * 1000000000 / kCardRate;
+}
 
 SoundSystem FindSoundSystem(const std::string& name) {
   SoundSystem s{name, "", {}, ""};

@@ -48,11 +48,15 @@ class Recorder {
   const Samples& Left() const { return left_; }
   // The steady time (CLOCK_MONOTONIC, ns) at which recorded frame `n`
   // reached the sink, by the recording's own clock.
-  int64_t TimeOfFrameNs(size_t n) const { return zeroNs_ + static_cast<int64_t>(n) * 1000000000 / kCardRate; }
+  int64_t TimeOfFrameNs(size_t n) const;
 
  protected:
+  struct Anchor {
+    size_t frame;
+    int64_t ns;  // when it reached the sink
+  };
   Samples left_;
-  int64_t zeroNs_ = 0;  // when frame 0 reached the sink
+  std::vector<Anchor> anchors_;  // in frame order; the frames between follow at kCardRate
 };
 std::unique_ptr<Recorder> StartRecorder(const SoundSystem& system);
 
