@@ -27,8 +27,8 @@ namespace {
   X(jack_port_register) X(jack_port_get_buffer) X(jack_port_name) X(jack_set_process_callback)            \
   X(jack_set_sample_rate_callback) X(jack_set_buffer_size_callback) X(jack_on_info_shutdown)              \
   X(jack_activate) X(jack_deactivate) X(jack_get_ports) X(jack_free) X(jack_connect)                      \
-  X(jack_port_get_latency_range) X(jack_frames_since_cycle_start) X(jack_set_error_function)              \
-  X(jack_set_info_function) X(jack_is_realtime)
+  X(jack_port_get_latency_range) X(jack_set_error_function)              \
+  X(jack_set_info_function) X(jack_is_realtime) X(jack_get_cycle_times) X(jack_get_time)
 
 struct JackApi {
   JACK_ENTRIES(PLAY_SOUND_ENTRY_MEMBER)
@@ -154,17 +154,22 @@ class JackBackend final : public AudioBackend {
     }
   }
 
-  // JACK's process thread. What was rendered before this period leaves the
-  // card within the ports' playback latency, counted from the period's start.
+  // JACK's process thread. At the period's start, by JACK's own clock (taken
+  // over to the steady clock here), what was rendered before it has the
+  // ports' playback latency still to go.
   static int OnProcess(jack_nframes_t frames, void* self) {
     auto* me = static_cast<JackBackend*>(self);
     const JackApi& jack = Jack();
     jack_latency_range_t range{};
     jack.jack_port_get_latency_range(me->ports_[0], JackPlaybackLatency, &range);
+    jack_nframes_t cycleFrame = 0;
+    jack_time_t cycleUs = 0, nextUs = 0;
+    float periodUs = 0;
     Timing timing;
-    timing.delayFrames =
-        std::max<int64_t>(int64_t{range.max} - int64_t{jack.jack_frames_since_cycle_start(me->client_)}, 0);
+    timing.delayFrames = range.max;
     timing.nowNs = os::SteadyNs();
+    if (jack.jack_get_cycle_times(me->client_, &cycleFrame, &cycleUs, &nextUs, &periodUs) == 0)
+      timing.nowNs += (static_cast<int64_t>(cycleUs) - static_cast<int64_t>(jack.jack_get_time())) * 1000;
     auto* left = static_cast<float*>(jack.jack_port_get_buffer(me->ports_[0], frames));
     auto* right = static_cast<float*>(jack.jack_port_get_buffer(me->ports_[1], frames));
     for (size_t done = 0; done < frames;) {

@@ -347,4 +347,78 @@ INSTANTIATE_TEST_SUITE_P(Backends, DeviceTest,
                                            Case{"pipewire", "dx9"}, Case{"jack", "dx7"}, Case{"alsa", "waveout"}),
                          CaseName);
 
+// Hands a wave of `frames` frames of silence, mono at 8000 Hz, over.
+void HandOverSilence(Playsrv& s, int32_t frames) {
+  s.Call("WriteWaveMemo", {{"FmtBits", 16}, {"FmtChannal", 1}, {"FmtFriq", 8000}, {"WaveNos", frames},
+                           {"BlkInLstL", testing_support::HostList().Silent(frames, 1).Elements()}});
+}
+
+// Each sound system: absent at start it is no device (the engines' failure
+// path); killed mid-play it ends only that run, and once it is back the next
+// start opens it again.
+class DeviceFaults : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(DeviceFaults, AnAbsentSoundSystemIsNoDeviceAndAKilledOneEndsOnlyTheRun) {
+  const std::string system = GetParam();
+  device_test::OwnServer server(system == "jack" ? "jack" : "pulse");
+  device_test::ScopedEnv env(server.Env(system));
+  const std::string output = "device:" + system + (system == "alsa" ? ":nul" : "");
+  {
+    Playsrv none({"--output", output, "--engines", "dx7,waveout"});
+    EXPECT_EQ(none.Result("DxObj", {{"MFrmHwnd", 5}}), json({{"MFrmHwnd", 2}}));
+    HandOverSilence(none, 8000);
+    EXPECT_EQ(Playsrv::Reports(none.Call("PlayAgain").Notifications), (Reports{"Play Failed", "Play Failed"}));
+  }
+  server.Start();
+  Playsrv s({"--output", output});
+  EXPECT_EQ(s.Result("DxObj", {{"MFrmHwnd", 5}}), json({{"MFrmHwnd", 1}}));
+  HandOverSilence(s, 24000);
+  EXPECT_EQ(Playsrv::Reports(s.Call("PlayAgain").Notifications), Reports{"Playing"});
+  Wait(300);
+  server.Kill();
+  Reports seen;
+  for (int i = 0; i < 100 && seen.empty(); ++i, Wait(50))
+    seen = Playsrv::Reports(s.Call("PlayCurrentPosition").Notifications);
+  EXPECT_FALSE(seen.empty()) << "the lost device did not end the run";
+  server.Start();
+  Wait(600);
+  EXPECT_EQ(Playsrv::Reports(s.Call("PlayAgain").Notifications), Reports{"Playing"});
+  s.Call("StopPlay");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, DeviceFaults, ::testing::Values("pulse", "jack", "alsa"));
+
+// `--output device` takes the first sound system that opens, in the order
+// jack, pulse, alsa, and says which; with none it is no device.
+TEST(DeviceFallback, TheFirstSoundSystemThatOpensIsTaken) {
+  testing_support::TempDir tmp;
+  const std::string nothing = tmp.Path(), log = tmp.File("playsrv.log");
+  const std::string nullAlsa = tmp.File("null.conf"), noAlsa = tmp.File("none.conf");
+  std::ofstream(nullAlsa) << "pcm.!default { type null }\n";
+  std::ofstream(noAlsa) << "pcm.!default { type pulse }\n";
+  const std::string jack = device_test::FindSoundSystem("jack").server;
+  const std::string pulse = device_test::FindSoundSystem("pulse").env.front().second;
+  struct Row {
+    std::string jack, pulse, alsa, said;
+  };
+  for (const Row& row : {Row{jack, pulse, noAlsa, "sound device: jack"}, Row{"none", pulse, noAlsa, "sound device: pulse"},
+                         Row{"none", nothing, nullAlsa, "sound device: alsa"}, Row{"none", nothing, noAlsa, ""}}) {
+    device_test::ScopedEnv env({{"JACK_DEFAULT_SERVER", row.jack}, {"XDG_RUNTIME_DIR", row.pulse},
+                                {"PULSE_SERVER", ""}, {"ALSA_CONFIG_PATH", row.alsa}});
+    {
+      Playsrv s({"--output", "device", "--engines", "dx7,waveout"}, log);
+      EXPECT_EQ(s.Result("DxObj", {{"MFrmHwnd", 5}}), json({{"MFrmHwnd", row.said.empty() ? 2 : 1}})) << row.said;
+      s.Call("Release");
+      s.Wait();
+    }
+    std::ifstream f(log);
+    const std::string text((std::istreambuf_iterator<char>(f)), {});
+    if (row.said.empty()) {
+      EXPECT_EQ(text.find("sound device:"), std::string::npos) << text;
+    } else {
+      EXPECT_NE(text.find(row.said), std::string::npos) << text;
+    }
+  }
+}
+
 }  // namespace

@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <stdlib.h>
+
 #include <algorithm>
+#include <chrono>
+#include <fstream>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -199,6 +204,44 @@ ScopedEnv::~ScopedEnv() {
 std::unique_ptr<Recorder> StartRecorder(const SoundSystem& system) {
   if (system.name == "jack") return std::make_unique<JackRecorder>(system.server);
   return std::make_unique<PulseRecorder>(system.server);
+}
+
+OwnServer::OwnServer(std::string kind) : kind_(std::move(kind)) {
+  char tmpl[] = "/tmp/playtest-server-XXXXXX";
+  dir_ = mkdtemp(tmpl);
+}
+
+OwnServer::~OwnServer() {
+  Kill();
+  std::system(("rm -rf " + dir_).c_str());
+}
+
+void OwnServer::Start() {
+  const std::string command =
+      kind_ == "jack" ? "jackd --no-realtime -n own-" + dir_.substr(dir_.rfind('-') + 1) +
+                            " -d dummy -r 48000 -p 256 >/dev/null 2>&1 & echo $! >" + dir_ + "/pid; sleep 1"
+                      : "XDG_RUNTIME_DIR=" + dir_ + " HOME=" + dir_ +
+                            " pulseaudio -n --daemonize=yes --exit-idle-time=-1 --use-pid-file=yes --disable-shm=yes "
+                            "--load='module-null-sink sink_name=nul rate=48000 norewinds=1' "
+                            "--load=module-native-protocol-unix >/dev/null 2>&1 && cp " + dir_ + "/pulse/pid " + dir_ + "/pid";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  std::ifstream f(dir_ + "/pid");
+  f >> pid_;
+  ASSERT_GT(pid_, 0) << "no process id from " << command;
+}
+
+void OwnServer::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  for (int i = 0; i < 100 && kill(pid_, 0) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  pid_ = -1;
+}
+
+std::vector<std::pair<std::string, std::string>> OwnServer::Env(const std::string& system) const {
+  if (system == "jack") return {{"JACK_DEFAULT_SERVER", "own-" + dir_.substr(dir_.rfind('-') + 1)}};
+  std::vector<std::pair<std::string, std::string>> env{{"XDG_RUNTIME_DIR", dir_}, {"PULSE_SERVER", ""}};
+  if (system == "alsa") env.emplace_back("ALSA_CONFIG_PATH", Required("PLAY_ALSA_CONFIG", system));
+  return env;
 }
 
 int Shell(const SoundSystem& system, const std::string& command) {
