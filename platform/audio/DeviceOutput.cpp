@@ -117,7 +117,6 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
   if (!started_ && !Available()) throw os::PlayError("device output: " + trouble_);
   if (state_ != State::kOpen) throw os::PlayError("device output: " + trouble_);
   const bool newRate = !resampler_ || resampler_->InRate() != rate || resampler_->OutRate() != CardRate();
-  os::LogInfo("DEBUG start rate " + std::to_string(rate) + " started " + std::to_string(started_) + " ring " + std::to_string(ring_.Size()/2) + " phase " + std::to_string(phase_.load()));
   CancelFlush();  // a run that joins on goes on through the same conversion
   if (resampler_ && newRate) {
     Flush();
@@ -185,7 +184,7 @@ void DeviceOutput::Play(const int16_t* frames, size_t frameCount, int64_t /*atUs
     // This machine needs more in hand than thought: the margin grows for as
     // long as the sound system stays open.
     marginUs_ = std::min(marginUs_ + marginUs_ / 2, kMaxMarginUs);
-    os::LogWarning("sound device underrun (" + std::to_string(underruns) + " in all) ring " + std::to_string(ring_.Size()/2) + " ratio " + std::to_string(steer_->Ratio()) + " low " + std::to_string(lowUs_) + " period " + std::to_string(backends_[active_]->PeriodFrames()));
+    os::LogWarning("sound device underrun (" + std::to_string(underruns) + " in all)");
     underrunsLogged_ = underruns;
   }
   const int realTime = backends_[active_]->RealTime();
@@ -207,7 +206,6 @@ void DeviceOutput::Stop() {
     Flush();
   });
   running_.store(false, std::memory_order_release);
-  os::LogInfo("DEBUG period " + std::to_string(backends_[active_]->PeriodFrames()) + " low " + std::to_string(lowUs_) + " startlat " + std::to_string(startLatencyUs_) + " inflight " + std::to_string(ringRead_.load() - outRing_.load()));
   if (steer_ != nullptr) steer_->SetRatio(1.0);  // between runs the loop keeps plain time
   ScheduleIdle();
 }
