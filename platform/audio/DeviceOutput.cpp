@@ -259,13 +259,13 @@ int64_t DeviceOutput::RingFramesOut() {
   int64_t out = 0, ns = 0, read = 0;
   bool sounding = false;
   for (;;) {
+    // Acquire loads throughout: none of them moves before the one above it.
     const uint32_t before = seq_.load(std::memory_order_acquire);
-    out = outRing_.load(std::memory_order_relaxed);
-    ns = outNs_.load(std::memory_order_relaxed);
-    sounding = outSounding_.load(std::memory_order_relaxed);
-    read = ringRead_.load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
-    if ((before & 1u) == 0 && seq_.load(std::memory_order_relaxed) == before) break;
+    out = outRing_.load(std::memory_order_acquire);
+    ns = outNs_.load(std::memory_order_acquire);
+    sounding = outSounding_.load(std::memory_order_acquire);
+    read = ringRead_.load(std::memory_order_acquire);
+    if ((before & 1u) == 0 && seq_.load(std::memory_order_acquire) == before) break;
   }
   if (sounding && ns > 0) out += (os::SteadyNs() - ns) / 1000 * CardRate() / 1000000;
   lastRingOut_ = std::max(lastRingOut_, std::min(out, read));
@@ -342,11 +342,12 @@ void DeviceOutput::Publish(const AudioBackend::Timing& timing) {
   const bool sounding = found.sounding && found.render <= at;
   const int64_t ring = found.ring + (sounding ? at - found.render : 0);
   const uint32_t seq = seq_.load(std::memory_order_relaxed);
-  seq_.store(seq + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
-  outRing_.store(ring, std::memory_order_relaxed);
-  outNs_.store(timing.nowNs, std::memory_order_relaxed);
-  outSounding_.store(sounding, std::memory_order_relaxed);
+  // Release stores throughout: a reader that sees any of them sees the odd
+  // sequence number before it.
+  seq_.store(seq + 1, std::memory_order_release);
+  outRing_.store(ring, std::memory_order_release);
+  outNs_.store(timing.nowNs, std::memory_order_release);
+  outSounding_.store(sounding, std::memory_order_release);
   seq_.store(seq + 2, std::memory_order_release);
 }
 

@@ -9,28 +9,36 @@
 // (AudioBackendNames for `--output device`); the first that opens is used
 // until it is closed, and the log says which.
 //
-// Latency: the sound system keeps what it needs (its period or its own small
-// queue), and the ring keeps Settings::latencyUs on top of that (a few
-// milliseconds unless told otherwise). A Start tops the ring up at once: the
-// loop's clock (SlavedClock) is moved on by what the ring lacks, so the
-// device stand-in hands that much over immediately and the card has it at its
-// next request; a Start while the last run drains (a U-turn, a continue, a
-// tempo change) joins on without a gap. After each hand-over the clock's
-// speed is set so that the ring stays at its target: the stand-ins' cursors,
-// positions, notifications and end marks follow the card.
+// Latency: the sound system keeps what it needs (its period or its own
+// small queue) and the ring keeps, at its lowest, a margin above the largest
+// request the sound system makes (Settings::latencyUs / 2, or
+// kDefaultMarginUs; grown by half after an underrun, while the device stays
+// open). A Start tops the ring up at once: the loop's clock (SlavedClock) is
+// moved on by what the ring lacks, so the device stand-in hands that much
+// over immediately and the card has it at its next request; the first
+// hand-over tops up again what a fresh conversion holds back. A Start while
+// the last run drains (a U-turn, a continue, a tempo change) joins on without
+// a gap, through the same conversion when the rate stays. After each
+// hand-over the clock's speed is set so that the ring's low-water mark stays
+// at the margin: the stand-ins' cursors, positions, notifications and end
+// marks follow the card.
 //
 // Positions come from the card: each request of the sound system says how
 // much of what was rendered is still on its way (AudioBackend::Timing), and
 // UnheardFrames() is what was handed over since the latest Start that has
-// not left the card yet, by that count. It never grows within a run except
-// by what is handed over.
+// not left the card yet, by that count; what has left never goes back.
+// AwaitHeard() waits (at most kAwaitLimitUs) until the ring's last frame has
+// left the card.
 //
 // A ring that runs dry while a run sounds is an underrun: counted, logged,
-// and the card waits for frames again. Stop lets the ring drain.
+// and the card waits for a margin and a whole request again. Stop lets the
+// ring drain.
 //
-// Idle: three seconds after the last run has ended the sound system is let go
-// (stream closed, client gone) so that it can suspend the card; the next Start
-// opens it again. A device that cannot be opened, or goes away (sound server
+// Idle: kIdleUs after the last run has ended the sound system is let go
+// (stream closed, client gone) so that it can suspend the card, and the loop
+// thread drops its real-time scheduling; the next Start opens it again (and
+// Available() stays true meanwhile, so that the engines' polls do not wake
+// it). A device that cannot be opened, or goes away (sound server
 // killed), makes Available() false for the rest of the run; the next
 // Available() outside a run tries again (at most twice a second).
 // Thread: every member on the loop thread except Render (backend thread).
