@@ -7,11 +7,13 @@
 // slot and MemoryInUse as they were.
 
 #include <bit>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "platform/os/Errors.h"
+#include "platform/os/Log.h"
 #include "platform/runtime/VbMath.h"
 
 namespace blocks {
@@ -136,6 +138,8 @@ void VodoRaraZodorUze::WriteBlockToFile(int32_t Block) {
         throw;
       }
       // The file holds the samples: only now does the block depend on it.
+      os::LogDebug("block " + std::to_string(Block) + " (" + std::to_string(b.Length) +
+                   " samples) written out to '" + BlkFiles(slot).Name + "'");
       SubtractMemory(b.Length);
       BlkFiles(slot).RefCount = 1;
       BlockRec& out = Blocks(Block);

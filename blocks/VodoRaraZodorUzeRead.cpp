@@ -17,6 +17,7 @@
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "platform/os/Errors.h"
+#include "platform/os/Log.h"
 #include "platform/runtime/SampleLoops.h"
 #include "platform/runtime/VbMath.h"
 
@@ -176,8 +177,10 @@ bool VodoRaraZodorUze::ReadStereoOrgRun(int32_t LeftBlock, int32_t RightBlock, i
   try {
     // The left read covers bytes 0 .. 4n - 3 of the run, the right one 2 .. 4n - 1.
     OpenOrgFileNum->ReadExactAt(frames, 4 * static_cast<size_t>(n), leftByte - 1);
-  } catch (const os::FileError&) {
-    return false;  // the window read meets the same fault and reports it per channel
+  } catch (const os::FileError& e) {
+    // The window read meets the same fault and reports it per channel.
+    os::LogDebug(std::string("direct stereo read given up for the window read: ") + e.what());
+    return false;
   }
   if (reverse) runtime::ReverseFrames(frames, static_cast<size_t>(n));
   return true;

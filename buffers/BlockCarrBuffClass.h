@@ -46,9 +46,10 @@ class BlockCarrBuffClass final {
   runtime::VbArray<int16_t>& ChunkRead(const int32_t& FromPos, int32_t n);
   // The block of the list that holds the whole window FromPos..FromPos+n-1
   // when no other block has a share of it, else 0; for the play chunk
-  // builder's direct reads through Engine().
+  // builder's direct reads through Blocks().
   int32_t SoleBlock(int32_t FromPos, int32_t n) const;
-  blocks::VodoRaraZodorUze& Engine() const { return blocks_; }
+  // The block storage engine that holds the records of the list.
+  blocks::VodoRaraZodorUze& Blocks() const { return blocks_; }
   void ReDimSize(int32_t NewSz);
   int16_t WaveLR(int32_t WavPos);
   void SetWaveLR(int32_t WavPos, int16_t NewVal);

@@ -23,6 +23,11 @@
 // nothing; file-system failures throw os::FileError naming the file.
 // `appTmpDir`, `box` and `clock` must outlive the buffer; `appTmpDir` is read
 // each time a temporary name is made. Thread: loop thread only.
+//
+// The server never creates one: playback keeps each channel as a list of
+// blocks (buffers/BlockCarrBuffClass.h). This is the component's
+// self-contained file-carried channel buffer, kept complete and tested on
+// its own (tests/buffers).
 
 #include <cstdint>
 #include <string>
@@ -94,9 +99,7 @@ class FileCarrBuffClass final {
   // NewZeroPtr or NewRange is refused with the message.
   void MovePointer(int32_t NewZeroPtr, int32_t NewRange = 0);
 
-  // For tests: where the window lies and whether it holds unwritten changes.
-  int32_t ZeroPtr() const { return ZeroPtr_; }
-  int32_t WindowRange() const { return WindowRange_; }
+  // For tests: whether the window holds changes not yet written back.
   bool WindowDirty() const { return WindowDirty_; }
 
  private:

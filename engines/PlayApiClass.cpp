@@ -17,6 +17,11 @@ void LogFailure(const char* where, const std::exception& e) {
   os::LogCaught(std::string("waveOut engine, ") + where, e);
 }
 
+// A device call whose failure the engine turns into a False or a report.
+void LogResult(const char* call, devices::waveout::MMRESULT result) {
+  os::LogWarning(std::string("waveOut engine: ") + call + " failed with result " + std::to_string(result));
+}
+
 }  // namespace
 
 PlayApiClass::PlayApiClass(state::PlayContext& ctx)
@@ -51,6 +56,7 @@ void PlayApiClass::OpenDevice() {
   if (DeviceOpen) LastResult = winmm_.waveOutClose(WaveOutHandle);
   if (winmm_.waveOutGetNumDevs() < 1) {
     DeviceOpen = false;
+    os::LogWarning("waveOut engine: no output device");
     return;
   }
   const int32_t blockAlign = vb::Mul(16 / 8, mod_.FmtChannal);
@@ -63,6 +69,7 @@ void PlayApiClass::OpenDevice() {
   WaveFmt.cbSize = 0;
   LastResult = winmm_.waveOutOpen(&WaveOutHandle, devices::waveout::WAVE_MAPPER, &WaveFmt, 0, 0, 0);
   DeviceOpen = (LastResult == devices::waveout::MMSYSERR_NOERROR);
+  if (!DeviceOpen) LogResult("waveOutOpen", LastResult);
 }
 
 void PlayApiClass::CloseDevice() {
@@ -82,11 +89,11 @@ void PlayApiClass::CloseDevice() {
 
 bool PlayApiClass::CreateSoundBuffer() {
   try {
-    if (mod_.RunningState != 0) StopPlay();
+    if (mod_.RunningState != state::kRunIdle) StopPlay();
     SetBufferGeometry(mod_);
     CloseDevice();
     OpenDevice();
-    mod_.RunningState = 0;
+    mod_.RunningState = state::kRunIdle;
     return DeviceOpen;
   } catch (const std::exception& e) {
     LogFailure("CreateSoundBuffer", e);
@@ -104,7 +111,7 @@ void PlayApiClass::StopInternal() {
   // whatever run comes next.
   StopPlayTimer.SetEnabled(false);
   LastResult = winmm_.waveOutReset(WaveOutHandle);
-  mod_.RunningState = 0;
+  mod_.RunningState = state::kRunIdle;
 }
 
 void PlayApiClass::PrepareHalf(int32_t Half) {
@@ -153,6 +160,7 @@ void PlayApiClass::FillNext() {
     }
     PrepareHalf(h);
     LastResult = winmm_.waveOutWrite(WaveOutHandle, &WaveHdrs[h], HdrSize);
+    if (LastResult != devices::waveout::MMSYSERR_NOERROR) LogResult("waveOutWrite", LastResult);
     if (LastResult == devices::waveout::MMSYSERR_NOERROR) {
       LastWriteOk = true;
       PrevQueuedEnd = QueuedEnd;
@@ -234,7 +242,7 @@ void PlayApiClass::UpdatePlayPosition() {
 
 bool PlayApiClass::PlayMe() {
   try {
-    if (mod_.RunningState != 0) StopInternal();
+    if (mod_.RunningState != state::kRunIdle) StopInternal();
     mod_.PlayProgress = 1;
     mod_.PlayBase = 0;
     mod_.EndOfData = false;
@@ -277,7 +285,7 @@ bool PlayApiClass::StartAtProgress() {
 bool PlayApiClass::UTurn() {
   try {
     UpdatePlayPosition();
-    if (mod_.RunningState != 0) StopInternal();
+    if (mod_.RunningState != state::kRunIdle) StopInternal();
     TurnAtCurrentPos(mod_);
     if (StartAtProgress()) return true;
   } catch (const std::exception& e) {
@@ -290,7 +298,7 @@ bool PlayApiClass::UTurn() {
 
 bool PlayApiClass::PlayAtCurrentPosition() {
   try {
-    if (mod_.RunningState != 0) StopInternal();
+    if (mod_.RunningState != state::kRunIdle) StopInternal();
     ProgressAtCurrentPos(mod_);
     if (StartAtProgress()) return true;
   } catch (const std::exception& e) {
@@ -304,13 +312,13 @@ bool PlayApiClass::PlayAtCurrentPosition() {
 void PlayApiClass::PlayPause() {
   CallBackTimer.SetEnabled(false);
   LastResult = winmm_.waveOutPause(WaveOutHandle);
-  mod_.RunningState = 3;
+  mod_.RunningState = state::kRunPaused;
 }
 
 void PlayApiClass::PlayContinue() {
   LastResult = winmm_.waveOutRestart(WaveOutHandle);
   CallBackTimer.SetEnabled(true);
-  mod_.RunningState = mod_.LoopPlayON ? 2 : 1;
+  mod_.RunningState = mod_.LoopPlayON ? state::kRunPlayingLoop : state::kRunPlaying;
 }
 
 }  // namespace engines

@@ -41,10 +41,6 @@ class PlayApiClass final : public EngineContract {
   bool UTurn() override;
   bool PlayAtCurrentPosition() override;
 
-  // ---- for tests
-  bool IsDeviceOpen() const { return DeviceOpen; }
-  int32_t Loops() const { return LoopCount; }
-
  private:
   void PrepareHalf(int32_t Half);
   void StopInternal();

@@ -1,6 +1,7 @@
 #include "engines/RunStart.h"
 
 #include "platform/os/Errors.h"
+#include "platform/os/Log.h"
 #include "platform/runtime/VbMath.h"
 
 namespace engines {
@@ -42,11 +43,14 @@ void SetCurrentPosFromPlayed(state::PlayDllMod& mod, int32_t framesPlayed) {
 }
 
 std::string MarkRunStarted(state::PlayDllMod& mod, bool counted, int32_t loopCount) {
+  const int64_t first = mod.PlayDirection == 1 ? int64_t{mod.PlayBase} + 1 : int64_t{mod.WaveNos} - mod.PlayBase;
+  os::LogDebug(std::string("run started ") + (mod.PlayDirection == 1 ? "forward" : "in reverse") + " from sample " +
+               std::to_string(first) + " of " + std::to_string(mod.WaveNos) + (mod.LoopPlayON ? ", looping" : ""));
   if (mod.LoopPlayON) {
-    mod.RunningState = 2;
+    mod.RunningState = state::kRunPlayingLoop;
     return counted ? LoopText(loopCount) : "Playing Loop";
   }
-  mod.RunningState = 1;
+  mod.RunningState = state::kRunPlaying;
   return "Playing";
 }
 

@@ -37,7 +37,8 @@ void ClampPlayProgress(state::PlayDllMod& mod);
 // unchanged for any other PlayDirection.
 void SetCurrentPosFromPlayed(state::PlayDllMod& mod, int32_t framesPlayed);
 
-// A run has started: RunningState 2 with LoopPlayON set, else 1. Returns the
+// A run has started: RunningState kRunPlayingLoop with LoopPlayON set, else
+// kRunPlaying. Returns the
 // report: "Playing" without the loop switch; with it "Playing Loop", or the
 // counted LoopText(loopCount) when `counted` (UTurn, PlayAtCurrentPosition).
 std::string MarkRunStarted(state::PlayDllMod& mod, bool counted, int32_t loopCount);

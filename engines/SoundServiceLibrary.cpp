@@ -9,12 +9,27 @@
 
 namespace engines {
 
+static_assert(static_cast<int>(os::LogLevel::Error) == SOUND_SERVICE_LOG_ERROR &&
+                  static_cast<int>(os::LogLevel::Warning) == SOUND_SERVICE_LOG_WARNING &&
+                  static_cast<int>(os::LogLevel::Info) == SOUND_SERVICE_LOG_INFO &&
+                  static_cast<int>(os::LogLevel::Debug) == SOUND_SERVICE_LOG_DEBUG,
+              "the library's log levels are the process log's");
+
 namespace {
 
-// The host's functions are called from inside the library's C entries, so
-// nothing may be thrown through them; a failing output is logged instead.
-void LogHostFailure(const char* what, const std::exception* e) {
-  os::LogError(std::string("sound service output ") + what + " failed: " + (e != nullptr ? e->what() : "unknown"));
+// Runs one call on the output for the library: 1 when it returned, 0 (and
+// the reason in the log) when it threw.
+template <typename Call>
+int32_t OutputCall(const char* what, Call call) noexcept {
+  try {
+    call();
+    return 1;
+  } catch (const std::exception& e) {
+    os::LogError(std::string("sound service output, ") + what + ": " + e.what());
+  } catch (...) {
+    os::LogError(std::string("sound service output, ") + what + ": an error of unknown kind");
+  }
+  return 0;
 }
 
 }  // namespace
@@ -41,8 +56,9 @@ SoundServiceLibrary::SoundServiceLibrary(devices::AudioPlatform& audio) : audio_
   if (!missing.empty()) {
     throw os::PlayError("sound service library '" + path + "': no entry " + missing);
   }
-  host_ = SoundServiceHost{this,           &HostNowUs,         &HostOutputAvailable, &HostOutputStart,
-                           &HostOutputPlay, &HostOutputStop};
+  host_ = SoundServiceHost{this,           &HostNowUs,      &HostOutputAvailable, &HostOutputStart,
+                           &HostOutputPlay, &HostOutputStop, &HostLog};
+  os::LogDebug("sound service library loaded from '" + path + "'");
 }
 
 SoundServiceLibrary::~SoundServiceLibrary() {
@@ -79,51 +95,51 @@ int32_t SoundServiceLibrary::Service07(int32_t handle, int32_t& passes, int32_t&
   return service07_(handle, &passes, &bytePos);
 }
 
-void SoundServiceLibrary::Service08(int32_t handle, int32_t& refillHalf2, int32_t& refillHalf1, int32_t& third,
+void SoundServiceLibrary::Service08(int32_t handle, int32_t& refillHalf2, int32_t& refillHalf1, int32_t& playing,
                                     int32_t& endPlayed) {
-  service08_(handle, &refillHalf2, &refillHalf1, &third, &endPlayed);
+  service08_(handle, &refillHalf2, &refillHalf1, &playing, &endPlayed);
 }
 
 // ------------------------------------------------------------ the host
 
-int64_t SoundServiceLibrary::HostNowUs(void* context) {
-  return static_cast<SoundServiceLibrary*>(context)->audio_.Loop().NowUs();
+int64_t SoundServiceLibrary::HostNowUs(void* context) noexcept { return AudioOf(context).Loop().NowUs(); }
+
+int32_t SoundServiceLibrary::HostOutputAvailable(void* context) noexcept {
+  int32_t available = 0;
+  OutputCall("availability", [&] { available = AudioOf(context).Output().Available() ? 1 : 0; });
+  return available;
 }
 
-int32_t SoundServiceLibrary::HostOutputAvailable(void* context) {
-  return static_cast<SoundServiceLibrary*>(context)->audio_.Output().Available() ? 1 : 0;
+int32_t SoundServiceLibrary::HostOutputStart(void* context, int32_t channels, int32_t rate, void (*pump)(void*),
+                                             void* pumpArg) noexcept {
+  return OutputCall("start", [&] {
+    AudioOf(context).Output().Start(channels, rate, audio::OutputPump{pump, pumpArg});
+    os::LogDebug("sound service output started: " + std::to_string(channels) + " channel(s) at " +
+                 std::to_string(rate) + " frames/s");
+  });
 }
 
-void SoundServiceLibrary::HostOutputStart(void* context, int32_t channels, int32_t rate, void (*pump)(void*),
-                                          void* pumpArg) {
-  try {
-    static_cast<SoundServiceLibrary*>(context)->audio_.Output().Start(channels, rate,
-                                                                      audio::OutputPump{pump, pumpArg});
-  } catch (const std::exception& e) {
-    LogHostFailure("start", &e);
-  } catch (...) {
-    LogHostFailure("start", nullptr);
-  }
+int32_t SoundServiceLibrary::HostOutputPlay(void* context, const int16_t* frames, int64_t frameCount,
+                                            int64_t atUs) noexcept {
+  return OutputCall("play", [&] { AudioOf(context).Output().Play(frames, static_cast<size_t>(frameCount), atUs); });
 }
 
-void SoundServiceLibrary::HostOutputPlay(void* context, const int16_t* frames, int64_t frameCount, int64_t atUs) {
-  try {
-    static_cast<SoundServiceLibrary*>(context)->audio_.Output().Play(frames, static_cast<size_t>(frameCount), atUs);
-  } catch (const std::exception& e) {
-    LogHostFailure("play", &e);
-  } catch (...) {
-    LogHostFailure("play", nullptr);
-  }
+int32_t SoundServiceLibrary::HostOutputStop(void* context) noexcept {
+  return OutputCall("stop", [&] {
+    AudioOf(context).Output().Stop();
+    os::LogDebug("sound service output stopped");
+  });
 }
 
-void SoundServiceLibrary::HostOutputStop(void* context) {
-  try {
-    static_cast<SoundServiceLibrary*>(context)->audio_.Output().Stop();
-  } catch (const std::exception& e) {
-    LogHostFailure("stop", &e);
-  } catch (...) {
-    LogHostFailure("stop", nullptr);
-  }
+// A level the library should not send is taken as an error.
+void SoundServiceLibrary::HostLog(void* /*context*/, int32_t level, const char* text) noexcept {
+  const bool known = level >= SOUND_SERVICE_LOG_ERROR && level <= SOUND_SERVICE_LOG_DEBUG;
+  os::ProcessLog().Write(known ? static_cast<os::LogLevel>(level) : os::LogLevel::Error,
+                         std::string("sound service: ") + text);
+}
+
+devices::AudioPlatform& SoundServiceLibrary::AudioOf(void* context) {
+  return static_cast<SoundServiceLibrary*>(context)->audio_;
 }
 
 }  // namespace engines

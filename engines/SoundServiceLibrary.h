@@ -2,8 +2,10 @@
 // The sound service library as the DirectSound 9 engine sees it: the shared
 // object at AudioPlatform::SoundServicePath(), loaded when this
 // object is made, with its entries Service02 to Service08. The library plays
-// on the platform's audio output and reads the loop's clock through a host
-// that this object provides and binds before every Service02; every instance
+// on the platform's audio output, reads the loop's clock and writes to the
+// process log through a host that this object provides and binds before
+// every Service02. An output call that fails is logged here with its reason
+// and fails the library's entry, whose result the engine sees; every instance
 // made through this object is released (Service03) at the latest when the
 // object is destroyed, so that no instance outlives the host it calls.
 //
@@ -39,14 +41,20 @@ class SoundServiceLibrary final {
   int32_t Service06(int32_t handle, const int16_t* data, int32_t byteCount, int32_t byteOffset, int32_t endHalf,
                     int32_t endTicks);
   int32_t Service07(int32_t handle, int32_t& passes, int32_t& bytePos);
-  void Service08(int32_t handle, int32_t& refillHalf2, int32_t& refillHalf1, int32_t& third, int32_t& endPlayed);
+  void Service08(int32_t handle, int32_t& refillHalf2, int32_t& refillHalf1, int32_t& playing, int32_t& endPlayed);
 
  private:
-  static int64_t HostNowUs(void* context);
-  static int32_t HostOutputAvailable(void* context);
-  static void HostOutputStart(void* context, int32_t channels, int32_t rate, void (*pump)(void*), void* pumpArg);
-  static void HostOutputPlay(void* context, const int16_t* frames, int64_t frameCount, int64_t atUs);
-  static void HostOutputStop(void* context);
+  // The host's functions. The library calls them from inside its C entries,
+  // so nothing is thrown through them: a failure is logged and returned as 0.
+  static int64_t HostNowUs(void* context) noexcept;
+  static int32_t HostOutputAvailable(void* context) noexcept;
+  static int32_t HostOutputStart(void* context, int32_t channels, int32_t rate, void (*pump)(void*),
+                                 void* pumpArg) noexcept;
+  static int32_t HostOutputPlay(void* context, const int16_t* frames, int64_t frameCount, int64_t atUs) noexcept;
+  static int32_t HostOutputStop(void* context) noexcept;
+  // Writes to the process log (the library's levels are the log's).
+  static void HostLog(void* context, int32_t level, const char* text) noexcept;
+  static devices::AudioPlatform& AudioOf(void* context);
 
   devices::AudioPlatform& audio_;
   std::unique_ptr<os::SharedLibrary> dl_;

@@ -93,7 +93,7 @@ void StreamDx7Class::CloseEvent(std::unique_ptr<DxEventFrm>& form, int32_t& hand
 void StreamDx7Class::ReleaseEngine() {
   StopPlay();
   DSBuffer.reset();
-  mod_.RunningState = 0;
+  mod_.RunningState = state::kRunIdle;
   BufferLive = false;
   CloseEvent(DxEventFrm0, EventHandle0);
   CloseEvent(DxEventFrm1, EventHandle1);
@@ -106,7 +106,7 @@ void StreamDx7Class::ReleaseEngine() {
 
 bool StreamDx7Class::CreateSoundBuffer() {
   try {
-    if (mod_.RunningState != 0) StopPlay();
+    if (mod_.RunningState != state::kRunIdle) StopPlay();
 
     SetBufferGeometry(mod_);
 
@@ -125,7 +125,7 @@ bool StreamDx7Class::CreateSoundBuffer() {
 
     if (!DSound) throw os::PlayError("no DirectSound device");
     DSBuffer = DSound->CreateSoundBuffer(BuffDesc, WaveFmt);
-    mod_.RunningState = 0;
+    mod_.RunningState = state::kRunIdle;
 
     NotifyPos.ReDim(0, 2);
     NotifyCount = 3;
@@ -171,7 +171,7 @@ int32_t StreamDx7Class::TimeOfDayMs() const {
 
 bool StreamDx7Class::PlayMe() {
   try {
-    if (mod_.RunningState != 0) StopInternal();
+    if (mod_.RunningState != state::kRunIdle) StopInternal();
     mod_.StopTimerMark = 0;  // see StartAtProgress
     mod_.PlayProgress = 1;
     mod_.TailMs = 0;
@@ -241,7 +241,7 @@ bool StreamDx7Class::StartAtProgress() {
 
 void StreamDx7Class::PlayPause() {
   if (BufferLive) Buffer().Stop();
-  mod_.RunningState = 3;
+  mod_.RunningState = state::kRunPaused;
   if (StopPlayTimer.Enabled()) {
     StopPlayTimer.SetEnabled(false);
     mod_.StopTimerMark = vb::CLng(ctx_.Loop.GetClock().SecondsSinceMidnight() * 1000 - mod_.StopTimerMark);
@@ -253,7 +253,7 @@ void StreamDx7Class::PlayContinue() {
   Buffer().SetFrequency(mod_.PlayFriq);
   Buffer().Play(dx7::DSBPLAY_LOOPING);
   if (mod_.StopTimerMark > 0) ArmStopTimer();
-  mod_.RunningState = mod_.LoopPlayON ? 2 : 1;
+  mod_.RunningState = mod_.LoopPlayON ? state::kRunPlayingLoop : state::kRunPlaying;
   BufferLive = true;
 }
 
@@ -268,7 +268,7 @@ bool StreamDx7Class::StopInternal() {
     if (BufferLive) Buffer().Stop();
     StopPlayTimer.SetEnabled(false);
     StopPlayTimer.SetInterval(0);
-    mod_.RunningState = 0;
+    mod_.RunningState = state::kRunIdle;
     BufferLive = false;
     return true;
   } catch (const std::exception& e) {

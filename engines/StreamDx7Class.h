@@ -62,10 +62,6 @@ class StreamDx7Class final : public Dx7EngineContract {
   void DxEventFrm1_DxEventForward(int32_t eventid);
   void DxEventFrm2_DxEventForward(int32_t eventid);
 
-  // ---- for tests
-  int32_t Loops() const { return LoopCount; }
-  int32_t Wraps() const { return WrapCount; }
-
  private:
   bool StopInternal();
   void ReleaseEngine();

@@ -56,7 +56,7 @@ bool StreamDx9Class::PutONDx9Ds(int32_t& MFrmHwnd) {
 bool StreamDx9Class::CreateSoundBuffer() {
   bool ok = false;
   try {
-    if (mod_.RunningState != 0) StopInternal();
+    if (mod_.RunningState != state::kRunIdle) StopInternal();
     // The polling interval follows the tempo of the direction in force now.
     double tempo = 0;
     if (DirectionTempo(mod_, tempo)) Dx9CallBackTimer.SetInterval(vb::CLng(4.0 / tempo * 25));
@@ -242,14 +242,14 @@ void StreamDx9Class::UpdatePlayPosition() {
 
 void StreamDx9Class::PlayPause() {
   StopInternal();
-  mod_.RunningState = 3;
+  mod_.RunningState = state::kRunPaused;
 }
 
 void StreamDx9Class::PlayContinue() {
   ComputePlayFriq(mod_);
   if (Library().Service04(dx9_.ServiceHandle, 0, mod_.PlayFriq) != 1) return;
   Dx9CallBackTimer.SetEnabled(true);
-  mod_.RunningState = mod_.LoopPlayON ? 2 : 1;
+  mod_.RunningState = mod_.LoopPlayON ? state::kRunPlayingLoop : state::kRunPlaying;
   BufferLive = true;
 }
 
@@ -262,7 +262,7 @@ bool StreamDx9Class::StopPlay() {
 bool StreamDx9Class::StopInternal() {
   try {
     if (BufferLive) Library().Service05(dx9_.ServiceHandle);
-    mod_.RunningState = 0;
+    mod_.RunningState = state::kRunIdle;
     BufferLive = false;
     return true;
   } catch (const std::exception& e) {

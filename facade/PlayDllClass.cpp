@@ -1,6 +1,7 @@
 #include "facade/PlayDllClass.h"
 
 #include <algorithm>
+#include <string>
 
 #include "blocks/VodoRaraZodorUze.h"
 #include "buffers/BlockCarrBuffClass.h"
@@ -55,6 +56,7 @@ PlayDllClass::~PlayDllClass() {
 }
 
 void PlayDllClass::RaiseMsg(const std::string& Msg, const std::string& Ttl) {
+  os::LogDebug("MsgBoxOb(\"" + Msg + "\", \"" + Ttl + "\")");
   if (msgBoxOb_) msgBoxOb_(Msg, Ttl);
 }
 
@@ -67,11 +69,11 @@ void PlayDllClass::ConnectEngine(engines::EngineContract& engine) {
   });
 }
 
-engines::EngineContract* PlayDllClass::Engine() const {
+engines::EngineContract* PlayDllClass::EngineInUse() const {
   switch (DriverType_) {
-    case 1: return StrmDx7Cls.get();
-    case 2: return PlayApiCls.get();
-    case 3: return StrmDx9Cls.get();
+    case kDriverDx7: return StrmDx7Cls.get();
+    case kDriverWaveOut: return PlayApiCls.get();
+    case kDriverDx9: return StrmDx9Cls.get();
     default: return nullptr;
   }
 }
@@ -79,22 +81,29 @@ engines::EngineContract* PlayDllClass::Engine() const {
 // ------------------------------------------------------------ engine selection
 
 void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
+  const auto chose = [window = MFrmHwnd](const char* engine) {
+    os::LogDebug("DxObj(" + std::to_string(window) + "): " + engine);
+  };
   try {
     switch (DriverType_) {
-      case 1: StrmDx7Cls.reset(); break;
-      case 2: PlayApiCls.reset(); break;
-      case 3: StrmDx9Cls.reset(); break;
+      case kDriverDx7: StrmDx7Cls.reset(); break;
+      case kDriverWaveOut: PlayApiCls.reset(); break;
+      case kDriverDx9: StrmDx9Cls.reset(); break;
       default: break;
     }
-    DriverType_ = 0;
-    mod_.RunningState = 0;
-    if (MFrmHwnd <= 0) return;
+    DriverType_ = kDriverNone;
+    mod_.RunningState = state::kRunIdle;
+    if (MFrmHwnd <= 0) {
+      chose("no engine");
+      return;
+    }
 
     StrmDx9Cls = factory_.NewStreamDx9();
     ConnectEngine(*StrmDx9Cls);
     if (StrmDx9Cls->PutONDx9Ds(MFrmHwnd)) {
-      DriverType_ = 3;
+      DriverType_ = kDriverDx9;
       MFrmHwnd = 1;
+      chose("the DirectSound 9 engine");
       return;
     }
     StrmDx9Cls.reset();
@@ -102,19 +111,21 @@ void PlayDllClass::DxObj(int32_t& MFrmHwnd) {
     StrmDx7Cls = factory_.NewStreamDx7();
     ConnectEngine(*StrmDx7Cls);
     if (StrmDx7Cls->PutONDx7Ds(MFrmHwnd)) {
-      DriverType_ = 1;
+      DriverType_ = kDriverDx7;
       MFrmHwnd = 1;
+      chose("the DirectSound 7 engine");
       return;
     }
     StrmDx7Cls.reset();
 
-    DriverType_ = 2;
+    DriverType_ = kDriverWaveOut;
     PlayApiCls = factory_.NewPlayApi();
     ConnectEngine(*PlayApiCls);
     MFrmHwnd = 2;
+    chose("the waveOut engine");
   } catch (const std::exception& e) {
     os::LogCaught("DxObj", e);
-    DriverType_ = 0;
+    DriverType_ = kDriverNone;
     MFrmHwnd = -1;
     PlayApiCls.reset();
     StrmDx7Cls.reset();
@@ -151,21 +162,21 @@ void PlayDllClass::StartFromBeginning(int32_t direction, const char* noWaveText)
   }
   mod_.PlayDirection = direction;
   mod_.PlayProgress = 1;
-  if (DriverType_ == 0) {
+  if (DriverType_ == kDriverNone) {
     RaiseMsg("S2", "Driver is Off");
     return;
   }
   // The DirectSound 9 engine reports its own failure; the others are echoed.
-  const bool started = Engine()->PlayMe();
-  if (!started && DriverType_ != 3) RaiseMsg("S2", "Play Failed");
+  const bool started = EngineInUse()->PlayMe();
+  if (!started && DriverType_ != kDriverDx9) RaiseMsg("S2", "Play Failed");
 }
 
 void PlayDllClass::PlayUTurn() {
   bool ok = false;
-  if (DriverType_ == 0) {
+  if (DriverType_ == kDriverNone) {
     RaiseMsg("S2", "Driver is Off");
   } else {
-    ok = Engine()->UTurn();
+    ok = EngineInUse()->UTurn();
   }
   if (!ok) RaiseMsg("S2", "U-Turn Failed");
 }
@@ -178,20 +189,20 @@ void PlayDllClass::StartAtPosition(int32_t direction, int32_t pos) {
   mod_.PlayDirection = direction;
   mod_.CurrentPos = pos;  // no range test: the engine clamps the start to the wave
   bool ok = false;
-  if (DriverType_ == 0) {
+  if (DriverType_ == kDriverNone) {
     RaiseMsg("S2", "Driver is Off");
   } else {
-    ok = Engine()->PlayAtCurrentPosition();
+    ok = EngineInUse()->PlayAtCurrentPosition();
   }
   if (!ok) RaiseMsg("S2", "Play at.. failed");
 }
 
 void PlayDllClass::StopPlay() {
   try {
-    if (DriverType_ == 0) {
+    if (DriverType_ == kDriverNone) {
       RaiseMsg("S2", "Driver is Off");
     } else {
-      Engine()->StopPlay();
+      EngineInUse()->StopPlay();
     }
     blocks::VodoRaraZodorUze& blocks = ctx_.Blocks;
     for (int32_t slot = 1; slot <= blocks.OrgFileCount; ++slot) blocks.CloseOrgFile(slot);
@@ -205,10 +216,10 @@ void PlayDllClass::StopPlay() {
 void PlayDllClass::PlayContinue() {
   try {
     if (mod_.WaveNos > 0) {
-      if (DriverType_ == 0) {
+      if (DriverType_ == kDriverNone) {
         RaiseMsg("S2", "Driver is Off");
       } else {
-        Engine()->PlayContinue();
+        EngineInUse()->PlayContinue();
       }
     } else {
       RaiseMsg("S2", "Nothing to Continue");
@@ -221,10 +232,10 @@ void PlayDllClass::PlayContinue() {
 
 void PlayDllClass::PlayPause() {
   try {
-    if (DriverType_ == 0) {
+    if (DriverType_ == kDriverNone) {
       RaiseMsg("S2", "Driver is Off");
     } else {
-      Engine()->PlayPause();
+      EngineInUse()->PlayPause();
     }
   } catch (const std::exception& e) {
     os::LogCaught("PlayPause", e);
@@ -234,7 +245,7 @@ void PlayDllClass::PlayPause() {
 
 void PlayDllClass::UpdatePlayPosition() {
   try {
-    if (DriverType_ != 0) Engine()->UpdatePlayPosition();
+    if (DriverType_ != kDriverNone) EngineInUse()->UpdatePlayPosition();
   } catch (const std::exception& e) {
     os::LogCaught("UpdatePlayPosition", e);
     mod_.CurrentPos = 0;
@@ -244,11 +255,11 @@ void PlayDllClass::UpdatePlayPosition() {
 int32_t PlayDllClass::PlayCurrentPosition() {
   try {
     switch (DriverType_) {
-      case 1:
-      case 3:
-        Engine()->UpdatePlayPosition();
+      case kDriverDx7:
+      case kDriverDx9:
+        EngineInUse()->UpdatePlayPosition();
         return HeardPosition();
-      case 2:
+      case kDriverWaveOut:
         return HeardPosition();  // kept current by the engine's poll
       default:
         return 0;
@@ -269,8 +280,8 @@ int32_t PlayDllClass::PlayCurrentPosition() {
 int32_t PlayDllClass::HeardPosition() {
   const int64_t lag = ctx_.Audio.Output().UnheardFrames();
   const int32_t direction = mod_.PlayDirection;
-  if (lag <= 0 || (mod_.RunningState != 1 && mod_.RunningState != 2) || (direction != 1 && direction != -1))
-    return mod_.CurrentPos;
+  const bool playing = mod_.RunningState == state::kRunPlaying || mod_.RunningState == state::kRunPlayingLoop;
+  if (lag <= 0 || !playing || (direction != 1 && direction != -1)) return mod_.CurrentPos;
   const int64_t base = mod_.PlayBase;
   const int64_t end = static_cast<int64_t>(mod_.WaveNos) + 1;
   int64_t heard = direction == 1 ? base + std::max<int64_t>(mod_.CurrentPos - base - lag, 0)
@@ -319,10 +330,12 @@ void PlayDllClass::WriteWaveMemo(int32_t& FmtBits, int32_t& FmtChannal, int32_t&
     mod_.FmtBits = FmtBits;
     mod_.FmtChannal = FmtChannal;
     mod_.FmtFriq = FmtFriq;
+    os::LogDebug("wave handed over: " + std::to_string(WaveNos) + " samples, " + std::to_string(FmtChannal) +
+                 " channel(s) of " + std::to_string(FmtBits) + " bits at " + std::to_string(FmtFriq) + " per second");
 
-    if (DriverType_ == 0) {
+    if (DriverType_ == kDriverNone) {
       RaiseMsg("S2", "Driver is Off");
-    } else if (!Engine()->CreateSoundBuffer()) {
+    } else if (!EngineInUse()->CreateSoundBuffer()) {
       RaiseMsg("S2", "Sound Buffer Failed");
       return;
     }

@@ -22,11 +22,17 @@
 
 namespace facade {
 
+// The values of DriverType: the engine in use.
+inline constexpr int32_t kDriverNone = 0;
+inline constexpr int32_t kDriverDx7 = 1;
+inline constexpr int32_t kDriverWaveOut = 2;
+inline constexpr int32_t kDriverDx9 = 3;
+
 class PlayDllClass final {
  public:
   using MsgHandler = std::function<void(const std::string& Msg, const std::string& Ttl)>;
 
-  // Construction: both tempo factors 1.0, no engine (DriverType 0).
+  // Construction: both tempo factors 1.0, no engine (kDriverNone).
   PlayDllClass(state::PlayContext& ctx, engines::EngineFactory factory);
   // Runs Terminate() unless it has run.
   ~PlayDllClass();
@@ -71,7 +77,8 @@ class PlayDllClass final {
 
   // ---- for tests
   int32_t DriverType() const { return DriverType_; }
-  engines::EngineContract* Engine() const;
+  // The engine DriverType names, or nullptr.
+  engines::EngineContract* EngineInUse() const;
   state::PlayContext& Context() { return ctx_; }
 
  private:
@@ -80,7 +87,6 @@ class PlayDllClass final {
   void StartFromBeginning(int32_t direction, const char* noWaveText);
   void StartAtPosition(int32_t direction, int32_t pos);
   void ConnectEngine(engines::EngineContract& engine);
-  void ReleaseEngineFields();
 
   state::PlayContext& ctx_;
   state::PlayDllMod& mod_;
@@ -92,7 +98,7 @@ class PlayDllClass final {
   std::unique_ptr<engines::Dx7EngineContract> StrmDx7Cls;
   std::unique_ptr<engines::EngineContract> PlayApiCls;
   std::unique_ptr<engines::Dx9EngineContract> StrmDx9Cls;
-  int32_t DriverType_ = 0;
+  int32_t DriverType_ = kDriverNone;
   // The latest heard position told and the run it belongs to.
   struct HeardRun {
     int64_t Base = -1;

@@ -7,9 +7,15 @@
 // last mode-1 start (held once the end mark has sounded); `rendered_` counts
 // every frame the device has put out since then, silence after the end
 // included. Both advance only in CatchUp, from the host's clock.
+//
+// Errors: a refused argument, a lost device or a failed output call throws
+// ServiceError with the reason; the C entries log it and fail. Time moves on
+// regardless: frames the output failed to take count as sounded.
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "soundservice/SoundServiceHost.h"
@@ -19,37 +25,60 @@
 
 namespace soundservice {
 
+// Why an entry failed, for the host's log.
+class ServiceError final : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// One line for `host`'s log (whose function never throws).
+void LogTo(const SoundServiceHost& host, int32_t level, const std::string& text) noexcept;
+
 class ServiceInstance final {
  public:
-  // nullptr when the format is unusable: channels 1 or 2, friq > 0, a buffer
-  // of two halves of whole frames, bytesPer100Ms > 0. `pump` is what the
-  // host's output calls with the instance while it plays (see outputStart).
+  // Throws ServiceError when the format is unusable: channels 1 or 2, friq
+  // 100 to 100000, a buffer of two halves of whole frames, bytesPer100Ms > 0.
+  // `pump` is what the host's output calls with the instance while it plays
+  // (see outputStart).
   static std::unique_ptr<ServiceInstance> Create(const SoundServiceHost& host, void (*pump)(void*),
                                                  int32_t channels, int32_t friq, int32_t bufferBytes,
                                                  int32_t bytesPer100Ms);
-  // Stops the output if the buffer is playing.
+  // Stops the output if the buffer is playing (a failure is logged).
   ~ServiceInstance();
   ServiceInstance(const ServiceInstance&) = delete;
   ServiceInstance& operator=(const ServiceInstance&) = delete;
 
-  bool Play(int32_t mode, int32_t rate);
+  // The entries' work; each throws ServiceError (see above). Play, Write and
+  // Position also fail while the host's output has lost its device. When the
+  // output failed to take what sounded since the last entry, Stop, Write,
+  // Position and TakeFlags do their work and then throw; Play only logs it
+  // (it belongs to the run before) and fails only when the output does not
+  // start.
+  void Play(int32_t mode, int32_t rate);
   void Stop();
-  bool Write(const int16_t* data, int32_t byteCount, int32_t byteOffset, int32_t endHalf, int32_t endTicks);
+  void Write(const int16_t* data, int32_t byteCount, int32_t byteOffset, int32_t endHalf, int32_t endTicks);
   void Position(int32_t& passes, int32_t& bytePos);
   void TakeFlags(int32_t& half2, int32_t& half1, int32_t& playing, int32_t& endPlayed);
   // Hands the output what sounded since the last entry (the pump's work).
   void CatchUp();
-  // True once the host's output has lost its device.
-  bool DeviceLost() const;
+
+  const SoundServiceHost& Host() const { return host_; }
 
  private:
   ServiceInstance(const SoundServiceHost& host, void (*pump)(void*), int32_t channels, int64_t bufferFrames,
                   int32_t bytesPer100Ms);
 
+  void FailIfDeviceLost() const;
+  // CatchUp, with an output failure returned as its reason ("" for none), for
+  // the entries that finish their work before they fail.
+  std::string CatchUpReportingFailure();
+  void Debug(const std::string& text) const { LogTo(host_, SOUND_SERVICE_LOG_DEBUG, text); }
+  // The host's outputStart; a status of 0 throws ServiceError.
+  void OutputStart(int32_t rate);
   int64_t DeviceFramesAt(int64_t nowUs) const;
   int64_t TimeOfDeviceFrameUs(int64_t frame) const;
-  void RenderBuffer(int64_t from, int64_t to);
-  void RenderSilence(int64_t from, int64_t to);
+  bool RenderBuffer(int64_t from, int64_t to);
+  bool RenderSilence(int64_t from, int64_t to);
   void FlagHalvesPassed(int64_t from, int64_t to);
   void ResolveMark(int64_t reference);
 

@@ -5,8 +5,8 @@
  *
  * The library owns looping sound buffers of two equal halves and plays them on
  * the server's audio output. It keeps no clock and no device of its own: the
- * loading program hands it a host (ServiceBindHost) that tells the time and
- * receives the frames that sounded. Every instance keeps the host that was
+ * loading program hands it a host (ServiceBindHost) that tells the time,
+ * receives the frames that sounded and keeps the library's log lines. Every instance keeps the host that was
  * bound when Service02 created it; the host's context must stay valid until
  * the instance is released with Service03.
  *
@@ -21,6 +21,12 @@
  * Calls are serialised inside the library; the host's functions are called on
  * the calling thread, inside the entry, and must not call back into the
  * library. No entry lets an exception out.
+ *
+ * Errors: an entry that fails says why on the host's log (the entry's name
+ * and the reason, one line) and gives its failure result; the entries without
+ * a result (Service03, Service05, Service08) only log. An output call that
+ * fails (status 0) fails the entry that made it: the host logs the output's
+ * own reason, the library what the entry could not do.
  */
 
 #include <stdint.h>
@@ -29,7 +35,16 @@
 extern "C" {
 #endif
 
-/* The program's clock and audio output, as the library reaches them. */
+/* Levels of the host's log, most severe first. */
+enum {
+  SOUND_SERVICE_LOG_ERROR = 0,
+  SOUND_SERVICE_LOG_WARNING = 1,
+  SOUND_SERVICE_LOG_INFO = 2,
+  SOUND_SERVICE_LOG_DEBUG = 3
+};
+
+/* The program's clock, audio output and log, as the library reaches them.
+ * The output calls return 1 when done and 0 when the output failed. */
 typedef struct SoundServiceHost {
   void* context;
   /* The host's clock, microseconds, never going backwards. */
@@ -41,15 +56,21 @@ typedef struct SoundServiceHost {
   /* The output starts sounding `channels` channels at `rate` frames/s. An
    * output that plays ahead of the clock (a sound card) calls pump(pumpArg)
    * regularly, on the calling thread, until outputStop or the next
-   * outputStart, so that the library hands over what sounded in between. */
-  void (*outputStart)(void* context, int32_t channels, int32_t rate, void (*pump)(void* pumpArg), void* pumpArg);
+   * outputStart, so that the library hands over what sounded in between.
+   * On 0 the output is not sounding and the pump is not in use. */
+  int32_t (*outputStart)(void* context, int32_t channels, int32_t rate, void (*pump)(void* pumpArg), void* pumpArg);
   /* `frameCount` frames sounded, the first of them at host time `atUs`. */
-  void (*outputPlay)(void* context, const int16_t* frames, int64_t frameCount, int64_t atUs);
+  int32_t (*outputPlay)(void* context, const int16_t* frames, int64_t frameCount, int64_t atUs);
   /* The output stopped sounding. */
-  void (*outputStop)(void* context);
+  int32_t (*outputStop)(void* context);
+  /* One line of text (no newline) for the host's log at `level`
+   * (SOUND_SERVICE_LOG_...): why an entry failed, or at the debug level
+   * what an instance did (made, started, stopped, its end sounded). */
+  void (*log)(void* context, int32_t level, const char* text);
 } SoundServiceHost;
 
-/* Binds the host for the instances that Service02 creates from now on.
+/* Binds the host for the instances that Service02 creates from now on, and
+ * for the log lines of entries that name no instance.
  * Returns 1, or 0 (and unbinds) when `host` or one of its functions is null. */
 int32_t ServiceBindHost(const SoundServiceHost* host);
 
@@ -91,7 +112,7 @@ int32_t Service06(int32_t handle, const int16_t* data, int32_t byteCount, int32_
 int32_t Service07(int32_t handle, int32_t* passes, int32_t* bytePos);
 
 /* Reports and clears the flags: half 2 played, half 1 played, end played.
- * `playing` is 1 while the buffer plays. Each out is non-zero when set; a
+ * `playing` is 1 while the buffer plays (the engine does not read it). Each out is non-zero when set; a
  * null out is skipped; an unknown handle gives zeros. */
 void Service08(int32_t handle, int32_t* refillHalf2, int32_t* refillHalf1, int32_t* playing, int32_t* endPlayed);
 

@@ -14,6 +14,12 @@
 
 namespace state {
 
+// The values of RunningState, which the host reads as a 32-bit number.
+inline constexpr int32_t kRunIdle = 0;         // idle or stopped
+inline constexpr int32_t kRunPlaying = 1;
+inline constexpr int32_t kRunPlayingLoop = 2;  // LoopPlayON was set when the run started
+inline constexpr int32_t kRunPaused = 3;
+
 struct PlayDllMod {
   PlayDllMod() = default;
   PlayDllMod(const PlayDllMod&) = delete;
@@ -29,7 +35,7 @@ struct PlayDllMod {
   int32_t PlayFriq = 0;       // device rate of the DirectSound engines
   float PlayTempoFor = 0.0f;  // PlayDllClass construction sets 1.0
   float PlayTempoRev = 0.0f;
-  int32_t RunningState = 0;   // 0 idle/stopped, 1 playing, 2 playing with loop, 3 paused
+  int32_t RunningState = kRunIdle;  // kRunIdle, kRunPlaying, kRunPlayingLoop or kRunPaused
   std::string AppTmpDir;
   int32_t MemorySizeToUse = 0;
   std::unique_ptr<buffers::BlockCarrBuffClass> ChanBuffL;

@@ -137,8 +137,8 @@ bool PlaceDirect(state::PlayDllMod& mod, int32_t from, int32_t n, bool reverse, 
   const buffers::BlockCarrBuffClass& left = *mod.ChanBuffL;
   const int32_t l = left.SoleBlock(from, n);
   const int32_t r = stereo ? mod.ChanBuffR->SoleBlock(from, n) : 0;
-  if (l == 0 || (stereo && (r == 0 || &mod.ChanBuffR->Engine() != &left.Engine()))) return false;
-  blocks::VodoRaraZodorUze& engine = left.Engine();
+  if (l == 0 || (stereo && (r == 0 || &mod.ChanBuffR->Blocks() != &left.Blocks()))) return false;
+  blocks::VodoRaraZodorUze& engine = left.Blocks();
   const int16_t* ls = engine.SamplesInMemory(l, from, n);
   const int16_t* rs = stereo ? engine.SamplesInMemory(r, from, n) : nullptr;
   if (ls != nullptr && (!stereo || rs != nullptr)) {

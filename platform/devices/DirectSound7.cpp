@@ -207,6 +207,8 @@ void DirectSoundBuffer::Play(int32_t flags) {
   if (clock_.Running()) return;
   clock_.Start(rate_);
   platform_.Output().Start(channels_, rate_, audio::OutputPump{&Pump, this});
+  os::LogDebug("DirectSound buffer playing: " + std::to_string(channels_) + " channel(s) at " +
+               std::to_string(rate_) + " frames/s");
   CatchUp();  // a notification where the cursor stands is signalled at the start
   PlanTick();
 }
@@ -219,6 +221,7 @@ void DirectSoundBuffer::Stop() {
   tickId_ = 0;
   DropUndelivered();
   platform_.Output().Stop();
+  os::LogDebug("DirectSound buffer stopped at frame " + std::to_string(PlayFrame()));
 }
 
 // Notifications signalled while playing but not yet handed to their handlers

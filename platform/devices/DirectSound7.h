@@ -22,7 +22,7 @@
 // delivery drops the call.
 //
 // The play cursor is the next frame to be handed to the output (a sound
-// card plays it LatencyUs() later). A buffer whose output is not available
+// card plays it a little later). A buffer whose output is not available
 // (the device went away) throws from WriteBuffer, GetCurrentPosition and Play.
 //
 // Lifetime: the objects may be released in any order; a buffer released while
@@ -170,7 +170,6 @@ class DirectSoundBuffer final {
   // Frames per second, DSBFREQUENCY_MIN..MAX, or DSBFREQUENCY_ORIGINAL.
   // REQUIRES: created with DSBCAPS_CTRLFREQUENCY.
   void SetFrequency(int32_t hz);
-  int32_t GetFrequency() const { return rate_; }
   // flags must hold DSBPLAY_LOOPING: the buffer plays round and round until
   // Stop. Playing while playing changes nothing.
   void Play(int32_t flags);

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "platform/devices/FrameTime.h"
+
 namespace devices {
 
 void FrameClock::Start(int32_t rate) {
@@ -35,18 +37,13 @@ void FrameClock::SetRate(int32_t rate) {
 
 int64_t FrameClock::Frames() const {
   if (!running_) return base_;
-  const int64_t elapsed = clock_.NowUs() - startUs_;
-  // Whole seconds and the rest apart, so the product cannot overflow.
-  return base_ + (elapsed / 1000000) * rate_ + ((elapsed % 1000000) * rate_) / 1000000;
+  return base_ + FramesAfterUs(clock_.NowUs() - startUs_, rate_);
 }
 
 int64_t FrameClock::TimeOfFrameUs(int64_t k) const {
   if (!running_) throw std::logic_error("FrameClock is stopped");
   if (k <= base_) return startUs_;
-  const int64_t frames = k - base_;
-  const int64_t whole = frames / rate_;
-  const int64_t rest = frames % rate_;
-  return startUs_ + whole * 1000000 + (rest * 1000000 + rate_ - 1) / rate_;
+  return startUs_ + UsUntilFrames(k - base_, rate_);
 }
 
 }  // namespace devices

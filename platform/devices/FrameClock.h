@@ -1,8 +1,9 @@
 #pragma once
 // Counts the frames a sound device has played, from the loop's clock: while
 // running, the count grows at `rate` frames per second; while stopped it holds.
-// Every device stand-in uses one, so that under a ManualClock the number of
-// frames played by any moment is exact and repeatable:
+// The waveOut-style and DirectSound-7-style devices each use one, so that
+// under a ManualClock the number of frames played by any moment is exact and
+// repeatable (the arithmetic is platform/devices/FrameTime.h's):
 //   Frames() = base + floor((now - startUs) * rate / 1e6)
 // TimeOfFrameUs(k) is the first loop time at which Frames() >= k, in the past
 // as well as in the future (frames counted before the present running span

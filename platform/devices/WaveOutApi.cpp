@@ -82,7 +82,7 @@ MMRESULT WaveOutApi::waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, uint32_t cbm
   if (!platform_.Output().Available()) return MMSYSERR_NODRIVER;
   CatchUp();
   Replan();
-  // The fields are 32 bits wide and wrap, as on the original.
+  // The fields are 32 bits wide: a long run's position wraps round.
   switch (pmmt->wType) {
     case TIME_BYTES:
       pmmt->u.cb = static_cast<uint32_t>(played_ * format_.nBlockAlign);
@@ -161,12 +161,6 @@ void WaveOutApi::Pump(void* self) {
   }
 }
 
-int64_t WaveOutApi::SpanFrameTimeUs(int64_t spanFrame) const {
-  // The first loop time at which the span's frame count reaches spanFrame.
-  const int64_t rate = format_.nSamplesPerSec;
-  return spanStartUs_ + (spanFrame / rate) * 1000000 + ((spanFrame % rate) * 1000000 + rate - 1) / rate;
-}
-
 void WaveOutApi::CatchUp() {
   if (sounding_) {
     const int64_t sounded = spanBase_ + clock_.Frames();
@@ -183,7 +177,7 @@ void WaveOutApi::RenderTo(int64_t target) {
     const Queued& q = queue_.front();  // played_ < target <= queuedTotal_: something is queued
     const int64_t n = std::min(q.frames - frontDone_, target - played_);
     platform_.Output().Play(q.data + frontDone_ * channels, static_cast<size_t>(n),
-                            SpanFrameTimeUs(played_ - spanBase_));
+                            clock_.TimeOfFrameUs(played_ - spanBase_));
     played_ += n;
     frontDone_ += n;
   }
@@ -203,17 +197,19 @@ void WaveOutApi::BeginSoundingIfReady() {
   if (handle_ == 0 || paused_ || sounding_ || played_ >= queuedTotal_) return;
   sounding_ = true;
   spanBase_ = played_;
-  spanStartUs_ = platform_.Loop().NowUs();
   clock_.Reset();
   clock_.Start(static_cast<int32_t>(format_.nSamplesPerSec));
   platform_.Output().Start(format_.nChannels, static_cast<int32_t>(format_.nSamplesPerSec),
                            audio::OutputPump{&Pump, this});
+  os::LogDebug("waveOut device sounding: " + std::to_string(format_.nChannels) + " channel(s) at " +
+               std::to_string(format_.nSamplesPerSec) + " frames/s, from frame " + std::to_string(played_));
 }
 
 void WaveOutApi::EndSounding() {
   sounding_ = false;
   clock_.Reset();
   platform_.Output().Stop();
+  os::LogDebug("waveOut device silent after frame " + std::to_string(played_));
 }
 
 void WaveOutApi::Replan() {
@@ -224,7 +220,7 @@ void WaveOutApi::Replan() {
   // Wake when the header now playing has finished: it is then marked done,
   // and if it was the last one the device falls silent on time.
   const int64_t frontEnd = played_ + queue_.front().frames - frontDone_;
-  event_ = loop.PostAt(SpanFrameTimeUs(frontEnd - spanBase_), [this] {
+  event_ = loop.PostAt(clock_.TimeOfFrameUs(frontEnd - spanBase_), [this] {
     event_ = 0;
     try {
       CatchUp();

@@ -28,8 +28,9 @@
 // - Format: PCM, 16 bits, 1 or 2 channels, 100 to 384000 samples per second,
 //   block align and byte rate consistent; anything else is WAVERR_BADFORMAT.
 //   Open flags: 0 (no callback) or WAVE_FORMAT_QUERY; dwLoops is ignored.
-// - Size arguments are the record sizes of the original 32-bit layout
-//   (WAVEHDR 32 bytes, MMTIME 12 bytes); smaller ones are MMSYSERR_INVALPARAM.
+// - Size arguments are the record sizes of the multimedia library's 32-bit
+//   layout (WAVEHDR 32 bytes, MMTIME 12 bytes), which callers pass whatever
+//   the size of the structs here; smaller ones are MMSYSERR_INVALPARAM.
 // Header records and their memory belong to the caller and must outlive their
 // time in the queue. Thread: loop thread only.
 
@@ -70,7 +71,7 @@ constexpr uint32_t TIME_MS = 0x01;
 constexpr uint32_t TIME_SAMPLES = 0x02;
 constexpr uint32_t TIME_BYTES = 0x04;
 
-// Sizes of the records in the original 32-bit layout, as callers pass them.
+// Sizes of the records in the library's 32-bit layout, as callers pass them.
 constexpr uint32_t kWaveHdrSize = 32;
 constexpr uint32_t kMmTimeSize = 12;
 
@@ -148,10 +149,9 @@ class WaveOutApi final {
   void BeginSoundingIfReady();
   void EndSounding();
   void Replan();
-  int64_t SpanFrameTimeUs(int64_t spanFrame) const;
 
   AudioPlatform& platform_;
-  FrameClock clock_;           // frames of the present sounding span
+  FrameClock clock_;           // frames of the present sounding span, counted from 0
   HWAVEOUT handle_ = 0;        // 0: closed
   HWAVEOUT lastHandle_ = 0;
   WAVEFORMATEX format_;
@@ -162,7 +162,6 @@ class WaveOutApi final {
   bool paused_ = false;
   bool sounding_ = false;
   int64_t spanBase_ = 0;       // played_ when the present span began
-  int64_t spanStartUs_ = 0;    // loop time the present span began
   uint64_t event_ = 0;         // pending loop event of the next header end (0: none)
 };
 

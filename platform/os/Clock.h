@@ -17,7 +17,7 @@ class Clock {
   virtual ~Clock() = default;
   virtual int64_t NowUs() const = 0;
   int64_t NowMs() const { return NowUs() / 1000; }
-  // Time of day in seconds (the Timer function of the original run time).
+  // The time of day: seconds since midnight, with the fraction.
   virtual double SecondsSinceMidnight() const = 0;
   virtual bool IsManual() const = 0;
 };

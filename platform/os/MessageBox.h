@@ -1,6 +1,6 @@
 #pragma once
-// The server's own message box (the modal box of the original, made
-// non-blocking): Show logs the text (level info), hands it to the sink, which
+// The server's own message box, which never blocks (the block storage engine
+// and the channel buffers report their own errors here): Show logs the text (level info), hands it to the sink, which
 // the server forwards to the host as the MessageBox notification, and keeps
 // the latest kKept texts for tests to read with Shown(). Show returns at once.
 // A long-running server keeps no more than kKept texts, however many it shows.

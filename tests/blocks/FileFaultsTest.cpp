@@ -52,13 +52,19 @@ TEST_F(BlocksTest, LoadsThatFailNameTheFileAndLeaveTheBlockAsItWas) {
     EXPECT_EQ(fs.OpenCount(), 0) << name << ", " << text;
   }
   EXPECT_EQ(eng.OrgFiles(1).RefCount, 2);
-  // Reads that return a part at a time still load the whole block.
+}
+
+TEST_F(BlocksTest, ReadsThatReturnAPartAtATimeStillLoadTheWholeBlock) {
+  std::vector<int16_t> samples(3000);
+  std::iota(samples.begin(), samples.end(), -7000);
+  const auto idx = Ingest({{WriteSamples("take.raw", samples), 3000, blocks::BlockFile},
+                           {WriteSamples("take.wav", samples), 3000, blocks::BlockOrg}});
   FaultyFileSystem shortReads;
   os::FileSystemOverride use(shortReads);
   shortReads.ShortReads = true;
-  for (const int32_t block : {idx[0], idx[1]}) {
+  for (const int32_t block : idx) {
     eng.LoadBlock(block);
-    EXPECT_EQ(Samples(block), samples);
+    EXPECT_EQ(Samples(block), samples) << (Type(block) == blocks::BlockMemFile ? "block file" : "Orgfile");
   }
 }
 
@@ -82,9 +88,18 @@ TEST_F(BlocksTest, AWriteOutThatFailsKeepsTheBlockInMemoryAndLeavesNoFileAndNoNa
     EXPECT_TRUE(std::filesystem::is_empty(dir)) << text << ": the temporary file was left behind";
   }
   EXPECT_EQ(Samples(s), std::vector<int16_t>(5000, 321));
-  // With room again the block goes out as usual, into the slot the failures
-  // gave back; the names they gave up are no slot's: a block file under the
-  // first one gets a slot of its own.
+}
+
+// The slot a failed write-out took is free again, and the name it gave up is
+// no slot's: a block file under that name gets a slot of its own.
+TEST_F(BlocksTest, AfterAFailedWriteOutTheBlockGoesOutIntoTheSlotItGaveBack) {
+  const int32_t s = eng.NewBlock(5000, blocks::BlockMem);
+  {
+    FaultyFileSystem fs;
+    os::FileSystemOverride use(fs);
+    fs.FailNthWrite = 1;
+    EXPECT_THROW(eng.WriteBlockToFile(s), os::FileError);
+  }
   eng.WriteBlockToFile(s);
   EXPECT_EQ(Type(s), blocks::BlockFile);
   EXPECT_EQ(eng.MemoryInUse, 0);

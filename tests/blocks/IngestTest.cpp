@@ -16,7 +16,7 @@ std::string ValidationError(const runtime::VbArray<int32_t>& list) {
   return "accepted";
 }
 
-TEST_F(BlocksTest, MalformedListsAreRefusedNamingEntryAndElementAndCreateNothing) {
+TEST_F(BlocksTest, MalformedListsAreRefusedNamingEntryAndElement) {
   const ListEntry silent{"", 4};
   EXPECT_EQ(ValidationError(runtime::VbArray<int32_t>()), "BlkInLstL: element 1 (N) is missing");
   EXPECT_EQ(ValidationError(Array({-1})), "BlkInLstL: element 1 (N) is -1, it cannot be negative");
@@ -34,9 +34,10 @@ TEST_F(BlocksTest, MalformedListsAreRefusedNamingEntryAndElementAndCreateNothing
   // Well-formed: lower bound 0, trailing elements, no entries.
   EXPECT_EQ(ValidationError(MakeList({silent, {"/a", 3, blocks::BlockFile}}, 0)), "accepted");
   EXPECT_EQ(ValidationError(Array({0, 99, 98})), "accepted");
+}
 
-  // A bad last entry refuses the whole list before any record or slot is made.
-  list = MakeList({{dir + "/a.raw", 4, blocks::BlockFile}, {dir + "/o.wav", 4, blocks::BlockOrg}, {"", -3}});
+TEST_F(BlocksTest, ABadLastEntryRefusesTheWholeListBeforeAnyRecordOrSlotIsMade) {
+  const auto list = MakeList({{dir + "/a.raw", 4, blocks::BlockFile}, {dir + "/o.wav", 4, blocks::BlockOrg}, {"", -3}});
   EXPECT_EQ(ValidationError(list), "BlkInLstL, entry 3: element 3 (Length) is -3, it cannot be negative");
   runtime::VbArray<int32_t> idx;
   EXPECT_THROW(eng.BlockListIngest(list, idx), ListFormatError);
@@ -45,21 +46,35 @@ TEST_F(BlocksTest, MalformedListsAreRefusedNamingEntryAndElementAndCreateNothing
 }
 
 // Which slot a name gets is checked against a scan of the tables by RandomMixTest.
-TEST_F(BlocksTest, IngestTellsNamesByCaseKeepsTheFirstLayoutAndReadsNothing) {
-  const std::string org = dir + "/song.wav";
-  const auto idx = Ingest({{dir + "/Take.raw", 10, blocks::BlockFile},
-                           {dir + "/take.raw", 5, blocks::BlockFile},
-                           {org, 7, blocks::BlockOrg, 16, 45, 2, 8},
-                           {org, 2, blocks::BlockOrg, 26, 3, 1, 16},
-                           {dir + "/Take.raw", 9, 7, 34, 5}});
-  EXPECT_EQ(box.Shown(), std::vector<std::string>{"Error - Block type can not be converted to Block"});
-  EXPECT_EQ(eng.BlkFileCount, 2);
+class IngestTest : public BlocksTest {
+ protected:
+  // Two block files whose names differ in case, an Orgfile in two layouts
+  // (8-bit stereo first) and an entry of unknown type 7.
+  IngestTest()
+      : idx(Ingest({{dir + "/Take.raw", 10, blocks::BlockFile},
+                    {dir + "/take.raw", 5, blocks::BlockFile},
+                    {dir + "/song.wav", 7, blocks::BlockOrg, 16, 45, 2, 8},
+                    {dir + "/song.wav", 2, blocks::BlockOrg, 26, 3, 1, 16},
+                    {dir + "/Take.raw", 9, 7, 34, 5}})) {}
+  const std::vector<int32_t> idx;
+};
+
+TEST_F(IngestTest, NamesThatDifferInCaseAreTwoFiles) { EXPECT_EQ(eng.BlkFileCount, 2); }
+
+TEST_F(IngestTest, AnOrgfileKeepsTheLayoutOfItsFirstEntry) {
+  EXPECT_EQ(eng.OrgFileCount, 1);
   EXPECT_EQ(std::pair(eng.OrgFiles(1).Channels, eng.OrgFiles(1).Bits), std::pair(2, 8));
-  // An unknown type stays silent with the entry's fields.
+}
+
+TEST_F(IngestTest, AnUnknownTypeIsShownAndStaysSilentWithTheEntrysFields) {
+  EXPECT_EQ(box.Shown(), std::vector<std::string>{"Error - Block type can not be converted to Block"});
   EXPECT_EQ(std::tuple(Type(idx[4]), eng.Blocks(idx[4]).Length, eng.Blocks(idx[4]).StartPos),
             std::tuple(blocks::BlockSilent, 9, 34));
-  EXPECT_EQ(eng.FileOpens, 0);
-  // Names unpack least significant byte first; bytes above 127 stay as they are.
+}
+
+TEST_F(IngestTest, NoFileIsOpened) { EXPECT_EQ(eng.FileOpens, 0); }
+
+TEST_F(BlocksTest, NamesUnpackLeastSignificantByteFirstKeepingBytesAbove127) {
   EXPECT_EQ(blocks::VodoRaraZodorUze::LongsToName(Array({2, static_cast<int32_t>(0xFFFFE92F)})), "/\xE9");
 }
 

@@ -8,14 +8,26 @@
 
 namespace {
 
-TEST_F(BlocksTest, ReadBlockRangeSizesOutAndLeavesNoOldValueEvenWhenTheReadFails) {
-  const std::string raw = WriteSamples("b.raw", {9, 9, 20, 21, 22, 23, 24, 25});
-  const auto idx = Ingest({{raw, 6, blocks::BlockFile, 101, 5}, {dir + "/gone.raw", 4, blocks::BlockFile, 13, 1}});
-  EXPECT_THROW(Range(idx[0], 106, 107), os::RangeError);
+// A block file from byte 5 at positions 101..106, and a block whose file is missing.
+class ReadBlockRangeTest : public BlocksTest {
+ protected:
+  ReadBlockRangeTest()
+      : idx(Ingest({{WriteSamples("b.raw", {9, 9, 20, 21, 22, 23, 24, 25}), 6, blocks::BlockFile, 101, 5},
+                    {dir + "/gone.raw", 4, blocks::BlockFile, 13, 1}})) {}
+  const std::vector<int32_t> idx;
+};
+
+TEST_F(ReadBlockRangeTest, TheArrayIsSizedToTheRunFromElementZero) {
   runtime::VbArray<int16_t> out(1, 9);
   eng.ReadBlockRange(idx[0], 103, 104, out);
   EXPECT_EQ(out.LBound(), 0);
   EXPECT_EQ(out.Storage(), (std::vector<int16_t>{22, 23}));
+}
+
+TEST_F(ReadBlockRangeTest, ARunBeyondTheBlockIsARangeError) { EXPECT_THROW(Range(idx[0], 106, 107), os::RangeError); }
+
+TEST_F(ReadBlockRangeTest, AFailedReadLeavesZerosNotTheOldValues) {
+  runtime::VbArray<int16_t> out(0, 4);
   out.Storage().assign(5, -99);
   EXPECT_THROW(eng.ReadBlockRange(idx[1], 13, 14, out), os::FileError);
   EXPECT_EQ(out.Storage(), std::vector<int16_t>(2, 0));
@@ -35,19 +47,25 @@ TEST_F(BlocksTest, WriteBlockToFileWritesAFreshTempFileThatLoadsBack) {
   EXPECT_EQ(Samples(s), (std::vector<int16_t>{1, -2, 300, -32768}));
   eng.WriteBlockToFile(s);
   EXPECT_EQ(eng.BlkFileCount, 3);
+}
+
+TEST_F(BlocksTest, WithoutATemporaryFolderTemporaryNamesGoToTheSystemsOwn) {
   appTmpDir = "";
   EXPECT_EQ(eng.NewTempFileName().rfind(os::files::TempFolder("") + "/tm", 0), 0u);
 }
 
-TEST_F(BlocksTest, OverTheLimitFourBlocksStayTheLeastRecentlyUsedGoesOutAndEveryHundredthCheckRecounts) {
-  using enum blocks::BlockTypeCode;
+TEST_F(BlocksTest, EveryHundredthLimitCheckRecountsTheMemoryInUse) {
   memLimit = 0;
   eng.MemoryInUse = 1000;  // a running total gone wrong, and no memory block to evict
   for (int i = 1; i <= 99; ++i) eng.LimitMemory();
   EXPECT_EQ(eng.MemoryInUse, 1000);
   eng.LimitMemory();
   EXPECT_EQ(eng.MemoryInUse, 0);
+}
 
+TEST_F(BlocksTest, OverTheLimitFourBlocksStayAndTheLeastRecentlyUsedGoesOut) {
+  using enum blocks::BlockTypeCode;
+  memLimit = 0;
   std::vector<int32_t> b;
   for (int16_t i = 1; i <= 5; ++i) {
     if (i == 5) eng.LoadBlock(b[0]);  // block 1 is now the most recently used

@@ -38,37 +38,42 @@ class ChannelTest : public BlocksTest {
   }
 };
 
-TEST_F(ChannelTest, EveryKindOfSourceReadsFrameForFrameForwardAndInReverse) {
-  // One channel with a block of every kind of source:
-  //   1..4   memory block                                  1..4
-  //   5..10  block file from byte 3 (one sample skipped)   105..110
-  //   11..13 16-bit mono WAV behind a 44-byte header       211..213
-  //   14..19 16-bit stereo WAV, left then right channel    -1..-3, 301..303
-  //   20..25 8-bit stereo WAV, left then right channel     bytes - 128
-  //   26..28 8-bit mono WAV from its second byte           -128, 0, 127
-  //   29..30 silence, 31..32 a WAV of no known layout (reads as silence)
-  const std::string blk = WriteSamples("blk.raw", {104, 105, 106, 107, 108, 109, 110});
-  std::vector<uint8_t> mono16{211, 0, 212, 0, 213, 0};
-  mono16.insert(mono16.begin(), 44, 0xEE);  // the header
-  const std::string st16 = WriteSamples("s16.wav", {-1, 301, -2, 302, -3, 303});
-  const std::string st8 = WriteBytes("s8.wav", {0x00, 0xFF, 0x80, 0x01, 0xFF, 0x7F});
-  std::vector<int32_t> list =
-      Ingest({{blk, 6, blocks::BlockFile, 5, 3},
-              {WriteBytes("m16.wav", mono16), 3, blocks::BlockOrg, 11, 45, 1, 16},
-              {st16, 3, blocks::BlockOrg, 14, 1, 2, 16},
-              {st16, 3, blocks::BlockOrg, 17, 3, 2, 16},
-              {st8, 3, blocks::BlockOrg, 20, 1, 2, 8},
-              {st8, 3, blocks::BlockOrg, 23, 2, 2, 8},
-              {WriteBytes("m8.wav", {0x11, 0x00, 0x80, 0xFF}), 3, blocks::BlockOrg, 26, 2, 1, 8},
-              {"", 2, blocks::BlockSilent, 29},
-              {WriteBytes("u12.wav", {1, 2, 3, 4}), 2, blocks::BlockOrg, 31, 1, 1, 12}});
-  list.insert(list.begin(), MemBlock({1, 2, 3, 4}, 1));
-  auto buff = Buffer(list);
+// One channel with a block of every kind of source:
+//   1..4   memory block                                  1..4
+//   5..10  block file from byte 3 (one sample skipped)   105..110
+//   11..13 16-bit mono WAV behind a 44-byte header       211..213
+//   14..19 16-bit stereo WAV, left then right channel    -1..-3, 301..303
+//   20..25 8-bit stereo WAV, left then right channel     bytes - 128
+//   26..28 8-bit mono WAV from its second byte           -128, 0, 127
+//   29..30 silence, 31..32 a WAV of no known layout (reads as silence)
+class EverySourceTest : public ChannelTest {
+ protected:
+  EverySourceTest() {
+    const std::string blk = WriteSamples("blk.raw", {104, 105, 106, 107, 108, 109, 110});
+    std::vector<uint8_t> mono16{211, 0, 212, 0, 213, 0};
+    mono16.insert(mono16.begin(), 44, 0xEE);  // the header
+    const std::string st16 = WriteSamples("s16.wav", {-1, 301, -2, 302, -3, 303});
+    const std::string st8 = WriteBytes("s8.wav", {0x00, 0xFF, 0x80, 0x01, 0xFF, 0x7F});
+    std::vector<int32_t> list =
+        Ingest({{blk, 6, blocks::BlockFile, 5, 3},
+                {WriteBytes("m16.wav", mono16), 3, blocks::BlockOrg, 11, 45, 1, 16},
+                {st16, 3, blocks::BlockOrg, 14, 1, 2, 16},
+                {st16, 3, blocks::BlockOrg, 17, 3, 2, 16},
+                {st8, 3, blocks::BlockOrg, 20, 1, 2, 8},
+                {st8, 3, blocks::BlockOrg, 23, 2, 2, 8},
+                {WriteBytes("m8.wav", {0x11, 0x00, 0x80, 0xFF}), 3, blocks::BlockOrg, 26, 2, 1, 8},
+                {"", 2, blocks::BlockSilent, 29},
+                {WriteBytes("u12.wav", {1, 2, 3, 4}), 2, blocks::BlockOrg, 31, 1, 1, 12}});
+    list.insert(list.begin(), MemBlock({1, 2, 3, 4}, 1));
+    buff = Buffer(list);
+  }
   const V whole{1,   2,   3,   4,    105, 106, 107, 108,  109, 110,  211, 212, 213, -1, -2, -3,
                 301, 302, 303, -128, 0,   127, 127, -127, -1,  -128, 0,   127, 0,   0,  0,  0};
-  const auto untouched = std::tuple(eng.MemoryInUse, eng.UseCounter, buff->CurBlock());
+  std::unique_ptr<buffers::BlockCarrBuffClass> buff;
+};
+
+TEST_F(EverySourceTest, WindowsOfEveryLengthReadFrameForFrameForwardAndBackward) {
   ASSERT_EQ(buff->WaveINos(), 32);
-  // Windows of every length up to the whole, walking forward and backward.
   for (int32_t n = 1; n <= 32; ++n) {
     V forward, reverse;
     for (int32_t done = 0; done < 32; done += n) {
@@ -80,18 +85,27 @@ TEST_F(ChannelTest, EveryKindOfSourceReadsFrameForFrameForwardAndInReverse) {
     EXPECT_EQ(forward, whole) << "windows of " << n;
     EXPECT_EQ(reverse, whole) << "windows of " << n;
   }
-  // Reads in place neither load nor stamp a block, nor move the sample cache.
+  EXPECT_TRUE(box.Shown().empty());
+}
+
+TEST_F(EverySourceTest, WindowReadsNeitherLoadNorStampABlockNorMoveTheSampleCache) {
+  const auto untouched = std::tuple(eng.MemoryInUse, eng.UseCounter, buff->CurBlock());
+  Window(*buff, 1, 32);
   EXPECT_EQ(std::tuple(eng.MemoryInUse, eng.UseCounter, buff->CurBlock()), untouched);
-  // Single samples load their blocks: from 33 back to 0, then forward again from memory.
+}
+
+TEST_F(EverySourceTest, SingleSamplesLoadTheirBlocksBackwardAndForwardAndKeepTheMemoryCount) {
+  // From 33 back to 0, then forward again from memory; 0 and 33 lie outside.
   for (int32_t p : std::views::iota(-33, 34) | std::views::transform([](int32_t k) { return std::abs(k); }))
     EXPECT_EQ(buff->WaveLR(p), p == 0 || p == 33 ? 0 : whole[static_cast<size_t>(p - 1)]) << p;
   EXPECT_EQ(eng.MemoryInUse, RecountMemory());
-  // A write makes its block a memory block of its own, leaving the block file alone.
+}
+
+TEST_F(EverySourceTest, AWriteMakesItsBlockAMemoryBlockOfItsOwnLeavingTheBlockFileAlone) {
   buff->SetWaveLR(7, -7);
   buff->SetWaveLR(33, 33);  // outside the channel: nothing
   EXPECT_EQ(eng.BlkFiles(1).RefCount, 0);
   EXPECT_EQ(Window(*buff, 5, 4), (V{105, 106, -7, 108}));
-  EXPECT_TRUE(box.Shown().empty());
 }
 
 TEST_F(ChannelTest, ChunkReadKeepsOneArrayAndClearsWhatNoBlockCovers) {
@@ -105,17 +119,28 @@ TEST_F(ChannelTest, ChunkReadKeepsOneArrayAndClearsWhatNoBlockCovers) {
   EXPECT_EQ(From1(b->ChunkRead(-1, 3)), (V{0, 0, 1}));
 }
 
-// Resizing, single samples and the list handed out are not used in playback
-// today, so their checks are kept short. The reference counts of copies are
-// checked against a model by RandomMixTest.
-TEST_F(ChannelTest, ReDimSizeGrowsWithSilentBlocksCutsInsideABlockAndCopiesOfTheListOutliveIt) {
-  EXPECT_EQ(buffers::BlockCarrBuffClass(eng, 20000090).GrowBlockSize(), 1000004);  // 1000004.5: half to even
-  V ramp(20);
-  std::iota(ramp.begin(), ramp.end(), 1);
-  const std::string raw = WriteSamples("cut.raw", ramp), org = WriteSamples("org.wav", ramp);
-  auto b = Buffer(Ingest({{raw, 10, blocks::BlockFile, 1, 1}, {org, 10, blocks::BlockOrg, 11, 21}}));
+// Resizing and the list handed out are not used in playback today, so their
+// checks are kept short. The reference counts of copies are checked against
+// a model by RandomMixTest. A ramp 1..20: 1..10 from a block file, 11..20
+// from an Orgfile.
+class ResizeTest : public ChannelTest {
+ protected:
+  ResizeTest() {
+    std::iota(ramp.begin(), ramp.end(), 1);
+    b = Buffer(Ingest({{WriteSamples("cut.raw", ramp), 10, blocks::BlockFile, 1, 1},
+                       {WriteSamples("org.wav", ramp), 10, blocks::BlockOrg, 11, 21}}));
+  }
+  V ramp = V(20);
+  std::unique_ptr<buffers::BlockCarrBuffClass> b;
+};
+
+TEST_F(ChannelTest, GrowBlockSizeIsATwentiethOfTheMemoryInSamplesRoundedHalfToEvenAtLeast524288) {
+  EXPECT_EQ(buffers::BlockCarrBuffClass(eng, 20000090).GrowBlockSize(), 1000004);  // 1000004.5
+  EXPECT_EQ(buffers::BlockCarrBuffClass(eng, 0).GrowBlockSize(), 524288);
+}
+
+TEST_F(ResizeTest, GrowingAppendsSilentBlocksOfAtMostGrowBlockSize) {
   const int32_t g = b->GrowBlockSize();
-  EXPECT_EQ(g, 524288);  // the least
   b->ReDimSize(2 * g + 24);
   VbArray<int32_t> list;
   b->BuffBlocksGet(list);
@@ -124,27 +149,43 @@ TEST_F(ChannelTest, ReDimSizeGrowsWithSilentBlocksCutsInsideABlockAndCopiesOfThe
     placed.emplace_back(eng.Blocks(list(i)).StartPos, eng.Blocks(list(i)).Length);
   EXPECT_EQ(placed,
             (std::vector<std::pair<int32_t, int32_t>>{{1, 10}, {11, 10}, {21, g}, {g + 21, g}, {2 * g + 21, 4}}));
-  b->ReDimSize(15);  // inside the Orgfile block: it is loaded and split, the left part kept
+}
+
+TEST_F(ResizeTest, CuttingInsideAnOrgfileBlockLoadsAndSplitsItKeepingTheLeftPart) {
+  b->ReDimSize(15);
   EXPECT_EQ(b->BuffBlockCount(), 2);
   EXPECT_EQ(eng.MemoryInUse, 10);
-  EXPECT_EQ(b->WaveINos(), 15);
-  EXPECT_EQ(Window(*b, 1, 15), V(ramp.begin(), ramp.begin() + 15));
-  b->ReDimSize(7);  // inside the block file block: the left part stays in the file
-  EXPECT_EQ(eng.MemoryInUse, 0);
-  b->ReDimSize(0);  // refused with its message, nothing changes
-  EXPECT_EQ(box.Shown(), std::vector<std::string>{"Error:\r\nCan not create buffer with zero size"});
-  EXPECT_EQ(b->WaveINos(), 7);
+  EXPECT_EQ(Window(*b, 1, 16), (V{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0}));
+}
 
+TEST_F(ResizeTest, CuttingInsideABlockFileBlockLeavesTheLeftPartInTheFile) {
+  b->ReDimSize(7);
+  EXPECT_EQ(eng.MemoryInUse, 0);
+  EXPECT_EQ(Window(*b, 1, 8), (V{1, 2, 3, 4, 5, 6, 7, 0}));
+}
+
+TEST_F(ResizeTest, ASizeOfZeroIsRefusedWithItsMessage) {
+  b->ReDimSize(0);
+  EXPECT_EQ(box.Shown(), std::vector<std::string>{"Error:\r\nCan not create buffer with zero size"});
+  EXPECT_EQ(b->WaveINos(), 20);
+}
+
+TEST_F(ResizeTest, CopiesOfTheListPlayTheSameAfterTheListTheyCameFromIsReleased) {
   VbArray<int32_t> copies;
   b->BuffBlocksGetCopy(copies);
   b->BuffBlocksPutFresh(Array({MemBlock({4}, 1)}, 1, 0));  // releases the list it replaces
   b->BuffBlocksPutFresh(copies);
-  EXPECT_EQ(Window(*b, 1, 8), (V{1, 2, 3, 4, 5, 6, 7, 0}));
-  EXPECT_EQ(eng.MemoryInUse, 0);
+  EXPECT_EQ(Window(*b, 1, 20), ramp);
   EXPECT_EQ(eng.BlkFiles(1).RefCount, 1);
+}
+
+TEST_F(ResizeTest, AnEmptyListIsARangeErrorThatLeavesAnEmptyChannel) {
   EXPECT_THROW(b->BuffBlocksPutFresh(VbArray<int32_t>(0, 0)), os::RangeError);
   EXPECT_EQ(b->WaveINos(), 0);
-  b.reset();  // releases every block and forgets the files
+}
+
+TEST_F(ResizeTest, ReleasingTheBufferReleasesEveryBlockAndForgetsTheFiles) {
+  b.reset();
   EXPECT_EQ(eng.BlkFiles(1).Name, "");
   EXPECT_EQ(eng.OrgFiles(1).Name, "");
 }

@@ -1,7 +1,7 @@
 // The file-carried channel buffer, by what its header promises: its own
 // temporary file, files taken by copy or in place, runs through a window
 // written back when it moves, resizing, and refusals with their texts. The
-// player does not use it today; the tests keep to its contract.
+// server never creates one; the tests keep to its contract.
 
 #include "buffers/FileCarrBuffClass.h"
 
@@ -39,7 +39,7 @@ class FileCarrBuffTest : public BlocksTest {
   os::ManualClock clock{3600'400'000};
 };
 
-TEST_F(FileCarrBuffTest, RunsAndResizingGoThroughAWindowWrittenBackWhenItMoves) {
+TEST_F(FileCarrBuffTest, RunsGoThroughAWindowWrittenBackWhenItMoves) {
   auto b = NewBuffer();
   b->BuffPut(6, Samples1({1, 2, 3}));                                   // past the end: the file grows
   EXPECT_EQ(FileSamples(b->FileName1()), (V{0, 0, 0, 0, 0, 1, 2, 3}));  // FileName1 writes the window back
@@ -53,27 +53,37 @@ TEST_F(FileCarrBuffTest, RunsAndResizingGoThroughAWindowWrittenBackWhenItMoves) 
   b->BuffGet(16, tail);
   EXPECT_EQ(tail.Storage(), (V{0, 7, 7, 7}));
   EXPECT_EQ(FileSamples(b->FileName1()), (V{0, 0, 0, 0, 0, 1, 2, 3, 0, -4, 7, 7, 7, 7, 7, 7, 7, 7}));
-  // ReDimSize leaves exactly NewSz samples and never brings cut samples back.
+}
+
+// ReDimSize leaves exactly NewSz samples and never brings cut samples back.
+TEST_F(FileCarrBuffTest, ResizingKeepsExactlyTheNewSizeAndCutSamplesStayCut) {
+  auto b = NewBuffer();
+  b->BuffPut(1, Samples1({5, 6, 7, 8, 9}));
   b->SetWaveLR(2, 99);
   b->ReDimSize(3);         // writes the dirty window back first
   b->ReDimSize(29, true);  // 4..29 in runs of 8, 8, 8 and 2
-  V expected{0, 99, 0};
+  V expected{5, 99, 7};
   expected.resize(29);
   EXPECT_EQ(FileSamples(b->FileName1()), expected);
-  EXPECT_EQ(b->WaveLR(8), 0);  // the window read before the cut holds nothing past it
+  EXPECT_EQ(b->WaveLR(4), 0);  // the window read before the cut holds nothing past it
   b->ReDimSize(40);            // one zero sample at 40
   EXPECT_EQ(os::files::Length(b->FileName1()), 80);
   b->ReDimSize(0);
   EXPECT_EQ(os::files::Length(b->FileName1()), 0);
 }
 
-TEST_F(FileCarrBuffTest, RefusalsShowTheirTextsAndChangeNothingAndPositionZeroIsScratch) {
+TEST_F(FileCarrBuffTest, PositionZeroIsAScratchSampleThatNeverReachesTheFile) {
   auto b = NewBuffer();
   b->BuffPut(1, Samples1({1, 2, 3, 4}));
   b->FileName1();  // writes the window back
   b->SetWaveLR(0, 5);
   EXPECT_EQ(b->WaveLR(0), 5);
   EXPECT_FALSE(b->WindowDirty());
+}
+
+TEST_F(FileCarrBuffTest, RefusalsShowTheirTextsAndChangeNothing) {
+  auto b = NewBuffer();
+  b->BuffPut(1, Samples1({1, 2, 3, 4}));
   b->SetWaveLR(5, 9);
   EXPECT_EQ(b->WaveLR(5), 0);
   b->BuffPut(1, Samples1(V(9, 1)));  // longer than BuffLength
@@ -94,27 +104,33 @@ TEST_F(FileCarrBuffTest, RefusalsShowTheirTextsAndChangeNothingAndPositionZeroIs
   EXPECT_EQ(pastEnd.Storage(), (V{0, 0, 0}));
 }
 
-TEST_F(FileCarrBuffTest, StartsOnATempFileItDeletesAndTakesFilesByCopyOrInPlace) {
-  auto copy = NewBuffer(0);
-  EXPECT_EQ(copy->FileName1(), tmp.File("tm3601.tmp"));
-  EXPECT_EQ(FileSamples(copy->FileName1()), V{0});
-  EXPECT_EQ(copy->BuffLength(), 262144);
-  auto other = NewBuffer(20000030);  // 1000001.5 -> 1000002 -> 1000000
-  EXPECT_EQ(other->FileName1(), tmp.File("tm3602.tmp"));
-  EXPECT_EQ(other->BuffLength(), 1000000);
-  other.reset();
-  EXPECT_FALSE(Exists(tmp.File("tm3602.tmp")));
+TEST_F(FileCarrBuffTest, StartsOnATemporaryFileOfOneZeroSampleThatItDeletes) {
+  auto b = NewBuffer(0);
+  EXPECT_EQ(b->FileName1(), tmp.File("tm3601.tmp"));
+  EXPECT_EQ(FileSamples(b->FileName1()), V{0});
+  b.reset();
+  EXPECT_FALSE(Exists(tmp.File("tm3601.tmp")));
+}
 
-  // A file taken by copy is left alone; one taken in place is deleted unless released.
+TEST_F(FileCarrBuffTest, TheWindowIsATwentiethOfTheMemoryRoundedDownToFourAtLeast262144) {
+  EXPECT_EQ(NewBuffer(0)->BuffLength(), 262144);
+  EXPECT_EQ(NewBuffer(20000030)->BuffLength(), 1000000);  // 1000001.5 -> 1000002 -> 1000000
+}
+
+TEST_F(FileCarrBuffTest, AFileTakenByCopyIsLeftAloneAndAMissingOneLeavesAOneSampleFile) {
   const std::string given = WriteSamples("given.raw", {10, 20, 30});
+  auto copy = NewBuffer(0);
   copy->SetFileName1(given);
   EXPECT_EQ(copy->FileName1(), tmp.File("tm3601.tmp"));  // the old file goes first, so the copy takes its name
   copy->SetWaveLR(2, 21);
   EXPECT_EQ(FileSamples(copy->FileName1()), (V{10, 21, 30}));
-  copy->SetFileName1(tmp.File("missing.raw"));  // leaves the buffer on a one-sample temporary file
+  copy->SetFileName1(tmp.File("missing.raw"));
   EXPECT_EQ(FileSamples(copy->FileName1()), V{0});
   EXPECT_EQ(FileSamples(given), (V{10, 20, 30}));
+}
 
+TEST_F(FileCarrBuffTest, AFileTakenInPlaceAndReleasedIsKeptWithTheChanges) {
+  const std::string given = WriteSamples("given.raw", {10, 20, 30});
   auto kept = NewBuffer(-1, true);
   kept->SetFileName1(given);
   kept->SetWaveLR(1, 50);
@@ -125,10 +141,13 @@ TEST_F(FileCarrBuffTest, StartsOnATempFileItDeletesAndTakesFilesByCopyOrInPlace)
   EXPECT_EQ(kept->WaveLR(1), 0);
   kept.reset();
   EXPECT_EQ(FileSamples(given), (V{50, 20, 30}));
+}
 
+TEST_F(FileCarrBuffTest, AFileTakenInPlaceIsDeletedWhenTheBufferTakesAnother) {
+  const std::string given = WriteSamples("given.raw", {10, 20, 30});
   auto gone = NewBuffer(-1, true);
   gone->SetFileName1(given);
-  gone->SetFileName1(tmp.File("missing.raw"));  // the file in use goes first; a missing one leaves none
+  gone->SetFileName1(tmp.File("missing.raw"));  // a missing file leaves none
   EXPECT_FALSE(Exists(given));
   EXPECT_EQ(gone->FileName1(), "");
   EXPECT_EQ(gone->WaveINos(), 0);

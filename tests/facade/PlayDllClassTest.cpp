@@ -1,23 +1,16 @@
-// The public object, first against scripted engines (FacadeTest: engine
-// selection, the tempo clamp, the play commands' message sequences and error
-// handlers, the wave hand-over and what each refusal leaves in place), then
-// driving the real engines in the simulated world (PlaybackTest: what the
-// host hears and what it is told when a file fails, for each engine). Release
-// and its 300 ms are the server tests' business.
+// The public object against scripted engines: engine selection, the tempo
+// clamp, the play commands' message sequences and error handlers, the wave
+// hand-over and what each refusal leaves in place. With the real engines:
+// PlaybackTest. Release and its 300 ms are the server tests' business.
 
 #include "facade/PlayDllClass.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <utility>
+#include <functional>
+#include <stdexcept>
 
-#include "facade/RealEngines.h"
-#include "platform/os/FileSystem.h"
 #include "tests/facade/FakeEngines.h"
-#include "tests/support/FaultyFileSystem.h"
 #include "tests/support/TestWorld.h"
 
 using testing_support::FakeScript;
@@ -26,6 +19,10 @@ using testing_support::SimWorld;
 using Texts = std::vector<std::string>;
 
 namespace {
+
+// The values the host reads through PlayRunningDx7State.
+static_assert(state::kRunIdle == 0 && state::kRunPlaying == 1 && state::kRunPlayingLoop == 2 &&
+              state::kRunPaused == 3);
 
 class FacadeTest : public ::testing::Test {
  protected:
@@ -41,8 +38,9 @@ class FacadeTest : public ::testing::Test {
     obj.DxObj(hwnd);
     return hwnd;
   }
-  void Hand(int32_t bits, int32_t chans, int32_t friq, int32_t nos, const runtime::VbArray<int32_t>& l,
+  void Hand(int32_t bits, int32_t chans, int32_t nos, const runtime::VbArray<int32_t>& l,
             const runtime::VbArray<int32_t>& r) {
+    int32_t friq = 8000;
     obj.WriteWaveMemo(bits, chans, friq, nos, l, r);
   }
   // A mono 16-bit Orgfile of 1000 samples, i * 7 - 3000 for sample i + 1.
@@ -57,8 +55,15 @@ class FacadeTest : public ::testing::Test {
   runtime::VbArray<int32_t> none;
 };
 
+// A command of the object, by name, for the tables below.
+struct Command {
+  const char* name;
+  std::function<void(facade::PlayDllClass&)> run;
+};
+const Command kPlayAtPos5{"PlayAtPos", [](auto& o) { int32_t pos = 5; o.PlayAtPos(pos); }};
+const Command kPlayAtPosRev5{"PlayAtPosRev", [](auto& o) { int32_t pos = 5; o.PlayAtPosRev(pos); }};
+
 TEST_F(FacadeTest, TempoIsClampedToRatesBetween100And100000OnceTheRateIsKnown) {
-  EXPECT_EQ(mod().PlayTempoFor, 1.0f);  // as constructed
   const float lo = static_cast<float>(100.0 / 44100), hi = static_cast<float>(100000.0 / 44100);
   struct Case {
     int32_t friq;
@@ -76,35 +81,37 @@ TEST_F(FacadeTest, TempoIsClampedToRatesBetween100And100000OnceTheRateIsKnown) {
 
 TEST_F(FacadeTest, DxObjTakesTheFirstEngineThatAcceptsReleasingTheOneBefore) {
   struct Case {
+    const char* what;
     bool dx9, dx7;
     std::string throwOp;
     int32_t hwnd, answer, driverType;
     Texts calls;
   };
   const std::vector<Case> cases{
-      {true, true, "", 77, 1, 3, {"Dx9:PutONDx9Ds 77"}},
-      {false, true, "", 5, 1, 1, {"Dx9:~", "Dx9:PutONDx9Ds 5", "Dx9:~", "Dx7:PutONDx7Ds 5"}},
-      {false, false, "", 5, 2, 2, {"Dx7:~", "Dx9:PutONDx9Ds 5", "Dx9:~", "Dx7:PutONDx7Ds 5", "Dx7:~"}},
-      // An error yields -1 and no engine; a later attach works again.
-      {false, true, "PutONDx7Ds 8", 8, -1, 0, {"WaveOut:~", "Dx9:PutONDx9Ds 8", "Dx9:~", "Dx7:PutONDx7Ds 8", "Dx7:~"}},
-      {true, true, "", 8, 1, 3, {"Dx9:PutONDx9Ds 8"}},
-      // Without a positive handle the engine goes and none is taken.
-      {true, true, "", 0, 0, 0, {"Dx9:~"}},
+      {"DirectSound 9 takes it", true, true, "", 77, 1, facade::kDriverDx9, {"Dx9:PutONDx9Ds 77"}},
+      {"DirectSound 7 behind it", false, true, "", 5, 1, facade::kDriverDx7,
+       {"Dx9:~", "Dx9:PutONDx9Ds 5", "Dx9:~", "Dx7:PutONDx7Ds 5"}},
+      {"waveOut last", false, false, "", 5, 2, facade::kDriverWaveOut,
+       {"Dx7:~", "Dx9:PutONDx9Ds 5", "Dx9:~", "Dx7:PutONDx7Ds 5", "Dx7:~"}},
+      {"an error: -1 and no engine", false, true, "PutONDx7Ds 8", 8, -1, facade::kDriverNone,
+       {"WaveOut:~", "Dx9:PutONDx9Ds 8", "Dx9:~", "Dx7:PutONDx7Ds 8", "Dx7:~"}},
+      {"attached again after the error", true, true, "", 8, 1, facade::kDriverDx9, {"Dx9:PutONDx9Ds 8"}},
+      {"no positive handle: no engine", true, true, "", 0, 0, facade::kDriverNone, {"Dx9:~"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.hwnd);
+    SCOPED_TRACE(c.what);
     script.calls.clear();
     script.dx9Accepts = c.dx9;
     script.dx7Accepts = c.dx7;
     script.throwOp = c.throwOp;
     EXPECT_EQ(Attach(c.hwnd), c.answer);
     EXPECT_EQ(obj.DriverType(), c.driverType);
-    EXPECT_EQ(obj.Engine() == nullptr, c.driverType == 0);
+    EXPECT_EQ(obj.EngineInUse() == nullptr, c.driverType == facade::kDriverNone);
     EXPECT_EQ(script.calls, c.calls);
   }
 }
 
-TEST_F(FacadeTest, StartCommandsWithoutAWaveOrEngineReportAndChangeNothing) {
+TEST_F(FacadeTest, StartsWithoutAWaveSayPlayNewComesFirstAndChangeNothing) {
   mod().PlayDirection = -1;
   mod().PlayProgress = 33;
   obj.PlayAgain();
@@ -113,60 +120,85 @@ TEST_F(FacadeTest, StartCommandsWithoutAWaveOrEngineReportAndChangeNothing) {
                          "Not ready / Do \"Play New\" first"}));
   EXPECT_EQ(mod().PlayDirection, -1);
   EXPECT_EQ(mod().PlayProgress, 33);
+}
 
-  msgs.clear();
+TEST_F(FacadeTest, CommandsWithoutAnEngineSayDriverIsOffAndTheirFailure) {
   mod().WaveNos = 100;
-  obj.PlayAgain();
-  int32_t pos = 5;
-  obj.PlayUTurn();
-  obj.PlayAtPos(pos);
-  obj.PlayAtPosRev(pos);
-  obj.PlayPause();
-  obj.PlayContinue();
-  obj.UpdatePlayPosition();
-  EXPECT_EQ(msgs, (Texts{"Driver is Off", "Driver is Off", "U-Turn Failed", "Driver is Off", "Play at.. failed",
-                         "Driver is Off", "Play at.. failed", "Driver is Off", "Driver is Off"}));
+  const std::vector<std::pair<Command, Texts>> cases{
+      {{"PlayAgain", [](auto& o) { o.PlayAgain(); }}, {"Driver is Off"}},
+      {{"PlayUTurn", [](auto& o) { o.PlayUTurn(); }}, {"Driver is Off", "U-Turn Failed"}},
+      {kPlayAtPos5, {"Driver is Off", "Play at.. failed"}},
+      {kPlayAtPosRev5, {"Driver is Off", "Play at.. failed"}},
+      {{"PlayPause", [](auto& o) { o.PlayPause(); }}, {"Driver is Off"}},
+      {{"PlayContinue", [](auto& o) { o.PlayContinue(); }}, {"Driver is Off"}},
+      {{"UpdatePlayPosition", [](auto& o) { o.UpdatePlayPosition(); }}, {}},
+  };
+  for (const auto& [command, texts] : cases) {
+    msgs.clear();
+    command.run(obj);
+    EXPECT_EQ(msgs, texts) << command.name;
+  }
   EXPECT_EQ(mod().PlayDirection, -1);  // PlayAtPosRev set it before finding no engine
   EXPECT_EQ(mod().CurrentPos, 5);
 }
 
-TEST_F(FacadeTest, ErrorHandlersReportTheirFixedMessages) {
+TEST_F(FacadeTest, ContinueWithoutAWaveSaysNothingToContinueAndLeavesTheEngineAlone) {
   Attach();
-  obj.PlayContinue();  // no wave: the engine is not asked
+  obj.PlayContinue();
   EXPECT_EQ(msgs, Texts{"Nothing to Continue"});
   EXPECT_EQ(script.calls, Texts{"Dx9:PutONDx9Ds 77"});
-  msgs.clear();
+}
+
+TEST_F(FacadeTest, CommandsWithAnErrorHandlerTurnAnEngineErrorIntoTheirFixedOutcome) {
+  Attach();
   mod().WaveNos = 5;
-  mod().CurrentPos = 12;
   script.throwIn = true;
-  obj.StopPlay();
-  obj.PlayContinue();
-  obj.PlayPause();
-  obj.UpdatePlayPosition();
-  EXPECT_EQ(mod().CurrentPos, 0);
-  mod().CurrentPos = 12;
-  EXPECT_EQ(obj.PlayCurrentPosition(), 0);
-  EXPECT_EQ(msgs, (Texts{"Stop Play error / Stop Play error", "Play Continue error", "Play Pause error"}));
-  // Commands without a handler let the error through to the host.
-  EXPECT_THROW(obj.PlayAgain(), std::runtime_error);
-  EXPECT_THROW(obj.PlayUTurn(), std::runtime_error);
-  int32_t pos = 3;
-  EXPECT_THROW(obj.PlayAtPos(pos), std::runtime_error);
+  struct Case {
+    Command command;
+    Texts texts;
+    int32_t currentPos;  // from 12
+  };
+  const std::vector<Case> cases{
+      {{"StopPlay", [](auto& o) { o.StopPlay(); }}, {"Stop Play error / Stop Play error"}, 12},
+      {{"PlayContinue", [](auto& o) { o.PlayContinue(); }}, {"Play Continue error"}, 12},
+      {{"PlayPause", [](auto& o) { o.PlayPause(); }}, {"Play Pause error"}, 12},
+      {{"UpdatePlayPosition", [](auto& o) { o.UpdatePlayPosition(); }}, {}, 0},
+      {{"PlayCurrentPosition", [](auto& o) { EXPECT_EQ(o.PlayCurrentPosition(), 0); }}, {}, 12},
+  };
+  for (const Case& c : cases) {
+    msgs.clear();
+    mod().CurrentPos = 12;
+    c.command.run(obj);
+    EXPECT_EQ(msgs, c.texts) << c.command.name;
+    EXPECT_EQ(mod().CurrentPos, c.currentPos) << c.command.name;
+  }
+}
+
+TEST_F(FacadeTest, CommandsWithoutAnErrorHandlerLetAnEngineErrorThrough) {
+  Attach();
+  mod().WaveNos = 5;
+  script.throwIn = true;
+  for (const Command& command : {Command{"PlayAgain", [](auto& o) { o.PlayAgain(); }},
+                                 Command{"PlayUTurn", [](auto& o) { o.PlayUTurn(); }},
+                                 kPlayAtPos5}) {
+    EXPECT_THROW(command.run(obj), std::runtime_error) << command.name;
+  }
 }
 
 // What a stored wave is made of, that it plays, and what a hand-over with an
 // engine reports are checked end to end.
-TEST_F(FacadeTest, WriteWaveMemoBuffersOnlyWithAnEngineAndRefusalsLeaveThePreviousWaveAlone) {
-  Hand(16, 1, 8000, 1000, MonoList(), none);
+TEST_F(FacadeTest, AHandOverWithoutAnEngineStoresTheWaveAndSaysDriverIsOff) {
+  Hand(16, 1, 1000, MonoList(), none);
   EXPECT_EQ(msgs, (Texts{"Writing to Play Buffer", "Driver is Off", "Driver is Off", "Done"}));
-  EXPECT_EQ(mod().ChanBuffL->QuickBufferLength(), 0);
-  Attach();
-  Hand(16, 1, 8000, 1000, MonoList(), none);
-  EXPECT_EQ(mod().ChanBuffL->QuickBufferLength(), 32000);
+  EXPECT_EQ(mod().WaveNos, 1000);
+}
 
+TEST_F(FacadeTest, RefusedHandOversLeaveThePreviousWaveAndEngineAlone) {
+  Attach();
+  Hand(16, 1, 1000, MonoList(), none);
   buffers::BlockCarrBuffClass* before = mod().ChanBuffL.get();
   runtime::VbArray<int32_t> broken = MonoList();
-  broken(2) = 0;                            // K of entry 1
+  broken(2) = 0;                          // K of entry 1
   runtime::VbArray<int32_t> empty(1, 1);  // N = 0: well formed, but no block for the channel
   const std::string badFormat = "Format not Known to write wave file / Play wave error";
   struct Case {
@@ -187,7 +219,7 @@ TEST_F(FacadeTest, WriteWaveMemoBuffersOnlyWithAnEngineAndRefusalsLeaveThePrevio
     SCOPED_TRACE(c.error);
     msgs.clear();
     script.calls.clear();
-    Hand(c.bits, c.chans, 8000, c.nos, c.left, c.right);
+    Hand(c.bits, c.chans, c.nos, c.left, c.right);
     EXPECT_EQ(msgs, (Texts{"Writing to Play Buffer", c.error, c.last}));
     EXPECT_TRUE(script.calls.empty());  // the engine was not even stopped
     EXPECT_EQ(mod().ChanBuffL.get(), before);
@@ -195,16 +227,13 @@ TEST_F(FacadeTest, WriteWaveMemoBuffersOnlyWithAnEngineAndRefusalsLeaveThePrevio
     EXPECT_EQ(mod().FmtChannal, 1);
   }
   EXPECT_EQ(mod().ChanBuffL->WaveLR(1000), static_cast<int16_t>(999 * 7 - 3000));
-  // A mono hand-over does not read the right list at all.
-  Hand(16, 1, 8000, 1000, MonoList(), empty);
-  EXPECT_EQ(msgs.back(), "Done");
 }
 
 // An engine refusing its buffer: PlaybackTest, with a rate no device takes.
-TEST_F(FacadeTest, WriteWaveMemoEngineFailingInItsBufferKeepsTheStoredWave) {
+TEST_F(FacadeTest, AnEngineErrorInItsBufferIsReportedAndTheStoredWaveKept) {
   Attach();
   script.throwOp = "CreateSoundBuffer";
-  Hand(16, 1, 8000, 500, MonoList(500), none);
+  Hand(16, 1, 500, MonoList(500), none);
   EXPECT_EQ(msgs, (Texts{"Writing to Play Buffer", "Stopped", "Dx9 failed in CreateSoundBuffer / Play Wave error",
                          "Failed to play"}));
   EXPECT_EQ(mod().WaveNos, 500);  // no rollback
@@ -213,10 +242,9 @@ TEST_F(FacadeTest, WriteWaveMemoEngineFailingInItsBufferKeepsTheStoredWave) {
 // That ReleaseFiles lets go of the files is checked with each engine in PlaybackTest.
 TEST_F(FacadeTest, StopPlayWithoutAnEngineStillClosesTheOpenFilesOfBothTables) {
   // The same samples as an Orgfile block and, behind it, as a block-file block.
-  Hand(16, 1, 8000, 1000, HostList().Org(org, 500, 1, 1, 1, 16).Blk(org, 500, 501, 1001).Build(), none);
+  Hand(16, 1, 1000, HostList().Org(org, 500, 1, 1, 1, 16).Blk(org, 500, 501, 1001).Build(), none);
   runtime::VbArray<int16_t> q(0, 1000);
-  mod().ChanBuffL->QuickBuffGet(1, q);
-  EXPECT_EQ(q(1000), static_cast<int16_t>(999 * 7 - 3000));
+  mod().ChanBuffL->QuickBuffGet(1, q);  // opens one file of each table
   ASSERT_NE(world.ctx.Blocks.OpenOrgSlot, 0);
   ASSERT_NE(world.ctx.Blocks.OpenBlkSlot, 0);
   msgs.clear();
@@ -226,111 +254,5 @@ TEST_F(FacadeTest, StopPlayWithoutAnEngineStillClosesTheOpenFilesOfBothTables) {
   EXPECT_EQ(world.ctx.Blocks.OpenBlkFileNum, nullptr);
   EXPECT_EQ(world.ctx.Blocks.OpenOrgSlot + world.ctx.Blocks.OpenBlkSlot, 0);
 }
-
-struct EngineCase {
-  const char* name;
-  devices::AudioOffer offer;
-  int32_t driverType;
-};
-
-class PlaybackTest : public ::testing::TestWithParam<EngineCase> {
- protected:
-  PlaybackTest() : world(GetParam().offer), obj(world.ctx, facade::MakeEngineFactory(world.ctx)) {
-    obj.ConnectMsgBoxOb(
-        [this](const std::string& m, const std::string& t) { msgs.push_back(m == "S2" ? t : m + " / " + t); });
-    int32_t hwnd = 100;
-    obj.DxObj(hwnd);
-  }
-
-  // A stereo 16-bit Orgfile of `frames` frames, handed over as one block per
-  // channel; returns what the hand-over told the host.
-  Texts HandOverStereo(int32_t frames, int32_t friq = 8000) {
-    path = world.tmp.File("take.wav");
-    testing_support::WriteSamples(path, Frames(frames));
-    auto l = HostList().Org(path, frames, 1, 1, 2, 16).Build();
-    auto r = HostList().Org(path, frames, 1, 3, 2, 16).Build();
-    int32_t bits = 16, chans = 2, nos = frames;
-    obj.WriteWaveMemo(bits, chans, friq, nos, l, r);
-    world.output.Clear();
-    return std::exchange(msgs, {});
-  }
-  static std::vector<int16_t> Frames(int32_t frames) {  // positions 1 to frames, left and right
-    std::vector<int16_t> v;
-    for (int32_t p = 1; p <= frames; ++p)
-      v.insert(v.end(), {static_cast<int16_t>(p * 3 - 20000), static_cast<int16_t>(p * 3 - 19000)});
-    return v;
-  }
-  SimWorld world;
-  Texts msgs;
-  facade::PlayDllClass obj;
-  std::string path;
-};
-
-// A FIFO in its place is refused by the file layer as a missing file is
-// (FilesAndOutputsTest), through the same start.
-TEST_P(PlaybackTest, AMissingOrgfileFailsTheStartNamingItAndTheServerPlaysOn) {
-  HandOverStereo(20000);
-  world.box.Clear();
-  std::remove(path.c_str());
-  obj.PlayAgain();  // each engine's start catches the read error and says so
-  world.loop.RunFor(6000);
-  if (GetParam().driverType == 3) {
-    EXPECT_EQ(msgs, Texts{"Play Failed"});  // the DirectSound 9 engine's own only
-  } else {
-    EXPECT_EQ(msgs, (Texts{"Play Failed", "Play Failed"}));
-  }
-  ASSERT_EQ(world.box.Shown().size(), 1u);
-  EXPECT_THAT(world.box.Shown()[0], ::testing::HasSubstr("'" + path + "': No such file or directory"));
-  EXPECT_EQ(world.output.FramesPlayed(), 0) << "nothing may sound from a start that failed";
-  HandOverStereo(8000);
-  obj.PlayAgain();
-  world.loop.RunFor(2000);
-  EXPECT_EQ(msgs, (Texts{"Playing", "Play Done"}));
-  const std::vector<int16_t> played = world.output.Samples();  // and what a looping device sounds after
-  ASSERT_GE(played.size(), 16000u);
-  EXPECT_EQ(std::vector<int16_t>(played.begin(), played.begin() + 16000), Frames(8000));
-}
-
-TEST_P(PlaybackTest, ARateNoDeviceTakesFailsTheBufferAndEveryStartBeforeAnythingIsSizedFromIt) {
-  // DirectSound takes 100 to 100000 Hz.
-  EXPECT_THAT(HandOverStereo(100, 1'000'000), ::testing::Contains("Sound Buffer Failed"));
-  obj.PlayAgain();
-  world.loop.RunFor(1000);
-  EXPECT_THAT(msgs, ::testing::Each("Play Failed"));
-  EXPECT_FALSE(msgs.empty());
-  const auto& chunk = world.ctx.Mod.PlayChunk;
-  EXPECT_TRUE(!chunk.Dimensioned() || chunk.UBound() < 100'000) << "a chunk was sized from the refused rate";
-  EXPECT_EQ(world.output.FramesPlayed(), 0);
-}
-
-TEST_P(PlaybackTest, AFileCutShortOrFailingWhilePlayingEndsTheRunAsBeforeAndTheHostIsToldOnce) {
-  for (const bool failing : {false, true}) {
-    HandOverStereo(50000);
-    world.box.Clear();
-    testing_support::FaultyFileSystem fs;
-    os::FileSystemOverride use(fs);
-    fs.Only = path;
-    obj.PlayAgain();  // the first chunk is read here
-    if (failing) {
-      fs.FailReadsFrom = fs.Reads() + 1;  // the disk fails under every later read
-    } else {
-      std::filesystem::resize_file(path, 10000 * 4);
-    }
-    world.loop.RunFor(9000);
-    EXPECT_EQ(msgs, (Texts{"Playing", "Play Done"}));
-    ASSERT_EQ(world.box.Shown().size(), 1u);
-    EXPECT_THAT(world.box.Shown()[0], ::testing::AllOf(::testing::HasSubstr(path),
-                                                       ::testing::HasSubstr(failing ? "Input/output error" : "short read")));
-    obj.ReleaseFiles();
-    EXPECT_EQ(world.ctx.Mod.WaveNos, 0);
-    EXPECT_EQ(fs.OpenCount(), 0) << "the wave's file is still open after ReleaseFiles";
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Engines, PlaybackTest,
-                         ::testing::Values(EngineCase{"Dx9", {true, true, true}, 3},
-                                           EngineCase{"Dx7", {false, true, true}, 1},
-                                           EngineCase{"WaveOut", {false, false, true}, 2}),
-                         [](const ::testing::TestParamInfo<EngineCase>& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -1,3 +1,7 @@
+// The play chunk builder on real channel buffers: the bookkeeping it leaves
+// for the engines call by call, reverse play, 8-bit scaling and its overflow,
+// and the direct reads of a window inside one block at every chunk length.
+
 #include "stream/FillPlayChunk.h"
 
 #include <gtest/gtest.h>
@@ -147,23 +151,32 @@ TEST_F(FillPlayChunkTest, ReverseWavesGoOutLastPositionFirst) {
   EXPECT_FALSE(Fill(2));
 }
 
-TEST_F(FillPlayChunkTest, EightBitStereoIsScaledIn16BitsAndOverflowIsAnError) {
-  testing_support::WriteBytes(tmp.File("st8.wav"), {0x00, 0xFF, 0x80, 0x81, 0xFF, 0x00});
-  mod.ChanBuffL = Ingested(HostList().Org(tmp.File("st8.wav"), 3, 1, 1, 2, 8));
-  mod.ChanBuffR = Ingested(HostList().Org(tmp.File("st8.wav"), 3, 1, 2, 2, 8));
-  Setup(2, 8, 11025, 4, 3, 1);
+// Left 0x00, 0x80, 0xFF and right 0xFF, 0x81, 0x00 from an 8-bit stereo Orgfile.
+class EightBitTest : public FillPlayChunkTest {
+ protected:
+  EightBitTest() {
+    testing_support::WriteBytes(tmp.File("st8.wav"), {0x00, 0xFF, 0x80, 0x81, 0xFF, 0x00});
+    mod.ChanBuffL = Ingested(HostList().Org(tmp.File("st8.wav"), 3, 1, 1, 2, 8));
+    mod.ChanBuffR = Ingested(HostList().Org(tmp.File("st8.wav"), 3, 1, 2, 2, 8));
+    Setup(2, 8, 11025, 4, 3, 1);
+  }
+};
+
+TEST_F(EightBitTest, SamplesAreScaledBy256) {
   EXPECT_TRUE(Fill(1));
   EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{-32768, 32512, 0, 256, 32512, -32768, 0, 0}));
   EXPECT_EQ(mod.ChunkBytes, 12);
+}
 
-  // A sample outside -128..127 does not fit 16 bits: the frames go out in
-  // play order, left before right, until that one; the rest stays cleared.
+// A sample outside -128..127 does not fit 16 bits: the frames go out in play
+// order, left before right, until that one; the rest stays cleared, and
+// PlayProgress does not move.
+TEST_F(EightBitTest, ASampleThatDoesNotFit16BitsEndsTheChunkAtItInPlayOrder) {
   mod.ChanBuffR = BlockFile({1, 2, 128});
-  mod.PlayProgress = 1;  // the same wave again from its start
   EXPECT_THROW(Fill(1), os::OverflowError);
   EXPECT_EQ(mod.PlayProgress, 1);
   EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{-32768, 256, 0, 512, 32512, 0, 0, 0}));
-  mod.PlayDirection = -1;  // PlayProgress stays 1: the failed call did not move it
+  mod.PlayDirection = -1;
   EXPECT_THROW(Fill(2), os::OverflowError);
   EXPECT_EQ(Chunk(9, 16), (std::vector<int16_t>{32512, 0, 0, 0, 0, 0, 0, 0}));
 }

@@ -1,0 +1,174 @@
+// The public object driving each real engine in the simulated world: what
+// the host hears and what it is told when a file fails or a rate is refused,
+// and what the debug log says.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <utility>
+
+#include "facade/PlayDllClass.h"
+#include "facade/RealEngines.h"
+#include "platform/os/FileSystem.h"
+#include "platform/os/Log.h"
+#include "tests/support/CapturedLog.h"
+#include "tests/support/FaultyFileSystem.h"
+#include "tests/support/TestWorld.h"
+
+using ::testing::HasSubstr;
+using testing_support::HostList;
+using Texts = std::vector<std::string>;
+
+namespace {
+
+struct EngineCase {
+  const char* name;
+  devices::AudioOffer offer;
+  int32_t driverType;
+  const char* engineText;   // DxObj's debug line names it
+  const char* deviceText;   // the debug line of its device starting two channels at 8000 frames/s
+  const char* refusalText;  // what the log says when the rate is 1000000
+};
+
+class PlaybackTest : public ::testing::TestWithParam<EngineCase> {
+ protected:
+  PlaybackTest() : world(GetParam().offer), obj(world.ctx, facade::MakeEngineFactory(world.ctx)) {
+    obj.ConnectMsgBoxOb(
+        [this](const std::string& m, const std::string& t) { msgs.push_back(m == "S2" ? t : m + " / " + t); });
+    int32_t hwnd = 100;
+    obj.DxObj(hwnd);
+  }
+
+  // A stereo 16-bit Orgfile of `frames` frames, handed over as one block per
+  // channel; returns what the hand-over told the host.
+  Texts HandOverStereo(int32_t frames, int32_t friq = 8000) {
+    path = world.tmp.File("take.wav");
+    testing_support::WriteSamples(path, Frames(frames));
+    auto l = HostList().Org(path, frames, 1, 1, 2, 16).Build();
+    auto r = HostList().Org(path, frames, 1, 3, 2, 16).Build();
+    int32_t bits = 16, chans = 2, nos = frames;
+    obj.WriteWaveMemo(bits, chans, friq, nos, l, r);
+    world.output.Clear();
+    return std::exchange(msgs, {});
+  }
+  static std::vector<int16_t> Frames(int32_t frames) {  // positions 1 to frames, left and right
+    std::vector<int16_t> v;
+    for (int32_t p = 1; p <= frames; ++p)
+      v.insert(v.end(), {static_cast<int16_t>(p * 3 - 20000), static_cast<int16_t>(p * 3 - 19000)});
+    return v;
+  }
+  bool Dx9() const { return GetParam().driverType == facade::kDriverDx9; }
+
+  testing_support::SimWorld world;
+  Texts msgs;
+  facade::PlayDllClass obj;
+  std::string path;
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Engines, PlaybackTest,
+    ::testing::Values(EngineCase{"Dx9", {true, true, true}, facade::kDriverDx9, "the DirectSound 9 engine",
+                                 "sound service output started: 2 channel(s) at 8000 frames/s",
+                                 "Service02: rate 1000000 frames/s is outside 100 to 100000"},
+                      EngineCase{"Dx7", {false, true, true}, facade::kDriverDx7, "the DirectSound 7 engine",
+                                 "DirectSound buffer playing: 2 channel(s) at 8000 frames/s",
+                                 "DirectSound CreateSoundBuffer: rate 1000000 out of range"},
+                      EngineCase{"WaveOut", {false, false, true}, facade::kDriverWaveOut, "the waveOut engine",
+                                 "waveOut device sounding: 2 channel(s) at 8000 frames/s",
+                                 "waveOutOpen failed with result 32"}),
+    [](const ::testing::TestParamInfo<EngineCase>& p) { return std::string(p.param.name); });
+
+// A FIFO in its place is refused by the file layer as a missing file is
+// (FilesAndOutputsTest), through the same start.
+TEST_P(PlaybackTest, AMissingOrgfileFailsTheStartNamingTheFileAndNothingSounds) {
+  HandOverStereo(20000);
+  world.box.Clear();
+  std::remove(path.c_str());
+  obj.PlayAgain();  // each engine's start catches the read error and says so
+  world.loop.RunFor(6000);
+  // The DirectSound 9 engine's own report only; the others' are echoed.
+  EXPECT_EQ(msgs, (Dx9() ? Texts{"Play Failed"} : Texts{"Play Failed", "Play Failed"}));
+  ASSERT_EQ(world.box.Shown().size(), 1u);
+  EXPECT_THAT(world.box.Shown()[0], HasSubstr("'" + path + "': No such file or directory"));
+  EXPECT_EQ(world.output.FramesPlayed(), 0) << "nothing may sound from a start that failed";
+}
+
+TEST_P(PlaybackTest, AfterAFailedStartTheNextWavePlays) {
+  HandOverStereo(20000);
+  std::remove(path.c_str());
+  obj.PlayAgain();
+  HandOverStereo(8000);
+  obj.PlayAgain();
+  world.loop.RunFor(2000);
+  EXPECT_EQ(msgs, (Texts{"Playing", "Play Done"}));
+  const std::vector<int16_t> played = world.output.Samples();  // and what a looping device sounds after
+  ASSERT_GE(played.size(), 16000u);
+  EXPECT_EQ(std::vector<int16_t>(played.begin(), played.begin() + 16000), Frames(8000));
+}
+
+TEST_P(PlaybackTest, ARateNoDeviceTakesFailsTheBufferWithItsReasonAndEveryStartBeforeAChunkIsSizedFromIt) {
+  testing_support::CapturedLog log;
+  // DirectSound takes 100 to 100000 Hz.
+  EXPECT_THAT(HandOverStereo(100, 1'000'000), ::testing::Contains("Sound Buffer Failed"));
+  EXPECT_THAT(log.Text(), HasSubstr(GetParam().refusalText));
+  obj.PlayAgain();
+  world.loop.RunFor(1000);
+  EXPECT_THAT(msgs, ::testing::Each("Play Failed"));
+  EXPECT_FALSE(msgs.empty());
+  const auto& chunk = world.ctx.Mod.PlayChunk;
+  EXPECT_TRUE(!chunk.Dimensioned() || chunk.UBound() < 100'000) << "a chunk was sized from the refused rate";
+  EXPECT_EQ(world.output.FramesPlayed(), 0);
+}
+
+TEST_P(PlaybackTest, AFileCutShortOrFailingWhilePlayingEndsTheRunAsAtItsEndAndTheHostIsToldOnce) {
+  for (const bool failing : {false, true}) {
+    SCOPED_TRACE(failing ? "failing" : "cut short");
+    msgs.clear();
+    HandOverStereo(50000);
+    world.box.Clear();
+    testing_support::FaultyFileSystem fs;
+    os::FileSystemOverride use(fs);
+    fs.Only = path;
+    obj.PlayAgain();  // the first chunk is read here
+    if (failing) {
+      fs.FailReadsFrom = fs.Reads() + 1;  // the disk fails under every later read
+    } else {
+      std::filesystem::resize_file(path, 10000 * 4);
+    }
+    world.loop.RunFor(9000);
+    EXPECT_EQ(msgs, (Texts{"Playing", "Play Done"}));
+    ASSERT_EQ(world.box.Shown().size(), 1u);
+    EXPECT_THAT(world.box.Shown()[0],
+                ::testing::AllOf(HasSubstr(path), HasSubstr(failing ? "Input/output error" : "short read")));
+  }
+}
+
+TEST_P(PlaybackTest, ReleaseFilesLetsGoOfTheWavesFileAfterARunThatHitAFault) {
+  HandOverStereo(50000);
+  testing_support::FaultyFileSystem fs;
+  os::FileSystemOverride use(fs);
+  fs.Only = path;
+  obj.PlayAgain();
+  fs.FailReadsFrom = fs.Reads() + 1;
+  world.loop.RunFor(9000);
+  obj.ReleaseFiles();
+  EXPECT_EQ(world.ctx.Mod.WaveNos, 0);
+  EXPECT_EQ(fs.OpenCount(), 0) << "the wave's file is still open after ReleaseFiles";
+}
+
+TEST_P(PlaybackTest, TheDebugLogNamesTheEngineTheWaveTheDeviceTheRunAndEveryReport) {
+  testing_support::CapturedLog log(os::LogLevel::Debug);
+  int32_t hwnd = 100;
+  obj.DxObj(hwnd);
+  HandOverStereo(8000);
+  obj.PlayAgain();
+  EXPECT_THAT(log.Text(), ::testing::AllOf(HasSubstr(std::string("DxObj(100): ") + GetParam().engineText),
+                                           HasSubstr("wave handed over: 8000 samples, 2 channel(s) of 16 bits at 8000"),
+                                           HasSubstr(GetParam().deviceText),
+                                           HasSubstr("run started forward from sample 1 of 8000"),
+                                           HasSubstr("MsgBoxOb(\"S2\", \"Playing\")")));
+}
+
+}  // namespace
