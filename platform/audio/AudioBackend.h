@@ -48,6 +48,10 @@ class AudioBackend {
   // Stops the requests and lets the device go; no render call is running or
   // will run once it returns. Harmless when not open.
   virtual void Close() = 0;
+  // As Close, for a device that is likely to be opened again soon: a backend
+  // may keep what is slow to make again (a JACK client, inactive) as long as
+  // the sound system can suspend the card meanwhile.
+  virtual void Suspend() { Close(); }
   // The device's rate in frames per second. REQUIRES: open. A sound system
   // may change it while open (a JACK server's new rate); any thread.
   virtual int32_t Rate() const = 0;

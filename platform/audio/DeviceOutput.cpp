@@ -316,9 +316,15 @@ void DeviceOutput::ScheduleIdle() {
     idleTask_ = 0;
     if (started_ || state_ != State::kOpen) return;
     const bool lost = backends_[active_]->Lost();
-    Close();
+    CancelFlush();
+    if (lost) {
+      backends_[active_]->Close();
+    } else {
+      backends_[active_]->Suspend();
+    }
+    state_ = lost ? State::kClosed : State::kIdle;
+    resampler_.reset();
     DropRealTime();
-    if (!lost) state_ = State::kIdle;
   });
 }
 

@@ -334,16 +334,16 @@ TEST_P(DeviceTest, RandomTransportRaisesNoUnderrun) {
   EXPECT_EQ(Log().find("underrun"), std::string::npos) << Log();
 }
 
-// Three seconds after a run the sound system is let go (our stream or our
-// JACK client is gone, so the card may sleep), and the next start is heard
-// as soon as ever.
+// Three seconds after a run the sound system is let go (our stream is gone
+// and the card may sleep; our JACK client leaves the graph), and the next
+// start is heard as soon as ever.
 TEST_P(DeviceTest, AnIdleServerLetsTheSoundSystemGoAndStartsAgainInTime) {
   auto rec = device_test::StartRecorder(system_);
   auto s = Start();
   HandOver(*s, kCardRate, kCardRate / 5);
   s->Call("PlayAgain");
   PlayToTheEnd(*s);
-  const std::string ours = system_.name == "jack" ? "jack_lsp | grep -q '^playsrv:'"
+  const std::string ours = system_.name == "jack" ? "jack_lsp -c rec:in_left | grep -q playsrv"
                                                   : "pactl -s " + system_.server + " list sink-inputs short | grep -q .";
   EXPECT_EQ(device_test::Shell(system_, ours), 0) << "not playing right after the run";
   Wait(3500);
@@ -353,8 +353,9 @@ TEST_P(DeviceTest, AnIdleServerLetsTheSoundSystemGoAndStartsAgainInTime) {
   rec->Stop();
   const size_t at = Find(rec->Left(), left_, Find(rec->Left(), left_, 0) + kCardRate / 5);
   ASSERT_LT(at, rec->Left().size()) << "not heard after the idle time";
+  // A JACK client joins the graph again within a period or two.
   const int64_t latency = rec->TimeOfFrameNs(at) - sent;
-  EXPECT_LE(latency, BoundNs()) << "heard after " << Ms(latency) << " ms";
+  EXPECT_LE(latency, BoundNs() + (system_.name == "jack" ? 5000000 : 0)) << "heard after " << Ms(latency) << " ms";
   std::cout << "[ measured ] " << system_.name << " start latency after idle " << Ms(latency) << " ms\n";
 }
 
