@@ -113,7 +113,10 @@ bool DeviceOutput::Available() {
 void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
   if (channels < 1 || channels > 2 || rate < 1) throw os::PlayError("device output: bad format");
   CancelIdle();
-  if (state_ == State::kIdle) state_ = State::kClosed, lastTryUs_ = INT64_MIN;
+  if (state_ == State::kIdle) {  // let go between runs: open again now
+    state_ = State::kClosed;
+    lastTryUs_ = INT64_MIN;
+  }
   if (!started_ && !Available()) throw os::PlayError("device output: " + trouble_);
   if (state_ != State::kOpen) throw os::PlayError("device output: " + trouble_);
   const bool newRate = !resampler_ || resampler_->InRate() != rate || resampler_->OutRate() != CardRate();
@@ -147,10 +150,10 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
   SchedulePump(0);
 }
 
-// What the ring lacks of its target, handed over at once: the loop's clock
-// moves on by that much, so the stand-in's cursor passes those frames at the
-// pump that follows.
-// True when it moved the clock.
+// What the ring lacks of a full request, a pump's worth and the margin,
+// handed over at once: the loop's clock moves on by that much, so the
+// stand-in's cursor passes those frames at the pump that follows. True when
+// it moved the clock.
 bool DeviceOutput::TopUp() {
   if (steer_ == nullptr) return false;
   const int64_t period = backends_[active_]->PeriodFrames();
@@ -288,6 +291,10 @@ int64_t DeviceOutput::UnheardFrames() {
 // frames leave the card (a few milliseconds): nothing else is due meanwhile.
 void DeviceOutput::AwaitHeard() {
   if (started_ || state_ != State::kOpen) return;
+  if (flushTask_ != 0) {  // the run's last frames, held back by the conversion
+    CancelFlush();
+    Flush();
+  }
   const int64_t limitNs = os::SteadyNs() + kAwaitLimitUs * 1000;
   while (!backends_[active_]->Lost() && RingFramesOut() < ringWritten_ && os::SteadyNs() < limitNs)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
