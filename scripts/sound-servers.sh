@@ -6,7 +6,8 @@
 #               stream is taken up at once), suspended after 1 s of idleness
 #   PipeWire    a desktop of its own: session bus, pipewire, wireplumber and
 #               pipewire-pulse, with a null sink "nul"
-#   JACK        jackd on its dummy driver, 48 kHz, 256-frame periods
+#   JACK        jackd on its dummy driver, 48 kHz, 256-frame periods (real-time
+#               scheduling when run as root)
 #   ALSA        a configuration of its own: pcm "nul" plays through alsa-lib's
 #               pulse plugin into the PulseAudio sink, pcm "take" also writes
 #               every frame to take.raw in that folder
@@ -81,7 +82,11 @@ CONF
 start_jack() {
   local dir; dir=$(mktemp -d /tmp/playsrv-jack.XXXXXX); chmod 700 "$dir"
   local name; name=playsrv-${dir##*.}
-  jackd --no-realtime -n "$name" -d dummy -r 48000 -p 256 >"$dir/jackd.log" 2>&1 &
+  # Real-time scheduling where it is allowed (as root, as CI runs), so that
+  # the dummy card keeps time on a busy machine; without it otherwise.
+  local rt=--no-realtime
+  [[ $(id -u) -eq 0 ]] && rt=--realtime
+  jackd "$rt" -n "$name" -d dummy -r 48000 -p 256 >"$dir/jackd.log" 2>&1 &
   echo $! >"$dir/pids"
   if JACK_DEFAULT_SERVER=$name await jack_lsp; then
     echo "export PLAY_JACK_SERVER=$name PLAY_JACK_DIR=$dir"

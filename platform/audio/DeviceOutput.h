@@ -62,8 +62,10 @@ namespace audio {
 class DeviceOutput final : public AudioOutput {
  public:
   static constexpr int32_t kPumpMs = 3;
-  // What the ring keeps at its lowest, between the sound system's requests.
-  static constexpr int64_t kDefaultMarginUs = 6000;
+  // What the ring keeps at its lowest, between the sound system's requests:
+  // enough for an engine to turn (a stop, a chunk of four seconds built, a
+  // start) before the ring runs dry.
+  static constexpr int64_t kDefaultMarginUs = 8000;
   static constexpr int64_t kMaxMarginUs = 40000;
   // A period until the sound system has asked for one.
   static constexpr int64_t kAssumedPeriodUs = 5000;
