@@ -59,9 +59,7 @@ std::unique_ptr<audio::AudioOutput> MakeOutput(const ServerOptions& options, os:
                                                   int64_t{options.LatencyMs} * 1000};
   if (!options.Output.empty()) return audio::MakeAudioOutput(options.Output, loop, settings, &box);
   if (options.Simulate) return audio::MakeAudioOutput("virtual", loop, settings);
-  std::vector<std::unique_ptr<audio::AudioBackend>> backends;
-  for (const std::string& name : audio::AudioBackendNames()) backends.push_back(audio::MakeAudioBackend(name));
-  auto device = std::make_unique<audio::DeviceOutput>(loop, std::move(backends), "", settings);
+  auto device = audio::MakeDeviceOutput("device", loop, settings);
   if (device->Available()) return device;  // it says which sound system
   os::LogWarning("no sound device (" + device->Trouble() + "); playing to null");
   return audio::MakeAudioOutput("null", loop, settings);

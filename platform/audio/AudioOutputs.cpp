@@ -20,27 +20,6 @@ constexpr const char* kForms =
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
-std::unique_ptr<AudioOutput> MakeDeviceOutput(const std::string& choice, os::EventLoop& loop,
-                                              const DeviceOutput::Settings& settings) {
-  std::vector<std::unique_ptr<AudioBackend>> backends;
-  std::string device;
-  if (choice == "device") {
-    for (const std::string& name : AudioBackendNames()) backends.push_back(MakeAudioBackend(name));
-  } else {
-    const std::string rest = choice.substr(7);
-    const size_t colon = rest.find(':');
-    const std::string name = rest.substr(0, colon);
-    if (std::find(AudioBackendNames().begin(), AudioBackendNames().end(), name) == AudioBackendNames().end())
-      throw std::invalid_argument("unknown sound system in '" + choice + "' (expected " + kForms + ")");
-    if (colon != std::string::npos) {
-      device = rest.substr(colon + 1);
-      if (device.empty()) throw std::invalid_argument("audio output '" + choice + "' names no device");
-    }
-    backends.push_back(MakeAudioBackend(name));
-  }
-  return std::make_unique<DeviceOutput>(loop, std::move(backends), device, settings);
-}
-
 std::unique_ptr<AudioOutput> MakeOne(const std::string& choice, os::EventLoop& loop,
                                      const DeviceOutput::Settings& device, os::MessageBox* box) {
   if (choice == "virtual") return std::make_unique<VirtualOutput>();
@@ -61,6 +40,27 @@ bool BeginsOutput(const std::string& piece) {
 }
 
 }  // namespace
+
+std::unique_ptr<DeviceOutput> MakeDeviceOutput(const std::string& choice, os::EventLoop& loop,
+                                               const DeviceOutput::Settings& settings) {
+  std::vector<std::unique_ptr<AudioBackend>> backends;
+  std::string device;
+  if (choice == "device") {
+    for (const std::string& name : AudioBackendNames()) backends.push_back(MakeAudioBackend(name));
+  } else {
+    const std::string rest = choice.substr(7);
+    const size_t colon = rest.find(':');
+    const std::string name = rest.substr(0, colon);
+    if (std::find(AudioBackendNames().begin(), AudioBackendNames().end(), name) == AudioBackendNames().end())
+      throw std::invalid_argument("unknown sound system in '" + choice + "' (expected " + kForms + ")");
+    if (colon != std::string::npos) {
+      device = rest.substr(colon + 1);
+      if (device.empty()) throw std::invalid_argument("audio output '" + choice + "' names no device");
+    }
+    backends.push_back(MakeAudioBackend(name));
+  }
+  return std::make_unique<DeviceOutput>(loop, std::move(backends), device, settings);
+}
 
 std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, os::EventLoop& loop,
                                              const DeviceOutput::Settings& device, os::MessageBox* box) {

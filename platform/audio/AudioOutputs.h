@@ -31,6 +31,10 @@ namespace audio {
 // `device`: how a device output runs (the loop's clock to steer, when it is a
 // SlavedClock, and the latency to keep). `box` (may be null; must outlive the
 // output) hears of outputs that fail while playing.
+// One device output: "device" or "device:BACKEND[:NAME]" as above.
+std::unique_ptr<DeviceOutput> MakeDeviceOutput(const std::string& choice, os::EventLoop& loop,
+                                               const DeviceOutput::Settings& settings);
+
 std::unique_ptr<AudioOutput> MakeAudioOutput(const std::string& choice, os::EventLoop& loop,
                                              const DeviceOutput::Settings& device = {}, os::MessageBox* box = nullptr);
 
