@@ -27,6 +27,7 @@
 #include "facade/RealEngines.h"
 #include "platform/audio/AudioBackend.h"
 #include "platform/audio/DeviceOutput.h"
+#include "platform/audio/RealTime.h"
 #include "platform/audio/SlavedClock.h"
 #include "platform/os/MessageBox.h"
 #include "tests/support/TestWorld.h"
@@ -110,6 +111,7 @@ class BusyProcesses final {
     for (pid_t& pid : pids_) {
       pid = fork();
       if (pid == 0) {
+        audio::DropRealTime();  // not the real-time scheduling of the thread that forked
         for (uint64_t n = 0;; ++n) benchmark::DoNotOptimize(n);
       }
     }
