@@ -72,7 +72,7 @@ class Server {
  private:
   testing_support::SimWorld world_;
   facade::PlayDllClass play_{world_.ctx, facade::MakeEngineFactory(world_.ctx)};
-  rpc::JsonRpcEndpoint endpoint_{[this](const std::string& l) {
+  server::JsonRpcEndpoint endpoint_{[this](const std::string& l) {
     if (l.find("\"method\":") == std::string::npos) lastAnswer_ = l;
   }};
   server::PlayService service_{play_, endpoint_, {}};
@@ -93,7 +93,7 @@ void HandOver(benchmark::State& state, int32_t entries, bool distinct) {
 // The share of the hand-over that is reading the line.
 void ParseOnly(benchmark::State& state, int32_t entries) {
   const std::string line = HandOverLine(entries, false);
-  for (auto _ : state) benchmark::DoNotOptimize(rpc::ParseJsonLine(line, 64));
+  for (auto _ : state) benchmark::DoNotOptimize(server::ParseJsonLine(line, 64));
 }
 
 // The release of a wave of `entries` distinct block files, by a hand-over of

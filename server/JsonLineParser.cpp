@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-namespace rpc {
+namespace server {
 
 using nlohmann::json;
 
@@ -437,4 +437,4 @@ class Reader final {
 
 ParsedLine ParseJsonLine(std::string_view line, int maxDepth) { return Reader(line, maxDepth).Read(); }
 
-}  // namespace rpc
+}  // namespace server

@@ -39,7 +39,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace rpc {
+namespace server {
 
 constexpr size_t kPackedMinimum = 1024;
 constexpr uint8_t kPackedInt32Subtype = 32;
@@ -62,4 +62,4 @@ struct ParsedLine {
 
 ParsedLine ParseJsonLine(std::string_view line, int maxDepth);
 
-}  // namespace rpc
+}  // namespace server

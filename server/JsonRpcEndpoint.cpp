@@ -5,7 +5,7 @@
 #include "server/JsonLineParser.h"
 #include "server/RpcError.h"
 
-namespace rpc {
+namespace server {
 
 using nlohmann::json;
 
@@ -125,4 +125,4 @@ void JsonRpcEndpoint::Notify(const std::string& method, json params) {
 
 void JsonRpcEndpoint::Write(const json& message) { out_(Dump(message)); }
 
-}  // namespace rpc
+}  // namespace server

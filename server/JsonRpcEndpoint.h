@@ -36,7 +36,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace rpc {
+namespace server {
 
 class JsonRpcEndpoint final {
  public:
@@ -52,7 +52,6 @@ class JsonRpcEndpoint final {
 
   // Registers (or replaces) the method `name`.
   void AddMethod(const std::string& name, Method method);
-  bool HasMethod(const std::string& name) const { return methods_.count(name) != 0; }
 
   // Handles one input line (without its line end; a trailing '\r' is ignored).
   void HandleLine(std::string_view line);
@@ -74,4 +73,4 @@ class JsonRpcEndpoint final {
   std::map<std::string, Method, std::less<>> methods_;
 };
 
-}  // namespace rpc
+}  // namespace server

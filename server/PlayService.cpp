@@ -9,15 +9,13 @@
 namespace server {
 
 using nlohmann::json;
-using rpc::ExpectNoParams;
-using rpc::Params;
 
 namespace {
 
 constexpr int32_t kMaxAdvanceMs = 3'600'000;
 
 // A member without arguments: takes no params and answers null.
-rpc::JsonRpcEndpoint::Method NoArgs(std::function<void()> call) {
+JsonRpcEndpoint::Method NoArgs(std::function<void()> call) {
   return [call = std::move(call)](const json& params) {
     ExpectNoParams(params);
     call();
@@ -27,7 +25,7 @@ rpc::JsonRpcEndpoint::Method NoArgs(std::function<void()> call) {
 
 }  // namespace
 
-PlayService::PlayService(facade::PlayDllClass& play, rpc::JsonRpcEndpoint& endpoint, Hooks hooks)
+PlayService::PlayService(facade::PlayDllClass& play, JsonRpcEndpoint& endpoint, Hooks hooks)
     : play_(play), endpoint_(endpoint), hooks_(std::move(hooks)) {
   play_.ConnectMsgBoxOb([this](const std::string& Msg, const std::string& Ttl) {
     endpoint_.Notify("MsgBoxOb", json{{"Msg", Msg}, {"Ttl", Ttl}});
@@ -42,9 +40,9 @@ PlayService::~PlayService() {
   play_.Context().Box.SetSink(nullptr);
 }
 
-void PlayService::Add(const char* name, rpc::JsonRpcEndpoint::Method method) {
+void PlayService::Add(const char* name, JsonRpcEndpoint::Method method) {
   endpoint_.AddMethod(name, [this, name, method = std::move(method)](const json& params) {
-    if (released_) throw rpc::RpcError(rpc::kServerError, std::string(name) + ": the object has been released");
+    if (released_) throw RpcError(kServerError, std::string(name) + ": the object has been released");
     return method(params);
   });
 }
@@ -90,7 +88,7 @@ void PlayService::AddMembers() {
     const runtime::VbArray<int32_t> BlkInLstL = p.Int32List("BlkInLstL");
     // The right list is read only for two channels; a mono host may leave it out.
     if (FmtChannal == 2 && !p.Has("BlkInLstR"))
-      throw rpc::RpcError(rpc::kInvalidParams, "Invalid params: missing parameter \"BlkInLstR\" (FmtChannal is 2)");
+      throw RpcError(kInvalidParams, "Invalid params: missing parameter \"BlkInLstR\" (FmtChannal is 2)");
     const runtime::VbArray<int32_t> BlkInLstR =
         p.Has("BlkInLstR") ? p.Int32List("BlkInLstR") : runtime::VbArray<int32_t>(1, 0);
     play_.WriteWaveMemo(FmtBits, FmtChannal, FmtFriq, WaveNos, BlkInLstL, BlkInLstR);
@@ -126,11 +124,11 @@ void PlayService::AddPropertiesAndExtras() {
   });
   endpoint_.AddMethod("Describe", [](const json& params) {
     ExpectNoParams(params);
-    return typelib::Describe();
+    return Describe();
   });
   if (!hooks_.AdvanceTime) {
     endpoint_.AddMethod("AdvanceTime", [](const json&) -> json {
-      throw rpc::RpcError(rpc::kMethodNotFound, "Method not found: AdvanceTime (only with --simulate)");
+      throw RpcError(kMethodNotFound, "Method not found: AdvanceTime (only with --simulate)");
     });
     return;
   }
@@ -139,7 +137,7 @@ void PlayService::AddPropertiesAndExtras() {
     // server busy for long; a host moves further with more calls.
     const int32_t ms = Params(params, {"ms"}).Int32("ms");
     if (ms < 0 || ms > kMaxAdvanceMs)
-      throw rpc::RpcError(rpc::kInvalidParams,
+      throw RpcError(kInvalidParams,
                           "Invalid params: \"ms\" must lie between 0 and " + std::to_string(kMaxAdvanceMs));
     return json{{"now_ms", hooks_.AdvanceTime(ms)}};
   });

@@ -29,7 +29,7 @@ class PlayService final {
     std::function<void()> Released;
   };
 
-  PlayService(facade::PlayDllClass& play, rpc::JsonRpcEndpoint& endpoint, Hooks hooks);
+  PlayService(facade::PlayDllClass& play, JsonRpcEndpoint& endpoint, Hooks hooks);
   ~PlayService();
   PlayService(const PlayService&) = delete;
   PlayService& operator=(const PlayService&) = delete;
@@ -42,11 +42,11 @@ class PlayService final {
  private:
   void AddMembers();
   void AddPropertiesAndExtras();
-  void Add(const char* name, rpc::JsonRpcEndpoint::Method method);
+  void Add(const char* name, JsonRpcEndpoint::Method method);
   void Destroy();
 
   facade::PlayDllClass& play_;
-  rpc::JsonRpcEndpoint& endpoint_;
+  JsonRpcEndpoint& endpoint_;
   Hooks hooks_;
   bool released_ = false;
 };

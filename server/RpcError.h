@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace rpc {
+namespace server {
 
 constexpr int kParseError = -32700;      // the line is not JSON
 constexpr int kInvalidRequest = -32600;  // JSON, but not a request object
@@ -24,4 +24,4 @@ class RpcError final : public std::runtime_error {
   int code_;
 };
 
-}  // namespace rpc
+}  // namespace server

@@ -7,7 +7,7 @@
 #include "server/JsonLineParser.h"
 #include "server/RpcError.h"
 
-namespace rpc {
+namespace server {
 
 using nlohmann::json;
 
@@ -138,4 +138,4 @@ runtime::VbArray<int32_t> Params::Int32List(const std::string& name) const {
   return list;
 }
 
-}  // namespace rpc
+}  // namespace server

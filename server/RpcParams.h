@@ -2,7 +2,7 @@
 // Reading a call's params as the members' typed arguments. Params come by
 // name (an object) or by position (an array, in the argument order given);
 // both are checked completely before a member runs, so a bad call changes
-// nothing. Every problem throws rpc::RpcError(kInvalidParams) with a message
+// nothing. Every problem throws RpcError(kInvalidParams) with a message
 // that names the argument: a missing or unknown name, a wrong JSON type, an
 // integer outside 32 bits, a number outside the 32-bit float range.
 
@@ -15,7 +15,7 @@
 
 #include "platform/runtime/VbArray.h"
 
-namespace rpc {
+namespace server {
 
 // Accepts null (no params), {} and [] only.
 void ExpectNoParams(const nlohmann::json& params);
@@ -48,4 +48,4 @@ class Params final {
   std::vector<const nlohmann::json*> values_;  // per name; nullptr when absent
 };
 
-}  // namespace rpc
+}  // namespace server

@@ -1,10 +1,5 @@
 #include "server/ServerProcess.h"
 
-#include <limits.h>
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,7 +15,9 @@
 #include "platform/os/File.h"
 #include "platform/os/Log.h"
 #include "platform/os/MessageBox.h"
+#include "platform/os/Process.h"
 #include "platform/os/Signals.h"
+#include "platform/os/Stdio.h"
 #include "server/JsonRpcEndpoint.h"
 #include "server/LineSplitter.h"
 #include "server/PlayService.h"
@@ -33,15 +30,26 @@ namespace {
 constexpr size_t kMaxLineBytes = 64u << 20;
 constexpr size_t kReadBytes = 64u << 10;
 constexpr int64_t kEndDelayMs = 300;
+constexpr size_t kTracedBytes = 300;
 
-// The sound service library lies next to the server's executable.
+// At --log-level debug, every line read and written: "<what>: <line>" (cut).
+void Trace(const char* what, std::string_view line) {
+  if (!os::ProcessLog().Shows(os::LogLevel::Debug)) return;
+  std::string text = std::string(what) + ": " + std::string(line.substr(0, kTracedBytes));
+  if (line.size() > kTracedBytes) text += "... (" + std::to_string(line.size()) + " bytes)";
+  os::LogDebug(text);
+}
+
+// The sound service library lies next to the server's executable; "" (the
+// DirectSound 9 engine then finds no library) when it is not there.
 std::string SoundServicePath() {
-  char exe[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return "";
-  std::string path(exe, static_cast<size_t>(n));
-  const size_t slash = path.rfind('/');
-  path = (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/libsoundservice.so";
+  std::string path;
+  try {
+    path = os::ProgramFolder() + "/libsoundservice.so";
+  } catch (const os::FileError& e) {
+    os::LogWarning(std::string("the sound service library cannot be found: ") + e.what());
+    return "";
+  }
   return os::files::Exists(path) ? path : "";
 }
 
@@ -101,10 +109,10 @@ class ServerProcess final {
   devices::AudioPlatform audio_;
   state::PlayContext ctx_;
   facade::PlayDllClass play_;
-  rpc::JsonRpcEndpoint endpoint_;
+  JsonRpcEndpoint endpoint_;
   PlayService service_;
   LineSplitter splitter_;
-  std::vector<char> readBuffer_ = std::vector<char>(kReadBytes);
+  std::string chunk_;  // what one read of the input gave
   bool ended_ = false;
   bool outBroken_ = false;
 };
@@ -167,19 +175,19 @@ void ServerProcess::RunSimulated() {
       continue;
     }
     if (signalFd_ >= 0) {
-      pollfd fds[2] = {{inFd_, POLLIN, 0}, {signalFd_, POLLIN, 0}};
-      if (poll(fds, 2, -1) < 0) continue;
-      if (fds[1].revents != 0 && TakeSignal()) break;
-      if (fds[0].revents == 0) continue;
+      const int ready = os::WaitReadable({signalFd_, inFd_}, -1);
+      if (ready == 0 && TakeSignal()) break;
+      if (ready != 1) continue;
     }
-    const ssize_t n = read(inFd_, readBuffer_.data(), readBuffer_.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
+    chunk_.clear();
+    const os::Input got = os::ReadSome(inFd_, chunk_, -1, kReadBytes);
+    if (got == os::Input::TimedOut) continue;  // a signal handler interrupted the read
+    if (got == os::Input::End) {
       splitter_.Finish();
       service_.EndOfInput();
       continue;
     }
-    splitter_.Feed(std::string_view(readBuffer_.data(), static_cast<size_t>(n)));
+    splitter_.Feed(chunk_);
   }
 }
 
@@ -200,10 +208,11 @@ void ServerProcess::RunReal() {
 }
 
 void ServerProcess::OnInputReadable() {
-  const ssize_t n = read(inFd_, readBuffer_.data(), readBuffer_.size());
-  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
-  if (n > 0) {
-    splitter_.Feed(std::string_view(readBuffer_.data(), static_cast<size_t>(n)));
+  chunk_.clear();
+  const os::Input got = os::ReadSome(inFd_, chunk_, 0, kReadBytes);
+  if (got == os::Input::TimedOut) return;
+  if (got == os::Input::Data) {
+    splitter_.Feed(chunk_);
     return;
   }
   loop_.UnwatchFd(inFd_);
@@ -224,19 +233,20 @@ void ServerProcess::HandleLine(std::string_view line) {
 }
 
 void ServerProcess::HandleRequest(std::string_view line) {
+  Trace("read", line);
   // Also after Release: until the process ends every request read is
   // answered (the members with "the object has been released").
   try {
     endpoint_.HandleLine(line);
   } catch (const std::exception& e) {
     // Only running out of memory while reading the request gets here.
-    endpoint_.WriteError(rpc::kServerError, e.what());
+    endpoint_.WriteError(kServerError, e.what());
   }
 }
 
 void ServerProcess::HandleOverlongLine() {
   auto answer = [this] {
-    endpoint_.WriteError(rpc::kInvalidRequest,
+    endpoint_.WriteError(kInvalidRequest,
                          "Invalid Request: line longer than " + std::to_string(kMaxLineBytes) + " bytes");
   };
   if (simulate_) {
@@ -256,18 +266,12 @@ void ServerProcess::RunDueTasks(int64_t ms) {
 
 void ServerProcess::WriteLine(const std::string& line) {
   if (outBroken_) return;
+  Trace("wrote", line);
   std::string out = line;
   out.push_back('\n');
-  size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t n = write(outFd_, out.data() + done, out.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      os::LogError("the host no longer reads the output; answers are dropped");
-      outBroken_ = true;
-      return;
-    }
-    done += static_cast<size_t>(n);
+  if (!os::WriteAll(outFd_, out)) {
+    os::LogError("the host no longer reads the output; answers are dropped");
+    outBroken_ = true;
   }
 }
 

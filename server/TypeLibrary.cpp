@@ -1,6 +1,6 @@
 #include "server/TypeLibrary.h"
 
-namespace typelib {
+namespace server {
 
 using nlohmann::json;
 
@@ -92,4 +92,4 @@ json Describe() {
   };
 }
 
-}  // namespace typelib
+}  // namespace server

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace typelib {
+namespace server {
 
 inline constexpr const char* kLibraryName = "RivuvaRurarozUvi";
 inline constexpr const char* kProgId = "RivuvaRurarozUvi.PlayDllClass";
@@ -33,4 +33,4 @@ const std::vector<Member>& PlayDllClassMembers();
 // The whole description as JSON (the result of Describe).
 nlohmann::json Describe();
 
-}  // namespace typelib
+}  // namespace server

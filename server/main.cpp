@@ -3,12 +3,7 @@
 // input and output, one message per line. Diagnostics go to standard error
 // (never blocking the server) or to the file given with --log-file.
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
-#include <cerrno>
-#include <cstring>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -18,21 +13,21 @@
 #include "platform/os/Errors.h"
 #include "platform/os/Log.h"
 #include "platform/os/Signals.h"
+#include "platform/os/Stdio.h"
 #include "server/ServerOptions.h"
 #include "server/ServerProcess.h"
 
 namespace {
 
-// Keeps the protocol channel private: the answers go to a duplicate of the
-// original standard output, and standard output itself is pointed at standard
-// error, so that a stray print anywhere cannot corrupt the stream of messages.
-int TakeProtocolOutput() {
-  const int fd = dup(STDOUT_FILENO);
-  if (fd < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-    os::LogError(std::string("cannot set up the output channel: ") + std::strerror(errno));
+// The termination signals, read by the server's loop; -1, with the reason
+// logged, when the system refuses them (they then end the server at once).
+int TakeSignals() {
+  try {
+    return os::TakeTerminationSignals();
+  } catch (const os::PlayError& e) {
+    os::LogWarning(std::string(e.what()) + "; a signal ends the server without finalising its outputs");
     return -1;
   }
-  return fd;
 }
 
 // One line per sound output: its name (what device: takes after it), a tab,
@@ -86,12 +81,17 @@ int ServerMain(int argc, char** argv) {
     return 2;
   }
   if (listDevices) return ListDevices();
-  signal(SIGPIPE, SIG_IGN);
-  options.SignalFd = os::TakeTerminationSignals();
-  const int out = TakeProtocolOutput();
-  if (out < 0) return 2;
-  const int status = server::RunServer(options, STDIN_FILENO, out);
-  close(out);
+  os::IgnoreBrokenPipes();
+  options.SignalFd = TakeSignals();
+  int out = -1;
+  try {
+    out = os::TakeProtocolOutput();
+  } catch (const os::FileError& e) {
+    os::LogError(e.what());
+    return 2;
+  }
+  const int status = server::RunServer(options, os::kStandardInput, out);
+  os::CloseFd(out);
   return status;
 }
 

@@ -6,18 +6,17 @@
 #include <iostream>
 #include <limits>
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <optional>
 
+#include "platform/os/Stdio.h"
+#include "platform/os/Terminal.h"
 #include "tools/DemoTune.h"
 #include "tools/EditList.h"
 #include "tools/PlaySession.h"
 #include "tools/ProgressBar.h"
 #include "tools/ServerClient.h"
 #include "tools/Transport.h"
-#include "tools/WavFile.h"
+#include "platform/audio/WavFile.h"
 
 namespace playctl {
 
@@ -96,7 +95,7 @@ std::optional<EditWave> MakeWave(const PlayOptions& o, const std::string& folder
     for (const std::string& line : list.Describe()) out << line << std::endl;
     EditWave wave;
     {
-      ProgressBar bar(std::cerr, isatty(STDERR_FILENO) == 1);  // its line ends before ours
+      ProgressBar bar(std::cerr, os::IsTerminal(os::kStandardError));  // its line ends before ours
       wave = list.Build(folder, [&bar](const std::string& piece, double share) { bar.Show(piece, share); });
     }
     if (wave.Clipped > 0) out << wave.Clipped << " sample(s) clipped to the 16-bit range" << std::endl;
@@ -148,14 +147,13 @@ int RunSteered(PlaySession& session, const PlayOptions& o, const EditWave& wave,
   setup.Tempo = o.Tempo;
   setup.Simulate = o.Simulate;
   setup.Terminal = terminal;
-  winsize size{};
-  if (terminal && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) setup.Columns = size.ws_col;
+  if (terminal) setup.Columns = os::TerminalColumns(os::kStandardOutput);
   setup.Output = o.Output;
   setup.AfterScriptMs = o.Loop ? static_cast<int64_t>(o.Seconds * 1000) : RunLengthMs(o, wave);
   Transport transport(session, setup, out);
   std::optional<TerminalKeys> keys;
   if (terminal) {
-    keys.emplace(STDIN_FILENO);
+    keys.emplace(os::kStandardInput);
     out << "keys: space pause/continue, u U-turn, arrows -/+5 s, Home/End, l loop, +/- tempo, s stop, q quit"
         << std::endl;
   }
@@ -173,7 +171,7 @@ int RunPlay(const PlayOptions& o, std::ostream& out) {
   } catch (const std::exception& e) {
     return Fail(e.what(), 2);
   }
-  const bool terminal = o.Keys && isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
+  const bool terminal = o.Keys && os::IsTerminal(os::kStandardInput) && os::IsTerminal(os::kStandardOutput);
   std::optional<TempFolder> folder;
   try {
     folder.emplace();
@@ -236,8 +234,8 @@ int RunDemo(const DemoOptions& o, std::ostream& out) {
   return Guarded([&] {
     TempFolder folder;
     const std::string tune = folder.Path() + "/demo-tune.wav";
-    WriteWav16(tune, 2, kDemoRate, SynthesizeDemoTune(kDemoRate));
-    const WavInfo wav = ReadWavHeader(tune);
+    audio::WriteWav16(tune, 2, kDemoRate, SynthesizeDemoTune(kDemoRate));
+    const audio::WavInfo wav = audio::ReadWavHeader(tune);
     out << "demo tune: " << tune << " (" << kDemoTuneSeconds << " s, stereo, 16 bit, " << kDemoRate << " Hz)"
         << std::endl;
     PlaySession session({output, "", o.Simulate, 64 << 20, ""}, out);

@@ -30,20 +30,6 @@ std::string Seconds(double s) {
   return text;
 }
 
-void AppendRun(HostLists& lists, const std::vector<int32_t>& nameL, const std::vector<int32_t>& nameR, HostEntry left,
-               HostEntry right, int32_t frames, int32_t filePosStep, bool stereo) {
-  for (int32_t done = 0; done < frames; done += kMaxBlockSamples) {
-    const int32_t length = std::min(kMaxBlockSamples, frames - done);
-    for (auto [list, name, entry] : {std::tuple{&lists.Left, &nameL, left}, std::tuple{&lists.Right, &nameR, right}}) {
-      if (list == &lists.Right && !stereo) continue;
-      entry.Length = length;
-      entry.StartPos += done;
-      if (entry.Type != kBlockSilent) entry.FilePos += done * filePosStep;
-      AppendEntry(*list, *name, entry);
-    }
-  }
-}
-
 }  // namespace
 
 Piece ParsePiece(const std::string& text, const std::function<std::string(const std::string&)>& absolute) {
@@ -52,7 +38,7 @@ Piece ParsePiece(const std::string& text, const std::function<std::string(const 
   if (text.rfind(kSilence, 0) == 0) {
     piece.Silence = true;
     piece.Seconds = Number(text.substr(sizeof kSilence - 1));
-    if (!(piece.Seconds > 0)) throw WavError(text + ": a silence needs a length in seconds above 0");
+    if (!(piece.Seconds > 0)) throw audio::WavError(text + ": a silence needs a length in seconds above 0");
     return piece;
   }
   const size_t at = text.rfind('@');
@@ -68,25 +54,22 @@ Piece ParsePiece(const std::string& text, const std::function<std::string(const 
   piece.From = Number(from);
   piece.To = to.empty() ? -1 : Number(to);
   if (!(piece.From >= 0) || std::isnan(piece.To) || (piece.To >= 0 && piece.To <= piece.From))
-    throw WavError(text + ": the range must read FROM-TO or FROM- in seconds, FROM below TO");
+    throw audio::WavError(text + ": the range must read FROM-TO or FROM- in seconds, FROM below TO");
   piece.Path = absolute(text.substr(0, at));
   return piece;
 }
 
 EditList::EditList(std::vector<Piece> pieces, std::vector<int32_t> pick) {
-  if (pieces.empty()) throw WavError("nothing to play");
+  if (pieces.empty()) throw audio::WavError("nothing to play");
   // The first file fixes the rate: probe it before planning the others.
   for (const Piece& p : pieces) {
     if (p.Silence) continue;
-    if (!os::files::Exists(p.Path)) throw WavError(p.Path + ": no such file");
-    try {
-      rate_ = ReadWavHeader(p.Path).Rate;
-    } catch (const WavError&) {
-      rate_ = ProbeSound(p.Path).Rate;
-    }
+    if (!os::files::Exists(p.Path)) throw audio::WavError(p.Path + ": no such file");
+    const audio::WavProbe wav = audio::ProbeWav(p.Path);
+    rate_ = wav.Info ? wav.Info->Rate : ProbeSound(p.Path).Rate;  // in place, or through libsndfile
     break;
   }
-  if (rate_ == 0) throw WavError("an edit list needs at least one sound file");
+  if (rate_ == 0) throw audio::WavError("an edit list needs at least one sound file");
   bool allEightBitInPlace = true;
   for (const Piece& p : pieces) {
     planned_.push_back(Plan(p, pick));
@@ -111,28 +94,28 @@ EditList::Planned EditList::Plan(const Piece& piece, const std::vector<int32_t>&
   p.Source = piece;
   if (piece.Silence) {
     p.Frames = std::llround(piece.Seconds * rate_);
-    if (p.Frames < 1) throw WavError(piece.Text + ": shorter than one sample at " + std::to_string(rate_) + " Hz");
+    if (p.Frames < 1) throw audio::WavError(piece.Text + ": shorter than one sample at " + std::to_string(rate_) + " Hz");
     p.Picked = {0};
     return p;
   }
-  if (!os::files::Exists(piece.Path)) throw WavError(piece.Path + ": no such file");
+  if (!os::files::Exists(piece.Path)) throw audio::WavError(piece.Path + ": no such file");
   int32_t channels = 0;
   int32_t rate = 0;
   int64_t frames = 0;
-  try {
-    p.Wav = ReadWavHeader(piece.Path);
+  // Not a plain PCM WAV (the probe's refusal says why): libsndfile reads it.
+  const audio::WavProbe wav = audio::ProbeWav(piece.Path);
+  if (wav.Info) {
+    p.Wav = *wav.Info;
     p.InPlace = p.Wav.Rate == rate_;
     channels = p.Wav.Channels;
     rate = p.Wav.Rate;
     frames = p.Wav.Frames;
-  } catch (const WavError&) {
-    p.InPlace = false;
   }
   if (!p.InPlace) {
     try {
       p.Sound = ProbeSound(piece.Path);
-    } catch (const WavError& e) {
-      throw WavError(std::string(e.what()) + " (not a sound file this tool can read)");
+    } catch (const audio::WavError& e) {
+      throw audio::WavError(std::string(e.what()) + " (not a sound file this tool can read)");
     }
     channels = p.Sound.Channels;
     rate = p.Sound.Rate;
@@ -141,12 +124,12 @@ EditList::Planned EditList::Plan(const Piece& piece, const std::vector<int32_t>&
   if (channels <= 2) {
     p.Picked = channels == 2 ? std::vector<int32_t>{0, 1} : std::vector<int32_t>{0};
   } else if (pick.empty()) {
-    throw WavError(piece.Path + ": " + std::to_string(channels) +
+    throw audio::WavError(piece.Path + ": " + std::to_string(channels) +
                    " channels; only mono or stereo plays (pick one or two with --channels, e.g. --channels 1,2)");
   } else {
     for (int32_t c : pick) {
       if (c < 1 || c > channels)
-        throw WavError(piece.Path + ": --channels names channel " + std::to_string(c) + " of a file of " +
+        throw audio::WavError(piece.Path + ": --channels names channel " + std::to_string(c) + " of a file of " +
                        std::to_string(channels) + " channels");
       p.Picked.push_back(c - 1);
     }
@@ -155,9 +138,9 @@ EditList::Planned EditList::Plan(const Piece& piece, const std::vector<int32_t>&
   const int64_t to = piece.To < 0 ? frames : std::llround(piece.To * rate);
   const double length = static_cast<double>(frames) / rate;
   if (to > frames || p.FromFrame >= frames)
-    throw WavError(piece.Text + ": the range lies beyond the end of the file (" + Seconds(length) + ")");
+    throw audio::WavError(piece.Text + ": the range lies beyond the end of the file (" + Seconds(length) + ")");
   p.Frames = to - p.FromFrame;
-  if (p.Frames < 1) throw WavError(piece.Text + ": the range holds no sample");
+  if (p.Frames < 1) throw audio::WavError(piece.Text + ": the range holds no sample");
   return p;
 }
 
@@ -185,29 +168,21 @@ EditWave EditList::Build(const std::string& folder, const DecodeProgress& progre
   wave.Bits = bits_;
   wave.Channels = channels_;
   wave.Rate = rate_;
-  wave.Lists.Left = {0};
-  if (channels_ == 2) wave.Lists.Right = {0};
-  const bool stereo = channels_ == 2;
+  WaveLists lists(channels_ == 2);
   int64_t start = 1;
   const auto fits = [&start](int64_t frames) {
     if (start + frames - 1 > std::numeric_limits<int32_t>::max())
-      throw WavError("the edit list outgrows the 2^31 samples that positions can count");
+      throw audio::WavError("the edit list outgrows the 2^31 samples that positions can count");
   };
   for (size_t i = 0; i < planned_.size(); ++i) {
     const Planned& p = planned_[i];
     int64_t frames = p.Frames;
     if (p.Source.Silence) {
       fits(frames);
-      const HostEntry silent{0, kBlockSilent, static_cast<int32_t>(start), 0, 1, 16};
-      AppendRun(wave.Lists, {}, {}, silent, silent, static_cast<int32_t>(frames), 0, stereo);
+      lists.AddSilence(static_cast<int32_t>(frames));
     } else if (p.InPlace) {
-      const std::vector<int32_t> name = PackName(p.Source.Path);
-      const auto filePos = static_cast<int32_t>(p.Wav.DataOffset + 1 + p.FromFrame * p.Wav.BlockAlign());
-      const HostEntry left{0, kBlockOrg, static_cast<int32_t>(start), filePos, p.Wav.Channels, p.Wav.Bits};
-      HostEntry right = left;
-      if (p.Wav.Channels == 2) right.FilePos += p.Wav.BytesPerSample();
       fits(frames);
-      AppendRun(wave.Lists, name, name, left, right, static_cast<int32_t>(frames), p.Wav.BlockAlign(), stereo);
+      lists.AddWav(p.Source.Path, p.Wav, p.FromFrame, static_cast<int32_t>(frames));
     } else {
       DecodeJob job{p.Source.Path, p.FromFrame, p.Frames, p.Picked, rate_, {}};
       for (size_t c = 0; c < p.Picked.size(); ++c)
@@ -217,15 +192,14 @@ EditWave EditList::Build(const std::string& folder, const DecodeProgress& progre
       });
       wave.Clipped += made.Clipped;
       frames = made.Frames;
-      if (frames < 1) throw WavError(p.Source.Text + ": decoding gave no sample");
+      if (frames < 1) throw audio::WavError(p.Source.Text + ": decoding gave no sample");
       fits(frames);
-      const HostEntry left{0, kBlockFile, static_cast<int32_t>(start), 1, 1, 16};
-      AppendRun(wave.Lists, PackName(job.OutPaths.front()), PackName(job.OutPaths.back()), left, left,
-                static_cast<int32_t>(frames), 2, stereo);
+      lists.AddBlockFiles(job.OutPaths.front(), job.OutPaths.back(), static_cast<int32_t>(frames));
     }
     start += frames;
   }
   wave.Frames = static_cast<int32_t>(start - 1);
+  wave.Lists = lists.Lists();
   return wave;
 }
 

@@ -18,7 +18,7 @@
 
 #include "tools/HostLists.h"
 #include "tools/SoundDecoder.h"
-#include "tools/WavFile.h"
+#include "platform/audio/WavFile.h"
 
 namespace playctl {
 
@@ -31,7 +31,7 @@ struct Piece {
   double To = -1;      // below 0: the file's end
 };
 
-// Throws WavError naming the piece when it cannot be understood.
+// Throws audio::WavError naming the piece when it cannot be understood.
 // `absolute` turns a file name into a full path.
 Piece ParsePiece(const std::string& text, const std::function<std::string(const std::string&)>& absolute);
 
@@ -50,7 +50,7 @@ using DecodeProgress = std::function<void(const std::string& piece, double share
 class EditList final {
  public:
   // Examines every piece (file, format, channels, range) without decoding;
-  // throws WavError naming the first piece that cannot be played.
+  // throws audio::WavError naming the first piece that cannot be played.
   // `pick` are 1-based channels taken from files of more than two (empty:
   // such files are refused).
   EditList(std::vector<Piece> pieces, std::vector<int32_t> pick);
@@ -62,7 +62,7 @@ class EditList final {
   std::vector<std::string> Describe() const;
 
   // Decodes what needs decoding into `folder` (files named piece<N>-<c>.raw)
-  // and builds the host lists. Throws WavError when decoding fails or the
+  // and builds the host lists. Throws audio::WavError when decoding fails or the
   // wave outgrows 32-bit positions.
   EditWave Build(const std::string& folder, const DecodeProgress& progress) const;
 
@@ -70,7 +70,7 @@ class EditList final {
   struct Planned {
     Piece Source;
     bool InPlace = false;
-    WavInfo Wav;                  // when in place
+    audio::WavInfo Wav;                  // when in place
     SoundInfo Sound;              // when decoded
     int64_t FromFrame = 0;        // in the file's rate
     int64_t Frames = 0;           // in the file's rate (silence: the wave's)

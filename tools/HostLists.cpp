@@ -6,47 +6,44 @@ namespace playctl {
 
 namespace {
 
-std::vector<int32_t> OrgList(const std::vector<int32_t>& name, const WavInfo& wav, int32_t channelOffset) {
-  std::vector<int32_t> list{0};
-  for (int64_t start = 0; start < wav.Frames; start += kMaxBlockSamples) {
-    const auto length = static_cast<int32_t>(std::min<int64_t>(kMaxBlockSamples, wav.Frames - start));
-    const auto filePos = static_cast<int32_t>(wav.DataOffset + 1 + start * wav.BlockAlign() + channelOffset);
-    AppendEntry(list, name, {length, kBlockOrg, static_cast<int32_t>(start + 1), filePos, wav.Channels, wav.Bits});
-  }
-  return list;
+// Calls `add(offset, length)` for each entry of a run of `frames`.
+template <typename Add>
+void Split(int32_t frames, Add&& add) {
+  for (int32_t done = 0; done < frames; done += kMaxBlockSamples) add(done, std::min(kMaxBlockSamples, frames - done));
 }
 
 }  // namespace
 
-std::vector<int32_t> PackName(const std::string& name) {
-  const auto n = static_cast<int32_t>(name.size());
-  const int32_t packed = (n + 3) / 4;
-  std::vector<int32_t> out{1 + packed, n};
-  for (int32_t i = 0; i < packed; ++i) {
-    uint32_t v = 0;
-    for (int32_t b = 0; b < 4 && 4 * i + b < n; ++b)
-      v |= static_cast<uint32_t>(static_cast<uint8_t>(name[static_cast<size_t>(4 * i + b)])) << (8 * b);
-    out.push_back(static_cast<int32_t>(v));
-  }
-  return out;
+void WaveLists::AddWav(const std::string& path, const audio::WavInfo& wav, int64_t fromFrame, int32_t frames) {
+  const auto first = static_cast<int32_t>(wav.DataOffset + 1 + fromFrame * wav.BlockAlign());
+  const int32_t rightOffset = wav.Channels == 2 ? wav.BytesPerSample() : 0;
+  Split(frames, [&](int32_t done, int32_t length) {
+    const int32_t filePos = first + done * wav.BlockAlign();
+    left_.AddWavFile(path, length, filePos, wav.Channels, wav.Bits);
+    if (stereo_) right_.AddWavFile(path, length, filePos + rightOffset, wav.Channels, wav.Bits);
+  });
 }
 
-void AppendEntry(std::vector<int32_t>& list, const std::vector<int32_t>& name, const HostEntry& e) {
-  if (name.empty()) {
-    list.insert(list.end(), {1, 0});
-  } else {
-    list.insert(list.end(), name.begin(), name.end());
-  }
-  list.insert(list.end(), {e.Length, e.Type, e.StartPos, e.FilePos, e.Channels, e.Bits});
-  ++list[0];
+void WaveLists::AddBlockFiles(const std::string& left, const std::string& right, int32_t frames) {
+  Split(frames, [&](int32_t done, int32_t length) {
+    left_.AddBlockFile(left, length, 1 + 2 * done);
+    if (stereo_) right_.AddBlockFile(right, length, 1 + 2 * done);
+  });
 }
 
-HostLists BuildOrgLists(const std::string& path, const WavInfo& wav) {
-  const std::vector<int32_t> name = PackName(path);
-  HostLists lists;
-  lists.Left = OrgList(name, wav, 0);
-  if (wav.Channels == 2) lists.Right = OrgList(name, wav, wav.BytesPerSample());
-  return lists;
+void WaveLists::AddSilence(int32_t frames) {
+  Split(frames, [&](int32_t, int32_t length) {
+    left_.AddSilence(length);
+    if (stereo_) right_.AddSilence(length);
+  });
+}
+
+HostLists WaveLists::Lists() const { return {left_.Elements(), stereo_ ? right_.Elements() : std::vector<int32_t>{}}; }
+
+HostLists BuildOrgLists(const std::string& path, const audio::WavInfo& wav) {
+  WaveLists lists(wav.Channels == 2);
+  lists.AddWav(path, wav, 0, wav.Frames);
+  return lists.Lists();
 }
 
 }  // namespace playctl

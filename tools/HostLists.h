@@ -1,18 +1,18 @@
 #pragma once
-// Builds the host block lists that describe a WAV file to the server, read in
-// place: Orgfile blocks (type 4) of at most kMaxBlockSamples samples each,
-// FilePos the 1-based byte of the block's first sample of its own channel (the
-// right channel of a stereo file one sample after the left).
-//
-// A list is the host's array as JSON-RPC carries it: item 0 is N, then per
-// entry K, n, the name's bytes four per item (first byte least significant),
-// Length, type, StartPos, FilePos, Channels, Bits, with K = 1 + ceil(n/4).
+// The host block lists of the wave playctl hands over, made with the block
+// engine's list builder: runs of a WAV file read in place (Orgfile blocks,
+// FilePos the 1-based byte of the block's first sample of its own channel,
+// the right channel of a stereo file one sample after the left), of raw
+// 16-bit block files, and silence, each run split into entries of at most
+// kMaxBlockSamples samples. A list is the host's array as JSON-RPC carries
+// it, N in item 0.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "tools/WavFile.h"
+#include "blocks/HostListBuilder.h"
+#include "platform/audio/WavFile.h"
 
 namespace playctl {
 
@@ -20,31 +20,32 @@ inline constexpr int32_t kMaxBlockSamples = 1048576;
 
 struct HostLists {
   std::vector<int32_t> Left;
-  std::vector<int32_t> Right;  // empty for a mono file
+  std::vector<int32_t> Right;  // empty for a mono wave
 };
 
-// `path` goes into the entries as it is given; pass a full path.
-HostLists BuildOrgLists(const std::string& path, const WavInfo& wav);
+// The lists of a mono or stereo wave, run after run. A mono run in a stereo
+// wave plays on both channels. Positions past 2^31 - 1 throw
+// os::ListFormatError.
+class WaveLists final {
+ public:
+  explicit WaveLists(bool stereo) : stereo_(stereo) {}
 
-// The name part of an entry: K, n and the packed bytes.
-std::vector<int32_t> PackName(const std::string& name);
+  // `frames` frames of `path` (a full path) from its 0-based frame `fromFrame`.
+  void AddWav(const std::string& path, const audio::WavInfo& wav, int64_t fromFrame, int32_t frames);
+  // `frames` samples of each channel's block file (one file for both when mono).
+  void AddBlockFiles(const std::string& left, const std::string& right, int32_t frames);
+  void AddSilence(int32_t frames);
 
-// Block types of the entries the host writes.
-inline constexpr int32_t kBlockFile = 3;
-inline constexpr int32_t kBlockOrg = 4;
-inline constexpr int32_t kBlockSilent = 5;
+  HostLists Lists() const;
 
-struct HostEntry {
-  int32_t Length = 0;
-  int32_t Type = kBlockSilent;
-  int32_t StartPos = 0;
-  int32_t FilePos = 0;   // 1-based byte; 0 for silence
-  int32_t Channels = 1;  // of the file (Orgfiles)
-  int32_t Bits = 16;
+ private:
+  bool stereo_;
+  blocks::HostListBuilder left_{"left channel"};
+  blocks::HostListBuilder right_{"right channel"};
 };
 
-// Appends one entry to `list` (which starts as {0}) and counts it in item 0.
-// `name` is PackName's result; an empty vector stands for "no name".
-void AppendEntry(std::vector<int32_t>& list, const std::vector<int32_t>& name, const HostEntry& entry);
+// A whole WAV file read in place; `path` goes into the entries as it is
+// given: pass a full path.
+HostLists BuildOrgLists(const std::string& path, const audio::WavInfo& wav);
 
 }  // namespace playctl

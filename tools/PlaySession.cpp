@@ -1,7 +1,5 @@
 #include "tools/PlaySession.h"
 
-#include <stdlib.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -21,8 +19,6 @@ constexpr const char* kWavOutputFailure = "wav output '";
 
 constexpr int32_t kStepMs = 250;
 constexpr int32_t kWindowHandle = 1;
-
-int64_t MonotonicMs() { return os::SteadyNs() / 1000000; }
 
 // Status reports that mean a command did not do what was asked.
 bool IsFailureStatus(const std::string& ttl) {
@@ -45,9 +41,7 @@ std::vector<std::string> ServerArgs(const SessionOptions& o) {
 }  // namespace
 
 TempFolder::TempFolder() {
-  std::string tmpl = os::files::TempFolder("") + "/playctl-XXXXXX";
-  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("cannot create a temporary folder in " + tmpl);
-  path_ = tmpl;
+  path_ = os::files::MakeTempFolder(os::files::TempFolder(""), "playctl-");
 }
 
 TempFolder::~TempFolder() {
@@ -64,7 +58,7 @@ PlaySession::PlaySession(const SessionOptions& options, std::ostream& out)
   client_ = std::make_unique<ServerClient>(
       ServerBesideMe(), ServerArgs(options),
       [this](const std::string& method, const json& params) { OnNotification(method, params); });
-  startMs_ = MonotonicMs();
+  startMs_ = os::SteadyMs();
 }
 
 PlaySession::~PlaySession() {
@@ -75,7 +69,7 @@ PlaySession::~PlaySession() {
 }
 
 double PlaySession::NowSeconds() const {
-  return static_cast<double>(simulate_ ? virtualMs_ : MonotonicMs() - startMs_) / 1000.0;
+  return static_cast<double>(simulate_ ? virtualMs_ : os::SteadyMs() - startMs_) / 1000.0;
 }
 
 void PlaySession::OnNotification(const std::string& method, const json& params) {
@@ -104,7 +98,7 @@ void PlaySession::CheckFailure() {
   throw PlayFailure("the server reports: " + failure);
 }
 
-void PlaySession::Prepare(const std::string& wavPath, const WavInfo& wav, bool loop, float tempo) {
+void PlaySession::Prepare(const std::string& wavPath, const audio::WavInfo& wav, bool loop, float tempo) {
   Prepare(EditWave{wav.Bits, wav.Channels, wav.Rate, wav.Frames, BuildOrgLists(wavPath, wav), 0}, loop, tempo);
 }
 

@@ -20,7 +20,7 @@
 
 #include "tools/EditList.h"
 #include "tools/ServerClient.h"
-#include "tools/WavFile.h"
+#include "platform/audio/WavFile.h"
 
 namespace playctl {
 
@@ -63,7 +63,7 @@ class PlaySession final {
   // DxObj, AppTmpDir, MemorySizeToUse, WriteWaveMemo; then LoopPlayON and the
   // two tempo factors (after the hand-over, so that the server keeps them in
   // its rate range). `wavPath` must be a full path.
-  void Prepare(const std::string& wavPath, const WavInfo& wav, bool loop, float tempo);
+  void Prepare(const std::string& wavPath, const audio::WavInfo& wav, bool loop, float tempo);
   // The same for a wave made of an edit list.
   void Prepare(const EditWave& wave, bool loop, float tempo);
   // Calls a member; a failure report during the call throws PlayFailure.

@@ -13,18 +13,16 @@ constexpr int64_t kQuietMs = 500;
 constexpr int64_t kRedrawMs = 100;
 constexpr int kBarWidth = 30;
 
-int64_t MonotonicMs() { return os::SteadyNs() / 1000000; }
-
 }  // namespace
 
-ProgressBar::ProgressBar(std::ostream& err, bool terminal) : err_(err), terminal_(terminal), startMs_(MonotonicMs()) {}
+ProgressBar::ProgressBar(std::ostream& err, bool terminal) : err_(err), terminal_(terminal), startMs_(os::SteadyMs()) {}
 
 ProgressBar::~ProgressBar() {
   if (drawn_) err_ << std::endl;
 }
 
 void ProgressBar::Show(const std::string& what, double share) {
-  const int64_t now = MonotonicMs();
+  const int64_t now = os::SteadyMs();
   if (what != what_ || share < share_) {  // the next step (which may bear the same name)
     if (drawn_) err_ << std::endl;
     drawn_ = false;

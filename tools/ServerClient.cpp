@@ -1,20 +1,11 @@
 #include "tools/ServerClient.h"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
+#include <iostream>
+#include <optional>
 
 #include "platform/os/Clock.h"
 #include "platform/os/Signals.h"
-
-extern char** environ;
 
 namespace playctl {
 
@@ -22,132 +13,80 @@ using nlohmann::json;
 
 namespace {
 
-int64_t MonotonicMs() { return os::SteadyNs() / 1000000; }
-
-void WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw ClientError("playsrv no longer reads its input");
-    done += static_cast<size_t>(n);
-  }
+// The termination signals, taken once for the process; -1 when the system
+// refuses them (said once on standard error).
+int TerminationSignals() {
+  static const int fd = [] {
+    try {
+      return os::TakeTerminationSignals();
+    } catch (const os::PlayError& e) {
+      std::cerr << "playctl: warning: " << e.what() << "; a signal ends playctl without ending the run\n";
+      return -1;
+    }
+  }();
+  return fd;
 }
 
-int StatusOf(int raw) {
-  if (WIFEXITED(raw)) return WEXITSTATUS(raw);
-  if (WIFSIGNALED(raw)) return 128 + WTERMSIG(raw);
-  return -1;
-}
+int MsLeft(int64_t deadlineMs) { return static_cast<int>(std::max<int64_t>(0, deadlineMs - os::SteadyMs())); }
 
 }  // namespace
 
 std::string ServerBesideMe() {
-  char exe[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) throw ClientError("cannot find my own executable");
-  std::string path(exe, static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/') + 1) + "playsrv";
+  try {
+    return os::ProgramFolder() + "/playsrv";
+  } catch (const os::FileError& e) {
+    throw ClientError(std::string("cannot find my own executable: ") + e.what());
+  }
 }
 
 bool ListServerDevices(const std::string& serverPath, std::vector<std::string>& names, int timeoutMs) {
   names.clear();
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return false;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  os::Process::Options options;
+  options.Args = {"--list-devices"};
+  options.NullInput = true;
   // A server without the flag complains; playctl says so in its own words.
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::string path = serverPath;
-  std::string flag = "--list-devices";
-  char* argv[] = {path.data(), flag.data(), nullptr};
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  if (rc != 0) {
-    close(out[0]);
+  options.Errors = os::Process::ErrorOutput::Null;
+  std::unique_ptr<os::Process> server;
+  try {
+    server = std::make_unique<os::Process>(serverPath, options);
+  } catch (const os::ProcessError& e) {
+    std::cerr << "playctl: " << e.what() << '\n';
     return false;
   }
-  std::string text;
-  const int64_t deadline = MonotonicMs() + timeoutMs;
-  bool timedOut = false;
-  char buffer[4096];
-  while (true) {
-    const int64_t left = deadline - MonotonicMs();
-    pollfd p{out[0], POLLIN, 0};
-    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) == 0) {
-      timedOut = true;
-      break;
-    }
-    const ssize_t got = read(out[0], buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    text.append(buffer, static_cast<size_t>(got));
+  const int64_t deadline = os::SteadyMs() + timeoutMs;
+  std::string line;
+  os::Input got;
+  while ((got = server->ReadLine(line, MsLeft(deadline))) == os::Input::Data) {
+    if (!line.empty()) names.push_back(line);
   }
-  close(out[0]);
-  if (timedOut) kill(pid, SIGKILL);
-  int raw = 0;
-  while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+  if (got == os::Input::TimedOut) {
+    server->Kill();
+    return false;
   }
-  if (timedOut || StatusOf(raw) != 0) return false;
-  for (size_t at = 0; at < text.size();) {
-    const size_t nl = std::min(text.find('\n', at), text.size());
-    if (nl > at) names.push_back(text.substr(at, nl - at));
-    at = nl + 1;
-  }
-  return true;
+  const std::optional<int> status = server->Wait(MsLeft(deadline));
+  return status && *status == 0;
 }
 
 ServerClient::ServerClient(const std::string& serverPath, const std::vector<std::string>& args,
                            OnNotification onNotification)
-    : onNotification_(std::move(onNotification)) {
-  signal(SIGPIPE, SIG_IGN);
-  static const int signalFd = os::TakeTerminationSignals();
-  signalFd_ = signalFd;
-  int in[2];
-  int out[2];
-  if (pipe2(in, O_CLOEXEC) != 0) throw ClientError(std::string("pipe: ") + std::strerror(errno));
-  if (pipe2(out, O_CLOEXEC) != 0) {
-    close(in[0]);
-    close(in[1]);
-    throw ClientError(std::string("pipe: ") + std::strerror(errno));
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  std::vector<std::string> argvStore{serverPath};
-  argvStore.insert(argvStore.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argvStore) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const int rc = posix_spawn(&pid_, serverPath.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(in[0]);
-  close(out[1]);
-  toServer_ = in[1];
-  fromServer_ = out[0];
-  if (rc != 0) {
-    close(toServer_);
-    close(fromServer_);
-    throw ClientError("cannot start " + serverPath + ": " + std::strerror(rc));
+    : onNotification_(std::move(onNotification)), signalFd_(TerminationSignals()) {
+  os::Process::Options options;
+  options.Args = args;
+  try {
+    server_ = std::make_unique<os::Process>(serverPath, options);
+  } catch (const os::ProcessError& e) {
+    throw ClientError(e.what());
   }
 }
 
 ServerClient::~ServerClient() {
+  if (exitStatus_ >= 0) return;
   try {
-    if (exitStatus_ < 0) CloseAndWait(2000);
-  } catch (const std::exception&) {
+    CloseAndWait(2000);
+  } catch (const std::exception& e) {
+    // The server is killed as its process object goes.
+    std::cerr << "playctl: " << e.what() << "; the server is stopped\n";
   }
-  if (exitStatus_ < 0 && pid_ > 0) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  if (toServer_ >= 0) close(toServer_);
-  if (fromServer_ >= 0) close(fromServer_);
 }
 
 json ServerClient::Call(const std::string& method, const json& params, int timeoutMs) {
@@ -155,8 +94,8 @@ json ServerClient::Call(const std::string& method, const json& params, int timeo
   if (!params.is_null()) request["params"] = params;
   awaitedId_ = nextId_++;
   answered_ = false;
-  WriteAll(toServer_, request.dump() + "\n");
-  if (!ReadUntil([this] { return answered_; }, MonotonicMs() + timeoutMs))
+  if (!server_->Send(request.dump() + "\n")) throw ClientError("playsrv no longer reads its input");
+  if (!ReadUntil([this] { return answered_; }, os::SteadyMs() + timeoutMs))
     throw ClientError("playsrv did not answer " + method + " within " + std::to_string(timeoutMs) + " ms");
   const json answer = std::move(answer_);
   if (answer.contains("error"))
@@ -165,27 +104,22 @@ json ServerClient::Call(const std::string& method, const json& params, int timeo
 }
 
 void ServerClient::Pump(int ms) {
-  ReadUntil([] { return false; }, MonotonicMs() + ms);
+  ReadUntil([] { return false; }, os::SteadyMs() + ms);
 }
 
 bool ServerClient::ReadUntil(const std::function<bool()>& done, int64_t deadlineMs) {
-  char buffer[65536];
+  std::string line;
   while (!done()) {
-    const int64_t left = deadlineMs - MonotonicMs();
-    if (left <= 0) return false;
-    pollfd p[2] = {{fromServer_, POLLIN, 0}, {signalFd_, POLLIN, 0}};
-    const int n = poll(p, signalFd_ >= 0 ? 2 : 1, static_cast<int>(left));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) continue;
-    if (signalFd_ >= 0 && p[1].revents != 0) PassOnSignal();
-    if (p[0].revents == 0) continue;
-    const ssize_t got = read(fromServer_, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
+    if (os::SteadyMs() >= deadlineMs) return false;
+    const os::Input got = server_->ReadLine(line, MsLeft(deadlineMs), signalFd_);
+    if (got == os::Input::Data) {
+      HandleLine(line);
+    } else if (got == os::Input::End) {
       PassOnSignal();  // a Ctrl-C reaches the server too, and may end it first
       throw ClientError("playsrv ended unexpectedly");
+    } else {
+      PassOnSignal();
     }
-    TakeLines(buffer, static_cast<size_t>(got));
   }
   return true;
 }
@@ -193,26 +127,16 @@ bool ServerClient::ReadUntil(const std::function<bool()>& done, int64_t deadline
 void ServerClient::PassOnSignal() {
   const int signo = signalFd_ >= 0 ? os::ReadTerminationSignal(signalFd_) : 0;
   if (signo == 0) return;
-  kill(pid_, signo);  // the server stops its run and finalises its outputs
+  server_->Signal(signo);  // the server stops its run and finalises its outputs
   throw Interrupted(signo);
-}
-
-void ServerClient::TakeLines(const char* bytes, size_t count) {
-  pending_.append(bytes, count);
-  size_t nl;
-  while ((nl = pending_.find('\n')) != std::string::npos) {
-    const std::string line = pending_.substr(0, nl);
-    pending_.erase(0, nl + 1);
-    HandleLine(line);
-  }
 }
 
 void ServerClient::HandleLine(const std::string& line) {
   json message;
   try {
     message = json::parse(line);
-  } catch (const json::parse_error&) {
-    throw ClientError("playsrv wrote a line that is not JSON: " + line);
+  } catch (const json::parse_error& e) {
+    throw ClientError("playsrv wrote a line that is not JSON (" + std::string(e.what()) + "): " + line);
   }
   if (message.contains("method")) {
     if (onNotification_) onNotification_(message["method"].get<std::string>(), message.value("params", json()));
@@ -226,34 +150,16 @@ void ServerClient::HandleLine(const std::string& line) {
 
 int ServerClient::CloseAndWait(int timeoutMs) {
   if (exitStatus_ >= 0) return exitStatus_;
-  if (toServer_ >= 0) {
-    close(toServer_);
-    toServer_ = -1;
-  }
-  const int64_t deadline = MonotonicMs() + timeoutMs;
-  char buffer[4096];
-  bool outputEnded = false;
-  while (true) {
-    int raw = 0;
-    const pid_t r = waitpid(pid_, &raw, WNOHANG);
-    if (r == pid_) {
-      exitStatus_ = StatusOf(raw);
-      return exitStatus_;
-    }
-    if (MonotonicMs() >= deadline) throw ClientError("playsrv did not end within " + std::to_string(timeoutMs) + " ms");
-    // Notifications of the end (the object's last reports) still arrive.
-    pollfd p{fromServer_, POLLIN, 0};
-    if (outputEnded || poll(&p, 1, 20) <= 0) {
-      poll(nullptr, 0, 10);
-      continue;
-    }
-    const ssize_t got = read(fromServer_, buffer, sizeof buffer);
-    if (got > 0) {
-      TakeLines(buffer, static_cast<size_t>(got));
-    } else if (got == 0) {
-      outputEnded = true;
-    }
-  }
+  server_->CloseInput();
+  const int64_t deadline = os::SteadyMs() + timeoutMs;
+  // Notifications of the end (the object's last reports) still arrive.
+  std::string line;
+  os::Input got;
+  while ((got = server_->ReadLine(line, MsLeft(deadline))) == os::Input::Data) HandleLine(line);
+  const std::optional<int> status = got == os::Input::End ? server_->Wait(MsLeft(deadline)) : std::nullopt;
+  if (!status) throw ClientError("playsrv did not end within " + std::to_string(timeoutMs) + " ms");
+  exitStatus_ = *status;
+  return exitStatus_;
 }
 
 }  // namespace playctl

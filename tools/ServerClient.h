@@ -5,15 +5,16 @@
 // result. A call's error answer throws CallError (code and message); a server
 // that ends or stops answering throws ClientError.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "platform/os/Process.h"
 
 namespace playctl {
 
@@ -48,8 +49,10 @@ class ServerClient final {
 
   // Starts `serverPath` with `args`; its standard error stays ours. From now
   // on the termination signals are read by this process's waits (platform/
-  // Signals.h): one that comes while a call or Pump waits is passed on to the
-  // server and throws Interrupted.
+  // os/Signals.h): one that comes while a call or Pump waits is passed on to
+  // the server and throws Interrupted. When the system refuses to hand the
+  // signals over, a warning says so on standard error and they end playctl
+  // (and the server, when they reach it) at once.
   ServerClient(const std::string& serverPath, const std::vector<std::string>& args, OnNotification onNotification);
   // Closes the server's input and waits for it to end.
   ~ServerClient();
@@ -67,16 +70,12 @@ class ServerClient final {
  private:
   // Reads and handles lines until `done` or the deadline; false on timeout.
   bool ReadUntil(const std::function<bool()>& done, int64_t deadlineMs);
-  void TakeLines(const char* bytes, size_t count);
   void HandleLine(const std::string& line);
   // Throws Interrupted, after passing the signal on, when one is pending.
   void PassOnSignal();
 
   OnNotification onNotification_;
-  pid_t pid_ = -1;
-  int toServer_ = -1;
-  int fromServer_ = -1;
-  std::string pending_;
+  std::unique_ptr<os::Process> server_;
   int64_t nextId_ = 1;
   int64_t awaitedId_ = 0;
   bool answered_ = false;

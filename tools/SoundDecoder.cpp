@@ -1,14 +1,14 @@
 #include "tools/SoundDecoder.h"
 
 #include <sndfile.h>
-#include <soxr.h>
 
 #include <cmath>
 #include <limits>
 #include <memory>
 
+#include "platform/audio/Resampler.h"
 #include "platform/os/File.h"
-#include "tools/WavFile.h"
+#include "platform/audio/WavFile.h"
 
 namespace playctl {
 
@@ -21,15 +21,10 @@ struct SndCloser {
 };
 using SndFile = std::unique_ptr<SNDFILE, SndCloser>;
 
-struct SoxrDeleter {
-  void operator()(soxr* s) const { soxr_delete(s); }
-};
-using Resampler = std::unique_ptr<soxr, SoxrDeleter>;
-
 SndFile OpenSound(const std::string& path, SF_INFO& info) {
   info = SF_INFO{};
   SndFile file(sf_open(path.c_str(), SFM_READ, &info));
-  if (!file) throw WavError(path + ": " + sf_strerror(nullptr));
+  if (!file) throw audio::WavError(path + ": " + sf_strerror(nullptr));
   return file;
 }
 
@@ -52,7 +47,7 @@ class BlockFileWriter final {
     const size_t channels = paths_.size();
     const int64_t bytes = count * 2;
     if (offset_ + bytes >= std::numeric_limits<int32_t>::max())
-      throw WavError(paths_[0] + ": a decoded piece cannot outgrow 2 GiB per channel");
+      throw audio::WavError(paths_[0] + ": a decoded piece cannot outgrow 2 GiB per channel");
     for (size_t c = 0; c < channels; ++c) {
       scratch_[c].resize(static_cast<size_t>(count));
       for (int64_t i = 0; i < count; ++i)
@@ -69,13 +64,13 @@ class BlockFileWriter final {
   int64_t offset_ = 0;
 };
 
-Resampler MakeResampler(const std::string& path, int32_t from, int32_t to, size_t channels) {
-  soxr_error_t error = nullptr;
-  const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
-  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-  Resampler r(soxr_create(from, to, static_cast<unsigned>(channels), &error, &io, &quality, nullptr));
-  if (error != nullptr || !r) throw WavError(path + ": cannot resample: " + (error ? error : "soxr_create failed"));
-  return r;
+std::unique_ptr<audio::Resampler> MakeResampler(const std::string& path, int32_t from, int32_t to, size_t channels) {
+  try {
+    return std::make_unique<audio::Resampler>(from, to, static_cast<int32_t>(channels),
+                                              audio::Resampler::Samples::Float64);
+  } catch (const os::PlayError& e) {
+    throw audio::WavError(path + ": cannot resample: " + e.what());
+  }
 }
 
 }  // namespace
@@ -94,7 +89,7 @@ SoundInfo ProbeSound(const std::string& path) {
   SF_INFO info;
   const SndFile file = OpenSound(path, info);
   if (info.samplerate <= 0)
-    throw WavError(path + ": sample rate " + std::to_string(info.samplerate) + " is not usable");
+    throw audio::WavError(path + ": sample rate " + std::to_string(info.samplerate) + " is not usable");
   return {info.channels, info.samplerate, info.frames, FormatName(info.format)};
 }
 
@@ -103,39 +98,33 @@ DecodeResult DecodeToBlockFiles(const DecodeJob& job, const std::function<void(d
   const SndFile file = OpenSound(job.Path, info);
   sf_command(file.get(), SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
   if (job.FromFrame > 0 && sf_seek(file.get(), job.FromFrame, SEEK_SET) < 0)
-    throw WavError(job.Path + ": cannot seek to frame " + std::to_string(job.FromFrame));
+    throw audio::WavError(job.Path + ": cannot seek to frame " + std::to_string(job.FromFrame));
   const size_t inChannels = static_cast<size_t>(info.channels);
   const size_t outChannels = job.Channels.size();
-  Resampler resampler;
+  std::unique_ptr<audio::Resampler> resampler;
   if (info.samplerate != job.Rate) resampler = MakeResampler(job.Path, info.samplerate, job.Rate, outChannels);
-  const double ratio = static_cast<double>(job.Rate) / info.samplerate;
-  const auto outCap = static_cast<size_t>(std::ceil(kChunkFrames * ratio)) + 64;
 
   std::vector<double> raw(kChunkFrames * inChannels);
   std::vector<double> picked(kChunkFrames * outChannels);
-  std::vector<double> resampled(outCap * outChannels);
+  std::vector<double> resampled;
   BlockFileWriter writer(job.OutPaths);
   DecodeResult result;
+  const auto writeResampled = [&] {
+    writer.Write(resampled.data(), static_cast<int64_t>(resampled.size() / outChannels), result);
+  };
   for (int64_t done = 0; done < job.Frames;) {
     const sf_count_t want = std::min(kChunkFrames, job.Frames - done);
     const sf_count_t got = sf_readf_double(file.get(), raw.data(), want);
-    if (got <= 0 && done == 0) throw WavError(job.Path + ": no sample can be read (" + sf_strerror(file.get()) + ")");
+    if (got <= 0 && done == 0)
+      throw audio::WavError(job.Path + ": no sample can be read (" + sf_strerror(file.get()) + ")");
     if (got <= 0) break;  // compressed files may hold fewer frames than announced
     for (sf_count_t i = 0; i < got; ++i)
       for (size_t c = 0; c < outChannels; ++c)
         picked[static_cast<size_t>(i) * outChannels + c] =
             raw[static_cast<size_t>(i) * inChannels + static_cast<size_t>(job.Channels[c])];
     if (resampler) {
-      // The resampler takes what fits its output; the rest goes in again.
-      for (size_t taken = 0; taken < static_cast<size_t>(got);) {
-        size_t used = 0;
-        size_t made = 0;
-        soxr_process(resampler.get(), picked.data() + taken * outChannels, static_cast<size_t>(got) - taken, &used,
-                     resampled.data(), outCap, &made);
-        writer.Write(resampled.data(), static_cast<int64_t>(made), result);
-        if (used == 0 && made == 0) throw WavError(job.Path + ": the resampler stalled");
-        taken += used;
-      }
+      resampler->Process(picked.data(), static_cast<size_t>(got), resampled);
+      writeResampled();
     } else {
       writer.Write(picked.data(), got, result);
     }
@@ -143,11 +132,8 @@ DecodeResult DecodeToBlockFiles(const DecodeJob& job, const std::function<void(d
     if (progress) progress(static_cast<double>(done) / static_cast<double>(job.Frames));
   }
   if (resampler) {
-    size_t made = 0;
-    do {
-      soxr_process(resampler.get(), nullptr, 0, nullptr, resampled.data(), outCap, &made);
-      writer.Write(resampled.data(), static_cast<int64_t>(made), result);
-    } while (made > 0);
+    resampler->Flush(resampled);
+    writeResampled();
   }
   return result;
 }

@@ -24,7 +24,7 @@ struct SoundInfo {
   std::string Format;  // libsndfile's name of the container and encoding
 };
 
-// Throws WavError (the file named) when libsndfile cannot read the file.
+// Throws audio::WavError (the file named) when libsndfile cannot read the file.
 SoundInfo ProbeSound(const std::string& path);
 
 struct DecodeJob {
@@ -42,7 +42,7 @@ struct DecodeResult {
 };
 
 // `progress` (may be empty) is called now and then with the share done, 0..1.
-// Throws WavError when the file cannot be read or a block file would outgrow
+// Throws audio::WavError when the file cannot be read or a block file would outgrow
 // the 2 GiB that block positions address.
 DecodeResult DecodeToBlockFiles(const DecodeJob& job, const std::function<void(double)>& progress);
 

@@ -1,22 +1,10 @@
 #include "tools/TerminalKeys.h"
 
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <stdexcept>
 #include <utility>
 
 namespace playctl {
 
 namespace {
-
-// The one terminal in raw mode and how it was before; plain data, so that a
-// signal handler may restore it.
-int savedFd = -1;
-termios saved{};
 
 const std::pair<const char*, Action> kSequences[] = {
     {"\033[D", Action::Back}, {"\033OD", Action::Back}, {"\033[C", Action::Forward}, {"\033OC", Action::Forward},
@@ -86,42 +74,10 @@ std::vector<Action> DecodeKeys(std::string& pending) {
   return actions;
 }
 
-void RestoreTerminal() noexcept {
-  if (savedFd >= 0) tcsetattr(savedFd, TCSAFLUSH, &saved);
-}
-
-TerminalKeys::TerminalKeys(int fd) : fd_(fd) {
-  termios raw{};
-  if (tcgetattr(fd, &raw) != 0) throw std::runtime_error("the keyboard is not a terminal");
-  saved = raw;
-  savedFd = fd;
-  static const bool atExit = std::atexit([] { RestoreTerminal(); }) == 0;
-  (void)atExit;
-  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-  raw.c_cc[VMIN] = 0;
-  raw.c_cc[VTIME] = 0;
-  if (tcsetattr(fd, TCSAFLUSH, &raw) != 0) throw std::runtime_error("cannot put the terminal into raw mode");
-}
-
-TerminalKeys::~TerminalKeys() {
-  RestoreTerminal();
-  savedFd = -1;
-}
-
 std::vector<Action> TerminalKeys::Read(int ms) {
-  pollfd p{fd_, POLLIN, 0};
-  const int n = closed_ ? 0 : poll(&p, 1, ms);
-  if (n <= 0) {
-    if (closed_) poll(nullptr, 0, ms);
+  if (terminal_.ReadKeys(pending_, ms) != os::Input::Data) {
     pending_.clear();  // a lone Escape, or a sequence that never completed
     return {};
-  }
-  char bytes[64];
-  const ssize_t got = read(fd_, bytes, sizeof bytes);
-  if (got > 0) {
-    pending_.append(bytes, static_cast<size_t>(got));
-  } else if (got == 0 || errno != EINTR) {
-    closed_ = true;  // the terminal hung up: time still passes, no more keys
   }
   return DecodeKeys(pending_);
 }

@@ -1,11 +1,12 @@
 #pragma once
 // The keys of a terminal, read without waiting for a line: the terminal on
-// the given descriptor goes into raw mode (no echo, no line editing; Ctrl-C
-// still raises SIGINT) for the life of the object and is restored when it
-// ends, at exit(), or by RestoreTerminal() (safe in a signal handler).
+// the given descriptor is in raw mode for the life of the object (see
+// platform/os/Terminal.h for how it is restored).
 
 #include <string>
 #include <vector>
+
+#include "platform/os/Terminal.h"
 
 namespace playctl {
 
@@ -18,21 +19,16 @@ std::vector<Action> DecodeKeys(std::string& pending);
 
 class TerminalKeys final {
  public:
-  // REQUIRES: `fd` is a terminal.
-  explicit TerminalKeys(int fd);
-  ~TerminalKeys();
-  TerminalKeys(const TerminalKeys&) = delete;
-  TerminalKeys& operator=(const TerminalKeys&) = delete;
+  // Throws os::PlayError when `fd` is not a terminal.
+  explicit TerminalKeys(int fd) : terminal_(fd) {}
 
-  // Waits at most `ms` for keys and returns their actions (none on time-out).
+  // Waits at most `ms` for keys and returns their actions (none on time-out,
+  // and none once the terminal has hung up: the time still passes).
   std::vector<Action> Read(int ms);
 
  private:
-  int fd_;
+  os::Terminal terminal_;
   std::string pending_;
-  bool closed_ = false;
 };
-
-void RestoreTerminal() noexcept;
 
 }  // namespace playctl

@@ -2,18 +2,21 @@
 
 #include <soxr.h>
 
+#include <stdexcept>
 #include <string>
+#include <type_traits>
 
 #include "platform/os/Errors.h"
 
 namespace audio {
 
-Resampler::Resampler(int32_t inRate, int32_t outRate, int32_t channels)
-    : inRate_(inRate), outRate_(outRate), channels_(channels) {
+Resampler::Resampler(int32_t inRate, int32_t outRate, int32_t channels, Samples samples)
+    : inRate_(inRate), outRate_(outRate), channels_(channels), samples_(samples) {
   if (inRate <= 0 || outRate <= 0 || channels < 1)
     throw os::PlayError("resampler: bad format " + std::to_string(inRate) + " -> " + std::to_string(outRate));
   if (inRate == outRate) return;
-  const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+  const soxr_datatype_t type = samples == Samples::Int16 ? SOXR_INT16_I : SOXR_FLOAT64_I;
+  const soxr_io_spec_t io = soxr_io_spec(type, type);
   const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
   soxr_error_t error = nullptr;
   // Small transforms: the converter then holds back about 4 ms instead of
@@ -35,7 +38,20 @@ int64_t Resampler::HeldFrames() const {
   return soxr_ == nullptr ? 0 : static_cast<int64_t>(soxr_delay(soxr_));
 }
 
-void Resampler::Process(const int16_t* in, size_t frames, std::vector<int16_t>& out) {
+void Resampler::Process(const int16_t* in, size_t frames, std::vector<int16_t>& out) { Convert(in, frames, out); }
+void Resampler::Process(const double* in, size_t frames, std::vector<double>& out) { Convert(in, frames, out); }
+void Resampler::Flush(std::vector<int16_t>& out) { FlushAs(out); }
+void Resampler::Flush(std::vector<double>& out) { FlushAs(out); }
+
+template <typename T>
+void Resampler::Expect() const {
+  const Samples asked = std::is_same_v<T, int16_t> ? Samples::Int16 : Samples::Float64;
+  if (asked != samples_) throw std::logic_error("resampler: made for another sample type");
+}
+
+template <typename T>
+void Resampler::Convert(const T* in, size_t frames, std::vector<T>& out) {
+  Expect<T>();
   if (soxr_ == nullptr) {
     out.assign(in, in + frames * static_cast<size_t>(channels_));
     return;
@@ -43,16 +59,19 @@ void Resampler::Process(const int16_t* in, size_t frames, std::vector<int16_t>& 
   Run(in, frames, out);
 }
 
-void Resampler::Flush(std::vector<int16_t>& out) {
+template <typename T>
+void Resampler::FlushAs(std::vector<T>& out) {
+  Expect<T>();
   out.clear();
   if (soxr_ == nullptr) return;
-  Run(nullptr, 0, out);
+  Run<T>(nullptr, 0, out);
   soxr_clear(soxr_);
 }
 
 // Calls the library until it has taken all the input (or, flushing, until it
 // puts out less than it had room for), growing `out` as it goes.
-void Resampler::Run(const int16_t* in, size_t frames, std::vector<int16_t>& out) {
+template <typename T>
+void Resampler::Run(const T* in, size_t frames, std::vector<T>& out) {
   const size_t ch = static_cast<size_t>(channels_);
   const bool flushing = in == nullptr;
   size_t made = 0;
@@ -67,6 +86,7 @@ void Resampler::Run(const int16_t* in, size_t frames, std::vector<int16_t>& out)
     if (flushing) {
       if (got < room) break;
     } else {
+      if (used == 0 && got == 0) throw os::PlayError("resampler: the library takes no more input");
       in += used * ch;
       frames -= used;
       if (frames == 0 && got < room) break;

@@ -1,7 +1,9 @@
 #pragma once
-// Sample-rate conversion of interleaved 16-bit frames (libsoxr, high
-// quality), for a sound card whose rate is not the rate a device plays its
-// source at. Equal rates pass the frames through untouched.
+// Sample-rate conversion of interleaved frames (libsoxr, high quality): 16-bit
+// frames for a sound card whose rate is not the rate a device plays its
+// source at (rounded to 16 bits with the library's dither), or 64-bit float
+// frames for a decoder that rounds them itself. Equal rates pass the frames
+// through untouched.
 // Thread: whichever thread owns the object; it allocates, so not the audio
 // callback's.
 
@@ -15,8 +17,10 @@ namespace audio {
 
 class Resampler final {
  public:
+  enum class Samples { Int16, Float64 };
+
   // Throws PlayError naming the rates when the library refuses them.
-  Resampler(int32_t inRate, int32_t outRate, int32_t channels);
+  Resampler(int32_t inRate, int32_t outRate, int32_t channels, Samples samples = Samples::Int16);
   ~Resampler();
   Resampler(const Resampler&) = delete;
   Resampler& operator=(const Resampler&) = delete;
@@ -29,16 +33,27 @@ class Resampler final {
   // Converts `frames` frames; the converted frames replace the content of
   // `out`. The converter holds back a few frames (its filter's delay) until
   // more input or Flush pushes them out.
+  // REQUIRES: the sample type the object was made for (std::logic_error).
   void Process(const int16_t* in, size_t frames, std::vector<int16_t>& out);
+  void Process(const double* in, size_t frames, std::vector<double>& out);
   // Puts out what is held back; the next Process starts a new stream.
   void Flush(std::vector<int16_t>& out);
+  void Flush(std::vector<double>& out);
 
  private:
-  void Run(const int16_t* in, size_t frames, std::vector<int16_t>& out);
+  template <typename T>
+  void Convert(const T* in, size_t frames, std::vector<T>& out);
+  template <typename T>
+  void FlushAs(std::vector<T>& out);
+  template <typename T>
+  void Run(const T* in, size_t frames, std::vector<T>& out);
+  template <typename T>
+  void Expect() const;
 
   int32_t inRate_;
   int32_t outRate_;
   int32_t channels_;
+  Samples samples_;
   soxr* soxr_ = nullptr;  // null when the rates are equal
 };
 

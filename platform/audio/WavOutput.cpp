@@ -2,12 +2,12 @@
 
 #include <fcntl.h>
 
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/audio/WavFile.h"
 #include "platform/os/Errors.h"
 #include "platform/os/File.h"
 #include "platform/os/FileSystem.h"
@@ -18,18 +18,9 @@ namespace audio {
 
 namespace {
 
-constexpr int64_t kHeaderBytes = 44;
+constexpr int64_t kHeaderBytes = kWavHeaderBytes;
 // The RIFF size field (file length - 8) must fit 32 bits.
 constexpr int64_t kMaxDataBytes = 0xFFFFFFFFLL - (kHeaderBytes - 8);
-
-void PutU16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 }  // namespace
 
@@ -84,22 +75,8 @@ void WavOutput::Stop() { WriteHeader(); }
 
 void WavOutput::WriteHeader() {
   if (fd_ < 0) return;
-  const uint32_t channels = fileChannels_ == 0 ? 1 : static_cast<uint32_t>(fileChannels_);
-  const uint32_t rate = fileRate_ == 0 ? 44100 : static_cast<uint32_t>(fileRate_);
-  const uint32_t blockAlign = channels * 2;
-  std::array<uint8_t, kHeaderBytes> h{};
-  std::memcpy(&h[0], "RIFF", 4);
-  PutU32(&h[4], static_cast<uint32_t>(dataBytes_ + kHeaderBytes - 8));
-  std::memcpy(&h[8], "WAVEfmt ", 8);
-  PutU32(&h[16], 16);  // size of the fmt chunk
-  PutU16(&h[20], 1);   // PCM
-  PutU16(&h[22], channels);
-  PutU32(&h[24], rate);
-  PutU32(&h[28], rate * blockAlign);
-  PutU16(&h[32], blockAlign);
-  PutU16(&h[34], 16);
-  std::memcpy(&h[36], "data", 4);
-  PutU32(&h[40], static_cast<uint32_t>(dataBytes_));
+  const auto h = WavHeader(fileChannels_ == 0 ? 1 : fileChannels_, fileRate_ == 0 ? 44100 : fileRate_, 16,
+                           static_cast<uint32_t>(dataBytes_));
   if (!os::files::WriteAllAt(fd_, h.data(), h.size(), 0)) Fail(std::strerror(errno));
 }
 

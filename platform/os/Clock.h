@@ -11,12 +11,13 @@ namespace os {
 // The machine's steady clock in nanoseconds from an arbitrary origin. Any
 // thread, a sound card's real-time one included: no lock, no allocation.
 int64_t SteadyNs();
+// The same in milliseconds.
+inline int64_t SteadyMs() { return SteadyNs() / 1000000; }
 
 class Clock {
  public:
   virtual ~Clock() = default;
   virtual int64_t NowUs() const = 0;
-  int64_t NowMs() const { return NowUs() / 1000; }
   // The time of day: seconds since midnight, with the fraction.
   virtual double SecondsSinceMidnight() const = 0;
   virtual bool IsManual() const = 0;

@@ -62,15 +62,23 @@ bool EventLoop::DispatchNextDue(int64_t limitUs) {
 }
 
 void EventLoop::DrainForeign() {
+  // A poster adds its task under the lock and then sets the flag, so a flag
+  // taken down here is never set again for a task this swap misses.
+  if (!foreignPending_.load(std::memory_order_acquire)) return;
+  foreignPending_.store(false, std::memory_order_relaxed);
   std::vector<Task> batch;
   {
     std::lock_guard<std::mutex> lock(foreignMu_);
     batch.swap(foreign_);
   }
+  EmptyWakePipe();
+  for (auto& t : batch) Post(std::move(t));
+}
+
+void EventLoop::EmptyWakePipe() {
   char buf[64];
   while (read(wakeRead_, buf, sizeof buf) > 0) {
   }
-  for (auto& t : batch) Post(std::move(t));
 }
 
 void EventLoop::RunFor(int64_t ms) {
@@ -90,12 +98,8 @@ void EventLoop::RunUntilIdle() {
 
 void EventLoop::Run() {
   if (inDispatch_) throw std::logic_error("Run inside a dispatch");
-  quit_ = false;
-  while (true) {
-    {
-      std::lock_guard<std::mutex> lock(foreignMu_);
-      if (quit_) break;
-    }
+  quit_.store(false);
+  while (!quit_.load()) {
     DrainForeign();
     if (DispatchNextDue(clock_.NowUs())) continue;
 
@@ -110,6 +114,7 @@ void EventLoop::Run() {
     const int n = poll(pfds.data(), pfds.size(), timeoutMs);
     if (n < 0 && errno != EINTR) throw ErrnoError("poll", "event loop", errno);
     if (n <= 0) continue;
+    if (pfds[0].revents != 0) EmptyWakePipe();  // a post or a Quit; the loop's top takes them
     for (size_t i = 1; i < pfds.size(); ++i) {
       if (pfds[i].revents == 0) continue;
       auto it = watched_.find(pfds[i].fd);
@@ -121,12 +126,8 @@ void EventLoop::Run() {
 }
 
 void EventLoop::Quit() {
-  {
-    std::lock_guard<std::mutex> lock(foreignMu_);
-    quit_ = true;
-  }
-  const char c = 'q';
-  [[maybe_unused]] ssize_t r = write(wakeWrite_, &c, 1);
+  quit_.store(true);
+  Wake();
 }
 
 void EventLoop::PostFromAnyThread(Task task) {
@@ -134,8 +135,14 @@ void EventLoop::PostFromAnyThread(Task task) {
     std::lock_guard<std::mutex> lock(foreignMu_);
     foreign_.push_back(std::move(task));
   }
+  foreignPending_.store(true, std::memory_order_release);
+  Wake();
+}
+
+// A full pipe already wakes the loop, so a write that does not fit is not missed.
+void EventLoop::Wake() {
   const char c = 'w';
-  [[maybe_unused]] ssize_t r = write(wakeWrite_, &c, 1);
+  [[maybe_unused]] const ssize_t r = write(wakeWrite_, &c, 1);
 }
 
 void EventLoop::WatchFd(int fd, std::function<void()> onReadable) { watched_[fd] = std::move(onReadable); }

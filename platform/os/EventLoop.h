@@ -10,8 +10,11 @@
 // tasks posted from other threads until Quit().
 //
 // Thread: all members except PostFromAnyThread and Quit must be called on the
-// loop's thread.
+// loop's thread. Posts from other threads cost the loop nothing until one is
+// made: a dispatch looks at one atomic flag, and takes the lock and empties
+// the wake pipe only when the flag says something was posted.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -67,7 +70,11 @@ class EventLoop final {
 
   bool DispatchNextDue(int64_t limitUs);
   void Dispatch(const Task& task);
+  // Moves what other threads posted into the loop's own tasks; costs one
+  // atomic load when nothing was posted.
   void DrainForeign();
+  void EmptyWakePipe();
+  void Wake();
 
   Clock& clock_;
   std::map<Key, Task> tasks_;
@@ -76,8 +83,9 @@ class EventLoop final {
   bool inDispatch_ = false;
 
   std::mutex foreignMu_;
-  std::vector<Task> foreign_;
-  bool quit_ = false;
+  std::vector<Task> foreign_;          // guarded by foreignMu_
+  std::atomic<bool> foreignPending_{false};  // set after a task is added to foreign_
+  std::atomic<bool> quit_{false};
   int wakeRead_ = -1;
   int wakeWrite_ = -1;
   std::map<int, std::function<void()>> watched_;

@@ -1,6 +1,7 @@
 #include "platform/os/File.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -9,6 +10,8 @@
 
 #include "platform/os/Errors.h"
 #include "platform/os/FileSystem.h"
+#include "platform/os/Log.h"
+#include "platform/os/Stdio.h"
 
 namespace os {
 
@@ -124,16 +127,10 @@ void Copy(const std::string& from, const std::string& to) {
 
 bool WriteAllAt(int fd, const void* data, size_t bytes, int64_t offset) noexcept {
   const auto* p = static_cast<const char*>(data);
-  size_t done = 0;
-  while (done < bytes) {
-    const ssize_t n = CurrentFileSystem().Pwrite(fd, p + done, bytes - done, offset + static_cast<int64_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  FileSystem& fs = CurrentFileSystem();
+  return WriteLoop(bytes, [&](size_t done) {
+    return fs.Pwrite(fd, p + done, bytes - done, offset + static_cast<int64_t>(done));
+  });
 }
 
 bool Remove(const std::string& path) noexcept { return !path.empty() && CurrentFileSystem().Unlink(path) == 0; }
@@ -143,7 +140,8 @@ bool SetLength(const std::string& path, int64_t length) noexcept {
   try {
     Fd fd(OpenRegular(path, O_WRONLY, "cannot open for writing"));
     return CurrentFileSystem().Ftruncate(fd.get(), length) == 0;
-  } catch (const FileError&) {
+  } catch (const FileError& e) {
+    LogCaught("the file keeps its length", e);
     return false;
   }
 }
@@ -152,6 +150,12 @@ std::string TempFolder(const std::string& appTmpDir) {
   std::string dir = appTmpDir.empty() ? std::string(P_tmpdir) : appTmpDir;
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   return dir;
+}
+
+std::string MakeTempFolder(const std::string& parent, const std::string& prefix) {
+  std::string path = parent + "/" + prefix + "XXXXXX";
+  if (mkdtemp(path.data()) == nullptr) throw ErrnoError("cannot create a temporary folder", path, errno);
+  return path;
 }
 
 }  // namespace files

@@ -66,6 +66,10 @@ bool SetLength(const std::string& path, int64_t length) noexcept;
 // The folder for temporary files: `appTmpDir`, or the system's temporary
 // folder when it is empty. No trailing slash.
 std::string TempFolder(const std::string& appTmpDir);
+// Makes a new folder "<parent>/<prefix>XXXXXX" (the X a unique suffix, only
+// the owner may enter) and returns its path. Throws FileError naming it when
+// it cannot be made.
+std::string MakeTempFolder(const std::string& parent, const std::string& prefix);
 
 }  // namespace files
 }  // namespace os

@@ -41,19 +41,14 @@ Logger::~Logger() {
   if (ownsFd_) close(fd_);
 }
 
-void Logger::SetProgram(std::string program) {
-  std::lock_guard lock(mutex_);
-  program_ = std::move(program);
-}
-
 void Logger::SetLevel(LogLevel level) {
   std::lock_guard lock(mutex_);
   level_ = level;
 }
 
-LogLevel Logger::Level() const {
+bool Logger::Shows(LogLevel level) const {
   std::lock_guard lock(mutex_);
-  return level_;
+  return level <= level_ && fd_ >= 0;
 }
 
 void Logger::ToDescriptor(int fd) {
@@ -97,14 +92,12 @@ void Logger::Write(LogLevel level, std::string_view text) {
     const std::string note = program_ + ": warning: " + std::to_string(droppedUnsaid_) +
                              " diagnostic lines were dropped because the error output was full\n";
     if (!WriteLine(note)) {
-      ++dropped_;
       ++droppedUnsaid_;
       return;
     }
     droppedUnsaid_ = 0;
   }
   if (!WriteLine(line)) {
-    ++dropped_;
     ++droppedUnsaid_;
   }
 }
@@ -121,11 +114,6 @@ bool Logger::WriteLine(const std::string& line) {
     if (n < 0 && errno == EINTR) continue;
     return n == static_cast<ssize_t>(line.size());
   }
-}
-
-uint64_t Logger::Dropped() const {
-  std::lock_guard lock(mutex_);
-  return dropped_;
 }
 
 void Logger::SetThreadName(std::string name) { threadName = std::move(name); }

@@ -35,9 +35,9 @@ class Logger final {
   Logger(const Logger&) = delete;
   Logger& operator=(const Logger&) = delete;
 
-  void SetProgram(std::string program);
   void SetLevel(LogLevel level);
-  LogLevel Level() const;
+  // True when lines of `level` are written (to build a costly text only then).
+  bool Shows(LogLevel level) const;
   // Writes to descriptor `fd` from now on (not owned). A pipe or terminal is
   // opened afresh in non-blocking mode, so the descriptor's own mode, shared
   // with other processes, stays as it is.
@@ -48,8 +48,6 @@ class Logger final {
   void ToFile(const std::string& path);
 
   void Write(LogLevel level, std::string_view text);
-  // Lines dropped so far because the destination was full.
-  uint64_t Dropped() const;
 
   // Names the calling thread in its lines ("" for none).
   static void SetThreadName(std::string name);
@@ -63,7 +61,6 @@ class Logger final {
   LogLevel level_ = LogLevel::Info;
   int fd_ = -1;
   bool ownsFd_ = false;
-  uint64_t dropped_ = 0;
   uint64_t droppedUnsaid_ = 0;
 };
 

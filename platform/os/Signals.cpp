@@ -4,6 +4,12 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/os/Errors.h"
+
 namespace os {
 
 int TakeTerminationSignals() {
@@ -12,8 +18,18 @@ int TakeTerminationSignals() {
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGHUP);
-  if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
-  return signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+  const auto refused = [] {
+    return PlayError(std::string("cannot take the termination signals: ") + std::strerror(errno));
+  };
+  sigset_t before;
+  if (sigprocmask(SIG_BLOCK, &set, &before) != 0) throw refused();
+  const int fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (fd < 0) {
+    const PlayError error = refused();
+    sigprocmask(SIG_SETMASK, &before, nullptr);  // blocked and never read would be worse than the default
+    throw error;
+  }
+  return fd;
 }
 
 int ReadTerminationSignal(int fd) {

@@ -8,7 +8,9 @@ namespace os {
 
 // Blocks the three signals for the calling thread and every thread it starts
 // afterwards (call before any thread is started) and returns a non-blocking
-// descriptor that is readable once one of them is pending; -1 on failure.
+// descriptor that is readable once one of them is pending. Throws PlayError
+// with the system's reason when it cannot; the signals then keep their
+// default action.
 int TakeTerminationSignals();
 
 // The number of the pending signal read from `fd`, or 0 when none is pending.

@@ -23,7 +23,7 @@
 #include "platform/audio/Resampler.h"
 #include "platform/os/Clock.h"
 #include "tests/device/SoundSystems.h"
-#include "tests/server/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestWorld.h"
 
 using nlohmann::json;

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)keepLoaded;
   testing_support::SimWorld world(devices::AudioOffer{true, true, true});
   facade::PlayDllClass play(world.ctx, facade::MakeEngineFactory(world.ctx));
-  rpc::JsonRpcEndpoint endpoint([&](const std::string& line) {
+  server::JsonRpcEndpoint endpoint([&](const std::string& line) {
     if (line.find('\n') != std::string::npos) __builtin_trap();  // one message, one line
     (void)nlohmann::json::parse(line);                           // throws (and so fails) on anything but JSON
   });
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     endpoint.HandleLine(line);
   } catch (const std::bad_alloc&) {
-    endpoint.WriteError(rpc::kServerError, "out of memory");
+    endpoint.WriteError(server::kServerError, "out of memory");
   }
   world.loop.RunFor(1000);
   return 0;

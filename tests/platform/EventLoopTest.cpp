@@ -1,13 +1,14 @@
 #include "platform/os/EventLoop.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/os/Stdio.h"
 
 using os::EventLoop;
 using os::ManualClock;
@@ -59,14 +60,24 @@ TEST_F(EventLoopTest, TimerTicksWhileEnabledNeverAtIntervalZeroAndANewIntervalRe
   EXPECT_FALSE(t.Enabled());
 }
 
+// Should Run not return, a watchdog ends it and the test's expectations fail.
+void RunAtMostTenSeconds(EventLoop& loop) {
+  std::promise<void> finished;
+  std::thread watchdog([&loop, f = finished.get_future()] {
+    if (f.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) loop.Quit();
+  });
+  loop.Run();
+  finished.set_value();
+  watchdog.join();
+}
+
 // Run on the real clock: a task posted from another thread, a watched pipe
 // (readable, then hung up), a due task, and a Quit from another thread that
 // ends Run although a task is still pending. Everything runs on this thread.
 TEST(EventLoopRun, WatchesDescriptorsTakesForeignPostsAndQuits) {
   os::SteadyClock clock;
   EventLoop loop(clock);
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
+  const os::PipeEnds pipe = os::MakePipe();
   const std::thread::id self = std::this_thread::get_id();
   std::vector<std::string> seen;
   std::thread quitter;
@@ -75,15 +86,15 @@ TEST(EventLoopRun, WatchesDescriptorsTakesForeignPostsAndQuits) {
     EXPECT_TRUE(loop.InDispatch()) << what;
     seen.push_back(what);
   };
-  loop.WatchFd(fds[0], [&] {
-    char buf[8];
-    const ssize_t n = read(fds[0], buf, sizeof buf);
-    note(n > 0 ? "fd " + std::string(buf, static_cast<size_t>(n)) : "fd end");
-    if (n > 0) {
-      close(fds[1]);  // the hang-up wakes the loop again
+  loop.WatchFd(pipe.Read, [&] {
+    std::string got;
+    const bool data = os::ReadSome(pipe.Read, got, 0) == os::Input::Data;
+    note(data ? "fd " + got : "fd end");
+    if (data) {
+      os::CloseFd(pipe.Write);  // the hang-up wakes the loop again
       return;
     }
-    loop.UnwatchFd(fds[0]);
+    loop.UnwatchFd(pipe.Read);
     loop.PostAt(loop.NowUs() + 20'000, [&] {
       note("due");
       loop.PostAt(loop.NowUs() + 60'000'000, [&] { note("never"); });
@@ -92,20 +103,41 @@ TEST(EventLoopRun, WatchesDescriptorsTakesForeignPostsAndQuits) {
   });
   std::thread poster([&] { loop.PostFromAnyThread([&] {
     note("posted");
-    ASSERT_EQ(write(fds[1], "ab", 2), 2);
+    ASSERT_TRUE(os::WriteAll(pipe.Write, "ab"));
   }); });
-  // Should Run not return, this ends it and the expectations below fail.
-  std::promise<void> finished;
-  std::thread watchdog([&loop, f = finished.get_future()] {
-    if (f.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) loop.Quit();
-  });
-  loop.Run();
-  finished.set_value();
-  watchdog.join();
+  RunAtMostTenSeconds(loop);
   poster.join();
   if (quitter.joinable()) quitter.join();
-  close(fds[0]);
+  os::CloseFd(pipe.Read);
   EXPECT_EQ(seen, (std::vector<std::string>{"posted", "fd ab", "fd end", "due"}));
+}
+
+// Two threads post while the loop is busy with its own ticks: each posted
+// task runs once, on the loop's thread, in its poster's order.
+TEST(EventLoopRun, TasksPostedFromOtherThreadsAmidTicksRunOnceEachInTheirPostersOrder) {
+  os::SteadyClock clock;
+  EventLoop loop(clock);
+  Timer busy(loop);
+  busy.SetInterval(1);
+  busy.SetEnabled(true);
+  constexpr int kPerThread = 2000;
+  std::vector<int> seen[2];  // touched on the loop's thread only
+  const auto post = [&](int poster) {
+    for (int i = 0; i < kPerThread; ++i) {
+      loop.PostFromAnyThread([&, poster, i] {
+        seen[poster].push_back(i);
+        if (seen[0].size() + seen[1].size() == 2 * kPerThread) loop.Quit();
+      });
+    }
+  };
+  std::thread first(post, 0), second(post, 1);
+  RunAtMostTenSeconds(loop);
+  first.join();
+  second.join();
+  std::vector<int> inOrder(kPerThread);
+  for (int i = 0; i < kPerThread; ++i) inOrder[static_cast<size_t>(i)] = i;
+  EXPECT_EQ(seen[0], inOrder);
+  EXPECT_EQ(seen[1], inOrder);
 }
 
 }  // namespace

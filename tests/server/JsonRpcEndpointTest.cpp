@@ -51,7 +51,7 @@ class JsonRpcEndpointTest : public ::testing::Test {
 
   std::vector<std::string> lines;
   int calls = 0;
-  rpc::JsonRpcEndpoint endpoint{[this](const std::string& l) { lines.push_back(l); }};
+  server::JsonRpcEndpoint endpoint{[this](const std::string& l) { lines.push_back(l); }};
 };
 
 TEST_F(JsonRpcEndpointTest, RefusedLinesGetOneErrorWithTheirIdWhenTheyHaveOneAndNothingRuns) {
@@ -90,14 +90,22 @@ TEST_F(JsonRpcEndpointTest, RefusedLinesGetOneErrorWithTheirIdWhenTheyHaveOneAnd
             json::parse(nested(63)));
 }
 
-TEST_F(JsonRpcEndpointTest, BlankLinesAndNotificationsGoUnansweredAndOutputThatIsNotUtf8IsRepaired) {
-  EXPECT_TRUE(Feed("   ").empty());
-  EXPECT_TRUE(Feed("").empty());
+TEST_F(JsonRpcEndpointTest, BlankLinesAndNotificationsGoUnanswered) {
+  for (const std::string line : {"   ", "", R"({"jsonrpc":"2.0","method":"Fails"})",
+                                 R"([{"jsonrpc":"2.0","method":"Echo"}])"})
+    EXPECT_TRUE(Feed(line).empty()) << line;
+}
+
+TEST_F(JsonRpcEndpointTest, ACarriageReturnBeforeTheLineEndIsNotPartOfTheRequest) {
   EXPECT_EQ(Single("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"Echo\",\"params\":[3]}\r"),
             json::parse(R"({"jsonrpc":"2.0","id":1,"result":[3]})"));
+}
+
+TEST_F(JsonRpcEndpointTest, AnAnswerThatIsNotUtf8IsRepaired) {
   EXPECT_EQ(Single(R"({"jsonrpc":"2.0","id":1,"method":"Bytes"})")["result"], "a\xEF\xBF\xBD" "b");
-  EXPECT_TRUE(Feed(R"({"jsonrpc":"2.0","method":"Fails"})").empty());
-  EXPECT_TRUE(Feed(R"([{"jsonrpc":"2.0","method":"Echo"}])").empty());
+}
+
+TEST_F(JsonRpcEndpointTest, ABatchAnswersInOneArrayAfterTheNotificationsItsCallsRaise) {
   const auto out = Feed(
       R"([{"jsonrpc":"2.0","id":1,"method":"Chatty"},{"jsonrpc":"2.0","method":"Chatty"},)"
       R"(7,{"jsonrpc":"2.0","id":3,"method":"Echo","params":[1]}])");
@@ -110,7 +118,7 @@ TEST_F(JsonRpcEndpointTest, BlankLinesAndNotificationsGoUnansweredAndOutputThatI
   EXPECT_EQ(out[2][2], json::parse(R"({"jsonrpc":"2.0","id":3,"result":[1]})"));
 }
 
-TEST_F(JsonRpcEndpointTest, IdsAreEchoedAsTheTextTheyWereSentAsAndAHugeBatchIsAnsweredWholeInOrder) {
+TEST_F(JsonRpcEndpointTest, IdsAreEchoedAsTheTextTheyWereSentAs) {
   // Whatever the answer: a result, a method error, an invalid request, a batch
   // member, params nested too deep. (Which text each kind of id reads as is
   // the line parser's test.)
@@ -129,7 +137,9 @@ TEST_F(JsonRpcEndpointTest, IdsAreEchoedAsTheTextTheyWereSentAsAndAHugeBatchIsAn
     EXPECT_NE(lines.at(0).find("\"id\":" + id + ","), std::string::npos) << lines[0];
     EXPECT_NE(lines.at(0).find(R"("error":{"code":-32600,)"), std::string::npos) << lines[0];
   }
+}
 
+TEST_F(JsonRpcEndpointTest, AHugeBatchIsAnsweredWholeInOrder) {
   // A batch of 80000 requests is answered whole, each answer in its place. A
   // scan of the batch per member (as before) takes longer than the suite's
   // time limit, so that fault fails the test without the test timing anything.
@@ -144,7 +154,7 @@ TEST_F(JsonRpcEndpointTest, IdsAreEchoedAsTheTextTheyWereSentAsAndAHugeBatchIsAn
   EXPECT_EQ(answers.back()["id"], kCount - 1);
 }
 
-TEST(RpcParamsTest, TypesAndRangesAreCheckedAndNamesArePositionsOrKnownKeys) {
+TEST(RpcParamsTest, EachAccessorTakesItsTypeInItsRangeAndRefusesTheRest) {
   // A value, the accessor that reads it, and what it reads (null: refused).
   const std::vector<std::tuple<const char*, char, json>> cases{
       {"-2147483648", 'i', INT32_MIN}, {"2147483647", 'i', INT32_MAX}, {"5.0", 'i', 5}, {"2147483648", 'i', nullptr},
@@ -157,7 +167,7 @@ TEST(RpcParamsTest, TypesAndRangesAreCheckedAndNamesArePositionsOrKnownKeys) {
       {R"([1,"2"])", 'l', nullptr}};
   for (const auto& [text, kind, expected] : cases) {
     const json p{{"v", json::parse(text)}};
-    const rpc::Params params(p, {"v"});
+    const server::Params params(p, {"v"});
     const auto read = [&, k = kind]() -> json {
       if (k == 'i') return params.Int32("v");
       if (k == 'b') return params.Bool("v");
@@ -169,43 +179,54 @@ TEST(RpcParamsTest, TypesAndRangesAreCheckedAndNamesArePositionsOrKnownKeys) {
       return out;
     };
     if (expected.is_null()) {
-      EXPECT_THROW(read(), rpc::RpcError) << text;
+      EXPECT_THROW(read(), server::RpcError) << text;
     } else {
       EXPECT_EQ(read(), expected) << text;
     }
   }
+}
 
+TEST(RpcParamsTest, ParamsArePositionsInTheArgumentOrderOrKnownNames) {
   const json positions = json::parse("[1,2]");
-  const rpc::Params byPos(positions, {"a", "b", "c"});
+  const server::Params byPos(positions, {"a", "b", "c"});
   EXPECT_EQ(byPos.Int32("b"), 2);
   EXPECT_FALSE(byPos.Has("c"));
   EXPECT_THAT([&] { byPos.Int32("c"); },
-              testing::Throws<rpc::RpcError>(
-                  testing::AllOf(testing::Property(&rpc::RpcError::Code, rpc::kInvalidParams),
-                                 testing::Property(&rpc::RpcError::what, testing::HasSubstr("\"c\"")))));
-  EXPECT_THROW(rpc::Params(json::parse("[1,2,3]"), {"a", "b"}), rpc::RpcError);
-  EXPECT_THROW(rpc::Params(json::parse(R"({"FmtChannel":2})"), {"FmtChannal"}), rpc::RpcError);
-  for (const char* ok : {"{}", "[]", "null"}) EXPECT_NO_THROW(rpc::ExpectNoParams(json::parse(ok))) << ok;
-  EXPECT_THROW(rpc::ExpectNoParams(json::parse(R"({"x":1})")), rpc::RpcError);
+              testing::Throws<server::RpcError>(
+                  testing::AllOf(testing::Property(&server::RpcError::Code, server::kInvalidParams),
+                                 testing::Property(&server::RpcError::what, testing::HasSubstr("\"c\"")))));
+  EXPECT_THROW(server::Params(json::parse("[1,2,3]"), {"a", "b"}), server::RpcError);
+  EXPECT_THROW(server::Params(json::parse(R"({"FmtChannel":2})"), {"FmtChannal"}), server::RpcError);
 }
 
-TEST(LineSplitterTest, LinesAcrossPiecesOverlongOnesSkippedAndTheUnterminatedLast) {
+TEST(RpcParamsTest, NoParamsAreNullOrEmpty) {
+  for (const char* ok : {"{}", "[]", "null"}) EXPECT_NO_THROW(server::ExpectNoParams(json::parse(ok))) << ok;
+  EXPECT_THROW(server::ExpectNoParams(json::parse(R"({"x":1})")), server::RpcError);
+}
+
+TEST(LineSplitterTest, LinesComeWholeAcrossPiecesAndOverlongOnesAreSkippedAndCounted) {
   std::vector<std::string> lines;
   int overlong = 0;
   server::LineSplitter splitter{8, [&](std::string_view l) { lines.emplace_back(l); }, [&] { ++overlong; }};
   // 9 bytes and more are over the limit of 8, also across pieces.
-  for (const char* piece : {"ab", "c\n\nde", "f\n12345", "6789", "0123456789", "xx\nok\n12345678\ng"})
+  for (const char* piece : {"ab", "c\n\nde", "f\n12345", "6789", "0123456789", "xx\nok\n12345678\n"})
     splitter.Feed(piece);
   EXPECT_EQ(overlong, 1);
   EXPECT_EQ(lines, (std::vector<std::string>{"abc", "", "def", "ok", "12345678"}));
+}
+
+TEST(LineSplitterTest, AnUnterminatedLastLineComesOnceAtTheEndUnlessItIsOverlong) {
+  std::vector<std::string> lines;
+  int overlong = 0;
+  server::LineSplitter splitter{8, [&](std::string_view l) { lines.emplace_back(l); }, [&] { ++overlong; }};
+  splitter.Feed("ok\ng");
   splitter.Finish();
   splitter.Finish();
-  EXPECT_EQ(lines.back(), "g");
-  EXPECT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines, (std::vector<std::string>{"ok", "g"}));
   splitter.Feed("123456789");
   splitter.Finish();
-  EXPECT_EQ(overlong, 2);
-  EXPECT_EQ(lines.size(), 6u);
+  EXPECT_EQ(overlong, 1);
+  EXPECT_EQ(lines.size(), 2u);
 }
 
 // The line reader against a reference parser: both accept the same texts and
@@ -226,40 +247,42 @@ TEST(JsonLineParserTest, AcceptsAndReadsWhatStrictJsonAllows) {
     const json expected = json::parse(line, nullptr, /*allow_exceptions=*/false);
     const bool valid = !expected.is_discarded();
     try {
-      const rpc::ParsedLine got = rpc::ParseJsonLine(line, 64);
+      const server::ParsedLine got = server::ParseJsonLine(line, 64);
       EXPECT_TRUE(valid) << line;
       EXPECT_EQ(got.Doc, expected) << line;
       EXPECT_EQ(got.Doc.type(), expected.type()) << line;
       EXPECT_FALSE(got.TooDeep) << line;
-    } catch (const rpc::JsonSyntaxError&) {
+    } catch (const server::JsonSyntaxError&) {
       EXPECT_FALSE(valid) << line;
     }
   }
 }
 
-TEST(JsonLineParserTest, DepthLimitKeepsTheRestAndStillChecksSyntaxAndIdTextsAreTheRequestsOwnBytes) {
+TEST(JsonLineParserTest, TheDepthLimitDropsWhatLiesDeeperKeepsTheRestAndStillChecksSyntax) {
   const auto nested = [](size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
-  const rpc::ParsedLine ok = rpc::ParseJsonLine(nested(3), 3);
+  const server::ParsedLine ok = server::ParseJsonLine(nested(3), 3);
   EXPECT_FALSE(ok.TooDeep);
   EXPECT_EQ(ok.Doc, json::parse(nested(3)));
   // The fourth level is dropped from its parent; its siblings stay.
-  const rpc::ParsedLine deep = rpc::ParseJsonLine(R"({"id":7,"p":[1,[[[2]]],3],"q":{"r":{"s":{}}}})", 3);
+  const server::ParsedLine deep = server::ParseJsonLine(R"({"id":7,"p":[1,[[[2]]],3],"q":{"r":{"s":{}}}})", 3);
   EXPECT_TRUE(deep.TooDeep);
   EXPECT_EQ(deep.Doc, json::parse(R"({"id":7,"p":[1,[],3],"q":{"r":{}}})"));
   EXPECT_EQ(deep.IdTexts, std::vector<std::string>{"7"});
   // Far below the limit nothing recurses, and bad syntax down there is still bad.
-  EXPECT_TRUE(rpc::ParseJsonLine(nested(1000000), 64).TooDeep);
+  EXPECT_TRUE(server::ParseJsonLine(nested(1000000), 64).TooDeep);
   for (const std::string& bad : {std::string(3000, '['), std::string(100, '[') + "{\"a\" 1}" + std::string(100, ']'),
                                  std::string(100, '[') + "[1,]" + std::string(100, ']'), nested(100) + "]"})
-    EXPECT_THROW(rpc::ParseJsonLine(bad, 64), rpc::JsonSyntaxError) << bad.substr(95, 20);
+    EXPECT_THROW(server::ParseJsonLine(bad, 64), server::JsonSyntaxError) << bad.substr(95, 20);
+}
 
+TEST(JsonLineParserTest, IdTextsAreTheRequestsOwnBytes) {
   for (const std::string id : {"-9223372036854775809", "18446744073709551616", "123456789012345678901234567890",
                                "-0", "1.50", "2E+3", "0.1", R"("\u0041b")", "null", "7"})
-    EXPECT_EQ(rpc::ParseJsonLine(R"({"id":)" + id + "}", 64).IdTexts, std::vector<std::string>{id});
-  const rpc::ParsedLine one = rpc::ParseJsonLine(R"({"id" : 1.50e0 ,"id":-9223372036854775809,"x":{"id":2}})", 64);
+    EXPECT_EQ(server::ParseJsonLine(R"({"id":)" + id + "}", 64).IdTexts, std::vector<std::string>{id});
+  const server::ParsedLine one = server::ParseJsonLine(R"({"id" : 1.50e0 ,"id":-9223372036854775809,"x":{"id":2}})", 64);
   EXPECT_EQ(one.IdTexts, std::vector<std::string>{"-9223372036854775809"});
-  const rpc::ParsedLine batch =
-      rpc::ParseJsonLine(R"([{"id":"a\u0041"},5,{"m":1},{"id":null},{"id":18446744073709551616}])", 64);
+  const server::ParsedLine batch =
+      server::ParseJsonLine(R"([{"id":"a\u0041"},5,{"m":1},{"id":null},{"id":18446744073709551616}])", 64);
   EXPECT_EQ(batch.IdTexts, (std::vector<std::string>{R"("a\u0041")", "", "", "null", "18446744073709551616"}));
   EXPECT_EQ(batch.Doc.size(), batch.IdTexts.size());
 }
@@ -268,29 +291,29 @@ TEST(JsonLineParserTest, LongIntegerListsInParamsArePackedAndReadAsLists) {
   std::string list = "[";
   for (int i = 0; i < 1500; ++i) list += (i ? ", " : "") + std::to_string(i % 3 == 0 ? -i * 1431655 : i);
   const auto read = [](const json& params) {
-    const auto got = rpc::Params(params, {"L"}).Int32List("L");
+    const auto got = server::Params(params, {"L"}).Int32List("L");
     return std::vector<int32_t>(got.Storage().begin(), got.Storage().end());
   };
   const std::vector<int32_t> expected = read(json{{"L", json::parse(list + "]")}});
   ASSERT_EQ(expected.size(), 1500u);
-  const rpc::ParsedLine one = rpc::ParseJsonLine(R"({"params":{"L":)" + list + "]}}", 64);
+  const server::ParsedLine one = server::ParseJsonLine(R"({"params":{"L":)" + list + "]}}", 64);
   EXPECT_TRUE(one.Doc["params"]["L"].is_binary());
   EXPECT_EQ(read(one.Doc["params"]), expected);
   // A batch's params lie a level deeper; params themselves are never packed.
-  const rpc::ParsedLine batch = rpc::ParseJsonLine(R"([{"params":)" + list + "]}," + list + "]]", 64);
+  const server::ParsedLine batch = server::ParseJsonLine(R"([{"params":)" + list + "]}," + list + "]]", 64);
   EXPECT_TRUE(batch.Doc[0]["params"].is_array());
   EXPECT_TRUE(batch.Doc[1].is_array());
   // Lists that are short, or hold anything but plain 32-bit integers, stay
   // arrays, so their errors are the ones a list of values gets.
   for (const std::string tail : {"", ", 2147483648", ", -2147483649", ", 1.0", ", 1e2", ", \"7\"", ", null"}) {
     const std::string line = R"({"params":{"L":)" + list + tail + "]}}";
-    const json l = rpc::ParseJsonLine(line, 64).Doc["params"]["L"];
+    const json l = server::ParseJsonLine(line, 64).Doc["params"]["L"];
     EXPECT_EQ(l.is_binary(), tail.empty()) << tail;
     EXPECT_EQ(l, tail.empty() ? l : json::parse(list + tail + "]")) << tail;
   }
-  EXPECT_TRUE(rpc::ParseJsonLine(R"({"params":{"L":[1,2,3]}})", 64).Doc["params"]["L"].is_array());
+  EXPECT_TRUE(server::ParseJsonLine(R"({"params":{"L":[1,2,3]}})", 64).Doc["params"]["L"].is_array());
   for (const std::string bad : {", 01]", ", -]", ",]", " 5]", ", 5"})
-    EXPECT_THROW(rpc::ParseJsonLine(R"({"params":{"L":)" + list + bad + "}}", 64), rpc::JsonSyntaxError) << bad;
+    EXPECT_THROW(server::ParseJsonLine(R"({"params":{"L":)" + list + bad + "}}", 64), server::JsonSyntaxError) << bad;
 }
 
 }  // namespace

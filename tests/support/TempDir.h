@@ -1,8 +1,6 @@
 #pragma once
 // The one temporary folder of the tests, and raw file writers.
 
-#include <stdlib.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -10,16 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/os/File.h"
+
 namespace testing_support {
 
 // A fresh folder under /tmp, removed with everything in it at the end.
 class TempDir {
  public:
-  TempDir() {
-    std::string tmpl = "/tmp/playtest-XXXXXX";
-    if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-  }
+  TempDir() : path_(os::files::MakeTempFolder("/tmp", "playtest-")) {}
   ~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
@@ -47,6 +43,11 @@ inline void WriteSamples(const std::string& path, const std::vector<int16_t>& sa
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+inline std::string ReadText(const std::string& path) {
+  const std::vector<uint8_t> bytes = ReadBytes(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace testing_support

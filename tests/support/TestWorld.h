@@ -1,5 +1,5 @@
 #pragma once
-// Test support shared by the engine, facade and server suites: a builder for
+// Test support shared by the engine, facade and server suites: a writer of
 // host block lists and a complete simulated world (manual clock, loop, message
 // box, virtual output, audio platform, play context).
 
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "blocks/HostListBuilder.h"
 #include "platform/audio/VirtualOutput.h"
 #include "platform/devices/AudioPlatform.h"
 #include "platform/os/Clock.h"
@@ -20,46 +21,30 @@
 
 namespace testing_support {
 
-// Builds a host block list: element 1 is N, then the entries.
+// A host block list written entry by entry as given (StartPos included, no
+// checks), for tests that place blocks where they like; element 1 is N.
 class HostList {
  public:
   HostList& Entry(int32_t type, const std::string& name, int32_t length, int32_t startPos, int32_t filePos,
                   int32_t channels = 1, int32_t bits = 16) {
-    const int32_t n = static_cast<int32_t>(name.size());
-    std::vector<int32_t> packed((name.size() + 3) / 4, 0);
-    std::copy(name.begin(), name.end(), reinterpret_cast<char*>(packed.data()));  // little-endian: byte b of word i
-    entries_.push_back(1 + static_cast<int32_t>(packed.size()));  // K
-    entries_.push_back(n);
-    entries_.insert(entries_.end(), packed.begin(), packed.end());
-    entries_.insert(entries_.end(), {length, type, startPos, filePos, channels, bits});
-    ++count_;
+    blocks::AppendHostListEntry(elements_, {name, length, type, startPos, filePos, channels, bits});
     return *this;
   }
   HostList& Org(const std::string& name, int32_t length, int32_t startPos, int32_t filePos, int32_t channels,
                 int32_t bits) {
-    return Entry(4, name, length, startPos, filePos, channels, bits);
+    return Entry(blocks::BlockOrg, name, length, startPos, filePos, channels, bits);
   }
   HostList& Blk(const std::string& name, int32_t length, int32_t startPos, int32_t filePos) {
-    return Entry(3, name, length, startPos, filePos);
+    return Entry(blocks::BlockFile, name, length, startPos, filePos);
   }
-  HostList& Silent(int32_t length, int32_t startPos) { return Entry(5, "", length, startPos, 0); }
+  HostList& Silent(int32_t length, int32_t startPos) { return Entry(blocks::BlockSilent, "", length, startPos, 0); }
 
   // The host's array, lower bound 1.
-  runtime::VbArray<int32_t> Build() const {
-    runtime::VbArray<int32_t> a(1, static_cast<int32_t>(entries_.size()) + 1);
-    a(1) = count_;
-    for (size_t i = 0; i < entries_.size(); ++i) a(static_cast<int32_t>(i) + 2) = entries_[i];
-    return a;
-  }
-  std::vector<int32_t> Elements() const {
-    std::vector<int32_t> v{count_};
-    v.insert(v.end(), entries_.begin(), entries_.end());
-    return v;
-  }
+  runtime::VbArray<int32_t> Build() const { return blocks::ToHostArray(elements_); }
+  const std::vector<int32_t>& Elements() const { return elements_; }
 
  private:
-  int32_t count_ = 0;
-  std::vector<int32_t> entries_;
+  std::vector<int32_t> elements_{0};
 };
 
 inline std::string SoundServiceLibraryPath() {

@@ -16,33 +16,51 @@
 namespace playctl {
 namespace {
 
-TEST(CommandLineTest, KeysDecodeFromTheBytesATerminalSendsWhateverTheyArriveInAndScriptStepsAreTimed) {
-  using A = Action;
-  // Plain keys, arrows, Home and End in each form a terminal sends; unknown
-  // keys and sequences (x, ESC [ Z) are dropped.
-  std::string pending =
-      " u+=-slq\033[D\033OD\033[C\033OC\033[H\033OH\033[1~\033[7~\033[F\033OF\033[4~\033[8~x\033[Zu";
-  EXPECT_EQ(DecodeKeys(pending),
-            (std::vector<Action>{A::Pause, A::UTurn, A::Faster, A::Faster, A::Slower, A::Stop, A::Loop, A::Quit,
-                                 A::Back, A::Back, A::Forward, A::Forward, A::Home, A::Home, A::Home, A::Home,
-                                 A::End, A::End, A::End, A::End, A::UTurn}));
-  EXPECT_EQ(pending, "");
-  // A sequence split across reads waits for its end.
-  pending = "u\033[";
+using A = Action;
+
+// Each key as a terminal sends it, one at a time, and what it means.
+TEST(CommandLineTest, EachKeyDecodesFromTheBytesATerminalSends) {
+  const std::vector<std::pair<std::string, std::vector<Action>>> keys{
+      {" ", {A::Pause}},   {"u", {A::UTurn}},       {"+", {A::Faster}},      {"=", {A::Faster}},
+      {"-", {A::Slower}},  {"s", {A::Stop}},        {"l", {A::Loop}},        {"q", {A::Quit}},
+      {"\033[D", {A::Back}}, {"\033OD", {A::Back}}, {"\033[C", {A::Forward}}, {"\033OC", {A::Forward}},
+      {"\033[H", {A::Home}}, {"\033OH", {A::Home}}, {"\033[1~", {A::Home}},  {"\033[7~", {A::Home}},
+      {"\033[F", {A::End}},  {"\033OF", {A::End}},  {"\033[4~", {A::End}},   {"\033[8~", {A::End}},
+      {"x", {}},             {"\033[Z", {}},  // keys and sequences that mean nothing are dropped
+  };
+  for (const auto& [bytes, actions] : keys) {
+    std::string pending = bytes;
+    EXPECT_EQ(DecodeKeys(pending), actions) << testing::PrintToString(bytes);
+    EXPECT_EQ(pending, "") << testing::PrintToString(bytes);
+  }
+}
+
+TEST(CommandLineTest, KeysArrivingTogetherDecodeInTheirOrder) {
+  std::string pending = " u\033[Dx\033[4~q";
+  EXPECT_EQ(DecodeKeys(pending), (std::vector<Action>{A::Pause, A::UTurn, A::Back, A::End, A::Quit}));
+}
+
+TEST(CommandLineTest, ASequenceSplitAcrossReadsWaitsForItsEnd) {
+  std::string pending = "u\033[";
   EXPECT_EQ(DecodeKeys(pending), std::vector<Action>{A::UTurn});
   EXPECT_EQ(pending, "\033[");
   pending += "4~";
   EXPECT_EQ(DecodeKeys(pending), std::vector<Action>{A::End});
-  // Script steps take their times from the waits before them.
+}
+
+TEST(CommandLineTest, ScriptStepsTakeTheirTimesFromTheWaitsBeforeThem) {
   const auto steps = ParseScript(" wait 1.0; u;wait 0.25 ; space; left ;wait 0;right; home; end; l; +; -; s; q; ");
   std::string got;
   for (const ScriptStep& s : steps) got += std::to_string(s.AtMs) + ":" + ActionName(s.What) + " ";
   EXPECT_EQ(got, "1000:u 1250:space 1250:left 1250:right 1250:home 1250:end 1250:l 1250:+ 1250:- 1250:s 1250:q ");
+}
+
+TEST(CommandLineTest, AScriptStepNotUnderstoodIsRefused) {
   for (const char* bad : {"wait", "wait -1", "wait 1s", "jump", "u u"})
     EXPECT_THROW(ParseScript(bad), std::invalid_argument) << bad;
 }
 
-TEST(CommandLineTest, PiecesReadAsFileRangeOrSilenceAndChannelPicksAndOutputLists) {
+TEST(CommandLineTest, APieceReadsAsAFileARangeOfItOrSilence) {
   const auto absolute = [](const std::string& p) { return "/abs/" + p; };
   // The text, then what it reads as: silence, path, from, to, seconds.
   using Read = std::tuple<bool, std::string, double, double, double>;
@@ -55,9 +73,15 @@ TEST(CommandLineTest, PiecesReadAsFileRangeOrSilenceAndChannelPicksAndOutputList
     const Piece p = ParsePiece(text, absolute);
     EXPECT_EQ(Read(p.Silence, p.Path, p.From, p.To, p.Seconds), read) << text;
   }
-  for (const char* bad : {"x.wav@", "x.wav@2-1", "x.wav@-1-2", "x.wav@a-b", "x.wav@1-2-3", "silence:", "silence:0"})
-    EXPECT_THROW(ParsePiece(bad, absolute), WavError) << bad;
+}
 
+TEST(CommandLineTest, APieceWithABadRangeOrSilenceIsRefused) {
+  const auto absolute = [](const std::string& p) { return "/abs/" + p; };
+  for (const char* bad : {"x.wav@", "x.wav@2-1", "x.wav@-1-2", "x.wav@a-b", "x.wav@1-2-3", "silence:", "silence:0"})
+    EXPECT_THROW(ParsePiece(bad, absolute), audio::WavError) << bad;
+}
+
+TEST(CommandLineTest, ChannelPicksAreOneOrTwoNumbersFromOne) {
   std::vector<int32_t> channels;
   EXPECT_TRUE(ParseChannels("3", channels));
   EXPECT_EQ(channels, std::vector<int32_t>{3});
@@ -65,11 +89,15 @@ TEST(CommandLineTest, PiecesReadAsFileRangeOrSilenceAndChannelPicksAndOutputList
   EXPECT_EQ(channels, (std::vector<int32_t>{1, 2}));
   for (const char* bad : {"", "0", "1,", ",2", "1,2,3", "a", "-1", "1;2"})
     EXPECT_FALSE(ParseChannels(bad, channels)) << bad;
+}
 
+TEST(CommandLineTest, AWavOutputInAListGetsAnAbsolutePathAndTheOthersStayAsGiven) {
   const std::string cwd = std::filesystem::current_path().string();
-  EXPECT_EQ(AbsoluteOutput("device,wav:out.wav,null"), "device,wav:" + cwd + "/out.wav,null");
-  EXPECT_EQ(AbsoluteOutput("wav:/tmp/a.wav"), "wav:/tmp/a.wav");
-  EXPECT_EQ(AbsoluteOutput("device:USB Headset"), "device:USB Headset");
+  for (const auto& [given, passed] : std::vector<std::pair<std::string, std::string>>{
+           {"device,wav:out.wav,null", "device,wav:" + cwd + "/out.wav,null"},
+           {"wav:/tmp/a.wav", "wav:/tmp/a.wav"},
+           {"device:USB Headset", "device:USB Headset"}})
+    EXPECT_EQ(AbsoluteOutput(given), passed) << given;
 }
 
 }  // namespace
