@@ -198,7 +198,7 @@ TEST_F(PlaysrvTest, ReleaseReportsTheDestructionAnswersEveryRequestReadAndEndsWi
   EXPECT_EQ(s.Wait(), 0);
 }
 
-TEST_F(PlaysrvTest, TheRealClockHasNoAdvanceTime) {
+TEST_F(PlaysrvTest, UnderTheRealClockAdvanceTimeWaitsAndAnswersTheLoopsTime) {
   Playsrv s({"--output", "null"});
   EXPECT_EQ(s.Call("AdvanceTime", {{"ms", 10}}).Answer["error"]["code"], -32601);
 }
