@@ -47,8 +47,9 @@ int ServerMain(int argc, char** argv) {
   server::ServerOptions options;
   std::string engines = "dx9,dx7,waveout";
   app.add_option("--output", options.Output,
-                 "where the sound goes: virtual, null, wav:PATH, device (the first of jack, pulse, alsa that opens), "
-                 "device:pulse[:SINK], device:jack[:PORT,PORT], device:alsa[:PCM], or a comma list of them "
+                 "where the sound goes: virtual, null, wav:PATH, device (the first of jack, pipewire, pulse, alsa that "
+                 "opens), device:pipewire[:NODE], device:pulse[:SINK], device:jack[:PORT,PORT], device:alsa[:PCM], or a "
+                 "comma list of them "
                  "(default: virtual with --simulate, else the sound device when one opens, else null)");
   app.add_option("--latency-ms", options.LatencyMs,
                  "what the sound card output keeps queued, in milliseconds (0: as little as the sound system "

@@ -2,9 +2,9 @@
 // A sound system as DeviceOutput drives it: open a device, then the backend's
 // own real-time thread asks for stereo 16-bit frames at the device's rate
 // through a plain function, until Close. One file per sound system
-// (JackBackend.cpp, PulseBackend.cpp, AlsaBackend.cpp); each loads its
-// library when first used (os::SharedLibrary), so a machine without that
-// library only lacks that backend.
+// (JackBackend.cpp, PipeWireBackend.cpp, PulseBackend.cpp, AlsaBackend.cpp);
+// each loads its library when first used (os::SharedLibrary), so a machine
+// without that library only lacks that backend.
 //
 // The render function runs on the backend's thread: it must not block,
 // allocate, read files or throw. Everything else is called on the loop
@@ -37,7 +37,7 @@ class AudioBackend {
 
   virtual ~AudioBackend() = default;
 
-  // "jack", "pulse" or "alsa".
+  // "jack", "pipewire", "pulse" or "alsa".
   virtual const char* Name() const = 0;
   // Opens `device` ("" = the default output) for two channels at the
   // device's own rate, asks the sound system to hold about `queueUs` of
