@@ -22,6 +22,7 @@
 
 #include "platform/audio/Resampler.h"
 #include "platform/os/Clock.h"
+#include "tests/device/Recordings.h"
 #include "tests/device/SoundSystems.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestWorld.h"
@@ -29,61 +30,19 @@
 using nlohmann::json;
 using testing_support::Playsrv;
 using Reports = std::vector<std::string>;
+using device_test::kBlock;
 using device_test::kCardRate;
 using device_test::Samples;
+using device_test::Find;
+using device_test::Same;
+using device_test::ExpectWhole;
 
 namespace {
 
 constexpr int32_t kRate = 44100;
 constexpr int32_t kFrames = 66150;  // 1.5 s
-constexpr size_t kBlock = 480;      // 10 ms at the card's rate
-constexpr double kSame = 0.9;       // correlation of a block that matches
 
 void Wait(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-double Correlation(const Samples& a, size_t at, const Samples& b, size_t from, size_t n) {
-  double ab = 0, aa = 0, bb = 0;
-  for (size_t i = 0; i < n; ++i) {
-    const double x = a[at + i], y = b[from + i];
-    ab += x * y;
-    aa += x * x;
-    bb += y * y;
-  }
-  return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
-}
-
-// Where the first 20 ms of ref lie best in rec from `lo` on; rec.size() when nowhere.
-size_t Find(const Samples& rec, const Samples& ref, size_t lo) {
-  size_t best = rec.size();
-  double bestC = kSame;
-  for (size_t at = lo; at + 2 * kBlock <= rec.size(); ++at) {
-    const double c = Correlation(rec, at, ref, 0, 2 * kBlock);
-    if (c > bestC) bestC = c, best = at;
-    if (best < rec.size() && at > best + kBlock) break;  // past the best match's neighbourhood
-  }
-  return best;
-}
-
-// How many samples from rec[at] on equal ref[from] on.
-size_t Same(const Samples& rec, size_t at, const Samples& ref, size_t from) {
-  size_t n = 0;
-  while (at + n < rec.size() && from + n < ref.size() && rec[at + n] == ref[from + n]) ++n;
-  return n;
-}
-
-// The whole of `ref` in one piece, from its first 20 ms on and without a
-// gap, found at `at` (rec.size() when its start was not heard).
-void ExpectWhole(const Samples& rec, const Samples& ref, size_t at) {
-  ASSERT_LT(at, rec.size()) << "the first 20 ms were not heard";
-  size_t followed = 0;
-  while (followed + kBlock <= ref.size() && at + followed + kBlock <= rec.size() &&
-         Correlation(rec, at + followed, ref, followed, kBlock) > kSame)
-    followed += kBlock;
-  EXPECT_GE(followed + kBlock, ref.size()) << "heard in one piece only up to sample " << followed;
-  const auto heard = rec.begin() + static_cast<long>(at);
-  const auto end = rec.begin() + static_cast<long>(std::min(at + ref.size(), rec.size()));
-  EXPECT_EQ(std::search_n(heard, end, 49, 0), end) << "a gap of more than 1 ms";
-}
 
 double Ms(int64_t ns) { return static_cast<double>(ns) / 1e6; }
 
