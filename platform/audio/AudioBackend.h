@@ -24,9 +24,12 @@ class AudioBackend {
   // before this request, `delayFrames` had not left the card yet at the
   // steady time `nowNs` (os::SteadyNs). The card's own clock, as near as the
   // sound system tells it.
+  // `reconfigured`: this request is the first of a new size (a JACK
+  // server's new buffer size); false from a backend that cannot tell.
   struct Timing {
     int64_t delayFrames = 0;
     int64_t nowNs = 0;
+    bool reconfigured = false;
   };
   using RenderFn = void (*)(void* arg, int16_t* frames, size_t frameCount, const Timing& timing);
 
