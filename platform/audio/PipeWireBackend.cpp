@@ -397,7 +397,7 @@ std::vector<AudioBackend::Device> PipeWireBackend::List() {
     const char* name = spa_dict_lookup(props, PW_KEY_NODE_NAME);
     if (mediaClass == nullptr || name == nullptr || std::strcmp(mediaClass, "Audio/Sink") != 0) return;
     const char* description = spa_dict_lookup(props, PW_KEY_NODE_DESCRIPTION);
-    static_cast<std::vector<Device>*>(found)->push_back({name, description != nullptr ? description : ""});
+    static_cast<std::vector<Device>*>(found)->push_back({name, description != nullptr ? description : "PipeWire audio sink"});
   };
   static const pw_registry_events events{PW_VERSION_REGISTRY_EVENTS, onGlobal, nullptr};
   LoopLock lock(connection.Loop());
