@@ -44,7 +44,6 @@ int ListDevices() {
 int ServerMain(int argc, char** argv) {
   CLI::App app{"playsrv - the playback server; speaks JSON-RPC 2.0 on stdin/stdout, one message per line", "playsrv"};
   server::ServerOptions options;
-  std::string engines = "dx9,dx7,waveout";
   app.add_option("--output", options.Output,
                  "where the sound goes: virtual, null, wav:PATH, device or device:NAME, or a comma list of them "
                  "(default: virtual with --simulate, else the sound device when one opens, else null)");
@@ -53,7 +52,7 @@ int ServerMain(int argc, char** argv) {
       ->capture_default_str();
   bool listDevices = false;
   app.add_flag("--list-devices", listDevices, "print the names of the sound outputs (for device:NAME) and exit");
-  app.add_option("--engines", engines, "comma list of the engines the platform offers: dx9,dx7,waveout")
+  app.add_option("--engines", options.Engines, "comma list of the engines the platform offers: dx9,dx7,waveout")
       ->capture_default_str();
   app.add_flag("--simulate", options.Simulate,
                "virtual clock: time moves only through the method AdvanceTime {\"ms\": n}");
@@ -64,7 +63,6 @@ int ServerMain(int argc, char** argv) {
   app.set_version_flag("--version", "playsrv " PLAY_VERSION);
   try {
     app.parse(argc, argv);
-    options.Offer = server::ParseEngineList(engines);
     os::ProcessLog().SetLevel(os::ParseLogLevel(logLevel));
     if (!logFile.empty()) os::ProcessLog().ToFile(logFile);
   } catch (const CLI::ParseError& e) {
