@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
 # Writes the man page of a program from its own --help text and that of its
 # subcommands, so that the page and the help never disagree.
-# usage: make-man.sh PROGRAM NAME SUMMARY OUT [SUBCOMMAND...]
+# usage: make-man.sh [--sections FLAG] PROGRAM NAME SUMMARY OUT [SUBCOMMAND...]
+# --sections FLAG: `PROGRAM FLAG` prints further sections, each beginning
+# with a line "= TITLE" (playsrv --reference: the methods, written from the
+# interface description); they follow the help, as written.
 set -euo pipefail
+sections=
+if [[ ${1:-} == --sections ]]; then
+  sections=$2
+  shift 2
+fi
 prog=$1 name=$2 summary=$3 out=$4
 shift 4
 version=$("$prog" --version | awk '{print $NF}')
@@ -22,5 +30,11 @@ escape() { sed -e 's/\\/\\e/g' -e "s/^\([.']\)/\\\\\&\1/"; }
     "$prog" "$sub" --help | escape
     echo ".fi"
   done
+  if [[ -n $sections ]]; then
+    "$prog" "$sections" | escape | awk '
+      /^= / { if (open) print ".fi"; sub(/^= /, ""); print ".SH \"" $0 "\""; print ".nf"; open = 1; next }
+      { print }
+      END { if (open) print ".fi" }'
+  fi
 } >"$out.tmp"
 mv "$out.tmp" "$out"

@@ -14,8 +14,10 @@
 #include "platform/os/Log.h"
 #include "platform/os/Signals.h"
 #include "platform/os/Stdio.h"
+#include "server/Reference.h"
 #include "server/ServerOptions.h"
 #include "server/ServerProcess.h"
+#include "server/TypeLibrary.h"
 
 namespace {
 
@@ -52,6 +54,10 @@ int ServerMain(int argc, char** argv) {
       ->capture_default_str();
   bool listDevices = false;
   app.add_flag("--list-devices", listDevices, "print the names of the sound outputs (for device:NAME) and exit");
+  bool reference = false;
+  app.add_flag("--reference", reference,
+               "print the methods with their params and results, the block-list format, the notifications and "
+               "the error codes (from the interface description Describe answers) and exit");
   app.add_option("--engines", options.Engines, "comma list of the engines the platform offers: dx9,dx7,waveout")
       ->capture_default_str();
   app.add_flag("--simulate", options.Simulate,
@@ -75,6 +81,10 @@ int ServerMain(int argc, char** argv) {
     return 2;
   }
   if (listDevices) return ListDevices();
+  if (reference) {
+    std::cout << server::ReferenceText(server::Describe());
+    return 0;
+  }
   os::IgnoreBrokenPipes();
   options.SignalFd = TakeSignals();
   int out = -1;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "blocks/HostListBuilder.h"
+#include "server/Reference.h"
 #include "server/TypeLibrary.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/RecordedWav.h"
@@ -160,6 +161,23 @@ TEST_F(PlaysrvTest, DescribeAnswersTheInterfaceDescriptionAndEveryMemberInItIsSe
   for (const json& m : d["interfaces"][0]["members"])
     EXPECT_NE(s.Call(m["name"]).Answer.value(json::json_pointer("/error/code"), 0), -32601) << m["name"];
   EXPECT_EQ(s.Call("Describe", {{"all", true}}).Answer["error"]["code"], -32602);
+}
+
+// The page is built from `playsrv --reference`: every member, server method
+// and notification of the description, with its params and result.
+TEST_F(PlaysrvTest, TheManPageListsEveryMethodWithItsParamsAndResultAndEveryNotification) {
+  const std::string page = testing_support::ReadText(PLAY_BINARY_DIR "/man/playsrv.1");
+  const json d = server::Describe();
+  for (const json& m : d["interfaces"][0]["members"]) {
+    const std::string params = server::ParamsText(m);
+    EXPECT_THAT(page, testing::HasSubstr("\n" + m["name"].get<std::string>() + (params.empty() ? "" : " " + params) +
+                                         "\n    result: " + server::ResultText(m) + "\n"));
+  }
+  for (const json& m : d["rpc"]["methods"]) EXPECT_THAT(page, testing::HasSubstr("\n" + m["name"].get<std::string>()));
+  for (const json& n : d["rpc"]["notifications"])
+    EXPECT_THAT(page, testing::HasSubstr("\n" + n["name"].get<std::string>() + " {"));
+  for (const char* section : {"METHODS", "BLOCK LISTS", "NOTIFICATIONS", "ERRORS"})
+    EXPECT_THAT(page, testing::HasSubstr(std::string(".SH \"") + section + "\""));
 }
 
 // Under the real clock, with a standard error nobody reads (a pipe read
