@@ -2,7 +2,8 @@
 // encoder of host lists), and a WAV file read in place as a wave to hand
 // over. A refused entry is os::ListFormatError naming the list and the entry.
 
-#include <new>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "blocks/HostListBuilder.h"
@@ -76,18 +77,17 @@ int playdll_wav_open(const char* path, playdll_wav* wav) {
   *wav = playdll_wav{};
   try {
     const audio::WavInfo info = audio::ReadWavHeader(path);
+    auto left = std::make_unique<playdll_list>("left channel");
+    auto right = std::make_unique<playdll_list>("right channel");
     // 1-based positions: the left (or only) channel's first sample, and the
     // right one's beside it in the first frame.
     const auto first = static_cast<int32_t>(info.DataOffset + 1);
-    playdll_wav made{info.Bits, info.Channels, info.Rate, info.Frames, new playdll_list("left channel"),
-                     new playdll_list("right channel")};
-    *wav = made;
-    made.BlkInLstL->Builder.AddWavFile(path, info.Frames, first, info.Channels, info.Bits);
+    left->Builder.AddWavFile(path, info.Frames, first, info.Channels, info.Bits);
     if (info.Channels == 2)
-      made.BlkInLstR->Builder.AddWavFile(path, info.Frames, first + info.BytesPerSample(), info.Channels, info.Bits);
+      right->Builder.AddWavFile(path, info.Frames, first + info.BytesPerSample(), info.Channels, info.Bits);
+    *wav = playdll_wav{info.Bits, info.Channels, info.Rate, info.Frames, left.release(), right.release()};
     return PLAYDLL_OK;
   } catch (const std::exception& e) {
-    playdll_wav_close(wav);
     return Fail(PLAYDLL_ERROR_SETUP, e.what());
   }
 }

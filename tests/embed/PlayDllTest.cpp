@@ -55,13 +55,6 @@ class PlayDllTest : public ::testing::Test {
   testing_support::Reports reports;
 };
 
-TEST_F(PlayDllTest, ReportsRaisedDuringACallReachTheCallbackBeforeTheCallReturns) {
-  HandlePtr h = MakeSimulatedHandle();
-  playdll_set_event_callback(h.get(), testing_support::Reports::Callback, &reports);
-  ASSERT_EQ(playdll_PlayAgain(h.get()), PLAYDLL_OK);
-  EXPECT_EQ(reports.Texts(), kPlayAgainWithoutWave);
-}
-
 TEST_F(PlayDllTest, WithoutACallbackReportsWaitInTheQueueWhileTheDescriptorIsReadable) {
   HandlePtr h = MakeSimulatedHandle();
   const int fd = playdll_event_fd(h.get());
@@ -81,18 +74,6 @@ TEST_F(PlayDllTest, ACallbackSetLaterIsGivenWhatWaitsInTheQueueFirst) {
   expected.push_back("Nothing to Continue");
   EXPECT_EQ(reports.Texts(), expected);
   EXPECT_FALSE(Readable(playdll_event_fd(h.get())));
-}
-
-TEST_F(PlayDllTest, AnAdvanceDeliversTheReportsOfWhatFellDueAndAnswersTheVirtualTime) {
-  HandlePtr h = MakeSimulatedHandle();
-  HandOverWave(h.get());
-  ASSERT_EQ(playdll_PlayAgain(h.get()), PLAYDLL_OK);
-  EXPECT_EQ(TakeAll(h.get()), (Texts{"Writing to Play Buffer", "Stopped", "Done", "Playing"}));
-  playdll_set_event_callback(h.get(), testing_support::Reports::Callback, &reports);
-  int64_t now = 0;
-  ASSERT_EQ(playdll_advance_time(h.get(), 2500, &now), PLAYDLL_OK);
-  EXPECT_EQ(now, 2500);
-  EXPECT_EQ(reports.Texts(), Texts{"Play Done"});
 }
 
 TEST_F(PlayDllTest, AMemberAfterReleaseIsRefusedWithAnErrorNamingIt) {

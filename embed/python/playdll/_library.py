@@ -191,7 +191,7 @@ class Player:
     def close(self):
         """Releases the object unless released (its reports reach the
         callback) and frees the handle. Not from inside the callback."""
-        if self._handle:
+        if getattr(self, "_handle", None):
             _check(_lib.playdll_destroy(self._handle))
             self._handle = None
 
@@ -202,8 +202,10 @@ class Player:
         self.close()
 
     def __del__(self):
-        if getattr(self, "_handle", None):
+        try:
             self.close()
+        except Exception:  # at the interpreter's end the library may be gone already
+            pass
 
     # ---- events
     def on_event(self, handler):
