@@ -31,8 +31,9 @@
  *   In block lists, StartPos (the entry's first sample in its channel) and
  *   FilePos (the byte of its first sample in its file) count from 1 too. A
  *   list whose first entry says StartPos 0 is not refused, and then plays
- *   one frame late; the list builder below works StartPos out, so lists it
- *   makes cannot have that fault.
+ *   one frame early: its first sample lies at position 0 and never sounds.
+ *   The list builder below works StartPos out, so lists it makes cannot
+ *   have that fault.
  *
  * THREADS
  *   Each handle runs one thread of its own, "playdll-loop", on which every

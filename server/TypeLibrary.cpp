@@ -48,7 +48,8 @@ json RpcJson() {
   const json blockList{
       {"doc", "WriteWaveMemo takes one block list per channel: an array of 32-bit integers whose item 0 holds "
               "the entry count N, followed by N entries of 7 + K items each, in this order. Positions count "
-              "from 1; a first entry whose StartPos is 0 is not refused and plays a frame late."},
+              "from 1; a first entry whose StartPos is 0 is not refused and plays a frame early (its first "
+              "sample lies at position 0, which never sounds)."},
       {"items", json::array({{"K", "items of the name part, at least 1"},
                              {"n", "the name's length in bytes (0 or less: no name)"},
                              {"name", "K - 1 items: the name's bytes, four per item, the first byte in the least "
