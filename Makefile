@@ -46,7 +46,7 @@ tsan: deps
 	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLAY_TSAN=ON -DPLAY_WERROR=ON $(LAUNCHER)
 	cmake --build $(TSAN_DIR) -j $(JOBS) --target playsrv soundservice test_device test_embed
 	@eval "$$(scripts/pulse-null-sink.sh start)"; \
-	  (cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/device/tsan.supp" ctest --output-on-failure -L 'device|threads'); \
+	  (cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/device/tsan.supp" ctest -C Tsan --output-on-failure -L 'device|threads'); \
 	  status=$$?; scripts/pulse-null-sink.sh stop; exit $$status
 
 soak: build-test
