@@ -8,6 +8,8 @@
 // the sequential walk per block (its time per sample x the block's samples).
 
 #include <benchmark/benchmark.h>
+
+#include "bench/TimesReporter.h"
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -109,13 +111,8 @@ BENCHMARK(Baseline_PreadOneBlock);
 BENCHMARK(WaveLR_RandomBlocks);
 BENCHMARK(WaveLR_Sequential);
 
-class RatioReporter final : public benchmark::ConsoleReporter {
+class RatioReporter final : public bench::TimesReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs)
-      if (!r.error_occurred && r.run_type == Run::RT_Iteration) ns_[r.run_name.str()] = r.GetAdjustedCPUTime();
-  }
   void PrintSummary() const {
     const double pread = Ns("Baseline_PreadOneBlock");
     std::printf("\nBlock loading against a plain pread of one block (%d bytes), CPU time\n", kBlockLen * 2);
@@ -128,21 +125,12 @@ class RatioReporter final : public benchmark::ConsoleReporter {
   }
 
  private:
-  double Ns(const std::string& name) const {
-    const auto it = ns_.find(name);
-    return it == ns_.end() ? 0.0 : it->second;
-  }
-  std::map<std::string, double> ns_;
+  double Ns(const std::string& name) const { return Cpu(name); }
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintSummary();
-  benchmark::Shutdown();
-  return 0;
+  return bench::RunWithSummary(argc, argv, reporter);
 }

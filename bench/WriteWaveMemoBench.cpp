@@ -9,6 +9,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/TimesReporter.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -117,13 +119,8 @@ void Release(benchmark::State& state, int32_t entries) {
   }
 }
 
-class SummaryReporter final : public benchmark::ConsoleReporter {
+class SummaryReporter final : public bench::TimesReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs)
-      if (!r.error_occurred && r.run_type == Run::RT_Iteration) ms_[r.run_name.function_name] = r.GetAdjustedRealTime();
-  }
   void PrintSummary() const {
     std::printf("\nWriteWaveMemo hand-over, real time per call\n");
     std::printf("%-36s %10s %10s %8s\n", "case", "ms", "goal ms", "x goal");
@@ -144,11 +141,7 @@ class SummaryReporter final : public benchmark::ConsoleReporter {
   }
 
  private:
-  double Ms(const std::string& name) const {
-    const auto it = ms_.find(name);
-    return it == ms_.end() ? 0.0 : it->second;
-  }
-  std::map<std::string, double> ms_;
+  double Ms(const std::string& name) const { return Real(name); }
 };
 
 }  // namespace

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Writes the man page of a program from its own --help text and that of its
-# subcommands, so that the page and the help never disagree.
+# subcommands, so that the page and the help never disagree. An OUT that ends
+# in .gz is compressed as Debian wants man pages (gzip -9n: no name, no time,
+# so the same page gives the same bytes).
 # usage: make-man.sh [--sections FLAG] PROGRAM NAME SUMMARY OUT [SUBCOMMAND...]
 # --sections FLAG: `PROGRAM FLAG` prints further sections, each beginning
 # with a line "= TITLE" (playsrv --reference: the methods, written from the
@@ -37,4 +39,10 @@ escape() { sed -e 's/\\/\\e/g' -e "s/^\([.']\)/\\\\\&\1/"; }
       END { if (open) print ".fi" }'
   fi
 } >"$out.tmp"
-mv "$out.tmp" "$out"
+if [[ $out == *.gz ]]; then
+  gzip -9n -c "$out.tmp" >"$out.tmp.gz"
+  rm "$out.tmp"
+  mv "$out.tmp.gz" "$out"
+else
+  mv "$out.tmp" "$out"
+fi

@@ -36,6 +36,8 @@ int Fail(const std::string& what, int status) {
   return status;
 }
 
+void Warn(const std::string& what) { std::cerr << "playctl: warning: " << what << '\n'; }
+
 // Starts the run as asked: from the start (or end), or at a position.
 void Start(PlaySession& session, const PlayOptions& o, const EditWave& wav) {
   if (o.FromSeconds < 0) {
@@ -93,12 +95,15 @@ std::optional<EditWave> MakeWave(const PlayOptions& o, const std::string& folder
     for (const std::string& text : o.Pieces) pieces.push_back(ParsePiece(text, AbsolutePath));
     const EditList list(std::move(pieces), o.Channels);
     for (const std::string& line : list.Describe()) out << line << std::endl;
+    if (!o.Channels.empty() && !list.PickUsed())
+      Warn("--channels does not apply: it picks channels of files of more than two, and no piece has more");
     EditWave wave;
     {
       ProgressBar bar(std::cerr, os::IsTerminal(os::kStandardError));  // its line ends before ours
       wave = list.Build(folder, [&bar](const std::string& piece, double share) { bar.Show(piece, share); });
     }
     if (wave.Clipped > 0) out << wave.Clipped << " sample(s) clipped to the 16-bit range" << std::endl;
+    for (const std::string& damage : wave.Damaged) Warn(damage + "; the part that is there plays");
     return wave;
   } catch (const std::exception& e) {
     Fail(e.what(), 2);
@@ -137,28 +142,29 @@ bool ParseChannels(const std::string& text, std::vector<int32_t>& channels) {
 namespace {
 
 // Plays the prepared wave steered by a script and/or the terminal's keys.
-int RunSteered(PlaySession& session, const PlayOptions& o, const EditWave& wave,
-               const std::vector<ScriptStep>& script, bool terminal, std::ostream& out) {
+void RunSteered(PlaySession& session, const PlayOptions& o, const EditWave& wave,
+                const std::vector<ScriptStep>& script, bool terminal, std::ostream& out) {
   TransportSetup setup;
-  setup.Rate = wave.Rate;
-  setup.Frames = wave.Frames;
+  setup.Wave = &wave;
   setup.Reverse = o.Reverse;
   setup.Loop = o.Loop;
   setup.Tempo = o.Tempo;
+  setup.TempoApplies = session.EngineName() != "waveOut";
   setup.Simulate = o.Simulate;
   setup.Terminal = terminal;
-  if (terminal) setup.Columns = os::TerminalColumns(os::kStandardOutput);
+  setup.Progress = o.Progress;
+  setup.KeepOpen = o.KeepOpen;
   setup.Output = o.Output;
   setup.AfterScriptMs = o.Loop ? static_cast<int64_t>(o.Seconds * 1000) : RunLengthMs(o, wave);
-  Transport transport(session, setup, out);
   std::optional<TerminalKeys> keys;
   if (terminal) {
     keys.emplace(os::kStandardInput);
-    out << "keys: space pause/continue, u U-turn, arrows -/+5 s, Home/End, l loop, +/- tempo, s stop, q quit"
+    out << "keys: space pause/continue, u U-turn, arrows -/+5 s, Home/End, [ ] select, x unselect, l loop, "
+           "g go to, ',' '.' step while paused, +/- tempo, s stop, q quit"
         << std::endl;
   }
+  Transport transport(session, setup, out);
   transport.Run(script, keys ? &*keys : nullptr);
-  return 0;
 }
 
 }  // namespace
@@ -187,18 +193,22 @@ int RunPlay(const PlayOptions& o, std::ostream& out) {
       << wave.Frames << " samples" << std::endl;
   const std::string output = AbsoluteOutput(o.Output);
   return Guarded([&] {
-    PlaySession session({output, o.Engine, o.Simulate, 64 << 20, folder->Path(), terminal}, out);
+    PlaySession session({output, o.Engine, o.Simulate, 64 << 20, folder->Path(), terminal, o.LatencyMs, o.Progress},
+                        out);
     session.Prepare(wave, o.Loop, static_cast<float>(o.Tempo));
+    if (session.EngineName() == "waveOut" && o.Tempo != 1.0)
+      Warn("--tempo does not apply: the waveOut engine plays at the wave's own rate");
     Start(session, o, wave);
     if (terminal || !script.empty()) {
       RunSteered(session, o, wave, script, terminal, out);
     } else if (o.Loop) {
       session.Pass(static_cast<int32_t>(o.Seconds * 1000));
       session.Command("StopPlay");
-    } else if (!session.WaitForPlayDone(RunLengthMs(o, wave))) {
+    } else if (!session.WaitForPlayDone(RunLengthMs(o, wave), RunLengthMs(o, wave) - kSlackMs)) {
       return Fail("no \"Play Done\" report within the length of the wave", 1);
     }
-    return EndSession(session, output, out);
+    const int status = EndSession(session, output, out);
+    return status == 0 && !wave.Damaged.empty() ? kStatusDamaged : status;
   });
 }
 

@@ -2,9 +2,11 @@
 // The commands of playctl. Each prints what happens to `out`, problems to
 // stderr, and returns the process's exit status: 0 done, 1 the playback
 // failed (also when the WAV output lost sound), 2 the input was refused (a
-// file that cannot be played, a bad option value), 128 + the signal's number
-// when stopped by SIGTERM, SIGINT or SIGHUP (passed on to the server, whose
-// outputs are finalised before playctl ends).
+// file that cannot be played, a bad option value), 3 played, but an input
+// file was damaged (each such file named in a warning, with what decoded
+// and why the rest could not; what decoded played), 128 + the signal's
+// number when stopped by SIGTERM, SIGINT or SIGHUP (passed on to the server,
+// whose outputs are finalised before playctl ends).
 
 #include <ostream>
 #include <cstdint>
@@ -12,6 +14,8 @@
 #include <vector>
 
 namespace playctl {
+
+inline constexpr int kStatusDamaged = 3;
 
 struct PlayOptions {
   std::vector<std::string> Pieces;  // files, FILE@FROM-TO ranges, silence:SECONDS
@@ -26,6 +30,9 @@ struct PlayOptions {
   bool Simulate = false;
   std::string Script;  // transport steps by time ("wait 1.0; u; ...")
   bool Keys = true;    // on a terminal, steer the run by keys
+  bool KeepOpen = false;  // on a terminal, stay when the wave has played to its end
+  bool Progress = false;  // without a terminal, a position or status line every quarter second
+  int32_t LatencyMs = -1;  // playsrv --latency-ms; below 0: the server's default
 };
 
 int RunPlay(const PlayOptions& options, std::ostream& out);

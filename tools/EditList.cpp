@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "platform/os/File.h"
@@ -24,10 +25,51 @@ double Number(const std::string& text) {
   return *end == '\0' && errno == 0 && std::isfinite(v) ? v : std::nan("");
 }
 
-std::string Seconds(double s) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f s", s);
-  return text;
+// What is wrong with a file to be played, before its content is looked at:
+// "" when it is a readable regular file that holds something.
+std::string PathProblem(const std::string& path) {
+  const os::files::PathFacts facts = os::files::ExaminePath(path);
+  switch (facts.Kind) {
+    case os::files::PathKind::Missing:
+      return path + ": no such file";
+    case os::files::PathKind::Folder:
+      return path + ": is a folder, not a sound file";
+    case os::files::PathKind::Other:
+      return path + ": is not a regular file";
+    case os::files::PathKind::Regular:
+      break;
+  }
+  if (facts.ReadError != 0) return path + ": cannot be read (" + std::strerror(facts.ReadError) + ")";
+  if (facts.Length == 0) return path + ": is empty";
+  return "";
+}
+
+// What libsndfile finds in a file that is not read in place (`wav`: what the
+// WAV probe found). A RIFF/WAVE file that neither reader takes is refused
+// with the WAV probe's reason, which says what is wrong with it.
+SoundInfo ProbeDecoded(const std::string& path, const audio::WavProbe& wav) {
+  try {
+    return ProbeSound(path);
+  } catch (const audio::WavError&) {
+    if (!wav.Info && wav.Refusal.find(": not a RIFF/WAVE file") == std::string::npos) throw audio::WavError(wav.Refusal);
+    throw;
+  }
+}
+
+// Refuses a file that PathProblem finds wrong.
+void CheckPath(const std::string& path) {
+  const std::string problem = PathProblem(path);
+  if (!problem.empty()) throw audio::WavError(problem);
+}
+
+// A WAV read in place whose data chunk claims more than the file holds.
+std::string CutWavDamage(const audio::WavInfo& wav, int64_t fileBytes) {
+  if (wav.CutFrames <= 0) return "";
+  const int64_t claimed = wav.Frames + wav.CutFrames;
+  return SecondsText(static_cast<double>(wav.Frames) / wav.Rate) + " of " +
+         SecondsText(static_cast<double>(claimed) / wav.Rate) + " present (" + std::to_string(wav.Frames) + " of " +
+         std::to_string(claimed) + " samples); the file ends there, cut short after " + std::to_string(fileBytes) +
+         " bytes";
 }
 
 }  // namespace
@@ -64,9 +106,9 @@ EditList::EditList(std::vector<Piece> pieces, std::vector<int32_t> pick) {
   // The first file fixes the rate: probe it before planning the others.
   for (const Piece& p : pieces) {
     if (p.Silence) continue;
-    if (!os::files::Exists(p.Path)) throw audio::WavError(p.Path + ": no such file");
+    CheckPath(p.Path);
     const audio::WavProbe wav = audio::ProbeWav(p.Path);
-    rate_ = wav.Info ? wav.Info->Rate : ProbeSound(p.Path).Rate;  // in place, or through libsndfile
+    rate_ = wav.Info ? wav.Info->Rate : ProbeDecoded(p.Path, wav).Rate;  // in place, or through libsndfile
     break;
   }
   if (rate_ == 0) throw audio::WavError("an edit list needs at least one sound file");
@@ -75,6 +117,7 @@ EditList::EditList(std::vector<Piece> pieces, std::vector<int32_t> pick) {
     planned_.push_back(Plan(p, pick));
     const Planned& made = planned_.back();
     if (made.Picked.size() == 2) channels_ = 2;
+    if (!pick.empty() && !p.Silence && (made.InPlace ? made.Wav.Channels : made.Sound.Channels) > 2) pickUsed_ = true;
     if (!p.Silence && !(made.InPlace && made.Wav.Bits == 8)) allEightBitInPlace = false;
   }
   bits_ = allEightBitInPlace ? 8 : 16;
@@ -98,7 +141,7 @@ EditList::Planned EditList::Plan(const Piece& piece, const std::vector<int32_t>&
     p.Picked = {0};
     return p;
   }
-  if (!os::files::Exists(piece.Path)) throw audio::WavError(piece.Path + ": no such file");
+  CheckPath(piece.Path);
   int32_t channels = 0;
   int32_t rate = 0;
   int64_t frames = 0;
@@ -112,11 +155,7 @@ EditList::Planned EditList::Plan(const Piece& piece, const std::vector<int32_t>&
     frames = p.Wav.Frames;
   }
   if (!p.InPlace) {
-    try {
-      p.Sound = ProbeSound(piece.Path);
-    } catch (const audio::WavError& e) {
-      throw audio::WavError(std::string(e.what()) + " (not a sound file this tool can read)");
-    }
+    p.Sound = ProbeDecoded(piece.Path, wav);
     channels = p.Sound.Channels;
     rate = p.Sound.Rate;
     frames = p.Sound.Frames;
@@ -134,14 +173,25 @@ EditList::Planned EditList::Plan(const Piece& piece, const std::vector<int32_t>&
       p.Picked.push_back(c - 1);
     }
   }
+  if (frames == 0) throw audio::WavError(piece.Path + ": holds no samples");
+  if (p.InPlace && p.Wav.CutFrames > 0) p.Damage = CutWavDamage(p.Wav, os::files::Length(piece.Path));
+  PlanRange(p, frames, rate);
+  return p;
+}
+
+void EditList::PlanRange(Planned& p, int64_t frames, int32_t rate) {
+  const Piece& piece = p.Source;
   p.FromFrame = std::llround(piece.From * rate);
+  if (frames < 0) {  // the file does not say how long it is: up to where decoding stops
+    p.Frames = piece.To < 0 ? -1 : std::llround(piece.To * rate) - p.FromFrame;
+    return;
+  }
   const int64_t to = piece.To < 0 ? frames : std::llround(piece.To * rate);
   const double length = static_cast<double>(frames) / rate;
   if (to > frames || p.FromFrame >= frames)
-    throw audio::WavError(piece.Text + ": the range lies beyond the end of the file (" + Seconds(length) + ")");
+    throw audio::WavError(piece.Text + ": the range lies beyond the end of the file (" + SecondsText(length) + ")");
   p.Frames = to - p.FromFrame;
   if (p.Frames < 1) throw audio::WavError(piece.Text + ": the range holds no sample");
-  return p;
 }
 
 std::vector<std::string> EditList::Describe() const {
@@ -155,7 +205,9 @@ std::vector<std::string> EditList::Describe() const {
               std::to_string(p.Wav.Rate) + " Hz, " + std::to_string(p.Frames) + " samples, read in place";
     } else {
       line += p.Sound.Format + ", " + std::to_string(p.Sound.Channels) + " channel(s), " +
-              std::to_string(p.Sound.Rate) + " Hz, " + std::to_string(p.Frames) + " samples, decoded to 16 bit";
+              std::to_string(p.Sound.Rate) + " Hz, " +
+              (p.Frames >= 0 ? std::to_string(p.Frames) + " samples" : std::string("length not stated")) +
+              ", decoded to 16 bit";
       if (p.Sound.Rate != rate_) line += " at " + std::to_string(rate_) + " Hz";
     }
     lines.push_back(line);
@@ -183,6 +235,7 @@ EditWave EditList::Build(const std::string& folder, const DecodeProgress& progre
     } else if (p.InPlace) {
       fits(frames);
       lists.AddWav(p.Source.Path, p.Wav, p.FromFrame, static_cast<int32_t>(frames));
+      if (!p.Damage.empty()) wave.Damaged.push_back(p.Source.Path + ": damaged: " + p.Damage);
     } else {
       DecodeJob job{p.Source.Path, p.FromFrame, p.Frames, p.Picked, rate_, {}};
       for (size_t c = 0; c < p.Picked.size(); ++c)
@@ -191,6 +244,7 @@ EditWave EditList::Build(const std::string& folder, const DecodeProgress& progre
         if (progress) progress(p.Source.Text, share);
       });
       wave.Clipped += made.Clipped;
+      if (!made.Damage.empty()) wave.Damaged.push_back(p.Source.Path + ": damaged: " + made.Damage);
       frames = made.Frames;
       if (frames < 1) throw audio::WavError(p.Source.Text + ": decoding gave no sample");
       fits(frames);
@@ -200,6 +254,7 @@ EditWave EditList::Build(const std::string& folder, const DecodeProgress& progre
   }
   wave.Frames = static_cast<int32_t>(start - 1);
   wave.Lists = lists.Lists();
+  wave.Runs = lists.Runs();
   return wave;
 }
 

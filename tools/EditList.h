@@ -41,7 +41,11 @@ struct EditWave {
   int32_t Rate = 0;
   int32_t Frames = 0;
   HostLists Lists;
-  int64_t Clipped = 0;  // samples clipped while decoding
+  std::vector<WaveRun> Runs;  // where the samples lie, run by run (the lists' source)
+  int64_t Clipped = 0;        // samples clipped while decoding
+  // One line per damaged file, "<path>: damaged: <what decoded and why the
+  // rest did not>"; the part that decoded is in the wave.
+  std::vector<std::string> Damaged;
 };
 
 // Called while a piece decodes: its text and the share done, 0..1.
@@ -50,7 +54,10 @@ using DecodeProgress = std::function<void(const std::string& piece, double share
 class EditList final {
  public:
   // Examines every piece (file, format, channels, range) without decoding;
-  // throws audio::WavError naming the first piece that cannot be played.
+  // throws audio::WavError naming the first piece that cannot be played and
+  // what is wrong with it: "<path>: no such file", "is a folder, not a sound
+  // file", "is not a regular file", "cannot be read (<reason>)", "is empty",
+  // "is not a sound file", "holds no samples", or what ProbeSound says.
   // `pick` are 1-based channels taken from files of more than two (empty:
   // such files are refused).
   EditList(std::vector<Piece> pieces, std::vector<int32_t> pick);
@@ -58,6 +65,9 @@ class EditList final {
   int32_t Rate() const { return rate_; }
   int32_t Channels() const { return channels_; }
   int32_t Bits() const { return bits_; }
+  // Whether the channel pick applies to any piece (a file of more than two
+  // channels); false also when no pick was given.
+  bool PickUsed() const { return pickUsed_; }
   // One line per piece: how it plays (in place, decoded, silence).
   std::vector<std::string> Describe() const;
 
@@ -73,15 +83,20 @@ class EditList final {
     audio::WavInfo Wav;                  // when in place
     SoundInfo Sound;              // when decoded
     int64_t FromFrame = 0;        // in the file's rate
-    int64_t Frames = 0;           // in the file's rate (silence: the wave's)
+    int64_t Frames = 0;           // in the file's rate (silence: the wave's); -1: to where decoding stops
+    std::string Damage;           // a WAV read in place that is cut short: what is there
     std::vector<int32_t> Picked;  // 0-based file channels, 1 or 2
   };
   Planned Plan(const Piece& piece, const std::vector<int32_t>& pick) const;
+  // The run of the file that the piece's range takes (of `frames` at `rate`;
+  // frames below 0: the file does not say).
+  static void PlanRange(Planned& p, int64_t frames, int32_t rate);
 
   std::vector<Planned> planned_;
   int32_t rate_ = 0;
   int32_t channels_ = 1;
   int32_t bits_ = 16;
+  bool pickUsed_ = false;
 };
 
 }  // namespace playctl

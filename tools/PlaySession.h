@@ -2,12 +2,19 @@
 // One playback session of the command-line host: starts playsrv, attaches the
 // object to a window, gives it a private folder for temporary files and a
 // memory limit, hands a WAV file over (read in place) and runs commands,
-// printing every report of the server and a position line as time passes.
+// printing every report of the server and, with Progress, a position line
+// every quarter second as time passes.
 //
 // Time: with Simulate the server's clock is virtual and the session moves it
-// with AdvanceTime; otherwise time is real and the session waits.
+// with AdvanceTime; otherwise time is real and the session waits. Reports
+// are stamped with the time the step that raised them reaches.
 // A failure report of the server (an error box, or a status such as
-// "Play Failed") ends the session with PlayFailure.
+// "Play Failed") ends the session with PlayFailure, whose text adds the
+// server's warnings and errors that came with it (why a device failed).
+// The server's diagnostics go to the diagnostics handler (standard error
+// until one is set); when only the waveOut engine is offered, the server's
+// word that DirectSound refused the window while attaching is expected and
+// left out.
 
 #include <cstdint>
 #include <functional>
@@ -15,6 +22,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -50,6 +58,8 @@ struct SessionOptions {
   int32_t MemoryBytes = 64 << 20;
   std::string TempDir;  // the server's AppTmpDir; empty: a folder of the session's own
   bool Quiet = false;   // reports are not printed (a status line shows them instead)
+  int32_t LatencyMs = -1;  // playsrv --latency-ms; below 0: the server's default
+  bool Progress = false;   // Pass and WaitForPlayDone print the position every quarter second
 };
 
 class PlaySession final {
@@ -66,12 +76,18 @@ class PlaySession final {
   void Prepare(const std::string& wavPath, const audio::WavInfo& wav, bool loop, float tempo);
   // The same for a wave made of an edit list.
   void Prepare(const EditWave& wave, bool loop, float tempo);
+  // Hands `frames` frames of the wave's format over as `lists` (the wave, or
+  // an excerpt of it) with the loop switch as given; the tempo factors stay.
+  void HandOver(const EditWave& wave, const HostLists& lists, int32_t frames, bool loop);
   // Calls a member; a failure report during the call throws PlayFailure.
   nlohmann::json Command(const std::string& member, const nlohmann::json& params = nullptr);
-  // Lets `ms` of time pass, printing the position every quarter second.
+  // Lets `ms` of time pass (printing the position every quarter second with
+  // Progress).
   void Pass(int32_t ms);
   // Lets time pass until "Play Done" (true) or `maxMs` have passed (false).
-  bool WaitForPlayDone(int32_t maxMs);
+  // On the virtual clock without Progress the first `expectedMs` pass in one
+  // step.
+  bool WaitForPlayDone(int32_t maxMs, int32_t expectedMs = 0);
   int32_t Position();
 
   // For a transport that steers the run itself: lets `ms` of time pass
@@ -80,6 +96,8 @@ class PlaySession final {
   void Advance(int32_t ms);
   // Called with the text of every status report (Ttl of an "S2" report).
   void OnStatus(std::function<void(const std::string&)> onStatus) { onStatus_ = std::move(onStatus); }
+  // Where the server's diagnostics go from now on (null: standard error).
+  void OnDiagnostic(std::function<void(const std::string&)> onDiagnostic) { onDiagnostic_ = std::move(onDiagnostic); }
   // "DirectSound" or "waveOut", after Prepare.
   const std::string& EngineName() const { return engine_; }
   // Destroys the object and waits for the server to end; its exit status.
@@ -89,6 +107,7 @@ class PlaySession final {
 
  private:
   void OnNotification(const std::string& method, const nlohmann::json& params);
+  void OnServerDiagnostic(const std::string& line);
   void Step(int32_t ms);
   void CheckFailure();
   double NowSeconds() const;
@@ -107,8 +126,13 @@ class PlaySession final {
   std::string failure_;
   std::string outputLost_;
   bool quiet_ = false;
+  bool progress_ = false;
+  bool waveOutOnly_ = false;
+  bool attaching_ = false;
+  std::vector<std::string> troubles_;  // the server's warnings and errors since the last command or step
   std::string engine_;
   std::function<void(const std::string&)> onStatus_;
+  std::function<void(const std::string&)> onDiagnostic_;
 };
 
 }  // namespace playctl

@@ -68,10 +68,13 @@ bool ListServerDevices(const std::string& serverPath, std::vector<std::string>& 
 }
 
 ServerClient::ServerClient(const std::string& serverPath, const std::vector<std::string>& args,
-                           OnNotification onNotification)
-    : onNotification_(std::move(onNotification)), signalFd_(TerminationSignals()) {
+                           OnNotification onNotification, OnDiagnostic onDiagnostic)
+    : onNotification_(std::move(onNotification)),
+      onDiagnostic_(std::move(onDiagnostic)),
+      signalFd_(TerminationSignals()) {
   os::Process::Options options;
   options.Args = args;
+  options.Errors = os::Process::ErrorOutput::Lines;
   try {
     server_ = std::make_unique<os::Process>(serverPath, options);
   } catch (const os::ProcessError& e) {
@@ -107,20 +110,33 @@ void ServerClient::Pump(int ms) {
   ReadUntil([] { return false; }, os::SteadyMs() + ms);
 }
 
+void ServerClient::TakeDiagnostics(bool unfinished) {
+  for (const std::string& line : server_->ErrorLines(unfinished)) {
+    if (onDiagnostic_) {
+      onDiagnostic_(line);
+    } else {
+      std::cerr << line << '\n';
+    }
+  }
+}
+
 bool ServerClient::ReadUntil(const std::function<bool()>& done, int64_t deadlineMs) {
   std::string line;
   while (!done()) {
+    TakeDiagnostics();
     if (os::SteadyMs() >= deadlineMs) return false;
     const os::Input got = server_->ReadLine(line, MsLeft(deadlineMs), signalFd_);
     if (got == os::Input::Data) {
       HandleLine(line);
     } else if (got == os::Input::End) {
       PassOnSignal();  // a Ctrl-C reaches the server too, and may end it first
+      TakeDiagnostics(true);  // what it said last may be why
       throw ClientError("playsrv ended unexpectedly");
     } else {
       PassOnSignal();
     }
   }
+  TakeDiagnostics();
   return true;
 }
 
@@ -155,8 +171,12 @@ int ServerClient::CloseAndWait(int timeoutMs) {
   // Notifications of the end (the object's last reports) still arrive.
   std::string line;
   os::Input got;
-  while ((got = server_->ReadLine(line, MsLeft(deadline))) == os::Input::Data) HandleLine(line);
+  while ((got = server_->ReadLine(line, MsLeft(deadline))) != os::Input::End && MsLeft(deadline) > 0) {
+    if (got == os::Input::Data) HandleLine(line);
+    TakeDiagnostics();
+  }
   const std::optional<int> status = got == os::Input::End ? server_->Wait(MsLeft(deadline)) : std::nullopt;
+  TakeDiagnostics(true);
   if (!status) throw ClientError("playsrv did not end within " + std::to_string(timeoutMs) + " ms");
   exitStatus_ = *status;
   return exitStatus_;

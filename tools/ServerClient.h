@@ -4,6 +4,12 @@
 // notification to the handler in the order it arrives and returns each call's
 // result. A call's error answer throws CallError (code and message); a server
 // that ends or stops answering throws ClientError.
+//
+// The server's standard error is a pipe read while the client waits: each of
+// its lines (a diagnostic, "playsrv: warning: ...") goes to the diagnostics
+// handler as soon as the wait it arrived in ends, and by the end of Call,
+// Pump and CloseAndWait at the latest; without a handler it goes to playctl's
+// standard error.
 
 #include <cstdint>
 #include <functional>
@@ -46,6 +52,7 @@ class CallError final : public ClientError {
 class ServerClient final {
  public:
   using OnNotification = std::function<void(const std::string& method, const nlohmann::json& params)>;
+  using OnDiagnostic = std::function<void(const std::string& line)>;
 
   // Starts `serverPath` with `args`; its standard error stays ours. From now
   // on the termination signals are read by this process's waits (platform/
@@ -53,7 +60,8 @@ class ServerClient final {
   // the server and throws Interrupted. When the system refuses to hand the
   // signals over, a warning says so on standard error and they end playctl
   // (and the server, when they reach it) at once.
-  ServerClient(const std::string& serverPath, const std::vector<std::string>& args, OnNotification onNotification);
+  ServerClient(const std::string& serverPath, const std::vector<std::string>& args, OnNotification onNotification,
+               OnDiagnostic onDiagnostic = nullptr);
   // Closes the server's input and waits for it to end.
   ~ServerClient();
   ServerClient(const ServerClient&) = delete;
@@ -73,8 +81,11 @@ class ServerClient final {
   void HandleLine(const std::string& line);
   // Throws Interrupted, after passing the signal on, when one is pending.
   void PassOnSignal();
+  // Hands the server's diagnostics that have arrived to the handler.
+  void TakeDiagnostics(bool unfinished = false);
 
   OnNotification onNotification_;
+  OnDiagnostic onDiagnostic_;
   std::unique_ptr<os::Process> server_;
   int64_t nextId_ = 1;
   int64_t awaitedId_ = 0;

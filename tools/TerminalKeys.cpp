@@ -36,9 +36,38 @@ bool SingleKey(char c, Action& action) {
     case 'q':
       action = Action::Quit;
       return true;
+    case '[':
+      action = Action::SelectFrom;
+      return true;
+    case ']':
+      action = Action::SelectTo;
+      return true;
+    case 'x':
+      action = Action::ClearSelection;
+      return true;
+    case 'g':
+      action = Action::GoTo;
+      return true;
+    case ',':
+      action = Action::StepBack;
+      return true;
+    case '.':
+      action = Action::StepForward;
+      return true;
     default:
       return false;
   }
+}
+
+// The length of the escape sequence at `at` (ESC [ parameters final, ESC O
+// final, or ESC and one more byte); 0 when it is not complete yet.
+size_t UnknownSequenceLength(const std::string& bytes, size_t at) {
+  if (at + 1 >= bytes.size()) return 0;
+  if (bytes[at + 1] == 'O') return at + 2 < bytes.size() ? 3 : 0;
+  if (bytes[at + 1] != '[') return 1;  // Escape itself; the byte after it is a key of its own
+  for (size_t i = at + 2; i < bytes.size(); ++i)
+    if (bytes[i] >= '@' && bytes[i] <= '~') return i - at + 1;
+  return 0;
 }
 
 }  // namespace
@@ -49,8 +78,11 @@ std::vector<Action> DecodeKeys(std::string& pending) {
   while (at < pending.size()) {
     if (pending[at] != '\033') {
       Action a;
-      if (SingleKey(pending[at], a)) actions.push_back(a);
+      const bool known = SingleKey(pending[at], a);
       ++at;
+      if (!known) continue;
+      actions.push_back(a);
+      if (a == Action::GoTo) break;  // what follows is the time
       continue;
     }
     bool matched = false;
@@ -68,7 +100,10 @@ std::vector<Action> DecodeKeys(std::string& pending) {
     }
     if (matched) continue;
     if (partial) break;  // the rest of the sequence is still on its way
-    ++at;                // an escape sequence we do not know: skip its escape
+    // A sequence we do not know goes whole, so that its bytes are not taken for keys.
+    const size_t length = UnknownSequenceLength(pending, at);
+    if (length == 0) break;
+    at += length;
   }
   pending.erase(0, at);
   return actions;
@@ -80,6 +115,27 @@ std::vector<Action> TerminalKeys::Read(int ms) {
     return {};
   }
   return DecodeKeys(pending_);
+}
+
+os::Input TerminalKeys::ReadText(std::string& text, int ms) {
+  if (pending_.empty() && terminal_.ReadKeys(pending_, ms) == os::Input::End) return os::Input::End;
+  size_t at = 0;
+  os::Input result = os::Input::TimedOut;
+  for (; at < pending_.size() && result == os::Input::TimedOut; ++at) {
+    const char c = pending_[at];
+    if (c == '\r' || c == '\n') {
+      result = os::Input::Data;
+    } else if (c == '\033' || c == '\003') {
+      result = os::Input::End;
+    } else if (c == '\177' || c == '\b') {
+      if (!text.empty()) text.pop_back();
+    } else if (c >= ' ' && c <= '~') {
+      text += c;
+    }
+  }
+  // After Escape, the rest of its sequence (an arrow key, say) goes too.
+  pending_.erase(0, result == os::Input::End ? pending_.size() : at);
+  return result;
 }
 
 }  // namespace playctl

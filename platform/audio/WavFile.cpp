@@ -64,6 +64,7 @@ WavProbe Examine(const std::string& path, const os::ReadOnlyFile& file, int64_t 
   bool haveFmt = false;
   int64_t dataOffset = -1;
   int64_t dataBytes = 0;
+  int64_t claimedBytes = 0;
   for (int64_t at = 12; at + 8 <= length;) {
     uint8_t chunk[8];
     file.ReadExactAt(chunk, sizeof chunk, at);
@@ -77,6 +78,7 @@ WavProbe Examine(const std::string& path, const os::ReadOnlyFile& file, int64_t 
     } else if (std::memcmp(chunk, "data", 4) == 0 && dataOffset < 0) {
       dataOffset = at + 8;
       dataBytes = std::min<int64_t>(size, length - dataOffset);
+      claimedBytes = size == 0xFFFFFFFFu ? dataBytes : size;
     }
     if (haveFmt && dataOffset >= 0) break;
     at += 8 + static_cast<int64_t>(size) + (size & 1);
@@ -96,6 +98,7 @@ WavProbe Examine(const std::string& path, const os::ReadOnlyFile& file, int64_t 
   if (dataOffset + frames * info.BlockAlign() > std::numeric_limits<int32_t>::max())
     return Refused(path + ": the sample data reaches beyond 2 GiB, which block lists cannot address");
   info.Frames = static_cast<int32_t>(frames);
+  info.CutFrames = (claimedBytes + info.BlockAlign() - 1) / info.BlockAlign() - frames;
   return {info, ""};
 }
 

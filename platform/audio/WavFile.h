@@ -6,7 +6,9 @@
 // ProbeWav accepts RIFF/WAVE files whose fmt chunk has format tag 1 (PCM),
 // 8 or 16 bits per sample and 1 or 2 channels, and finds the data chunk
 // wherever it lies; a data chunk that claims more bytes than the file holds
-// is cut to the file's end. Since block positions are 32-bit and counted
+// is cut to the file's end (and CutFrames says how much is missing; a size
+// of 0xFFFFFFFF, which a recorder that never finished leaves, means "to the
+// end of the file" and is not counted as cut). Since block positions are 32-bit and counted
 // from 1, the sample data must end below 2 GiB. Anything else is refused with
 // a message that says what the file is and what would be accepted.
 
@@ -31,6 +33,7 @@ struct WavInfo {
   int32_t Rate = 0;        // frames per second
   int64_t DataOffset = 0;  // 0-based byte offset of the first sample
   int32_t Frames = 0;      // samples per channel
+  int64_t CutFrames = 0;   // frames the data chunk claims beyond the end of the file
   int32_t BytesPerSample() const { return Bits / 8; }
   int32_t BlockAlign() const { return Channels * BytesPerSample(); }
 };

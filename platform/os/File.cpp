@@ -63,6 +63,14 @@ void ReadOnlyFile::ReadExactAt(void* dst, size_t bytes, int64_t offset) const {
   PreadExact(fd_, path_, dst, bytes, offset);
 }
 
+size_t ReadOnlyFile::ReadSomeAt(void* dst, size_t bytes, int64_t offset) const {
+  while (true) {
+    const ssize_t n = CurrentFileSystem().Pread(fd_, dst, bytes, offset);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) throw ErrnoError("cannot read", path_, errno);
+  }
+}
+
 namespace files {
 
 int OpenRegular(const std::string& path, int flags, const std::string& context, mode_t mode) {
@@ -90,6 +98,19 @@ int OpenRegular(const std::string& path, int flags, const std::string& context, 
 bool Exists(const std::string& path) {
   struct stat st {};
   return !path.empty() && CurrentFileSystem().Stat(path, st) == 0;
+}
+
+PathFacts ExaminePath(const std::string& path) {
+  FileSystem& fs = CurrentFileSystem();
+  struct stat st {};
+  if (path.empty() || fs.Stat(path, st) != 0) return {};
+  if (S_ISDIR(st.st_mode)) return {PathKind::Folder, 0, 0};
+  if (!S_ISREG(st.st_mode)) return {PathKind::Other, 0, 0};
+  PathFacts facts{PathKind::Regular, static_cast<int64_t>(st.st_size), 0};
+  const int fd = fs.Open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
+  if (fd < 0) facts.ReadError = errno;
+  else fs.Close(fd);
+  return facts;
 }
 
 int64_t Length(const std::string& path) {

@@ -29,6 +29,9 @@ class ReadOnlyFile final {
   // Reads exactly `bytes` bytes at `offset`. A file that ends before the run
   // does is an error ("short read"), as is any failing read.
   void ReadExactAt(void* dst, size_t bytes, int64_t offset) const;
+  // Reads at most `bytes` bytes at `offset` and returns how many came: fewer
+  // only where the file ends (0 at or past its end). A failing read throws.
+  size_t ReadSomeAt(void* dst, size_t bytes, int64_t offset) const;
 
   const std::string& Path() const { return path_; }
   int Fd() const { return fd_; }
@@ -47,6 +50,14 @@ namespace files {
 // a regular file.
 int OpenRegular(const std::string& path, int flags, const std::string& context, mode_t mode = 0644);
 bool Exists(const std::string& path);
+// What a path names, for a message that says what is wrong with it.
+enum class PathKind { Missing, Regular, Folder, Other };
+struct PathFacts {
+  PathKind Kind = PathKind::Missing;
+  int64_t Length = 0;  // bytes, for a regular file
+  int ReadError = 0;   // errno of opening a regular file for reading; 0 when it opens
+};
+PathFacts ExaminePath(const std::string& path);
 // Length in bytes; throws when the file cannot be examined.
 int64_t Length(const std::string& path);
 // Opens (creating it when `create`), writes the run at `offset`, closes.

@@ -30,6 +30,7 @@ struct ChildPlan {
   const char* errorPath = nullptr;  // for errors -1; nullptr: inherited
   int errorFlags = 0;
   const char* terminalPath = nullptr;  // a pseudo-terminal's other end: all three streams
+  winsize terminalSize{};              // set on it when not all zero
   bool ownGroup = false;
   int64_t maxFileBytes = 0;
   int report = -1;  // where the child writes errno when it cannot start
@@ -53,6 +54,9 @@ bool MoveTo(int fd, int target) {
     if (setsid() < 0) Fail(plan.report);
     const int tty = open(plan.terminalPath, O_RDWR);
     if (tty < 0 || ioctl(tty, TIOCSCTTY, 0) != 0) Fail(plan.report);
+    if ((plan.terminalSize.ws_col != 0 || plan.terminalSize.ws_row != 0) &&
+        ioctl(tty, TIOCSWINSZ, &plan.terminalSize) != 0)
+      Fail(plan.report);
     if (!MoveTo(tty, 0) || !MoveTo(tty, 1) || !MoveTo(tty, 2)) Fail(plan.report);
   } else {
     if (plan.ownGroup && setpgid(0, 0) != 0) Fail(plan.report);
@@ -148,12 +152,15 @@ Process::Process(const std::string& program, const Options& options) : onTermina
       input_ = OpenTerminal(terminal);
       output_ = input_;
       plan.terminalPath = terminal.c_str();
+      plan.terminalSize.ws_col = static_cast<unsigned short>(std::clamp(options.Columns, 0, 0xFFFF));
+      plan.terminalSize.ws_row = static_cast<unsigned short>(std::clamp(options.Rows, 0, 0xFFFF));
       pid_ = Launch(program, plan);
       return;
     }
     in = options.NullInput ? PipeEnds{} : MakePipe();
     out = MakePipe();
-    err = options.Errors == ErrorOutput::Pipe ? MakePipe() : PipeEnds{};
+    errorLines_ = options.Errors == ErrorOutput::Lines;
+    err = options.Errors == ErrorOutput::Pipe || errorLines_ ? MakePipe() : PipeEnds{};
     plan.input = in.Read;
     plan.inputPath = "/dev/null";  // when there is no pipe
     plan.output = out.Write;
@@ -204,7 +211,9 @@ Input Process::ReadLine(std::string& line, int timeoutMs, int alsoWatch) {
     }
     const int left = timeoutMs < 0 ? -1 : static_cast<int>(std::max<int64_t>(0, deadline - SteadyMs()));
     // The watched descriptor first, so that a flood of output cannot hide it.
-    if (WaitReadable({alsoWatch, output_}, left) != 1) return Input::TimedOut;
+    const int ready = WaitReadable({alsoWatch, errorLines_ ? errors_ : -1, output_}, left);
+    if (ready == 1 && TakeInErrors()) return Input::TimedOut;
+    if (ready != 2) return Input::TimedOut;
     const Input got = os::ReadSome(output_, buffered_, 0);
     if (got == Input::End) return Input::End;
   }
@@ -216,12 +225,49 @@ Input Process::ReadSome(std::string& out, int timeoutMs) {
     buffered_.clear();
     return Input::Data;
   }
-  return os::ReadSome(output_, out, timeoutMs);
+  if (!errorLines_) return os::ReadSome(output_, out, timeoutMs);
+  const int ready = WaitReadable({errors_, output_}, timeoutMs);
+  if (ready == 0 && TakeInErrors()) return Input::TimedOut;
+  return ready == 1 ? os::ReadSome(output_, out, 0) : Input::TimedOut;
+}
+
+bool Process::TakeInErrors() {
+  if (errors_ < 0) return false;
+  if (os::ReadSome(errors_, errorsBuffered_, 0) == Input::End) {
+    // The child closed its standard error (or ended): nothing more comes.
+    CloseFd(errors_);
+    errors_ = -1;
+  }
+  return true;
+}
+
+std::vector<std::string> Process::ErrorLines(bool unfinished) {
+  std::vector<std::string> lines;
+  if (!errorLines_) return lines;
+  while (errors_ >= 0 && WaitReadable({errors_}, 0) == 0) TakeInErrors();
+  size_t from = 0;
+  for (size_t nl; (nl = errorsBuffered_.find('\n', from)) != std::string::npos; from = nl + 1)
+    lines.push_back(errorsBuffered_.substr(from, nl - from));
+  errorsBuffered_.erase(0, from);
+  if (unfinished && !errorsBuffered_.empty()) {
+    lines.push_back(std::move(errorsBuffered_));
+    errorsBuffered_.clear();
+  }
+  return lines;
+}
+
+void Process::ResizeTerminal(int columns, int rows) {
+  if (!onTerminal_ || input_ < 0) return;
+  winsize size{};
+  size.ws_col = static_cast<unsigned short>(std::clamp(columns, 0, 0xFFFF));
+  size.ws_row = static_cast<unsigned short>(std::clamp(rows, 0, 0xFFFF));
+  if (ioctl(input_, TIOCSWINSZ, &size) != 0)
+    throw ProcessError(std::string("cannot resize the child's terminal: ") + std::strerror(errno));
 }
 
 std::string Process::ReadErrorOutput() {
   std::string all;
-  while (errors_ >= 0 && os::ReadSome(errors_, all, 0) == Input::Data) {
+  while (errors_ >= 0 && !errorLines_ && os::ReadSome(errors_, all, 0) == Input::Data) {
   }
   return all;
 }
@@ -242,6 +288,9 @@ void Process::SignalGroup(int signo) {
 std::optional<int> Process::Wait(int timeoutMs) {
   if (status_ || pid_ <= 0) return status_;
   const int64_t deadline = SteadyMs() + timeoutMs;
+  // A child that is about to end (the usual case) is seen within a
+  // millisecond or two; a longer wait looks every 10 ms.
+  int pause = 1;
   while (true) {
     int raw = 0;
     const pid_t r = waitpid(pid_, &raw, timeoutMs < 0 ? 0 : WNOHANG);
@@ -252,7 +301,8 @@ std::optional<int> Process::Wait(int timeoutMs) {
     if (r < 0 && errno != EINTR) throw ProcessError(std::string("cannot wait for a child: ") + std::strerror(errno));
     if (timeoutMs >= 0) {
       if (SteadyMs() >= deadline) return std::nullopt;
-      SleepMs(10);
+      SleepMs(pause);
+      pause = std::min(10, pause * 2);
     }
   }
 }

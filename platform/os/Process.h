@@ -46,6 +46,11 @@ class Process final {
     Null,     // /dev/null
     File,     // ErrorFile, created or emptied
     Pipe,     // a pipe that the caller reads with ReadErrorOutput, or never
+    // A pipe read along with the output: whatever arrives on it while
+    // ReadLine or ReadSome wait is taken in at once (so it never fills and
+    // the child never waits on it) and ends that wait as TimedOut, so that
+    // the caller can take the lines with ErrorLines.
+    Lines,
   };
   struct Options {
     std::vector<std::string> Args;  // after the program's own name
@@ -59,6 +64,10 @@ class Process final {
     // controlling end this object holds (Send writes keys to it, the reads
     // read the screen); Errors and NullInput do not apply.
     bool OnTerminal = false;
+    // With OnTerminal: the terminal's size, in columns and rows (0: the
+    // system's default, usually none).
+    int Columns = 0;
+    int Rows = 0;
     // Above 0: files the child writes stop at this many bytes (EFBIG beyond,
     // as on a full disk; SIGXFSZ is ignored in the child).
     int64_t MaxFileBytes = 0;
@@ -90,6 +99,14 @@ class Process final {
   // Everything in the standard error pipe now, without waiting (ErrorOutput::
   // Pipe only; "" otherwise).
   std::string ReadErrorOutput();
+  // ErrorOutput::Lines: the complete lines (without '\n') that arrived on
+  // standard error so far, taking in what is there now without waiting; with
+  // `unfinished`, also a last line that has no '\n' yet. Empty otherwise.
+  std::vector<std::string> ErrorLines(bool unfinished = false);
+
+  // With OnTerminal: gives the child's terminal a new size (the child's
+  // foreground process group gets SIGWINCH, as when a window is resized).
+  void ResizeTerminal(int columns, int rows);
 
   // With OnTerminal: how the child's terminal treats input now.
   std::optional<TerminalMode> ChildTerminalMode() const;
@@ -106,10 +123,16 @@ class Process final {
   int Kill();
 
  private:
+  // Reads what standard error holds now into errorsBuffered_ (Lines); true
+  // when there was a pipe to read.
+  bool TakeInErrors();
+
   pid_t pid_ = -1;
   int input_ = -1;   // the child's standard input (the terminal's controlling end when OnTerminal)
   int output_ = -1;  // its standard output (the same descriptor when OnTerminal)
-  int errors_ = -1;  // its standard error, for ErrorOutput::Pipe
+  int errors_ = -1;  // its standard error, for ErrorOutput::Pipe and Lines
+  bool errorLines_ = false;      // ErrorOutput::Lines
+  std::string errorsBuffered_;   // standard error read and not yet handed out
   bool onTerminal_ = false;
   std::string buffered_;  // read and not yet handed out
   std::optional<int> status_;

@@ -63,6 +63,23 @@ PipeEnds MakePipe() {
 
 void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
+QuietStandardError::QuietStandardError() noexcept {
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null < 0) return;
+  saved_ = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+  if (saved_ >= 0 && dup2(null, STDERR_FILENO) < 0) {
+    close(saved_);
+    saved_ = -1;
+  }
+  close(null);
+}
+
+QuietStandardError::~QuietStandardError() {
+  if (saved_ < 0) return;
+  dup2(saved_, STDERR_FILENO);
+  close(saved_);
+}
+
 int TakeProtocolOutput() {
   const int fd = dup(STDOUT_FILENO);
   if (fd < 0) throw ErrnoError("cannot set up the output channel", "standard output", errno);

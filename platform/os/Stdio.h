@@ -81,6 +81,21 @@ PipeEnds MakePipe();
 // with EPIPE instead of ending the program.
 void IgnoreBrokenPipes();
 
+// While it lives, the standard error points at /dev/null, so that a library
+// that prints its own notes there (a decoder's) stays silent; the old standard
+// error comes back when it goes. When /dev/null cannot be opened nothing
+// changes. Thread: the process's one thread that writes to standard error.
+class QuietStandardError final {
+ public:
+  QuietStandardError() noexcept;
+  ~QuietStandardError();
+  QuietStandardError(const QuietStandardError&) = delete;
+  QuietStandardError& operator=(const QuietStandardError&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
 // Keeps a protocol channel private: returns a duplicate of the standard
 // output (the caller owns it) and points the standard output itself at the
 // standard error, so that a stray print anywhere cannot corrupt the stream

@@ -21,9 +21,10 @@ termios saved{};
 
 bool IsTerminal(int fd) { return isatty(fd) == 1; }
 
-int TerminalColumns(int fd) {
+TerminalSize SizeOfTerminal(int fd) {
   winsize size{};
-  return ioctl(fd, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+  if (ioctl(fd, TIOCGWINSZ, &size) != 0) return {};
+  return {size.ws_col, size.ws_row};
 }
 
 std::optional<TerminalMode> ModeOfTerminal(int fd) {

@@ -16,9 +16,13 @@ namespace os {
 // True when `fd` is a terminal.
 bool IsTerminal(int fd);
 
-// The width of the terminal on `fd` in columns; 0 when it is not a terminal
-// or does not say.
-int TerminalColumns(int fd);
+// The size of the terminal on `fd` in columns and rows; {0, 0} when it is
+// not a terminal or does not say.
+struct TerminalSize {
+  int Columns = 0;
+  int Rows = 0;
+};
+TerminalSize SizeOfTerminal(int fd);
 
 // How the terminal on `fd` treats input, for a check from the outside (the
 // other end of a pseudo-terminal, say); nothing when `fd` is not a terminal.

@@ -153,24 +153,27 @@ TEST_F(FacadeTest, CommandsWithAnErrorHandlerTurnAnEngineErrorIntoTheirFixedOutc
   Attach();
   mod().WaveNos = 5;
   script.throwIn = true;
+  // A plain function per command: GCC 12 at -O3 takes the std::function of
+  // Command, destroyed in the list's initialisation, for uninitialised.
   struct Case {
-    Command command;
+    const char* name;
+    void (*run)(facade::PlayDllClass&);
     Texts texts;
     int32_t currentPos;  // from 12
   };
   const std::vector<Case> cases{
-      {{"StopPlay", [](auto& o) { o.StopPlay(); }}, {"Stop Play error / Stop Play error"}, 12},
-      {{"PlayContinue", [](auto& o) { o.PlayContinue(); }}, {"Play Continue error"}, 12},
-      {{"PlayPause", [](auto& o) { o.PlayPause(); }}, {"Play Pause error"}, 12},
-      {{"UpdatePlayPosition", [](auto& o) { o.UpdatePlayPosition(); }}, {}, 0},
-      {{"PlayCurrentPosition", [](auto& o) { EXPECT_EQ(o.PlayCurrentPosition(), 0); }}, {}, 12},
+      {"StopPlay", [](auto& o) { o.StopPlay(); }, {"Stop Play error / Stop Play error"}, 12},
+      {"PlayContinue", [](auto& o) { o.PlayContinue(); }, {"Play Continue error"}, 12},
+      {"PlayPause", [](auto& o) { o.PlayPause(); }, {"Play Pause error"}, 12},
+      {"UpdatePlayPosition", [](auto& o) { o.UpdatePlayPosition(); }, {}, 0},
+      {"PlayCurrentPosition", [](auto& o) { EXPECT_EQ(o.PlayCurrentPosition(), 0); }, {}, 12},
   };
   for (const Case& c : cases) {
     msgs.clear();
     mod().CurrentPos = 12;
-    c.command.run(obj);
-    EXPECT_EQ(msgs, c.texts) << c.command.name;
-    EXPECT_EQ(mod().CurrentPos, c.currentPos) << c.command.name;
+    c.run(obj);
+    EXPECT_EQ(msgs, c.texts) << c.name;
+    EXPECT_EQ(mod().CurrentPos, c.currentPos) << c.name;
   }
 }
 

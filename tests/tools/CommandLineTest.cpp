@@ -8,6 +8,8 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/support/FaultyFileSystem.h"
+#include "tests/support/TempDir.h"
 #include "tools/Commands.h"
 #include "tools/EditList.h"
 #include "tools/TerminalKeys.h"
@@ -26,7 +28,10 @@ TEST(CommandLineTest, EachKeyDecodesFromTheBytesATerminalSends) {
       {"\033[D", {A::Back}}, {"\033OD", {A::Back}}, {"\033[C", {A::Forward}}, {"\033OC", {A::Forward}},
       {"\033[H", {A::Home}}, {"\033OH", {A::Home}}, {"\033[1~", {A::Home}},  {"\033[7~", {A::Home}},
       {"\033[F", {A::End}},  {"\033OF", {A::End}},  {"\033[4~", {A::End}},   {"\033[8~", {A::End}},
-      {"x", {}},             {"\033[Z", {}},  // keys and sequences that mean nothing are dropped
+      {"[", {A::SelectFrom}}, {"]", {A::SelectTo}}, {"x", {A::ClearSelection}}, {"g", {A::GoTo}},
+      {",", {A::StepBack}}, {".", {A::StepForward}},
+      // keys and sequences that mean nothing are dropped whole (no '[' of theirs selects)
+      {"z", {}}, {"\033[Z", {}}, {"\033[1;5A", {}}, {"\033OQ", {}},
   };
   for (const auto& [bytes, actions] : keys) {
     std::string pending = bytes;
@@ -36,7 +41,7 @@ TEST(CommandLineTest, EachKeyDecodesFromTheBytesATerminalSends) {
 }
 
 TEST(CommandLineTest, KeysArrivingTogetherDecodeInTheirOrder) {
-  std::string pending = " u\033[Dx\033[4~q";
+  std::string pending = " u\033[Dz\033[4~q";
   EXPECT_EQ(DecodeKeys(pending), (std::vector<Action>{A::Pause, A::UTurn, A::Back, A::End, A::Quit}));
 }
 
@@ -48,15 +53,32 @@ TEST(CommandLineTest, ASequenceSplitAcrossReadsWaitsForItsEnd) {
   EXPECT_EQ(DecodeKeys(pending), std::vector<Action>{A::End});
 }
 
+TEST(CommandLineTest, TheTimeTypedAfterGIsLeftForThePrompt) {
+  std::string pending = "ug1:02.5\r";
+  EXPECT_EQ(DecodeKeys(pending), (std::vector<Action>{A::UTurn, A::GoTo}));
+  EXPECT_EQ(pending, "1:02.5\r");
+}
+
 TEST(CommandLineTest, ScriptStepsTakeTheirTimesFromTheWaitsBeforeThem) {
-  const auto steps = ParseScript(" wait 1.0; u;wait 0.25 ; space; left ;wait 0;right; home; end; l; +; -; s; q; ");
+  const auto steps =
+      ParseScript(" wait 1.0; u;wait 0.25 ; space; left ;wait 0;right; home; end; l; +; -; s; q; [; ]; x; ,; .; g 1:02.5");
   std::string got;
   for (const ScriptStep& s : steps) got += std::to_string(s.AtMs) + ":" + ActionName(s.What) + " ";
-  EXPECT_EQ(got, "1000:u 1250:space 1250:left 1250:right 1250:home 1250:end 1250:l 1250:+ 1250:- 1250:s 1250:q ");
+  EXPECT_EQ(got, "1000:u 1250:space 1250:left 1250:right 1250:home 1250:end 1250:l 1250:+ 1250:- 1250:s 1250:q "
+                 "1250:[ 1250:] 1250:x 1250:, 1250:. 1250:g ");
+  EXPECT_EQ(steps.back().Seconds, 62.5);
+}
+
+TEST(CommandLineTest, ATimeReadsAsSecondsOrMinutesAndSeconds) {
+  for (const auto& [text, seconds] : std::vector<std::pair<std::string, double>>{
+           {"75.5", 75.5}, {" 0 ", 0}, {"1:15.5", 75.5}, {"0:05", 5}, {"10:00", 600}})
+    EXPECT_EQ(ParseTime(text), seconds) << text;
+  for (const char* bad : {"", "-1", "1:60", "1.5:00", "a", "1:", ":5", "1:2:3"})
+    EXPECT_EQ(ParseTime(bad), std::nullopt) << bad;
 }
 
 TEST(CommandLineTest, AScriptStepNotUnderstoodIsRefused) {
-  for (const char* bad : {"wait", "wait -1", "wait 1s", "jump", "u u"})
+  for (const char* bad : {"wait", "wait -1", "wait 1s", "jump", "u u", "g", "g soon", "g 1:99"})
     EXPECT_THROW(ParseScript(bad), std::invalid_argument) << bad;
 }
 
@@ -79,6 +101,22 @@ TEST(CommandLineTest, APieceWithABadRangeOrSilenceIsRefused) {
   const auto absolute = [](const std::string& p) { return "/abs/" + p; };
   for (const char* bad : {"x.wav@", "x.wav@2-1", "x.wav@-1-2", "x.wav@a-b", "x.wav@1-2-3", "silence:", "silence:0"})
     EXPECT_THROW(ParsePiece(bad, absolute), audio::WavError) << bad;
+}
+
+TEST(CommandLineTest, AFileThatCannotBeOpenedIsRefusedWithTheSystemsReason) {
+  testing_support::TempDir tmp;
+  const std::string path = tmp.File("locked.wav");
+  testing_support::WriteSamples(path, std::vector<int16_t>(100, 1));
+  testing_support::FaultyFileSystem fs;
+  fs.Only = "locked";
+  fs.OpenErrno = EACCES;
+  const os::FileSystemOverride faulty(fs);
+  try {
+    EditList({ParsePiece(path, [](const std::string& p) { return p; })}, {});
+    FAIL() << "refused";
+  } catch (const audio::WavError& e) {
+    EXPECT_STREQ(e.what(), (path + ": cannot be read (Permission denied)").c_str());
+  }
 }
 
 TEST(CommandLineTest, ChannelPicksAreOneOrTwoNumbersFromOne) {

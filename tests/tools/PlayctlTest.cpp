@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/os/Stdio.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/RecordedWav.h"
 #include "tests/support/TempDir.h"
@@ -128,29 +130,113 @@ class PlayctlTest : public ::testing::Test {
   std::string out = tmp.File("played.wav");
 };
 
-TEST_F(PlayctlTest, RefusesWhatItCannotPlayBeforeTheServerStartsNamingThePiece) {
-  const std::string six = tmp.File("six.wav"), mono = tmp.File("mono.wav"), junk = tmp.File("junk.wav");
+// Each refusal is the one line that names the file and what is wrong with
+// it, without a decoder's own notes, and no server is started.
+TEST_F(PlayctlTest, ARefusedFileIsNamedWithWhatIsWrongWithItAndNothingElse) {
+  const std::string six = tmp.File("six.wav"), mono = tmp.File("mono.wav"), text = tmp.File("text.mp3");
   WriteWav(six, 6, 8000, 16, true, std::vector<uint8_t>(1200, 1));
   WriteWav(mono, 1, 8000, 16, false, std::vector<uint8_t>(16000, 1));  // one second
-  testing_support::WriteBytes(junk, {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'});
+  WriteWav(tmp.File("none.wav"), 1, 8000, 16, false, {});
+  testing_support::WriteBytes(text, std::vector<uint8_t>(640, 'x'));
+  testing_support::WriteBytes(tmp.File("empty.flac"), {});
+  ASSERT_EQ(mkfifo(tmp.File("fifo.wav").c_str(), 0600), 0);
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
-      {{six}, six + ": 6 channels; only mono or stereo plays (pick one or two with --channels"},
-      {{six, "--channels", "2,7"}, six + ": --channels names channel 7 of a file of 6 channels"},
-      {{junk}, junk + ": "},
+      {{text}, text + ": is not a sound file"},
+      {{tmp.File("empty.flac")}, tmp.File("empty.flac") + ": is empty"},
+      {{tmp.Path()}, tmp.Path() + ": is a folder, not a sound file"},
+      {{tmp.File("fifo.wav")}, tmp.File("fifo.wav") + ": is not a regular file"},
+      {{tmp.File("none.wav")}, tmp.File("none.wav") + ": holds no samples"},
       {{mono, tmp.File("missing.flac")}, tmp.File("missing.flac") + ": no such file"},
+      {{six}, six + ": 6 channels; only mono or stereo plays (pick one or two with --channels, e.g. --channels 1,2)"},
+      {{six, "--channels", "2,7"}, six + ": --channels names channel 7 of a file of 6 channels"},
       {{mono + "@0.5-1.5"}, mono + "@0.5-1.5: the range lies beyond the end of the file (1.000 s)"},
       {{"silence:0.5"}, "an edit list needs at least one sound file"},
       {{mono, "--from", "1.0"}, "--from 1.000000 lies beyond the end of the wave"},
-      {{mono, "--loop", "--seconds", "3000000"}, "--seconds"},
-      {{mono, "--script", "wait 1; jump"}, "--script: unknown step \"jump\""},
+      {{mono, "--script", "wait 1; jump"},
+       "--script: unknown step \"jump\" (wait SECONDS, space, u, left, right, home, end, l, +, -, s, q, [, ], x, "
+       "g TIME, ',', '.')"},
   };
   for (const auto& [args, message] : cases) {
     std::vector<std::string> all{"play", "--simulate"};
     all.insert(all.end(), args.begin(), args.end());
     const Run r = Playctl(all);
     EXPECT_EQ(r.Status, 2) << message;
-    EXPECT_THAT(r.Err, testing::HasSubstr(message));
+    EXPECT_EQ(r.Err, "playctl: " + message + "\n");
     EXPECT_FALSE(r.Has("engine:")) << "no server was started for " << message;
+  }
+}
+
+// A compressed file cut to a third: named in a warning with what decoded and
+// why the rest did not, without the decoder's own notes (a cut MP3 makes
+// mpg123 warn on standard error); that part plays, and the run ends with 3.
+class DamagedFileTest : public PlayctlTest, public ::testing::WithParamInterface<std::pair<const char*, int>> {};
+
+TEST_P(DamagedFileTest, IsToldAndWhatDecodedPlaysWithStatusThree) {
+  const auto& [name, format] = GetParam();
+  std::vector<int32_t> noise(2 * 40000);
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<int32_t>((i * 7919 + i * i) % 65536 - 32768) << 16;
+  WriteSound(tmp.File(std::string("whole.") + name), format, 2, noise);
+  const std::vector<uint8_t> whole = testing_support::ReadBytes(tmp.File(std::string("whole.") + name));
+  const std::string cut = tmp.File(std::string("cut.") + name);
+  testing_support::WriteBytes(cut, std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() / 3));
+  SF_INFO info{};  // what libsndfile, opened by name, decodes of it, rounded to 16 bits
+  std::vector<double> doubles(2 * 40000);
+  {
+    const os::QuietStandardError quiet;  // mpg123's notes
+    SNDFILE* f = sf_open(cut.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    doubles.resize(static_cast<size_t>(2 * sf_readf_double(f, doubles.data(), 40000)));
+    sf_close(f);
+  }
+  Samples decoded;
+  for (double x : doubles) decoded.push_back(static_cast<int16_t>(std::clamp(std::round(x * 32768), -32768.0, 32767.0)));
+  const Run r = Playctl({"play", cut, "--simulate", "--output", "wav:" + out});
+  EXPECT_EQ(r.Status, 3) << r.Err;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3f s", static_cast<double>(decoded.size() / 2) / 8000);
+  EXPECT_EQ(r.Err, "playctl: warning: " + cut + ": damaged: " + seconds + " of " + std::to_string(info.frames / 8000) +
+                       ".000 s decoded (" + std::to_string(decoded.size() / 2) + " of " + std::to_string(info.frames) +
+                       " samples); the file ends there, cut short after " + std::to_string(whole.size() / 3) +
+                       " bytes; the part that is there plays\n");
+  EXPECT_EQ(Recorded(out, decoded.size()), decoded);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, DamagedFileTest,
+                         ::testing::Values(std::pair{"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+                                           std::pair{"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III}),
+                         [](const auto& p) { return std::string(p.param.first); });
+
+// A WAV whose data chunk claims twice what the file holds (and half a frame).
+TEST_F(PlayctlTest, AWavCutShortIsToldAndWhatIsThereIsReadInPlaceWithStatusThree) {
+  std::vector<uint8_t> bytes(16001);  // 8000 frames and half of one
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 31);
+  const std::string wav = tmp.File("cut.wav");
+  WriteWav(wav, 1, 8000, 16, false, bytes);
+  std::vector<uint8_t> file = testing_support::ReadBytes(wav);
+  file[40] = 0x00, file[41] = 0x7D;  // the data chunk claims 32000 bytes
+  testing_support::WriteBytes(wav, file);
+  const Run w = Playctl({"play", wav, "--simulate", "--output", "wav:" + out});
+  EXPECT_EQ(w.Status, 3) << w.Err;
+  EXPECT_EQ(w.Err, "playctl: warning: " + wav + ": damaged: 1.000 s of 2.000 s present (8000 of 16000 samples); the "
+                   "file ends there, cut short after 16045 bytes; the part that is there plays\n");
+  Samples present(8000);
+  std::memcpy(present.data(), bytes.data(), 16000);
+  EXPECT_EQ(Recorded(out, 8000), present);
+  EXPECT_TRUE(w.Has("read in place"));
+}
+
+// An option that cannot apply says why, once, on standard error, and nothing
+// else is said there (choosing waveOut brings no word about DirectSound).
+TEST_F(PlayctlTest, AnOptionThatCannotApplySaysWhyOnce) {
+  const std::string wav = Mono16("tone.wav", Ramp(800, 1));
+  for (const auto& [option, warning] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--engine", "waveout", "--tempo", "1.5"}, "--tempo does not apply: the waveOut engine plays at the wave's own rate"},
+           {{"--channels", "1"}, "--channels does not apply: it picks channels of files of more than two, and no piece has more"}}) {
+    std::vector<std::string> args{"play", wav, "--simulate", "--output", "null"};
+    args.insert(args.end(), option.begin(), option.end());
+    const Run r = Playctl(args);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err, "playctl: warning: " + warning + "\n");
   }
 }
 
@@ -286,7 +372,7 @@ class SteeredRunTest : public PlayctlTest {
 // 0.25 s; stop; End: backwards from the end; tempo and loop wait for the
 // next start; quit.
 TEST_F(SteeredRunTest, ScriptedKeysSteerTheRunFrameForFrame) {
-  const Run r = Play({wav, "--script",
+  const Run r = Play({wav, "--progress", "--script",
                       "wait 1.0; u; wait 0.5; space; wait 0.5; space; wait 0.25; right; wait 0.25; s; wait 0.1; "
                       "end; wait 0.2; l; +; wait 0.3; q"});
   Samples heard;  // frames 0..7999, 7999 back to 2000, 31999 back to 30000, 31999 back to 28000
@@ -296,11 +382,49 @@ TEST_F(SteeredRunTest, ScriptedKeysSteerTheRunFrameForFrame) {
   EXPECT_EQ(ReadRecordedWav(out).Samples, heard);
   EXPECT_TRUE(r.Has("[   1.750 s] 0:00.500 / 0:04.000  reverse  paused  tempo 1.00"));
   EXPECT_TRUE(r.Has("[   2.750 s] 0:03.850 / 0:04.000  reverse  playing  tempo 1.00"));
-  EXPECT_TRUE(r.Has("[   3.000 s] 0:03.600 / 0:04.000  reverse  playing  loop on  tempo 1.10"));
+  EXPECT_TRUE(r.Has("[   3.000 s] 0:03.600 / 0:04.000  reverse  playing  loop on  tempo 1.00 (1.10 from the next start)"));
+}
+
+// A selection from 0.5 s to 1 s (the playhead at each mark: frames 3999 up
+// to 7999), looped from 1 s on for 1.2 s, then the loop ended and g 3.0: the
+// passes sound frame for frame, each restart after the server's silence
+// until its next poll (at most 100 ms), and the jump lands on frame 24000.
+TEST_F(PlayctlTest, ASelectionLoopsAndGJumpsFrameForFrame) {
+  const std::string wav = Mono16("ramp.wav", Ramp(32000, 1));  // no sample is 0
+  Play({wav, "--script", "wait 0.5; [; wait 0.5; ]; l; wait 1.2; l; g 3.0; wait 0.5; q"});
+  const Samples played = ReadRecordedWav(out).Samples;
+  EXPECT_EQ(played.size(), 21600u) << "2.7 s";
+  std::vector<Samples> passes;  // the runs of consecutive frames
+  std::vector<size_t> gaps;     // the silences between them
+  for (size_t i = 0; i < played.size();) {
+    size_t j = i + 1;
+    while (j < played.size() && (played[i] == 0 ? played[j] == 0 : played[j] == played[j - 1] + 1)) ++j;
+    if (played[i] == 0) {
+      gaps.push_back(j - i);
+    } else {
+      passes.emplace_back(played.begin() + static_cast<long>(i), played.begin() + static_cast<long>(j));
+    }
+    i = j;
+  }
+  const Samples selection = Ramp(4000, 4000);
+  EXPECT_EQ(passes, (std::vector<Samples>{Ramp(8000, 1), selection, selection, Ramp(4000, 24001)}));
+  ASSERT_EQ(gaps.size(), 2u);
+  for (size_t gap : gaps) EXPECT_LE(gap, 800u);
+}
+
+// Paused after 1 s (the playhead on frame 7999), two steps on and one back:
+// the run goes on 100 ms later, from frame 8799.
+TEST_F(PlayctlTest, StepsWhilePausedMoveWhereTheRunGoesOn) {
+  const std::string wav = Mono16("ramp.wav", Ramp(32000, 1));
+  Play({wav, "--script", "wait 1.0; space; .; .; ,; wait 0.3; space; wait 0.5; q"});
+  Samples heard = Ramp(8000, 1);
+  const Samples on = Ramp(4000, 8800);
+  heard.insert(heard.end(), on.begin(), on.end());
+  EXPECT_EQ(ReadRecordedWav(out).Samples, heard);
 }
 
 TEST_F(SteeredRunTest, TempoAndLoopSetBeforeHomeMakeTheRunPlayFasterAndLoopAndNothingRunsAfterQuit) {
-  const Run r = Playctl({"play", wav, "--simulate", "--script", "+; l; home; wait 4.5; q; u"});
+  const Run r = Playctl({"play", wav, "--simulate", "--progress", "--script", "+; l; home; wait 4.5; q; u"});
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_TRUE(r.Has("[   1.000 s] 0:01.099 / 0:04.000  forward  looping  loop on  tempo 1.10"))
       << testing::PrintToString(r.Out);
@@ -313,7 +437,7 @@ TEST_F(SteeredRunTest, TempoAndLoopSetBeforeHomeMakeTheRunPlayFasterAndLoopAndNo
 class SignalTest : public SteeredRunTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(SignalTest, EndsBothProgramsWith128PlusTheSignalAndTheRecordingIntact) {
-  testing_support::ChildProcess p(kPlayctl, {"play", wav, "--output", "wav:" + out}, tmp.File("stderr"));
+  testing_support::ChildProcess p(kPlayctl, {"play", wav, "--progress", "--output", "wav:" + out}, tmp.File("stderr"));
   std::string line;
   while (p.ReadLine(line) && line.find("position") == std::string::npos) {
   }

@@ -1,0 +1,44 @@
+#pragma once
+// What a terminal of a given size shows after the bytes a program wrote to
+// it: a small emulator of the part of a VT100/xterm that programs drawing a
+// status area use (printable ASCII with wrapping at the last column as
+// xterm does it, CR, LF, BS, TAB, cursor up/down/left/right and position,
+// erase in line and in display; colours and modes are ignored). Lines that
+// scroll off the top are kept.
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+class TerminalScreen final {
+ public:
+  TerminalScreen(int columns, int rows);
+
+  // Interprets `bytes`; an escape sequence cut at the end waits for the next call.
+  void Feed(const std::string& bytes);
+  // A new size, as after a resize; what is shown is cut or padded (the
+  // programs under test redraw after a resize).
+  void Resize(int columns, int rows);
+
+  // The rows on the screen, top first, without trailing blanks.
+  std::vector<std::string> Rows() const;
+  // The lines that scrolled off the top, oldest first, then the rows.
+  std::vector<std::string> AllLines() const;
+
+ private:
+  void Put(char c);
+  void LineFeed();
+  void Control(char command, const std::vector<int>& params);
+
+  int columns_;
+  int rows_;
+  std::vector<std::string> screen_;
+  std::vector<std::string> scrolled_;
+  int row_ = 0;
+  int column_ = 0;
+  bool wrapNext_ = false;  // the last column was written: the next character goes on the next row
+  std::string pending_;    // an escape sequence not yet complete
+};
+
+}  // namespace testing_support
