@@ -3,12 +3,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/os/Stdio.h"
 #include "tests/embed/EmbedFixture.h"
 
 using testing_support::HandlePtr;
@@ -20,10 +20,7 @@ namespace {
 
 const Texts kPlayAgainWithoutWave{"Play Again - Failed", "Not ready|Do \"Play New\" first"};
 
-bool Readable(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, 0) == 1;
-}
+bool Readable(int fd) { return os::WaitReadable({fd}, 0) == 0; }
 
 Texts TakeAll(playdll_handle* handle) {
   Texts texts;
