@@ -95,7 +95,7 @@ json ThroughC(const json& script, const std::string& output, const std::string& 
 
 json ThroughPlaysrv(const json& script, const std::string& output, const std::string& engine) {
   json transcript = json::array();
-  testing_support::Playsrv s({"--simulate", "--output", output, "--engines", engine});
+  testing_support::Playsrv s({"--simulate", "--output", output, "--engines", engine, "--log-level", "error"});
   for (const json& step : script) {
     const auto ex = s.Call(step[0], step[1]);
     std::vector<std::string> reports;
