@@ -1,22 +1,33 @@
-// Real-time playback on the sound card, in one process as playsrv runs it:
-// the DirectSound 7 engine plays a 44.1-kHz stereo wave through the device
-// output, converted to the card's 48 kHz, on the loop's real clock steered by
-// the card. Needs a sound server (`make bench` starts a private one with a
-// null sink).
+// Real-time playback on each sound system, in one process as playsrv runs
+// it: the DirectSound 7 engine plays a 44.1-kHz stereo wave through the
+// device output, converted to the card's 48 kHz, on the loop's real clock
+// steered by the card. `make bench` starts private servers for each
+// (scripts/sound-servers.sh); a sound system it could not start is reported
+// as an error of its benchmark.
 //   core_fraction     process CPU time over wall time while playing (goal < 0.02)
-//   start_latency_ms  PlayAgain to the first frame leaving the loudspeaker (goal < 50)
-//   underruns         runs of the card without frames while playing (0)
+//   start_latency_ms  PlayAgain to the first frame leaving the card, by the card's clock
+//   turn_latency_ms   PlayUTurn to the first frame of the way back leaving the card
+//   underruns         times the card found no frames while playing (0)
+// BM_BesideTwoBusyProcesses plays 60 s at the default latency while two
+// processes keep both cores busy: the load test of the device output.
 
 #include <benchmark/benchmark.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "facade/PlayDllClass.h"
 #include "facade/RealEngines.h"
 #include "platform/audio/AudioBackend.h"
 #include "platform/audio/DeviceOutput.h"
+#include "platform/audio/RealTime.h"
 #include "platform/audio/SlavedClock.h"
 #include "platform/os/MessageBox.h"
 #include "tests/support/TestWorld.h"
@@ -24,7 +35,6 @@
 namespace {
 
 constexpr int32_t kRate = 44100;
-constexpr int32_t kSeconds = 8;
 
 double CpuSeconds() {
   rusage usage{};
@@ -33,10 +43,47 @@ double CpuSeconds() {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : "";
+}
+
+// Points this process at the private server of `system` (as the device
+// tests do); false when `make bench` did not start it.
+bool UseSoundSystem(const std::string& system, std::string& backend) {
+  const std::string pulse = Env("PLAY_PULSE_DIR"), pipewire = Env("PLAY_PIPEWIRE_DIR");
+  if (system == "pulse" && !pulse.empty()) {
+    setenv("XDG_RUNTIME_DIR", pulse.c_str(), 1);
+    unsetenv("PULSE_SERVER");
+    backend = "pulse";
+  } else if (system == "pipewire" && !pipewire.empty()) {
+    setenv("PULSE_SERVER", ("unix:" + pipewire + "/pulse/native").c_str(), 1);
+    setenv("PULSE_CLIENTCONFIG", (pipewire + "/client.conf").c_str(), 1);
+    backend = "pulse";
+  } else if (system == "jack" && !Env("PLAY_JACK_SERVER").empty()) {
+    setenv("JACK_DEFAULT_SERVER", Env("PLAY_JACK_SERVER").c_str(), 1);
+    backend = "jack";
+  } else if (system == "alsa" && !pulse.empty() && !Env("PLAY_ALSA_CONFIG").empty()) {
+    setenv("XDG_RUNTIME_DIR", pulse.c_str(), 1);
+    unsetenv("PULSE_SERVER");
+    setenv("ALSA_CONFIG_PATH", Env("PLAY_ALSA_CONFIG").c_str(), 1);
+    backend = "alsa";
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::unique_ptr<audio::AudioBackend>> Backend(const std::string& name) {
+  std::vector<std::unique_ptr<audio::AudioBackend>> backends;
+  backends.push_back(audio::MakeAudioBackend(name));
+  return backends;
+}
+
 struct CardWorld {
-  CardWorld()
+  CardWorld(const std::string& backend, const std::string& device)
       : loop(clock),
-        output(loop, audio::MakeAudioBackend(), "", audio::DeviceOutput::Settings{&clock}),
+        output(loop, Backend(backend), device, audio::DeviceOutput::Settings{&clock}),
         audio(loop, output, devices::AudioOffer{false, true, false}, ""),
         ctx(loop, box, audio),
         play(ctx, facade::MakeEngineFactory(ctx)) {
@@ -57,37 +104,85 @@ struct CardWorld {
   facade::PlayDllClass play;
 };
 
-void BM_RealTimePlaybackOnTheCard(benchmark::State& state) {
-  CardWorld world;
+// Two processes that keep both cores busy while they live.
+class BusyProcesses final {
+ public:
+  BusyProcesses() {
+    for (pid_t& pid : pids_) {
+      pid = fork();
+      if (pid == 0) {
+        audio::DropRealTime();  // not the real-time scheduling of the thread that forked
+        for (uint64_t n = 0;; ++n) benchmark::DoNotOptimize(n);
+      }
+    }
+  }
+  ~BusyProcesses() {
+    for (const pid_t pid : pids_) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+  BusyProcesses(const BusyProcesses&) = delete;
+  BusyProcesses& operator=(const BusyProcesses&) = delete;
+
+ private:
+  pid_t pids_[2] = {-1, -1};
+};
+
+// Plays `seconds` of the wave per iteration with a U-turn in the middle.
+void PlayOn(benchmark::State& state, const std::string& system, int32_t seconds, bool busy) {
+  std::string backend;
+  if (!UseSoundSystem(system, backend)) {
+    state.SkipWithError(("no private " + system + " server (run through make bench)").c_str());
+    return;
+  }
+  CardWorld world(backend, backend == "alsa" ? "nul" : "");
   if (!world.output.Available()) {
     state.SkipWithError(("no sound device: " + world.output.Trouble()).c_str());
     return;
   }
   int32_t hwnd = 5;
   world.play.DxObj(hwnd);
-  int32_t bits = 16, channels = 2, rate = kRate, frames = kRate * (kSeconds + 2);
+  int32_t bits = 16, channels = 2, rate = kRate, frames = kRate * (seconds + 2);
   const auto list = testing_support::HostList().Silent(frames, 1).Build();
   world.play.WriteWaveMemo(bits, channels, rate, frames, list, list);
-  world.RunFor(1000);  // the sound server picks the new stream up
-  double fraction = 0, latency = 0;
+  world.RunFor(500);
+  std::unique_ptr<BusyProcesses> load;
+  if (busy) load = std::make_unique<BusyProcesses>();
+  double fraction = 0, start = 0, turn = 0;
+  const int64_t underruns = world.output.Underruns();
   for (auto _ : state) {
     const auto wall0 = std::chrono::steady_clock::now();
     const double cpu0 = CpuSeconds();
     world.play.PlayAgain();
-    world.RunFor(kSeconds * 1000);
+    world.RunFor(seconds * 500);
+    start = static_cast<double>(world.output.StartLatencyUs()) / 1000;
+    world.play.PlayUTurn();
+    world.RunFor(seconds * 500);
+    turn = static_cast<double>(world.output.StartLatencyUs()) / 1000;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     fraction = (CpuSeconds() - cpu0) / wall;
-    latency = static_cast<double>(world.output.StartLatencyUs()) / 1000;
     world.play.StopPlay();
     world.RunFor(200);
     state.SetIterationTime(wall);
   }
   state.counters["core_fraction"] = fraction;
-  state.counters["start_latency_ms"] = latency;
-  state.counters["underruns"] = static_cast<double>(world.output.Underruns());
+  state.counters["start_latency_ms"] = start;
+  state.counters["turn_latency_ms"] = turn;
+  state.counters["underruns"] = static_cast<double>(world.output.Underruns() - underruns);
 }
 
-BENCHMARK(BM_RealTimePlaybackOnTheCard)->UseManualTime()->Iterations(2)->Unit(benchmark::kSecond);
+void BM_RealTimePlayback(benchmark::State& state, const char* system) { PlayOn(state, system, 8, false); }
+void BM_BesideTwoBusyProcesses(benchmark::State& state, const char* system) { PlayOn(state, system, 60, true); }
+
+BENCHMARK_CAPTURE(BM_RealTimePlayback, pulse, "pulse")->UseManualTime()->Iterations(2)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_RealTimePlayback, pipewire, "pipewire")->UseManualTime()->Iterations(2)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_RealTimePlayback, jack, "jack")->UseManualTime()->Iterations(2)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_RealTimePlayback, alsa, "alsa")->UseManualTime()->Iterations(2)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_BesideTwoBusyProcesses, pulse, "pulse")->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_BesideTwoBusyProcesses, pipewire, "pipewire")->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_BesideTwoBusyProcesses, jack, "jack")->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_BesideTwoBusyProcesses, alsa, "alsa")->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -31,11 +31,8 @@ std::unique_ptr<audio::AudioOutput> MakeOutput(const WorldOptions& options, os::
                                                   int64_t{options.LatencyMs} * 1000};
   if (!options.Output.empty()) return audio::MakeAudioOutput(options.Output, loop, settings, &box);
   if (options.Simulate) return audio::MakeAudioOutput("virtual", loop, settings);
-  auto device = std::make_unique<audio::DeviceOutput>(loop, audio::MakeAudioBackend(), "", settings);
-  if (device->Available()) {
-    os::LogInfo("playing on the sound device");
-    return device;
-  }
+  auto device = audio::MakeDeviceOutput("device", loop, settings);
+  if (device->Available()) return device;  // it says which sound system
   os::LogWarning("no sound device (" + device->Trouble() + "); playing to null");
   return audio::MakeAudioOutput("null", loop, settings);
 }

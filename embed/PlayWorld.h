@@ -32,8 +32,9 @@ struct WorldOptions {
   // Audio output (platform/audio/AudioOutputs.h); empty: "virtual" when
   // simulated, otherwise the sound card when one opens, else "null".
   std::string Output;
-  // What a sound card output keeps queued.
-  int32_t LatencyMs = 60;
+  // What a sound card output keeps queued, in ms; 0: the sound system's
+  // least safe queue and a few milliseconds of our own.
+  int32_t LatencyMs = 0;
   // The device APIs the platform offers.
   devices::AudioOffer Offer;
   // Full path of the sound service library; "" for none.

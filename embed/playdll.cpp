@@ -66,7 +66,7 @@ WorldOptions ToWorldOptions(const playdll_options& o) {
   w.Simulate = o.simulate != 0;
   w.Output = Text(o.output);
   if (o.latency_ms < 0) throw std::invalid_argument("latency_ms must not be negative");
-  if (o.latency_ms > 0) w.LatencyMs = o.latency_ms;
+  w.LatencyMs = o.latency_ms;
   w.Offer = o.engines != nullptr ? ParseEngineList(o.engines) : devices::AudioOffer{};
   if (o.sound_service != nullptr) {
     w.SoundServicePath = o.sound_service;

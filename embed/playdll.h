@@ -138,8 +138,10 @@ PLAYDLL_API const char* playdll_last_error(void);
 /* Zero-initialise, then set what differs from the defaults. The strings are
  * copied by playdll_create. */
 typedef struct playdll_options {
-  /* Where the sound goes, as playsrv's --output: "device", "device:NAME",
-   * "null", "wav:PATH", "virtual", or a comma list ("device,wav:take.wav").
+  /* Where the sound goes, as playsrv's --output: "device" (the first of
+   * JACK, PulseAudio, ALSA that opens), "device:pulse[:SINK]",
+   * "device:jack[:PORT,PORT]", "device:alsa[:PCM]", "null", "wav:PATH",
+   * "virtual", or a comma list ("device,wav:take.wav").
    * NULL or "": "virtual" under simulate, else the sound card when one opens
    * and "null" when none does. */
   const char* output;
@@ -148,7 +150,8 @@ typedef struct playdll_options {
   const char* engines;
   /* Non-zero: the virtual clock (see TIME AND SIMULATE MODE). */
   int simulate;
-  /* What a sound card output keeps queued, in ms; 0: playsrv's default. */
+  /* What a sound card output keeps queued, in ms (playsrv's --latency-ms);
+   * 0: as little as the sound system runs safely with. */
   int latency_ms;
   /* Full path of the sound service library the DirectSound 9 engine loads.
    * NULL: libsoundservice.so beside this library, else in its playsrv/

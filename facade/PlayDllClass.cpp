@@ -60,8 +60,13 @@ void PlayDllClass::RaiseMsg(const std::string& Msg, const std::string& Ttl) {
   if (msgBoxOb_) msgBoxOb_(Msg, Ttl);
 }
 
+// An engine's report of a run that has ended ("Play Done", "Stopped") goes
+// out once a sound card has played that run's last frame.
 void PlayDllClass::ConnectEngine(engines::EngineContract& engine) {
-  engine.ConnectMsgBoxOb([this](const std::string& Msg, const std::string& Ttl) { RaiseMsg(Msg, Ttl); });
+  engine.ConnectMsgBoxOb([this](const std::string& Msg, const std::string& Ttl) {
+    ctx_.Audio.Output().AwaitHeard();
+    RaiseMsg(Msg, Ttl);
+  });
 }
 
 engines::EngineContract* PlayDllClass::EngineInUse() const {
@@ -266,21 +271,26 @@ int32_t PlayDllClass::PlayCurrentPosition() {
 }
 
 // The engines count what they handed to the output; a sound card plays it
-// LatencyUs() later. The host is told the sample it hears: that far back
-// along the run, never before the run's first sample. The simulated outputs
-// have no latency, and nothing lags while not playing.
-int32_t PlayDllClass::HeardPosition() const {
-  const int64_t latencyUs = ctx_.Audio.Output().LatencyUs();
+// a little later. The host is told the sample leaving the card: what the
+// output has not played yet (by the card's own clock) is taken off, never
+// going back before the run's first sample, and within one run in one
+// direction never back behind an earlier answer (the waveOut engine's
+// position is only as fresh as its last poll). The simulated outputs hold
+// nothing back, and nothing lags while not playing.
+int32_t PlayDllClass::HeardPosition() {
+  const int64_t lag = ctx_.Audio.Output().UnheardFrames();
+  const int32_t direction = mod_.PlayDirection;
   const bool playing = mod_.RunningState == state::kRunPlaying || mod_.RunningState == state::kRunPlayingLoop;
-  if (latencyUs <= 0 || !playing) return mod_.CurrentPos;
-  const int64_t rate = DriverType_ == kDriverWaveOut ? mod_.FmtFriq : mod_.PlayFriq;
-  const int64_t lag = latencyUs * rate / 1000000;
+  if (lag <= 0 || !playing || (direction != 1 && direction != -1)) return mod_.CurrentPos;
   const int64_t base = mod_.PlayBase;
   const int64_t end = static_cast<int64_t>(mod_.WaveNos) + 1;
-  if (mod_.PlayDirection == 1) return static_cast<int32_t>(base + std::max<int64_t>(mod_.CurrentPos - base - lag, 0));
-  if (mod_.PlayDirection == -1)
-    return static_cast<int32_t>(end - base - std::max<int64_t>(end - mod_.CurrentPos - base - lag, 0));
-  return mod_.CurrentPos;
+  int64_t heard = direction == 1 ? base + std::max<int64_t>(mod_.CurrentPos - base - lag, 0)
+                                 : end - base - std::max<int64_t>(end - mod_.CurrentPos - base - lag, 0);
+  const bool sameRun = heard_.Base == base && heard_.Direction == direction &&
+                       (mod_.CurrentPos - heard_.Cursor) * direction >= 0;
+  if (sameRun) heard = direction == 1 ? std::max(heard, heard_.Position) : std::min(heard, heard_.Position);
+  heard_ = HeardRun{base, direction, mod_.CurrentPos, heard};
+  return static_cast<int32_t>(heard);
 }
 
 // ------------------------------------------------------------ wave hand-over

@@ -81,7 +81,7 @@ class PlayDllClass final {
   state::PlayContext& Context() { return ctx_; }
 
  private:
-  int32_t HeardPosition() const;
+  int32_t HeardPosition();
   void RaiseMsg(const std::string& Msg, const std::string& Ttl);
   void StartFromBeginning(int32_t direction, const char* noWaveText);
   void StartAtPosition(int32_t direction, int32_t pos);
@@ -97,6 +97,13 @@ class PlayDllClass final {
   std::unique_ptr<engines::EngineContract> PlayApiCls;
   std::unique_ptr<engines::Dx9EngineContract> StrmDx9Cls;
   int32_t DriverType_ = kDriverNone;
+  // The latest heard position told and the run it belongs to.
+  struct HeardRun {
+    int64_t Base = -1;
+    int32_t Direction = 0;
+    int64_t Cursor = 0;    // the engine's CurrentPos then
+    int64_t Position = 0;  // what the host was told
+  } heard_;
 };
 
 }  // namespace facade

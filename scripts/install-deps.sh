@@ -9,10 +9,24 @@ missing=()
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
+# The sound systems: their headers for the build (the libraries are loaded at
+# run time), and servers for the device tests. Without recommends: jackd2's
+# pull in a desktop's worth of packages.
+sound=(libjack-jackd2-dev libasound2-dev libasound2-plugins jackd2 pipewire pipewire-bin wireplumber pipewire-pulse
+       dbus-daemon)
+sound_missing=()
+for p in "${sound[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || sound_missing+=("$p")
+done
+if ((${#missing[@]} + ${#sound_missing[@]})); then
+  echo "installing: ${missing[*]} ${sound_missing[*]}"
   sudo_cmd=()
   [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+  if ((${#missing[@]})); then
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+  fi
+  if ((${#sound_missing[@]})); then
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${sound_missing[@]}"
+  fi
 fi

@@ -13,8 +13,9 @@ struct ServerOptions {
   // Audio output (platform/audio/AudioOutputs.h); empty: "virtual" when
   // simulated, otherwise the sound card when one opens, else "null".
   std::string Output;
-  // What a sound card output keeps queued (--latency-ms).
-  int32_t LatencyMs = 60;
+  // What a sound card output keeps queued (--latency-ms); 0: the sound
+  // system's least safe queue and a few milliseconds of our own.
+  int32_t LatencyMs = 0;
   // The device APIs the platform offers (--engines): a comma list of dx9,
   // dx7 and waveout.
   std::string Engines = "dx9,dx7,waveout";

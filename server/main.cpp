@@ -32,7 +32,8 @@ int TakeSignals() {
   }
 }
 
-// One line per sound output: its name, a tab, its description.
+// One line per sound output: its name (what device: takes after it), a tab,
+// its description; every sound system that answers.
 int ListDevices() {
   try {
     for (const auto& d : audio::ListAudioDevices()) std::cout << d.name << '\t' << d.description << '\n';
@@ -47,13 +48,16 @@ int ServerMain(int argc, char** argv) {
   CLI::App app{"playsrv - the playback server; speaks JSON-RPC 2.0 on stdin/stdout, one message per line", "playsrv"};
   server::ServerOptions options;
   app.add_option("--output", options.Output,
-                 "where the sound goes: virtual, null, wav:PATH, device or device:NAME, or a comma list of them "
+                 "where the sound goes: virtual, null, wav:PATH, device (the first of jack, pulse, alsa that opens), "
+                 "device:pulse[:SINK], device:jack[:PORT,PORT], device:alsa[:PCM], or a comma list of them "
                  "(default: virtual with --simulate, else the sound device when one opens, else null)");
-  app.add_option("--latency-ms", options.LatencyMs, "what the sound card output keeps queued, in milliseconds")
-      ->check(CLI::Range(10, 2000))
+  app.add_option("--latency-ms", options.LatencyMs,
+                 "what the sound card output keeps queued, in milliseconds (0: as little as the sound system "
+                 "runs safely with; more is safer on a busy machine)")
+      ->check(CLI::Range(0, 2000))
       ->capture_default_str();
   bool listDevices = false;
-  app.add_flag("--list-devices", listDevices, "print the names of the sound outputs (for device:NAME) and exit");
+  app.add_flag("--list-devices", listDevices, "print the sound outputs of every sound system (for --output device:NAME) and exit");
   bool reference = false;
   app.add_flag("--reference", reference,
                "print the methods with their params and results, the block-list format, the notifications and "

@@ -8,8 +8,8 @@
 //   virtual   records every frame with the loop time it sounded at (tests)
 //   null      counts and drops them
 //   wav:PATH  appends them to a 16-bit PCM WAV file
-//   device    queues them for the sound card, which plays them LatencyUs()
-//             later at its own pace; its consumption steers the loop's clock
+//   device    queues them for the sound card, which plays them a few
+//             milliseconds later at its own pace; its consumption steers the loop's clock
 //             (platform/audio/SlavedClock.h), so the cursors follow the card
 //
 // The contract, for every output:
@@ -18,11 +18,12 @@
 //   or a U-turn at another rate) without a gap.
 // - A frame handed over is played: Stop does not discard what a device still
 //   holds, it lets it drain.
-// - LatencyUs() is how long after Play a frame leaves the loudspeaker (0 for
+// - UnheardFrames() is how many of the frames handed over since the latest
+//   Start have not left the loudspeaker yet, by the card's own clock (0 for
 //   the simulated outputs). The stand-ins' cursors count frames handed over,
 //   so that every run joins the last sample for sample (a U-turn turns
 //   exactly where the sound got to); the position reported to the host has
-//   the latency taken off (what is heard).
+//   these taken off (what is heard).
 // - An output that plays ahead of the loop (the sound card) calls the
 //   OutputPump given at Start on the loop thread every few milliseconds
 //   while started, so that the source hands over what sounded meanwhile. The
@@ -65,7 +66,11 @@ class AudioOutput {
   // See the contract above (engines find no device, as on a machine
   // without sound).
   virtual bool Available() { return true; }
-  virtual int64_t LatencyUs() const { return 0; }
+  virtual int64_t UnheardFrames() { return 0; }
+  // Returns once what was handed over before the latest Stop has left the
+  // loudspeaker (at once while started; a device waits a bounded while), so
+  // that a report of the end of a run comes after the sound has ended.
+  virtual void AwaitHeard() {}
 };
 
 // Frames of `rate` that sound within `us` microseconds (rounded down).

@@ -1,10 +1,13 @@
 #include "platform/audio/DeviceOutput.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <thread>
 
+#include "platform/audio/RealTime.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Errors.h"
 #include "platform/os/Log.h"
@@ -16,58 +19,92 @@ namespace {
 constexpr int32_t kCardChannels = 2;
 // Opening a device that is not there is tried again at most this often.
 constexpr int64_t kRetryUs = 500000;
-// Clock steering: the speed changes by kGain per second of latency error,
-// within the SlavedClock's bounds; the measured latency is smoothed.
-constexpr double kGain = 0.5;
-constexpr double kSmoothing = 0.05;
+// Clock steering: the speed changes by kGain per second of error in the
+// ring's fill, within the SlavedClock's bounds; the fill is smoothed.
+constexpr double kGain = 2.0;
+constexpr double kSmoothing = 0.1;
+
+int64_t UsOf(int64_t frames, int32_t rate) { return rate > 0 ? frames * 1000000 / rate : 0; }
 
 }  // namespace
 
-DeviceOutput::DeviceOutput(os::EventLoop& loop, std::unique_ptr<AudioBackend> backend, std::string device,
-                           Settings settings)
+DeviceOutput::DeviceOutput(os::EventLoop& loop, std::vector<std::unique_ptr<AudioBackend>> backends,
+                           std::string device, Settings settings)
     : loop_(loop),
-      backend_(std::move(backend)),
+      backends_(std::move(backends)),
       device_(std::move(device)),
       steer_(settings.steer),
-      targetLatencyUs_(std::max<int64_t>(settings.latencyUs, 10000)),
-      ring_(kRingSamples) {}
+      configuredMarginUs_(settings.latencyUs > 0 ? std::max<int64_t>(settings.latencyUs / 2, 1000) : kDefaultMarginUs),
+      marginUs_(configuredMarginUs_),
+      systemQueueUs_(settings.latencyUs > 0 ? settings.latencyUs / 2 : 0),
+      ring_(kRingSamples) {
+  if (backends_.empty()) throw os::PlayError("device output: no sound system");
+}
 
 DeviceOutput::~DeviceOutput() {
   CancelPump();
+  CancelFlush();
+  CancelIdle();
   Close();
 }
 
+std::string DeviceOutput::BackendName() const { return state_ == State::kOpen ? backends_[active_]->Name() : ""; }
+
+// Tries each backend in turn; the first that opens is used.
 bool DeviceOutput::Open() {
-  if (open_) return true;
+  if (state_ == State::kOpen) return true;
   lastTryUs_ = loop_.NowUs();
-  ring_.Clear();  // nothing reads it while the device is closed
+  // Nothing reads the ring or the render state while no backend is open.
+  ring_.Clear();
+  ringWritten_ = 0;
+  lastRingOut_ = 0;
+  renderTotal_ = 0;
+  stretches_ = {};
+  newest_ = 0;
+  ringRead_.store(0, std::memory_order_relaxed);
+  outRing_.store(0, std::memory_order_relaxed);
+  outSounding_.store(false, std::memory_order_relaxed);
   phase_.store(kPreroll, std::memory_order_release);
-  try {
-    backend_->Open(device_, targetLatencyUs_ / 3, &Render, this);
-  } catch (const std::exception& e) {
-    backend_->Close();
-    trouble_ = e.what();
-    return false;
+  std::string why;
+  for (size_t i = 0; i < backends_.size(); ++i) {
+    try {
+      backends_[i]->Open(device_, systemQueueUs_, &Render, this);
+    } catch (const std::exception& e) {
+      backends_[i]->Close();
+      why += (why.empty() ? "" : "; ") + std::string(e.what());
+      continue;
+    }
+    active_ = i;
+    state_ = State::kOpen;
+    marginUs_ = configuredMarginUs_;
+    // While it holds the card, the loop thread hands frames over ahead of
+    // ordinary work, where the system allows it.
+    RequestRealTime(kLoopPriority);
+    trouble_.clear();
+    if (backends_.size() > 1 && lastBackend_ != backends_[i]->Name())
+      os::LogInfo(std::string("sound device: ") + backends_[i]->Name() + " (" + std::to_string(CardRate()) + " Hz)");
+    lastBackend_ = backends_[i]->Name();
+    return true;
   }
-  open_ = true;
-  trouble_.clear();
-  return true;
+  trouble_ = why;
+  return false;
 }
 
 void DeviceOutput::Close() {
-  if (!open_) return;
-  backend_->Close();
-  open_ = false;
+  CancelFlush();
+  if (state_ != State::kOpen) return;
+  backends_[active_]->Close();
+  state_ = State::kClosed;
   resampler_.reset();
 }
 
 bool DeviceOutput::Available() {
-  if (open_ && backend_->Lost()) {
+  if (state_ == State::kOpen && backends_[active_]->Lost()) {
     if (started_) return false;  // the run that lost it fails to its end
     Close();
     trouble_ = "the sound device went away";
   }
-  if (open_) return true;
+  if (state_ != State::kClosed) return true;  // idle: opened again at the next Start
   if (started_) return false;
   if (lastTryUs_ != INT64_MIN && loop_.NowUs() - lastTryUs_ < kRetryUs) return false;
   return Open();
@@ -75,42 +112,88 @@ bool DeviceOutput::Available() {
 
 void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
   if (channels < 1 || channels > 2 || rate < 1) throw os::PlayError("device output: bad format");
+  CancelIdle();
+  if (state_ == State::kIdle) {  // let go between runs: open again now
+    state_ = State::kClosed;
+    lastTryUs_ = INT64_MIN;
+  }
   if (!started_ && !Available()) throw os::PlayError("device output: " + trouble_);
-  if (resampler_ && resampler_->InRate() != rate) {
-    resampler_->Flush(converted_);
-    Queue(converted_);
+  if (state_ != State::kOpen) throw os::PlayError("device output: " + trouble_);
+  const bool newRate = !resampler_ || resampler_->InRate() != rate || resampler_->OutRate() != CardRate();
+  CancelFlush();  // a run that joins on goes on through the same conversion
+  if (resampler_ && newRate) {
+    Flush();
     resampler_.reset();
   }
-  if (!resampler_) resampler_ = std::make_unique<Resampler>(rate, backend_->Rate(), kCardChannels);
+  if (!resampler_) resampler_ = std::make_unique<Resampler>(rate, CardRate(), kCardChannels);
   channels_ = channels;
   pump_ = pump;
   if (!started_) {
     started_ = true;
     measured_ = false;
+    lowWater_.store(INT64_MAX, std::memory_order_release);
     underrunsLogged_ = underruns_.load(std::memory_order_acquire);
-    prerollSamples_.store(targetLatencyUs_ / 3 * backend_->Rate() / 1000000 * kCardChannels, std::memory_order_release);
+    prerollSamples_.store(marginUs_ * CardRate() / 1000000 * kCardChannels,
+                          std::memory_order_release);
+    // A run that joins on shares the conversion: what it holds back still
+    // belongs to the run before.
+    segments_.assign(1, Segment{ringWritten_ + resampler_->HeldFrames(), 0, rate});
+    runHanded_ = 0;
     startNs_ = os::SteadyNs();
-    soundNs_.store(0, std::memory_order_release);
+    startLatencyUs_ = -1;
     running_.store(true, std::memory_order_release);
+  } else if (newRate) {
+    segments_.push_back(Segment{ringWritten_, runHanded_, rate});
   }
-  SchedulePump();
+  TopUp();
+  topUpPending_ = true;
+  SchedulePump(0);
+}
+
+// What the ring lacks of a full request, a pump's worth and the margin,
+// handed over at once: the loop's clock moves on by that much, so the
+// stand-in's cursor passes those frames at the pump that follows. True when
+// it moved the clock.
+bool DeviceOutput::TopUp() {
+  if (steer_ == nullptr) return false;
+  const int64_t period = backends_[active_]->PeriodFrames();
+  const int64_t fullUs = (period > 0 ? UsOf(period, CardRate()) : kAssumedPeriodUs) + kPumpMs * 1000 + marginUs_;
+  const int64_t lack = fullUs - UsOf(static_cast<int64_t>(ring_.Size()) / kCardChannels, CardRate());
+  if (lack <= 0) return false;
+  steer_->Advance(lack);
+  return true;
 }
 
 void DeviceOutput::Play(const int16_t* frames, size_t frameCount, int64_t /*atUs*/) {
-  if (!started_ || !open_ || frameCount == 0) return;
+  if (!started_ || state_ != State::kOpen || frameCount == 0) return;
   const int16_t* source = frames;
   if (channels_ == 1) {
     stereo_.resize(frameCount * kCardChannels);
     for (size_t i = 0; i < frameCount; ++i) stereo_[2 * i] = stereo_[2 * i + 1] = frames[i];
     source = stereo_.data();
   }
+  runHanded_ += static_cast<int64_t>(frameCount);
   resampler_->Process(source, frameCount, converted_);
   Queue(converted_);
+  // The first hand-over after a Start may leave the ring short by what a
+  // fresh conversion holds back: that much more is handed over at once.
+  if (topUpPending_) {
+    topUpPending_ = false;
+    if (TopUp()) SchedulePump(0);
+  }
   Steer();
   const int64_t underruns = underruns_.load(std::memory_order_acquire);
   if (underruns > underrunsLogged_) {
+    // This machine needs more in hand than thought: the margin grows for as
+    // long as the sound system stays open.
+    marginUs_ = std::min(marginUs_ + marginUs_ / 2, kMaxMarginUs);
     os::LogWarning("sound device underrun (" + std::to_string(underruns) + " in all)");
     underrunsLogged_ = underruns;
+  }
+  const int realTime = backends_[active_]->RealTime();
+  if (realTime == 0 && !realTimeTold_) {
+    os::LogInfo("the sound thread runs without real-time scheduling (not allowed here)");
+    realTimeTold_ = true;
   }
 }
 
@@ -119,49 +202,111 @@ void DeviceOutput::Stop() {
   pump_ = OutputPump{};
   if (!started_) return;
   started_ = false;
-  if (open_ && resampler_) {
-    resampler_->Flush(converted_);
-    Queue(converted_);
-  }
+  // What the conversion holds back is queued after this dispatch, unless a
+  // Start in it joins on (a U-turn), which goes on converting without a seam.
+  flushTask_ = loop_.Post([this] {
+    flushTask_ = 0;
+    Flush();
+  });
   running_.store(false, std::memory_order_release);
   if (steer_ != nullptr) steer_->SetRatio(1.0);  // between runs the loop keeps plain time
+  ScheduleIdle();
 }
 
 void DeviceOutput::Queue(const std::vector<int16_t>& stereo) {
-  if (stereo.empty() || !open_) return;
+  if (stereo.empty() || state_ != State::kOpen) return;
   const size_t taken = ring_.Write(stereo.data(), stereo.size());
+  ringWritten_ += static_cast<int64_t>(taken / kCardChannels);
   if (taken < stereo.size())
     os::LogWarning("sound device queue full, " + std::to_string((stereo.size() - taken) / kCardChannels) +
-               " frames dropped");
+                   " frames dropped");
 }
 
-// Measures how long the frames just handed over take to sound and turns the
-// loop's clock faster when that is less than the target (the card plays
-// faster than the loop hands over), slower when it is more.
+void DeviceOutput::Flush() {
+  if (state_ != State::kOpen || !resampler_) return;
+  resampler_->Flush(converted_);
+  Queue(converted_);
+}
+
+void DeviceOutput::CancelFlush() {
+  if (flushTask_ != 0) loop_.Cancel(flushTask_);
+  flushTask_ = 0;
+}
+
+// Turns the loop's clock faster when the ring holds less than its target
+// (the card plays faster than the loop hands over), slower when it holds
+// more; notes when the run's first frame left the card.
 void DeviceOutput::Steer() {
-  const int64_t queued = static_cast<int64_t>(ring_.Size()) / kCardChannels;
-  const int64_t nowUs = queued * 1000000 / backend_->Rate() + backend_->QueuedUs();
-  latencyUs_ = measured_ ? latencyUs_ + static_cast<int64_t>(kSmoothing * static_cast<double>(nowUs - latencyUs_))
-                         : nowUs;
-  measured_ = true;
-  if (steer_ == nullptr || phase_.load(std::memory_order_acquire) != kSounding) return;
-  const double errorSeconds = static_cast<double>(latencyUs_ - targetLatencyUs_) / 1e6;
+  const int64_t low = lowWater_.exchange(INT64_MAX, std::memory_order_acq_rel);
+  if (low != INT64_MAX) {
+    const auto lowUs = static_cast<double>(UsOf(low / kCardChannels, CardRate()));
+    lowUs_ = measured_ ? lowUs_ + kSmoothing * (lowUs - lowUs_) : lowUs;
+    measured_ = true;
+  }
+  const int64_t out = RingFramesOut();
+  const int64_t first = segments_.front().ring;
+  if (startLatencyUs_ < 0 && out > first) {
+    const int64_t leftNs = os::SteadyNs() - UsOf(out - first, CardRate()) * 1000;
+    startLatencyUs_ = std::max<int64_t>((leftNs - startNs_) / 1000, 0);
+  }
+  if (steer_ == nullptr || !measured_) return;
+  const double errorSeconds = (lowUs_ - static_cast<double>(marginUs_)) / 1e6;
   steer_->SetRatio(1.0 - kGain * errorSeconds);
 }
 
-int64_t DeviceOutput::StartLatencyUs() const {
-  const int64_t sound = soundNs_.load(std::memory_order_acquire);
-  if (sound == 0) return -1;
-  return (sound - startNs_) / 1000 + backend_->QueuedUs();
+// Ring frames that have left the card by now: the latest request's count,
+// moved on by the time since then while the card played ring frames; never
+// less than an earlier answer.
+int64_t DeviceOutput::RingFramesOut() {
+  if (state_ != State::kOpen) return lastRingOut_;
+  int64_t out = 0, ns = 0, read = 0;
+  bool sounding = false;
+  for (;;) {
+    // Acquire loads throughout: none of them moves before the one above it.
+    const uint32_t before = seq_.load(std::memory_order_acquire);
+    out = outRing_.load(std::memory_order_acquire);
+    ns = outNs_.load(std::memory_order_acquire);
+    sounding = outSounding_.load(std::memory_order_acquire);
+    read = ringRead_.load(std::memory_order_acquire);
+    if ((before & 1u) == 0 && seq_.load(std::memory_order_acquire) == before) break;
+  }
+  if (sounding && ns > 0) out += (os::SteadyNs() - ns) / 1000 * CardRate() / 1000000;
+  lastRingOut_ = std::max(lastRingOut_, std::min(out, read));
+  return lastRingOut_;
 }
 
-void DeviceOutput::SchedulePump() {
+int64_t DeviceOutput::UnheardFrames() {
+  if (state_ != State::kOpen || segments_.empty()) return 0;
+  const int64_t out = RingFramesOut();
+  // The source frame of the run the card has got to, segment by segment.
+  int64_t heard = 0;
+  for (const Segment& s : segments_) {
+    if (out < s.ring) break;
+    heard = s.source + (out - s.ring) * s.rate / CardRate();
+  }
+  return runHanded_ - std::clamp<int64_t>(heard, 0, runHanded_);
+}
+
+// The loop thread waits here, between runs only, while the ring's last
+// frames leave the card (a few milliseconds): nothing else is due meanwhile.
+void DeviceOutput::AwaitHeard() {
+  if (started_ || state_ != State::kOpen) return;
+  if (flushTask_ != 0) {  // the run's last frames, held back by the conversion
+    CancelFlush();
+    Flush();
+  }
+  const int64_t limitNs = os::SteadyNs() + kAwaitLimitUs * 1000;
+  while (!backends_[active_]->Lost() && RingFramesOut() < ringWritten_ && os::SteadyNs() < limitNs)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void DeviceOutput::SchedulePump(int64_t delayUs) {
   CancelPump();
   if (pump_.fn == nullptr) return;
-  pumpTask_ = loop_.PostAt(loop_.NowUs() + kPumpMs * 1000, [this] {
+  pumpTask_ = loop_.PostAt(loop_.NowUs() + delayUs, [this] {
     pumpTask_ = 0;
     const OutputPump pump = pump_;
-    SchedulePump();
+    SchedulePump(kPumpMs * 1000);
     pump.fn(pump.arg);  // may Stop this output, which cancels the next tick
   });
 }
@@ -171,31 +316,95 @@ void DeviceOutput::CancelPump() {
   pumpTask_ = 0;
 }
 
-// The backend's thread. No locks, no allocation: the ring and the atomics.
-void DeviceOutput::Render(void* self, int16_t* out, size_t frames) {
+// Lets the sound system go once nothing has been started for kIdleUs.
+void DeviceOutput::ScheduleIdle() {
+  CancelIdle();
+  idleTask_ = loop_.PostAt(loop_.NowUs() + kIdleUs, [this] {
+    idleTask_ = 0;
+    if (started_ || state_ != State::kOpen) return;
+    const bool lost = backends_[active_]->Lost();
+    CancelFlush();
+    if (lost) {
+      backends_[active_]->Close();
+    } else {
+      backends_[active_]->Suspend();
+    }
+    state_ = lost ? State::kClosed : State::kIdle;
+    resampler_.reset();
+    DropRealTime();
+  });
+}
+
+void DeviceOutput::CancelIdle() {
+  if (idleTask_ != 0) loop_.Cancel(idleTask_);
+  idleTask_ = 0;
+}
+
+// ---- the backend's thread. No locks, no allocation: the ring and the atomics.
+
+// Where the card is: the render index leaving it now, and which ring frame
+// that is, from the stretches rendered lately.
+void DeviceOutput::Publish(const AudioBackend::Timing& timing) {
+  const int64_t at = std::max<int64_t>(renderTotal_ - timing.delayFrames, 0);
+  Stretch found = stretches_[newest_];
+  for (size_t back = 0; back < stretches_.size(); ++back) {
+    const Stretch& s = stretches_[(newest_ + stretches_.size() - back) % stretches_.size()];
+    found = s;
+    if (s.render <= at) break;
+  }
+  const bool sounding = found.sounding && found.render <= at;
+  const int64_t ring = found.ring + (sounding ? at - found.render : 0);
+  const uint32_t seq = seq_.load(std::memory_order_relaxed);
+  // Release stores throughout: a reader that sees any of them sees the odd
+  // sequence number before it.
+  seq_.store(seq + 1, std::memory_order_release);
+  outRing_.store(ring, std::memory_order_release);
+  outNs_.store(timing.nowNs, std::memory_order_release);
+  outSounding_.store(sounding, std::memory_order_release);
+  seq_.store(seq + 2, std::memory_order_release);
+}
+
+void DeviceOutput::NoteLowWater(int64_t samples) {
+  int64_t low = lowWater_.load(std::memory_order_relaxed);
+  while (samples < low && !lowWater_.compare_exchange_weak(low, samples, std::memory_order_acq_rel)) {
+  }
+}
+
+// From the present render index on, the backend plays ring frames (or silence).
+void DeviceOutput::MarkStretch(bool sounding) {
+  if (stretches_[newest_].sounding == sounding) return;
+  newest_ = (newest_ + 1) % stretches_.size();
+  stretches_[newest_] = Stretch{renderTotal_, ringRead_.load(std::memory_order_relaxed), sounding};
+}
+
+void DeviceOutput::Render(void* self, int16_t* out, size_t frames, const AudioBackend::Timing& timing) {
   auto* me = static_cast<DeviceOutput*>(self);
+  me->Publish(timing);
   const size_t wanted = frames * kCardChannels;
   size_t got = 0;
   SpscRing* ring = &me->ring_;
-  {
-    const bool running = me->running_.load(std::memory_order_acquire);
-    const size_t queued = ring->Size();
-    int phase = me->phase_.load(std::memory_order_relaxed);
-    const auto preroll = static_cast<size_t>(me->prerollSamples_.load(std::memory_order_relaxed));
-    if (phase == kPreroll && (queued >= preroll || (!running && queued > 0))) {
-      phase = kSounding;
-      if (running && me->soundNs_.load(std::memory_order_relaxed) == 0)
-        me->soundNs_.store(os::SteadyNs(), std::memory_order_release);
+  const bool running = me->running_.load(std::memory_order_acquire);
+  const size_t queued = ring->Size();
+  int phase = me->phase_.load(std::memory_order_relaxed);
+  const auto preroll = static_cast<size_t>(me->prerollSamples_.load(std::memory_order_relaxed));
+  // A run starts sounding once the ring holds its margin and the whole of
+  // this request, so that its first frames never run dry; a drained run's
+  // last frames go out as they are.
+  if (phase == kPreroll && queued > 0 && ((queued >= preroll && queued >= wanted) || !running)) phase = kSounding;
+  if (phase == kSounding) {
+    me->MarkStretch(true);
+    got = ring->Read(out, wanted);
+    me->ringRead_.fetch_add(static_cast<int64_t>(got / kCardChannels), std::memory_order_release);
+    if (got < wanted) {
+      if (running) me->underruns_.fetch_add(1, std::memory_order_acq_rel);
+      phase = kPreroll;
     }
-    if (phase == kSounding) {
-      got = ring->Read(out, wanted);
-      if (got < wanted) {
-        if (running) me->underruns_.fetch_add(1, std::memory_order_acq_rel);
-        phase = kPreroll;
-      }
-    }
-    me->phase_.store(phase, std::memory_order_release);
+    if (running) me->NoteLowWater(static_cast<int64_t>(ring->Size()));
   }
+  me->phase_.store(phase, std::memory_order_release);
+  me->renderTotal_ += static_cast<int64_t>(got / kCardChannels);
+  if (got < wanted) me->MarkStretch(false);
+  me->renderTotal_ += static_cast<int64_t>((wanted - got) / kCardChannels);
   std::memset(out + got, 0, (wanted - got) * sizeof(int16_t));
 }
 

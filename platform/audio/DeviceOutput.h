@@ -1,26 +1,49 @@
 #pragma once
 // The sound card as an AudioOutput. Frames handed over on the loop thread
-// are converted to the card's rate (platform/audio/Resampler.h) and to stereo, and
-// queued in a lock-free ring; the backend's real-time thread takes them from
-// there (DeviceOutput::Render) and fills with silence when it has none.
+// are converted to the card's rate (platform/audio/Resampler.h) and to
+// stereo, and queued in a lock-free ring; the backend's real-time thread takes
+// them from there (DeviceOutput::Render) and fills with silence when it has
+// none.
 //
-// The card is the clock: after each hand-over the output measures how long
-// its frames still take to sound (ring + what the sound server holds) and
-// sets the speed of the loop's clock (SlavedClock) so that this stays at
-// Settings::latencyUs (60 ms unless the server is told otherwise). The stand-ins' cursors, positions, notifications and end
-// marks therefore follow the card, and LatencyUs() is that measured time.
+// Which sound system: the backends given, tried in their order at each open
+// (AudioBackendNames for `--output device`); the first that opens is used
+// until it is closed, and the log says which.
 //
-// Runs: Start begins handing over; the card starts sounding once a third of the
-// latency is queued (so the start of a run is never cut), and Stop lets
-// it drain what is queued. A Start while draining (a U-turn, a tempo change)
-// joins on without a gap. A ring that runs dry in a run is an underrun:
-// counted, logged, and the card waits for a new pre-roll.
+// Latency: the sound system keeps what it needs (its period or its own
+// small queue) and the ring keeps, at its lowest, a margin above the largest
+// request the sound system makes (Settings::latencyUs / 2, or
+// kDefaultMarginUs; grown by half after an underrun, while the device stays
+// open). A Start tops the ring up at once: the loop's clock (SlavedClock) is
+// moved on by what the ring lacks, so the device stand-in hands that much
+// over immediately and the card has it at its next request; the first
+// hand-over tops up again what a fresh conversion holds back. A Start while
+// the last run drains (a U-turn, a continue, a tempo change) joins on without
+// a gap, through the same conversion when the rate stays. After each
+// hand-over the clock's speed is set so that the ring's low-water mark stays
+// at the margin: the stand-ins' cursors, positions, notifications and end
+// marks follow the card.
 //
-// The device opens at the first Available() or Start; if it cannot, or goes
-// away (sound server killed), Available() is false for the rest of the run,
-// and the next Available() outside a run tries to open it again.
+// Positions come from the card: each request of the sound system says how
+// much of what was rendered is still on its way (AudioBackend::Timing), and
+// UnheardFrames() is what was handed over since the latest Start that has
+// not left the card yet, by that count; what has left never goes back.
+// AwaitHeard() waits (at most kAwaitLimitUs) until the ring's last frame has
+// left the card.
+//
+// A ring that runs dry while a run sounds is an underrun: counted, logged,
+// and the card waits for a margin and a whole request again. Stop lets the
+// ring drain.
+//
+// Idle: kIdleUs after the last run has ended the sound system is let go
+// (stream closed, client gone) so that it can suspend the card, and the loop
+// thread drops its real-time scheduling; the next Start opens it again (and
+// Available() stays true meanwhile, so that the engines' polls do not wake
+// it). A device that cannot be opened, or goes away (sound server
+// killed), makes Available() false for the rest of the run; the next
+// Available() outside a run tries again (at most twice a second).
 // Thread: every member on the loop thread except Render (backend thread).
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -38,7 +61,17 @@ namespace audio {
 
 class DeviceOutput final : public AudioOutput {
  public:
-  static constexpr int32_t kPumpMs = 10;
+  static constexpr int32_t kPumpMs = 3;
+  // What the ring keeps at its lowest, between the sound system's requests:
+  // enough for an engine to turn (a stop, a chunk of four seconds built, a
+  // start) before the ring runs dry.
+  static constexpr int64_t kDefaultMarginUs = 8000;
+  static constexpr int64_t kMaxMarginUs = 40000;
+  // A period until the sound system has asked for one.
+  static constexpr int64_t kAssumedPeriodUs = 5000;
+  static constexpr int64_t kIdleUs = 3000000;
+  // The longest AwaitHeard waits: far more than the sound system holds.
+  static constexpr int64_t kAwaitLimitUs = 250000;
   // The ring holds two seconds of stereo at up to 192 kHz: far more than a
   // run keeps queued.
   static constexpr size_t kRingSamples = 2 * 192000 * 2;
@@ -46,12 +79,12 @@ class DeviceOutput final : public AudioOutput {
   // How a device output runs.
   struct Settings {
     SlavedClock* steer = nullptr;  // the loop's clock when it is a SlavedClock
-    int64_t latencyUs = 60000;     // what to keep queued: a third in the sound server,
-                                   // the rest in the ring; a third is the pre-roll
+    int64_t latencyUs = 0;         // 0: the defaults; else half in the sound system, half in the ring
   };
 
-  // `device` "" is the default output. Opens nothing yet.
-  DeviceOutput(os::EventLoop& loop, std::unique_ptr<AudioBackend> backend, std::string device, Settings settings);
+  // `device` "" is each backend's default output. Opens nothing yet.
+  DeviceOutput(os::EventLoop& loop, std::vector<std::unique_ptr<AudioBackend>> backends, std::string device,
+               Settings settings);
   ~DeviceOutput() override;
   DeviceOutput(const DeviceOutput&) = delete;
   DeviceOutput& operator=(const DeviceOutput&) = delete;
@@ -60,34 +93,64 @@ class DeviceOutput final : public AudioOutput {
   void Play(const int16_t* frames, size_t frameCount, int64_t atUs) override;
   void Stop() override;
   bool Available() override;
-  int64_t LatencyUs() const override { return latencyUs_; }
+  int64_t UnheardFrames() override;
+  void AwaitHeard() override;
 
   int64_t Underruns() const { return underruns_.load(std::memory_order_acquire); }
-  // Of the latest run: from its Start to its first frame leaving the
-  // loudspeaker (the first render plus what the sound server held then);
-  // -1 until that frame has been rendered.
-  int64_t StartLatencyUs() const;
+  // Of the latest run: from its Start to its first frame leaving the card,
+  // by the card's clock; -1 until that frame has left.
+  int64_t StartLatencyUs() const { return startLatencyUs_; }
+  // The backend in use ("" when none is open).
+  std::string BackendName() const;
   // Why the device is not available ("" when it is).
   const std::string& Trouble() const { return trouble_; }
 
  private:
   enum Phase : int { kPreroll, kSounding };
+  enum class State { kClosed, kOpen, kIdle };
+  // A stretch of the frames the backend rendered: from render index
+  // `render` on, ring frames from `ring` on (sounding) or silence.
+  struct Stretch {
+    int64_t render = 0;
+    int64_t ring = 0;
+    bool sounding = false;
+  };
+  // Where a rate of the present run begins, in ring and in source frames.
+  struct Segment {
+    int64_t ring;
+    int64_t source;
+    int32_t rate;
+  };
 
-  static void Render(void* self, int16_t* out, size_t frames);
+  static void Render(void* self, int16_t* out, size_t frames, const AudioBackend::Timing& timing);
+  void Publish(const AudioBackend::Timing& timing);
+  void MarkStretch(bool sounding);
+  void NoteLowWater(int64_t samples);
   bool Open();
   void Close();
   void Queue(const std::vector<int16_t>& stereo);
+  bool TopUp();
+  void Flush();
+  void CancelFlush();
   void Steer();
-  void SchedulePump();
+  int64_t RingFramesOut();
+  int32_t CardRate() const { return backends_[active_]->Rate(); }
+  void SchedulePump(int64_t delayUs);
   void CancelPump();
+  void ScheduleIdle();
+  void CancelIdle();
 
   os::EventLoop& loop_;
-  std::unique_ptr<AudioBackend> backend_;
+  std::vector<std::unique_ptr<AudioBackend>> backends_;
   std::string device_;
   SlavedClock* steer_;
-  int64_t targetLatencyUs_;
+  const int64_t configuredMarginUs_;
+  int64_t marginUs_;  // grows after an underrun
+  int64_t systemQueueUs_;
 
-  bool open_ = false;
+  State state_ = State::kClosed;
+  size_t active_ = 0;
+  std::string lastBackend_;
   bool started_ = false;
   std::string trouble_;
   int64_t lastTryUs_ = INT64_MIN;
@@ -96,19 +159,41 @@ class DeviceOutput final : public AudioOutput {
   std::vector<int16_t> stereo_;     // scratch: source frames as stereo
   std::vector<int16_t> converted_;  // scratch: at the card's rate
   SpscRing ring_;                   // stereo samples at the card's rate
+  int64_t ringWritten_ = 0;         // frames written to the ring since open
   OutputPump pump_;
   uint64_t pumpTask_ = 0;
-  int64_t latencyUs_ = 0;
+  uint64_t idleTask_ = 0;
+  uint64_t flushTask_ = 0;
+  bool topUpPending_ = false;
+  double lowUs_ = 0;  // the ring's smoothed low-water mark
   bool measured_ = false;
   int64_t underrunsLogged_ = 0;
+  bool realTimeTold_ = false;
+  // The present run (from the latest Start after a Stop).
+  std::vector<Segment> segments_;
+  int64_t runHanded_ = 0;  // source frames handed over
+  int64_t startNs_ = 0;
+  int64_t startLatencyUs_ = -1;
+  int64_t lastRingOut_ = 0;
 
   // Shared with the backend's thread.
-  std::atomic<bool> running_{false};   // a run is on: a dry ring is an underrun
-  std::atomic<int> phase_{kPreroll};   // written by Render only
+  std::atomic<bool> running_{false};  // a run is on: a dry ring is an underrun
+  std::atomic<int> phase_{kPreroll};  // written by Render only
   std::atomic<int64_t> prerollSamples_{0};
   std::atomic<int64_t> underruns_{0};
-  int64_t startNs_ = 0;                  // steady time of the run's Start
-  std::atomic<int64_t> soundNs_{0};      // steady time its first frame was rendered (0: not yet)
+  std::atomic<int64_t> lowWater_{INT64_MAX};  // the ring's least since the last Steer (samples)
+  // What left the card, as of the latest request (a sequence lock: odd
+  // while Render writes).
+  std::atomic<uint32_t> seq_{0};
+  std::atomic<int64_t> outRing_{0};      // ring frames that had left the card
+  std::atomic<int64_t> outNs_{0};        // when
+  std::atomic<bool> outSounding_{false}; // and whether the card was playing ring frames then
+  std::atomic<int64_t> ringRead_{0};     // ring frames rendered so far
+
+  // The backend's thread only (reset at open, before it starts).
+  int64_t renderTotal_ = 0;
+  std::array<Stretch, 16> stretches_{};
+  size_t newest_ = 0;
 };
 
 }  // namespace audio

@@ -1,7 +1,7 @@
 #pragma once
 // Several outputs playing the same frames: every call goes to each, in the
-// order given. Available only when all are; the latency is the largest any
-// of them has. Thread: loop thread.
+// order given. Available only when all are; what is not heard yet is the
+// most any of them holds. Thread: loop thread.
 
 #include <algorithm>
 #include <memory>
@@ -29,9 +29,12 @@ class FanOutput final : public AudioOutput {
     for (auto& o : outputs_) all = o->Available() && all;
     return all;
   }
-  int64_t LatencyUs() const override {
+  void AwaitHeard() override {
+    for (auto& o : outputs_) o->AwaitHeard();
+  }
+  int64_t UnheardFrames() override {
     int64_t most = 0;
-    for (const auto& o : outputs_) most = std::max(most, o->LatencyUs());
+    for (const auto& o : outputs_) most = std::max(most, o->UnheardFrames());
     return most;
   }
 

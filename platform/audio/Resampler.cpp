@@ -19,7 +19,12 @@ Resampler::Resampler(int32_t inRate, int32_t outRate, int32_t channels, Samples 
   const soxr_io_spec_t io = soxr_io_spec(type, type);
   const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
   soxr_error_t error = nullptr;
-  soxr_ = soxr_create(inRate, outRate, static_cast<unsigned>(channels), &error, &io, &quality, nullptr);
+  // Small transforms: the converter then holds back about 4 ms instead of
+  // 14 (what a sound card's start waits for), at the same quality.
+  soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+  runtime.log2_min_dft_size = 6;
+  runtime.log2_large_dft_size = 8;
+  soxr_ = soxr_create(inRate, outRate, static_cast<unsigned>(channels), &error, &io, &quality, &runtime);
   if (soxr_ == nullptr || error != nullptr)
     throw os::PlayError("resampler " + std::to_string(inRate) + " -> " + std::to_string(outRate) + ": " +
                     (error != nullptr ? error : "cannot be made"));
@@ -27,6 +32,10 @@ Resampler::Resampler(int32_t inRate, int32_t outRate, int32_t channels, Samples 
 
 Resampler::~Resampler() {
   if (soxr_ != nullptr) soxr_delete(soxr_);
+}
+
+int64_t Resampler::HeldFrames() const {
+  return soxr_ == nullptr ? 0 : static_cast<int64_t>(soxr_delay(soxr_));
 }
 
 void Resampler::Process(const int16_t* in, size_t frames, std::vector<int16_t>& out) { Convert(in, frames, out); }

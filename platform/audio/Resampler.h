@@ -26,6 +26,10 @@ class Resampler final {
   Resampler& operator=(const Resampler&) = delete;
 
   int32_t InRate() const { return inRate_; }
+  int32_t OutRate() const { return outRate_; }
+  // Output frames held back at present (0 when the rates are equal): the
+  // next ones put out belong to input already taken.
+  int64_t HeldFrames() const;
   // Converts `frames` frames; the converted frames replace the content of
   // `out`. The converter holds back a few frames (its filter's delay) until
   // more input or Flush pushes them out.

@@ -25,6 +25,9 @@ class SlavedClock final : public os::Clock {
   // microsecond (clamped to kMinRatio..kMaxRatio).
   void SetRatio(double ratio);
   double Ratio() const { return ratio_; }
+  // Moves this clock on by `us` (>= 0) at once: what a sound card is given
+  // ahead at the start of a run.
+  void Advance(int64_t us) { baseUs_ += us > 0 ? us : 0; }
 
  private:
   os::SteadyClock steady_;

@@ -22,7 +22,7 @@
 // delivery drops the call.
 //
 // The play cursor is the next frame to be handed to the output (a sound
-// card plays it LatencyUs() later). A buffer whose output is not available
+// card plays it a little later). A buffer whose output is not available
 // (the device went away) throws from WriteBuffer, GetCurrentPosition and Play.
 //
 // Lifetime: the objects may be released in any order; a buffer released while

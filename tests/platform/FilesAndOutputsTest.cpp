@@ -107,7 +107,10 @@ TEST(AudioOutputs, UnknownOrIncompleteSpecsAreRefused) {
   os::ManualClock clock;
   os::EventLoop loop(clock);
   auto make = [&](const std::string& spec) { return audio::MakeAudioOutput(spec, loop); };
-  for (const char* bad : {"wav:", "", "device:", "null,"}) EXPECT_THROW(make(bad), std::invalid_argument) << bad;
+  for (const char* bad : {"wav:", "", "device:", "null,", "device:oss", "device:pulse:", "null,system:playback_2"})
+    EXPECT_THROW(make(bad), std::invalid_argument) << bad;
+  // A JACK port pair goes with its device, whatever follows; nothing opens yet.
+  EXPECT_NO_THROW(make("device:jack:system:playback_1,system:playback_2,null"));
   EXPECT_THAT([&] { make("speakers"); }, ::testing::ThrowsMessage<std::invalid_argument>(
                                              ::testing::AllOf(HasSubstr("'speakers'"), HasSubstr("wav:PATH"))));
 }

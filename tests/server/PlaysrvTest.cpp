@@ -226,7 +226,7 @@ TEST_F(PlaysrvTest, ReleaseReportsTheDestructionAnswersEveryRequestReadAndEndsWi
   EXPECT_EQ(s.Wait(), 0);
 }
 
-TEST_F(PlaysrvTest, TheRealClockHasNoAdvanceTime) {
+TEST_F(PlaysrvTest, UnderTheRealClockAdvanceTimeWaitsAndAnswersTheLoopsTime) {
   Playsrv s({"--output", "null"});
   EXPECT_GE(s.Result("AdvanceTime", {{"ms", 10}})["now_ms"].get<int64_t>(), 10);
 }

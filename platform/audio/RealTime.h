@@ -1,0 +1,33 @@
+#pragma once
+// Real-time scheduling for the threads that keep a sound card fed: a sound
+// system's render thread, and the loop thread while it hands frames over.
+
+#include <pthread.h>
+#include <sched.h>
+
+namespace audio {
+
+// Render threads above the loop thread, both above everything else.
+constexpr int kRenderPriority = 10;
+constexpr int kLoopPriority = 5;
+
+// Asks for first-in-first-out real-time scheduling of the calling thread at
+// `priority`, unless it has real-time scheduling already; true when it has
+// it after the call (false where the system does not allow it). No
+// allocation: callable on a render thread.
+inline bool RequestRealTime(int priority) {
+  int policy = 0;
+  sched_param param{};
+  if (pthread_getschedparam(pthread_self(), &policy, &param) == 0 && (policy == SCHED_FIFO || policy == SCHED_RR))
+    return true;
+  param.sched_priority = priority;
+  return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+}
+
+// Puts the calling thread back to ordinary scheduling.
+inline void DropRealTime() {
+  sched_param param{};
+  pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
+}
+
+}  // namespace audio

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Starts private sound servers for the device tests and benchmarks, touching
+# nothing of the machine's own audio: each in a folder of its own made with
+# mktemp, under a name of its own, ended by its process id.
+#   PulseAudio  a null sink "nul" (48 kHz stereo, no rewinds, so that a new
+#               stream is taken up at once), suspended after 1 s of idleness
+#   PipeWire    a desktop of its own: session bus, pipewire, wireplumber and
+#               pipewire-pulse, with a null sink "nul"
+#   JACK        jackd on its dummy driver, 48 kHz, 256-frame periods (real-time
+#               scheduling when run as root)
+#   ALSA        a configuration of its own: pcm "nul" plays through alsa-lib's
+#               pulse plugin into the PulseAudio sink, pcm "take" also writes
+#               every frame to take.raw in that folder
+# Usage: eval "$(scripts/sound-servers.sh start)"   exports PLAY_PULSE_DIR,
+#          PLAY_PIPEWIRE_DIR, PLAY_JACK_SERVER, PLAY_ALSA_CONFIG (and
+#          XDG_RUNTIME_DIR, the PulseAudio one, for what plays on `device`)
+#        scripts/sound-servers.sh stop              ends them all
+# A server that does not start is reported on stderr and left out; the
+# device tests then fail, saying which.
+set -uo pipefail
+
+# Waits up to 5 s for the command to succeed.
+await() {
+  for _ in $(seq 50); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
+  return 1
+}
+
+start_pulse() {
+  local dir; dir=$(mktemp -d /tmp/playsrv-pulse.XXXXXX); chmod 700 "$dir"
+  XDG_RUNTIME_DIR=$dir HOME=$dir pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
+    --use-pid-file=yes --system=false --disable-shm=yes --log-target=file:"$dir/pulse.log" \
+    --load="module-null-sink sink_name=nul rate=48000 norewinds=1" --load=module-native-protocol-unix \
+    --load="module-suspend-on-idle timeout=1" >/dev/null 2>&1
+  if XDG_RUNTIME_DIR=$dir await pactl info; then
+    cp "$dir/pulse/pid" "$dir/pids"
+    echo "export PLAY_PULSE_DIR=$dir XDG_RUNTIME_DIR=$dir"
+  else
+    echo "sound-servers: PulseAudio did not start (see $dir/pulse.log)" >&2
+  fi
+}
+
+start_pipewire() {
+  local dir; dir=$(mktemp -d /tmp/playsrv-pipewire.XXXXXX); chmod 700 "$dir"
+  mkdir -p "$dir/config/pipewire/pipewire.conf.d"
+  cat >"$dir/config/pipewire/pipewire.conf.d/nul.conf" <<'CONF'
+context.objects = [
+  { factory = adapter
+    args = {
+      factory.name = support.null-audio-sink
+      node.name = nul
+      media.class = Audio/Sink
+      audio.position = [ FL FR ]
+      audio.rate = 48000
+    }
+  }
+]
+CONF
+  echo "autospawn = no" >"$dir/client.conf"
+  (
+    export XDG_RUNTIME_DIR=$dir HOME=$dir XDG_CONFIG_HOME=$dir/config
+    export DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/bus PULSE_SERVER=unix:$dir/pulse/native
+    export PULSE_CLIENTCONFIG=$dir/client.conf
+    dbus-daemon --session --address="unix:path=$dir/bus" --nofork --nopidfile >"$dir/dbus.log" 2>&1 &
+    echo $! >>"$dir/pids"
+    await test -S "$dir/bus"
+    pipewire >"$dir/pipewire.log" 2>&1 &
+    echo $! >>"$dir/pids"
+    await test -S "$dir/pipewire-0"
+    wireplumber >"$dir/wireplumber.log" 2>&1 &
+    echo $! >>"$dir/pids"
+    pipewire-pulse >"$dir/pipewire-pulse.log" 2>&1 &
+    echo $! >>"$dir/pids"
+    await sh -c 'pactl list sinks short | grep -q nul'
+  )
+  if PULSE_SERVER=unix:$dir/pulse/native PULSE_CLIENTCONFIG=$dir/client.conf await sh -c 'pactl list sinks short | grep -q nul'; then
+    echo "export PLAY_PIPEWIRE_DIR=$dir"
+  else
+    echo "sound-servers: PipeWire did not start (see the logs in $dir)" >&2
+  fi
+}
+
+start_jack() {
+  local dir; dir=$(mktemp -d /tmp/playsrv-jack.XXXXXX); chmod 700 "$dir"
+  local name; name=playsrv-${dir##*.}
+  # Real-time scheduling where it is allowed (as root, as CI runs), so that
+  # the dummy card keeps time on a busy machine; without it otherwise.
+  local rt=--no-realtime
+  [[ $(id -u) -eq 0 ]] && rt=--realtime
+  jackd "$rt" -n "$name" -d dummy -r 48000 -p 256 >"$dir/jackd.log" 2>&1 &
+  echo $! >"$dir/pids"
+  if JACK_DEFAULT_SERVER=$name await jack_lsp; then
+    echo "export PLAY_JACK_SERVER=$name PLAY_JACK_DIR=$dir"
+  else
+    echo "sound-servers: jackd did not start (see $dir/jackd.log)" >&2
+  fi
+}
+
+write_alsa() {
+  local dir; dir=$(mktemp -d /tmp/playsrv-alsa.XXXXXX)
+  cat >"$dir/asound.conf" <<CONF
+pcm.nul { type pulse device nul }
+pcm.take { type file slave.pcm nul file "$dir/take.raw" format raw }
+pcm.!default { type pulse device nul }
+CONF
+  echo "export PLAY_ALSA_CONFIG=$dir/asound.conf"
+}
+
+case "${1:-}" in
+  start)
+    start_pulse
+    start_pipewire
+    start_jack
+    write_alsa
+    ;;
+  stop)
+    for dir in "${PLAY_PIPEWIRE_DIR:-}" "${PLAY_JACK_DIR:-}" "${PLAY_PULSE_DIR:-}"; do
+      [[ -n $dir && -f $dir/pids ]] || continue
+      tac "$dir/pids" | while read -r pid; do kill "$pid" 2>/dev/null; done
+    done
+    sleep 0.3
+    for dir in "${PLAY_PIPEWIRE_DIR:-}" "${PLAY_JACK_DIR:-}" "${PLAY_PULSE_DIR:-}" "$(dirname "${PLAY_ALSA_CONFIG:-/nonexistent/x}")"; do
+      [[ -n $dir && -d $dir && $dir == /tmp/playsrv-* ]] && rm -rf "$dir"
+    done
+    ;;
+  *) echo "usage: $0 start|stop" >&2; exit 2 ;;
+esac
+exit 0
