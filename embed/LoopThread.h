@@ -15,11 +15,15 @@
 // when it has ended, at its end time, so that an advance gives the same
 // result whatever other threads do meanwhile.
 //
+// A caller looks for its job's end for up to 50 us before it sleeps, which
+// spares it a wake-up from another core for the many short calls.
+//
 // A timer tick or device event whose run-time error escapes it is logged and
 // the loop goes on (as in playsrv). Thread: Run and Advance from any thread
 // except the loop thread itself; construction and destruction on the owner's.
 // REQUIRES: the loop outlives this object.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -53,7 +57,7 @@ class LoopThread final {
     std::exception_ptr Error;
     std::mutex Mu;
     std::condition_variable Done;
-    bool Finished = false;
+    std::atomic<bool> Finished{false};  // set under Mu
   };
 
   void Body();
