@@ -63,14 +63,17 @@ struct Command {
 TEST_F(FacadeTest, TempoIsClampedToRatesBetween100And100000OnceTheRateIsKnown) {
   const float lo = static_cast<float>(100.0 / 44100), hi = static_cast<float>(100000.0 / 44100);
   struct Case {
+    int32_t friq;
     bool rev;
     float given, stored;
   };
-  mod().FmtFriq = 44100;  // with no wave yet the value is stored as given (PlayServiceTest)
-  for (const Case& c : {Case{false, 0.001f, lo}, Case{false, 5.0f, hi}, Case{true, 0.0f, lo},
-                        Case{true, hi, hi}}) {  // a limit itself stays
+  for (const Case& c : {Case{0, false, -3.0f, -3.0f},  // no wave yet: stored as given
+                        Case{44100, false, 0.001f, lo}, Case{44100, false, 5.0f, hi}, Case{44100, true, 0.0f, lo},
+                        Case{44100, true, hi, hi}}) {  // a limit itself stays
+    mod().FmtFriq = c.friq;
     c.rev ? obj.SetPlayTempoRev(c.given) : obj.SetPlayTempoFor(c.given);
-    EXPECT_EQ(c.rev ? mod().PlayTempoRev : mod().PlayTempoFor, c.stored) << c.given << (c.rev ? " reverse" : "");
+    EXPECT_EQ(c.rev ? mod().PlayTempoRev : mod().PlayTempoFor, c.stored)
+        << c.given << (c.rev ? " reverse" : "") << " at " << c.friq << " Hz";
   }
 }
 
