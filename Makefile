@@ -1,6 +1,6 @@
 # Entry points. Every target installs what is missing first (Debian packages).
 #   make test   sanitizer build and every test (private sound servers for the device tests)
-#   make tsan   ThreadSanitizer build of the server and the device tests
+#   make tsan   ThreadSanitizer build of the server, the device tests and the library's thread tests
 #   make demo   release build, plays the demo tune on the sound card and into demo-out.wav
 #   make bench  release build of the benchmarks, then runs them
 #   make fuzz   clang build of the fuzzers with ASan/UBSan, each run FUZZ_SECONDS (60)
@@ -41,14 +41,15 @@ test: build-test
 	  (cd $(TEST_DIR) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)); status=$$?; \
 	  scripts/sound-servers.sh stop; exit $$status
 
-# ThreadSanitizer over the sound card path: playsrv and the device tests,
-# with a queue that outlasts the sanitizer's stalls (the timing bounds grow
-# by as much).
+# ThreadSanitizer over the threads: the sound card path (playsrv and the
+# device tests, with a queue that outlasts the sanitizer's stalls; the timing
+# bounds grow by as much) and libplaydll's loop and event threads against
+# host threads.
 tsan: deps
 	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLAY_TSAN=ON -DPLAY_WERROR=ON $(LAUNCHER)
-	cmake --build $(TSAN_DIR) -j $(JOBS) --target playsrv soundservice test_device
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target playsrv soundservice test_device test_embed
 	@eval "$$(scripts/sound-servers.sh start)"; \
-	  (cd $(TSAN_DIR) && PLAY_TEST_LATENCY_MS=200 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/device/tsan.supp" ctest --output-on-failure -L device); \
+	  (cd $(TSAN_DIR) && PLAY_TEST_LATENCY_MS=200 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/device/tsan.supp" ctest -C Tsan --output-on-failure -L 'device|threads'); \
 	  status=$$?; scripts/sound-servers.sh stop; exit $$status
 
 soak: build-test

@@ -1,6 +1,6 @@
 // The wave hand-over as the host makes it: one WriteWaveMemo request line,
-// read, checked and answered by the server's endpoint and service over the
-// real engines on the simulated platform. Cases: stereo waves of 10k and
+// read, checked and answered by the server's endpoint and service over a
+// libplaydll handle on the simulated platform. Cases: stereo waves of 10k and
 // 100k Orgfile entries (each entry names one of the host's files by a path
 // of 64 bytes), and waves naming 10k, 40k and 80k distinct block files, with
 // the release of such a wave by the next hand-over. A summary prints the
@@ -19,8 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "facade/PlayDllClass.h"
-#include "facade/RealEngines.h"
+#include "embed/playdll.h"
 #include "server/JsonLineParser.h"
 #include "server/JsonRpcEndpoint.h"
 #include "server/PlayService.h"
@@ -59,11 +58,15 @@ std::string HandOverLine(int32_t entries, bool distinctBlockFiles) {
   return json{{"jsonrpc", "2.0"}, {"id", 1}, {"method", "WriteWaveMemo"}, {"params", params}}.dump();
 }
 
+// playsrv's endpoint and service over a simulated handle.
 class Server {
  public:
-  Server() {
+  Server() : play_(MakeHandle()) {
     Handle(R"({"jsonrpc":"2.0","id":0,"method":"DxObj","params":{"MFrmHwnd":0}})");
   }
+  ~Server() { playdll_destroy(play_); }
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
   // Handles one line; false unless its answer is a result.
   bool Handle(const std::string& line) {
     lastAnswer_.clear();
@@ -72,12 +75,17 @@ class Server {
   }
 
  private:
-  testing_support::SimWorld world_;
-  facade::PlayDllClass play_{world_.ctx, facade::MakeEngineFactory(world_.ctx)};
+  static playdll_handle* MakeHandle() {
+    playdll_options options{};
+    options.simulate = 1;
+    return playdll_create(&options);
+  }
+
+  playdll_handle* play_;
   server::JsonRpcEndpoint endpoint_{[this](const std::string& l) {
     if (l.find("\"method\":") == std::string::npos) lastAnswer_ = l;
   }};
-  server::PlayService service_{play_, endpoint_, {}};
+  server::PlayService service_{play_, endpoint_, true};
   std::string lastAnswer_;
 };
 

@@ -59,7 +59,6 @@ class BlockCarrBuffClass final {
   // For tests: the block list and the single-sample cache.
   int32_t BuffBlockCount() const { return BuffBlockCount_; }
   int32_t CurBlock() const { return CurBlock_; }
-  int32_t GrowBlockSize() const { return GrowBlockSize_; }
 
  private:
   void FindBlock(int32_t WavPos);

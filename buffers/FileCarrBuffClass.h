@@ -99,9 +99,6 @@ class FileCarrBuffClass final {
   // NewZeroPtr or NewRange is refused with the message.
   void MovePointer(int32_t NewZeroPtr, int32_t NewRange = 0);
 
-  // For tests: whether the window holds changes not yet written back.
-  bool WindowDirty() const { return WindowDirty_; }
-
  private:
   void FlushWindow();
   void CreateTempFile();

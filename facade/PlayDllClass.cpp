@@ -373,10 +373,6 @@ void PlayDllClass::Terminate() {
   StrmDx7Cls.reset();
   PlayApiCls.reset();
   StrmDx9Cls.reset();
-  auto hook = endOfProcess_;
-  ctx_.Loop.PostAt(ctx_.Loop.NowUs() + 300'000, [hook] {
-    if (hook) hook();
-  });
 }
 
 }  // namespace facade

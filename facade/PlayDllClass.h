@@ -69,11 +69,10 @@ class PlayDllClass final {
   void SetAppTmpDir(const std::string& value);
 
   // ---- destruction of the object, as the host's release triggers it:
-  // DxObj(0), ReleaseFiles, release of the three engine fields, then, 300 ms
-  // later on the loop's clock, the end-of-process hook (the server exits
-  // there). Runs once; later calls do nothing.
+  // DxObj(0), ReleaseFiles, release of the three engine fields. (The wait
+  // of 300 ms and the end of the process that follow are the server's:
+  // server/ServerProcess.h.) Runs once; later calls do nothing.
   void Terminate();
-  void SetEndOfProcessHook(std::function<void()> hook) { endOfProcess_ = std::move(hook); }
 
   // ---- for tests
   int32_t DriverType() const { return DriverType_; }
@@ -92,7 +91,6 @@ class PlayDllClass final {
   state::PlayDllMod& mod_;
   engines::EngineFactory factory_;
   MsgHandler msgBoxOb_;
-  std::function<void()> endOfProcess_;
   bool terminated_ = false;
 
   std::unique_ptr<engines::Dx7EngineContract> StrmDx7Cls;

@@ -4,7 +4,7 @@ set -euo pipefail
 pkgs=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
       nlohmann-json3-dev libcli11-dev pkg-config libpulse-dev libsoxr-dev
       libsamplerate0-dev pulseaudio pulseaudio-utils libsndfile1-dev dpkg-dev clang libclang-rt-dev
-      lintian)
+      lintian python3 python3-pytest)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

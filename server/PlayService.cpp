@@ -1,7 +1,10 @@
 #include "server/PlayService.h"
 
 #include <string>
+#include <vector>
 
+#include "platform/os/Clock.h"
+#include "platform/os/Stdio.h"
 #include "server/RpcError.h"
 #include "server/RpcParams.h"
 #include "server/TypeLibrary.h"
@@ -12,145 +15,167 @@ using nlohmann::json;
 
 namespace {
 
-constexpr int32_t kMaxAdvanceMs = 3'600'000;
-
 // A member without arguments: takes no params and answers null.
-JsonRpcEndpoint::Method NoArgs(std::function<void()> call) {
-  return [call = std::move(call)](const json& params) {
+JsonRpcEndpoint::Method NoArgs(playdll_handle* play, int (*member)(playdll_handle*)) {
+  return [play, member](const json& params) {
     ExpectNoParams(params);
-    call();
+    if (const int status = member(play); status != PLAYDLL_OK) throw RpcError(kServerError, playdll_last_error());
     return json(nullptr);
   };
 }
 
 }  // namespace
 
-PlayService::PlayService(facade::PlayDllClass& play, JsonRpcEndpoint& endpoint, Hooks hooks)
-    : play_(play), endpoint_(endpoint), hooks_(std::move(hooks)) {
-  play_.ConnectMsgBoxOb([this](const std::string& Msg, const std::string& Ttl) {
-    endpoint_.Notify("MsgBoxOb", json{{"Msg", Msg}, {"Ttl", Ttl}});
-  });
-  play_.Context().Box.SetSink([this](const std::string& text) { endpoint_.Notify("MessageBox", json{{"text", text}}); });
+PlayService::PlayService(playdll_handle* play, JsonRpcEndpoint& endpoint, bool simulated, int32_t maxAdvanceMs)
+    : play_(play), endpoint_(endpoint), simulated_(simulated), maxAdvanceMs_(maxAdvanceMs) {
   AddMembers();
   AddPropertiesAndExtras();
 }
 
-PlayService::~PlayService() {
-  play_.ConnectMsgBoxOb(nullptr);
-  play_.Context().Box.SetSink(nullptr);
+void PlayService::Check(int status) {
+  if (status != PLAYDLL_OK) throw RpcError(kServerError, playdll_last_error());
+}
+
+void PlayService::WriteEvents() {
+  playdll_event event{};
+  while (playdll_take_event(play_, &event) == 1) {
+    if (event.kind == PLAYDLL_EVENT_MESSAGEBOX) {
+      endpoint_.Notify("MessageBox", json{{"text", event.Msg}});
+    } else {
+      endpoint_.Notify("MsgBoxOb", json{{"Msg", event.Msg}, {"Ttl", event.Ttl}});
+    }
+  }
 }
 
 void PlayService::Add(const char* name, JsonRpcEndpoint::Method method) {
-  endpoint_.AddMethod(name, [this, name, method = std::move(method)](const json& params) {
-    if (released_) throw RpcError(kServerError, std::string(name) + ": the object has been released");
-    return method(params);
+  endpoint_.AddMethod(name, [this, method = std::move(method)](const json& params) {
+    try {
+      json result = method(params);
+      WriteEvents();
+      return result;
+    } catch (...) {
+      WriteEvents();
+      throw;
+    }
   });
 }
 
 void PlayService::AddMembers() {
   Add("DxObj", [this](const json& params) {
     int32_t MFrmHwnd = Params(params, {"MFrmHwnd"}).Int32("MFrmHwnd");
-    play_.DxObj(MFrmHwnd);
+    Check(playdll_DxObj(play_, &MFrmHwnd));
     return json{{"MFrmHwnd", MFrmHwnd}};
   });
   Add("PlayCurrentPosition", [this](const json& params) {
     ExpectNoParams(params);
-    return json(play_.PlayCurrentPosition());
+    int32_t position = 0;
+    Check(playdll_PlayCurrentPosition(play_, &position));
+    return json(position);
   });
-  Add("PlayAgain", NoArgs([this] { play_.PlayAgain(); }));
-  Add("PlayAgainRev", NoArgs([this] { play_.PlayAgainRev(); }));
+  Add("PlayAgain", NoArgs(play_, playdll_PlayAgain));
+  Add("PlayAgainRev", NoArgs(play_, playdll_PlayAgainRev));
   Add("PlayRunningDx7State", [this](const json& params) {
     ExpectNoParams(params);
-    return json(play_.PlayRunningDx7State());
+    int32_t state = 0;
+    Check(playdll_PlayRunningDx7State(play_, &state));
+    return json(state);
   });
-  Add("PlayUTurn", NoArgs([this] { play_.PlayUTurn(); }));
+  Add("PlayUTurn", NoArgs(play_, playdll_PlayUTurn));
   Add("PlayAtPos", [this](const json& params) {
-    int32_t Pos = Params(params, {"Pos"}).Int32("Pos");
-    play_.PlayAtPos(Pos);
+    Check(playdll_PlayAtPos(play_, Params(params, {"Pos"}).Int32("Pos")));
     return json(nullptr);
   });
   Add("PlayAtPosRev", [this](const json& params) {
-    int32_t Pos = Params(params, {"Pos"}).Int32("Pos");
-    play_.PlayAtPosRev(Pos);
+    Check(playdll_PlayAtPosRev(play_, Params(params, {"Pos"}).Int32("Pos")));
     return json(nullptr);
   });
-  Add("ReleaseFiles", NoArgs([this] { play_.ReleaseFiles(); }));
-  Add("StopPlay", NoArgs([this] { play_.StopPlay(); }));
-  Add("PlayContinue", NoArgs([this] { play_.PlayContinue(); }));
-  Add("UpdatePlayPosition", NoArgs([this] { play_.UpdatePlayPosition(); }));
-  Add("PlayPause", NoArgs([this] { play_.PlayPause(); }));
+  Add("ReleaseFiles", NoArgs(play_, playdll_ReleaseFiles));
+  Add("StopPlay", NoArgs(play_, playdll_StopPlay));
+  Add("PlayContinue", NoArgs(play_, playdll_PlayContinue));
+  Add("UpdatePlayPosition", NoArgs(play_, playdll_UpdatePlayPosition));
+  Add("PlayPause", NoArgs(play_, playdll_PlayPause));
   Add("WriteWaveMemo", [this](const json& params) {
     const Params p(params, {"FmtBits", "FmtChannal", "FmtFriq", "WaveNos", "BlkInLstL", "BlkInLstR"});
-    int32_t FmtBits = p.Int32("FmtBits");
-    int32_t FmtChannal = p.Int32("FmtChannal");
-    int32_t FmtFriq = p.Int32("FmtFriq");
-    int32_t WaveNos = p.Int32("WaveNos");
+    const int32_t FmtBits = p.Int32("FmtBits");
+    const int32_t FmtChannal = p.Int32("FmtChannal");
+    const int32_t FmtFriq = p.Int32("FmtFriq");
+    const int32_t WaveNos = p.Int32("WaveNos");
     const runtime::VbArray<int32_t> BlkInLstL = p.Int32List("BlkInLstL");
     // The right list is read only for two channels; a mono host may leave it out.
     if (FmtChannal == 2 && !p.Has("BlkInLstR"))
       throw RpcError(kInvalidParams, "Invalid params: missing parameter \"BlkInLstR\" (FmtChannal is 2)");
-    const runtime::VbArray<int32_t> BlkInLstR =
-        p.Has("BlkInLstR") ? p.Int32List("BlkInLstR") : runtime::VbArray<int32_t>(1, 0);
-    play_.WriteWaveMemo(FmtBits, FmtChannal, FmtFriq, WaveNos, BlkInLstL, BlkInLstR);
+    const runtime::VbArray<int32_t> BlkInLstR = p.Has("BlkInLstR") ? p.Int32List("BlkInLstR") : runtime::VbArray<int32_t>();
+    auto items = [](const runtime::VbArray<int32_t>& a) { return a.Count() > 0 ? a.Ptr(1) : nullptr; };
+    Check(playdll_WriteWaveMemo(play_, FmtBits, FmtChannal, FmtFriq, WaveNos, items(BlkInLstL),
+                                static_cast<size_t>(BlkInLstL.Count()), items(BlkInLstR),
+                                static_cast<size_t>(BlkInLstR.Count())));
     return json(nullptr);
   });
 }
 
 void PlayService::AddPropertiesAndExtras() {
   Add("MemorySizeToUse", [this](const json& params) {
-    play_.SetMemorySizeToUse(Params(params, {"value"}).Int32("value"));
+    Check(playdll_MemorySizeToUse(play_, Params(params, {"value"}).Int32("value")));
     return json(nullptr);
   });
   Add("LoopPlayON", [this](const json& params) {
-    play_.SetLoopPlayON(Params(params, {"value"}).Bool("value"));
+    Check(playdll_LoopPlayON(play_, Params(params, {"value"}).Bool("value") ? 1 : 0));
     return json(nullptr);
   });
   Add("PlayTempoFor", [this](const json& params) {
-    play_.SetPlayTempoFor(Params(params, {"value"}).Float32("value"));
+    Check(playdll_PlayTempoFor(play_, Params(params, {"value"}).Float32("value")));
     return json(nullptr);
   });
   Add("PlayTempoRev", [this](const json& params) {
-    play_.SetPlayTempoRev(Params(params, {"value"}).Float32("value"));
+    Check(playdll_PlayTempoRev(play_, Params(params, {"value"}).Float32("value")));
     return json(nullptr);
   });
   Add("AppTmpDir", [this](const json& params) {
-    play_.SetAppTmpDir(Params(params, {"value"}).String("value"));
+    Check(playdll_AppTmpDir(play_, Params(params, {"value"}).String("value").c_str()));
     return json(nullptr);
   });
   Add("Release", [this](const json& params) {
     ExpectNoParams(params);
-    Destroy();
+    Check(playdll_Release(play_));
+    released_ = true;
     return json(nullptr);
   });
   endpoint_.AddMethod("Describe", [](const json& params) {
     ExpectNoParams(params);
     return Describe();
   });
-  if (!hooks_.AdvanceTime) {
-    endpoint_.AddMethod("AdvanceTime", [](const json&) -> json {
-      throw RpcError(kMethodNotFound, "Method not found: AdvanceTime (only with --simulate)");
-    });
-    return;
-  }
   Add("AdvanceTime", [this](const json& params) {
     // One call moves at most an hour, so that no single request keeps the
     // server busy for long; a host moves further with more calls.
     const int32_t ms = Params(params, {"ms"}).Int32("ms");
-    if (ms < 0 || ms > kMaxAdvanceMs)
-      throw RpcError(kInvalidParams,
-                          "Invalid params: \"ms\" must lie between 0 and " + std::to_string(kMaxAdvanceMs));
-    return json{{"now_ms", hooks_.AdvanceTime(ms)}};
+    if (ms < 0 || ms > maxAdvanceMs_)
+      throw RpcError(kInvalidParams, "Invalid params: \"ms\" must lie between 0 and " + std::to_string(maxAdvanceMs_));
+    if (released_) throw RpcError(kServerError, "AdvanceTime: the object has been released");
+    return json{{"now_ms", Wait(ms)}};
   });
 }
 
-void PlayService::EndOfInput() {
-  if (!released_) Destroy();
+// Under the real clock the events that come while the time passes are
+// written as they come; the library's advance then only reads the time.
+int64_t PlayService::Wait(int32_t ms) {
+  int64_t now = 0;
+  if (!simulated_) {
+    const int64_t end = os::SteadyMs() + ms;
+    for (int64_t left = ms; left > 0; left = end - os::SteadyMs()) {
+      os::WaitReadable({playdll_event_fd(play_)}, static_cast<int>(left));
+      WriteEvents();
+    }
+    ms = 0;
+  }
+  Check(playdll_advance_time(play_, ms, &now));
+  return now;
 }
 
-void PlayService::Destroy() {
+void PlayService::EndOfInput() {
+  if (released_) return;
   released_ = true;
-  play_.Terminate();
-  if (hooks_.Released) hooks_.Released();
+  playdll_Release(play_);
+  WriteEvents();
 }
 
 }  // namespace server

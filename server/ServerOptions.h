@@ -2,9 +2,8 @@
 // What the server is started with (command-line options only: the server
 // reads no configuration file and no environment variable).
 
+#include <cstdint>
 #include <string>
-
-#include "platform/devices/AudioPlatform.h"
 
 namespace server {
 
@@ -17,17 +16,12 @@ struct ServerOptions {
   // What a sound card output keeps queued (--latency-ms); 0: the sound
   // system's least safe queue and a few milliseconds of our own.
   int32_t LatencyMs = 0;
-  // The device APIs the platform offers (--engines).
-  devices::AudioOffer Offer;
+  // The device APIs the platform offers (--engines): a comma list of dx9,
+  // dx7 and waveout.
+  std::string Engines = "dx9,dx7,waveout";
   // Readable when a termination signal is pending (platform/os/Signals.h); -1:
   // none watched.
   int SignalFd = -1;
-
 };
-
-// Parses a comma list of dx9, dx7 and waveout into an offer: the named engines
-// are offered, the others not. An empty list offers none. Throws
-// std::invalid_argument naming an unknown entry.
-devices::AudioOffer ParseEngineList(const std::string& list);
 
 }  // namespace server

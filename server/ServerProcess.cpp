@@ -1,20 +1,13 @@
 #include "server/ServerProcess.h"
 
 #include <memory>
+#include <stdexcept>
 #include <string>
-#include <vector>
 
-#include "facade/PlayDllClass.h"
-#include "facade/RealEngines.h"
-#include "platform/audio/AudioBackend.h"
-#include "platform/audio/AudioOutputs.h"
-#include "platform/audio/DeviceOutput.h"
-#include "platform/audio/SlavedClock.h"
+#include "embed/playdll.h"
 #include "platform/os/Clock.h"
-#include "platform/os/EventLoop.h"
 #include "platform/os/File.h"
 #include "platform/os/Log.h"
-#include "platform/os/MessageBox.h"
 #include "platform/os/Process.h"
 #include "platform/os/Signals.h"
 #include "platform/os/Stdio.h"
@@ -29,7 +22,7 @@ namespace {
 
 constexpr size_t kMaxLineBytes = 64u << 20;
 constexpr size_t kReadBytes = 64u << 10;
-constexpr int64_t kEndDelayMs = 300;
+constexpr int32_t kEndDelayMs = 300;
 constexpr size_t kTracedBytes = 300;
 
 // At --log-level debug, every line read and written: "<what>: <line>" (cut).
@@ -53,24 +46,23 @@ std::string SoundServicePath() {
   return os::files::Exists(path) ? path : "";
 }
 
-// Real time runs on a clock that a sound card may steer (SlavedClock).
-std::unique_ptr<os::Clock> MakeClock(bool simulate) {
-  if (simulate) return std::make_unique<os::ManualClock>();
-  return std::make_unique<audio::SlavedClock>();
-}
+struct HandleDeleter {
+  void operator()(playdll_handle* handle) const { playdll_destroy(handle); }
+};
+using Handle = std::unique_ptr<playdll_handle, HandleDeleter>;
 
-// The output asked for; without one, the virtual output under the simulated
-// clock, else the sound card when one opens and the null output when not.
-std::unique_ptr<audio::AudioOutput> MakeOutput(const ServerOptions& options, os::EventLoop& loop,
-                                                  os::Clock& clock, os::MessageBox& box) {
-  const audio::DeviceOutput::Settings settings{dynamic_cast<audio::SlavedClock*>(&clock),
-                                                  int64_t{options.LatencyMs} * 1000};
-  if (!options.Output.empty()) return audio::MakeAudioOutput(options.Output, loop, settings, &box);
-  if (options.Simulate) return audio::MakeAudioOutput("virtual", loop, settings);
-  auto device = audio::MakeDeviceOutput("device", loop, settings);
-  if (device->Available()) return device;  // it says which sound system
-  os::LogWarning("no sound device (" + device->Trouble() + "); playing to null");
-  return audio::MakeAudioOutput("null", loop, settings);
+// Throws std::runtime_error with the library's reason.
+Handle MakeHandle(const ServerOptions& options) {
+  const std::string service = SoundServicePath();
+  playdll_options o{};
+  o.output = options.Output.c_str();
+  o.engines = options.Engines.c_str();
+  o.simulate = options.Simulate ? 1 : 0;
+  o.latency_ms = options.LatencyMs;
+  o.sound_service = service.c_str();
+  Handle handle(playdll_create(&o));
+  if (handle == nullptr) throw std::runtime_error(playdll_last_error());
+  return handle;
 }
 
 class ServerProcess final {
@@ -82,19 +74,17 @@ class ServerProcess final {
   int Run();
 
  private:
-  void RunSimulated();
-  void RunReal();
-  void OnInputReadable();
+  // Waits at most `timeoutMs` (-1: without limit) for input, events or a
+  // signal, and handles what came.
+  void Serve(int timeoutMs);
+  void ReadInput();
   void HandleLine(std::string_view line);
-  void HandleRequest(std::string_view line);
   void HandleOverlongLine();
-  // Simulated clock: runs what falls due within `ms` (0: what is due now).
-  void RunDueTasks(int64_t ms);
-  PlayService::Hooks MakeHooks();
   void WriteLine(const std::string& line);
-  void OnEndOfProcess();
+  // After Release: the end, 300 ms later.
+  void EndAfterRelease();
   // A termination signal: the run ends here; the object and the outputs are
-  // released as the process object goes, and the exit status is 128 + signal.
+  // released as the handle goes, and the exit status is 128 + signal.
   bool TakeSignal();
 
   const bool simulate_;
@@ -102,17 +92,12 @@ class ServerProcess final {
   int exitStatus_ = 0;
   const int inFd_;
   const int outFd_;
-  std::unique_ptr<os::Clock> clock_;
-  os::EventLoop loop_;
-  os::MessageBox box_;
-  std::unique_ptr<audio::AudioOutput> output_;
-  devices::AudioPlatform audio_;
-  state::PlayContext ctx_;
-  facade::PlayDllClass play_;
+  Handle play_;
   JsonRpcEndpoint endpoint_;
   PlayService service_;
   LineSplitter splitter_;
   std::string chunk_;  // what one read of the input gave
+  bool inputEnded_ = false;
   bool ended_ = false;
   bool outBroken_ = false;
 };
@@ -122,37 +107,56 @@ ServerProcess::ServerProcess(const ServerOptions& options, int inFd, int outFd)
       signalFd_(options.SignalFd),
       inFd_(inFd),
       outFd_(outFd),
-      clock_(MakeClock(options.Simulate)),
-      loop_(*clock_),
-      output_(MakeOutput(options, loop_, *clock_, box_)),
-      audio_(loop_, *output_, options.Offer, SoundServicePath()),
-      ctx_(loop_, box_, audio_),
-      play_(ctx_, facade::MakeEngineFactory(ctx_)),
+      play_(MakeHandle(options)),
       endpoint_([this](const std::string& line) { WriteLine(line); }),
-      service_(play_, endpoint_, MakeHooks()),
+      service_(play_.get(), endpoint_, options.Simulate),
       splitter_(
-          kMaxLineBytes, [this](std::string_view line) { HandleLine(line); }, [this] { HandleOverlongLine(); }) {
-  play_.SetEndOfProcessHook([this] { OnEndOfProcess(); });
-}
-
-PlayService::Hooks ServerProcess::MakeHooks() {
-  PlayService::Hooks hooks;
-  if (simulate_) {
-    hooks.AdvanceTime = [this](int32_t ms) {
-      loop_.RunFor(ms);
-      return loop_.NowUs() / 1000;
-    };
-  }
-  return hooks;
-}
+          kMaxLineBytes, [this](std::string_view line) { HandleLine(line); }, [this] { HandleOverlongLine(); }) {}
 
 int ServerProcess::Run() {
-  if (simulate_) {
-    RunSimulated();
-  } else {
-    RunReal();
+  while (!ended_) {
+    if (service_.IsReleased()) {
+      EndAfterRelease();
+      break;
+    }
+    Serve(-1);
   }
   return exitStatus_;
+}
+
+void ServerProcess::Serve(int timeoutMs) {
+  const int events = playdll_event_fd(play_.get());
+  const int ready = os::WaitReadable({signalFd_, events, inputEnded_ ? -1 : inFd_}, timeoutMs);
+  if (ready == 0) {
+    TakeSignal();
+  } else if (ready == 1) {
+    service_.WriteEvents();
+  } else if (ready == 2) {
+    ReadInput();
+  }
+}
+
+void ServerProcess::ReadInput() {
+  chunk_.clear();
+  const os::Input got = os::ReadSome(inFd_, chunk_, 0, kReadBytes);
+  if (got == os::Input::TimedOut) return;  // a signal handler interrupted the read
+  if (got == os::Input::Data) {
+    splitter_.Feed(chunk_);
+    return;
+  }
+  inputEnded_ = true;
+  splitter_.Finish();
+  service_.EndOfInput();
+}
+
+void ServerProcess::EndAfterRelease() {
+  if (simulate_) {
+    playdll_advance_time(play_.get(), kEndDelayMs, nullptr);
+    service_.WriteEvents();
+    return;
+  }
+  const int64_t end = os::SteadyMs() + kEndDelayMs;
+  for (int64_t left = kEndDelayMs; left > 0 && !ended_; left = end - os::SteadyMs()) Serve(static_cast<int>(left));
 }
 
 bool ServerProcess::TakeSignal() {
@@ -161,81 +165,13 @@ bool ServerProcess::TakeSignal() {
   os::LogInfo("signal " + std::to_string(signo) + ": the run stops and the server ends");
   exitStatus_ = 128 + signo;
   ended_ = true;
-  if (!simulate_) loop_.Quit();
   return true;
 }
 
-// ------------------------------------------------------------ simulated clock
-
-void ServerProcess::RunSimulated() {
-  while (!ended_) {
-    if (service_.IsReleased()) {
-      // The object is gone; the end of the process falls due 300 ms later.
-      RunDueTasks(kEndDelayMs);
-      continue;
-    }
-    if (signalFd_ >= 0) {
-      const int ready = os::WaitReadable({signalFd_, inFd_}, -1);
-      if (ready == 0 && TakeSignal()) break;
-      if (ready != 1) continue;
-    }
-    chunk_.clear();
-    const os::Input got = os::ReadSome(inFd_, chunk_, -1, kReadBytes);
-    if (got == os::Input::TimedOut) continue;  // a signal handler interrupted the read
-    if (got == os::Input::End) {
-      splitter_.Finish();
-      service_.EndOfInput();
-      continue;
-    }
-    splitter_.Feed(chunk_);
-  }
-}
-
-// ------------------------------------------------------------ real clock
-
-void ServerProcess::RunReal() {
-  loop_.WatchFd(inFd_, [this] { OnInputReadable(); });
-  if (signalFd_ >= 0) loop_.WatchFd(signalFd_, [this] { TakeSignal(); });
-  while (!ended_) {
-    try {
-      loop_.Run();
-    } catch (const std::exception& e) {
-      // A timer tick or device event without an error handler failed; the
-      // server reports it and goes on serving the host.
-      os::LogError(std::string("run-time error: ") + e.what());
-    }
-  }
-}
-
-void ServerProcess::OnInputReadable() {
-  chunk_.clear();
-  const os::Input got = os::ReadSome(inFd_, chunk_, 0, kReadBytes);
-  if (got == os::Input::TimedOut) return;
-  if (got == os::Input::Data) {
-    splitter_.Feed(chunk_);
-    return;
-  }
-  loop_.UnwatchFd(inFd_);
-  splitter_.Finish();
-  loop_.Post([this] { service_.EndOfInput(); });
-}
-
-// ------------------------------------------------------------ both
-
+// Also after Release: until the process ends every request read is answered
+// (the members with "the object has been released").
 void ServerProcess::HandleLine(std::string_view line) {
-  if (simulate_) {
-    HandleRequest(line);
-    RunDueTasks(0);
-    return;
-  }
-  // Each line becomes a dispatch of its own, after the ticks already due.
-  loop_.Post([this, text = std::string(line)] { HandleRequest(text); });
-}
-
-void ServerProcess::HandleRequest(std::string_view line) {
   Trace("read", line);
-  // Also after Release: until the process ends every request read is
-  // answered (the members with "the object has been released").
   try {
     endpoint_.HandleLine(line);
   } catch (const std::exception& e) {
@@ -245,23 +181,7 @@ void ServerProcess::HandleRequest(std::string_view line) {
 }
 
 void ServerProcess::HandleOverlongLine() {
-  auto answer = [this] {
-    endpoint_.WriteError(kInvalidRequest,
-                         "Invalid Request: line longer than " + std::to_string(kMaxLineBytes) + " bytes");
-  };
-  if (simulate_) {
-    answer();
-  } else {
-    loop_.Post(answer);
-  }
-}
-
-void ServerProcess::RunDueTasks(int64_t ms) {
-  try {
-    loop_.RunFor(ms);
-  } catch (const std::exception& e) {
-    os::LogError(std::string("run-time error: ") + e.what());
-  }
+  endpoint_.WriteError(kInvalidRequest, "Invalid Request: line longer than " + std::to_string(kMaxLineBytes) + " bytes");
 }
 
 void ServerProcess::WriteLine(const std::string& line) {
@@ -273,11 +193,6 @@ void ServerProcess::WriteLine(const std::string& line) {
     os::LogError("the host no longer reads the output; answers are dropped");
     outBroken_ = true;
   }
-}
-
-void ServerProcess::OnEndOfProcess() {
-  ended_ = true;
-  if (!simulate_) loop_.Quit();
 }
 
 }  // namespace

@@ -1,20 +1,18 @@
 #pragma once
-// The server process around one PlayDllClass object: builds the clock, the
-// loop, the audio output and the object, reads JSON-RPC lines from `inFd`,
-// writes answers and notifications to `outFd`, and ends when the object has
-// been destroyed (Release or end of input) and 300 ms have passed on the
-// loop's clock.
+// The server process around one playdll handle (embed/playdll.h): creates it
+// from the options, reads JSON-RPC lines from `inFd` and handles each in
+// turn (a member is carried out on the handle's loop thread and answered
+// when done), writes answers and the handle's events as notifications to
+// `outFd`, and ends 300 ms after the object has been destroyed (Release or
+// end of input).
 //
-// Real clock: the loop runs on its own; every input line is a dispatch of the
-// loop, between timer ticks and device events. Simulated clock: lines are
-// handled as they arrive and time moves only through AdvanceTime; tasks that
-// fall due "now" run after each line. After Release under the simulated clock
-// the process moves time on by itself so that the end falls due.
-//
-// Every request read before the end is answered, also after Release (the
-// members then answer -32000, "the object has been released"); under the real
-// clock input is read on during the 300 ms, under the simulated clock the
-// lines already read with the Release are answered.
+// Real clock: the handle's loop runs on its own; between lines the events
+// it raises (a run that ends) are written as they come. Simulated clock:
+// time moves only through AdvanceTime. After Release every request read
+// before the end is answered (the members then answer -32000, "the object
+// has been released"): under the real clock input is read on during the
+// 300 ms, under the simulated clock the lines already read with the Release
+// are answered and virtual time moves on by the 300 ms.
 
 #include "server/ServerOptions.h"
 

@@ -14,8 +14,10 @@
 #include "platform/os/Log.h"
 #include "platform/os/Signals.h"
 #include "platform/os/Stdio.h"
+#include "server/Reference.h"
 #include "server/ServerOptions.h"
 #include "server/ServerProcess.h"
+#include "server/TypeLibrary.h"
 
 namespace {
 
@@ -45,7 +47,6 @@ int ListDevices() {
 int ServerMain(int argc, char** argv) {
   CLI::App app{"playsrv - the playback server; speaks JSON-RPC 2.0 on stdin/stdout, one message per line", "playsrv"};
   server::ServerOptions options;
-  std::string engines = "dx9,dx7,waveout";
   app.add_option("--output", options.Output,
                  "where the sound goes: virtual, null, wav:PATH, device (the first of jack, pipewire, pulse, alsa that "
                  "opens), device:pipewire[:NODE], device:pulse[:SINK], device:jack[:PORT,PORT], device:alsa[:PCM], or a "
@@ -58,7 +59,11 @@ int ServerMain(int argc, char** argv) {
       ->capture_default_str();
   bool listDevices = false;
   app.add_flag("--list-devices", listDevices, "print the sound outputs of every sound system (for --output device:NAME) and exit");
-  app.add_option("--engines", engines, "comma list of the engines the platform offers: dx9,dx7,waveout")
+  bool reference = false;
+  app.add_flag("--reference", reference,
+               "print the methods with their params and results, the block-list format, the notifications and "
+               "the error codes (from the interface description Describe answers) and exit");
+  app.add_option("--engines", options.Engines, "comma list of the engines the platform offers: dx9,dx7,waveout")
       ->capture_default_str();
   app.add_flag("--simulate", options.Simulate,
                "virtual clock: time moves only through the method AdvanceTime {\"ms\": n}");
@@ -69,7 +74,6 @@ int ServerMain(int argc, char** argv) {
   app.set_version_flag("--version", "playsrv " PLAY_VERSION);
   try {
     app.parse(argc, argv);
-    options.Offer = server::ParseEngineList(engines);
     os::ProcessLog().SetLevel(os::ParseLogLevel(logLevel));
     if (!logFile.empty()) os::ProcessLog().ToFile(logFile);
   } catch (const CLI::ParseError& e) {
@@ -82,6 +86,10 @@ int ServerMain(int argc, char** argv) {
     return 2;
   }
   if (listDevices) return ListDevices();
+  if (reference) {
+    std::cout << server::ReferenceText(server::Describe());
+    return 0;
+  }
   os::IgnoreBrokenPipes();
   options.SignalFd = TakeSignals();
   int out = -1;

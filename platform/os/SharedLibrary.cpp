@@ -1,6 +1,8 @@
 #include "platform/os/SharedLibrary.h"
 
 #include <dlfcn.h>
+#include <limits.h>
+#include <stdlib.h>
 
 #include "platform/os/Errors.h"
 
@@ -18,5 +20,14 @@ std::unique_ptr<SharedLibrary> SharedLibrary::Open(const std::string& path) {
 SharedLibrary::~SharedLibrary() { dlclose(handle_); }
 
 void* SharedLibrary::Entry(const char* name) const { return dlsym(handle_, name); }
+
+std::string FolderOfCode(const void* address) {
+  Dl_info info{};
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr || info.dli_fname[0] == '\0') return "";
+  char real[PATH_MAX];
+  if (realpath(info.dli_fname, real) == nullptr) return "";
+  const std::string path(real);
+  return path.substr(0, path.rfind('/'));
+}
 
 }  // namespace os

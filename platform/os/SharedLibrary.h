@@ -32,4 +32,8 @@ class SharedLibrary final {
   std::string path_;
 };
 
+// The folder of the file (a shared object or the program) whose code holds
+// `address`, symbolic links resolved; "" when the loader cannot say.
+std::string FolderOfCode(const void* address);
+
 }  // namespace os

@@ -17,13 +17,6 @@ class ReadBlockRangeTest : public BlocksTest {
   const std::vector<int32_t> idx;
 };
 
-TEST_F(ReadBlockRangeTest, TheArrayIsSizedToTheRunFromElementZero) {
-  runtime::VbArray<int16_t> out(1, 9);
-  eng.ReadBlockRange(idx[0], 103, 104, out);
-  EXPECT_EQ(out.LBound(), 0);
-  EXPECT_EQ(out.Storage(), (std::vector<int16_t>{22, 23}));
-}
-
 TEST_F(ReadBlockRangeTest, ARunBeyondTheBlockIsARangeError) { EXPECT_THROW(Range(idx[0], 106, 107), os::RangeError); }
 
 TEST_F(ReadBlockRangeTest, AFailedReadLeavesZerosNotTheOldValues) {
@@ -47,20 +40,6 @@ TEST_F(BlocksTest, WriteBlockToFileWritesAFreshTempFileThatLoadsBack) {
   EXPECT_EQ(Samples(s), (std::vector<int16_t>{1, -2, 300, -32768}));
   eng.WriteBlockToFile(s);
   EXPECT_EQ(eng.BlkFileCount, 3);
-}
-
-TEST_F(BlocksTest, WithoutATemporaryFolderTemporaryNamesGoToTheSystemsOwn) {
-  appTmpDir = "";
-  EXPECT_EQ(eng.NewTempFileName().rfind(os::files::TempFolder("") + "/tm", 0), 0u);
-}
-
-TEST_F(BlocksTest, EveryHundredthLimitCheckRecountsTheMemoryInUse) {
-  memLimit = 0;
-  eng.MemoryInUse = 1000;  // a running total gone wrong, and no memory block to evict
-  for (int i = 1; i <= 99; ++i) eng.LimitMemory();
-  EXPECT_EQ(eng.MemoryInUse, 1000);
-  eng.LimitMemory();
-  EXPECT_EQ(eng.MemoryInUse, 0);
 }
 
 TEST_F(BlocksTest, OverTheLimitFourBlocksStayAndTheLeastRecentlyUsedGoesOut) {

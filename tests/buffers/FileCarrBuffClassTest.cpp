@@ -72,15 +72,6 @@ TEST_F(FileCarrBuffTest, ResizingKeepsExactlyTheNewSizeAndCutSamplesStayCut) {
   EXPECT_EQ(os::files::Length(b->FileName1()), 0);
 }
 
-TEST_F(FileCarrBuffTest, PositionZeroIsAScratchSampleThatNeverReachesTheFile) {
-  auto b = NewBuffer();
-  b->BuffPut(1, Samples1({1, 2, 3, 4}));
-  b->FileName1();  // writes the window back
-  b->SetWaveLR(0, 5);
-  EXPECT_EQ(b->WaveLR(0), 5);
-  EXPECT_FALSE(b->WindowDirty());
-}
-
 TEST_F(FileCarrBuffTest, RefusalsShowTheirTextsAndChangeNothing) {
   auto b = NewBuffer();
   b->BuffPut(1, Samples1({1, 2, 3, 4}));
@@ -110,11 +101,6 @@ TEST_F(FileCarrBuffTest, StartsOnATemporaryFileOfOneZeroSampleThatItDeletes) {
   EXPECT_EQ(FileSamples(b->FileName1()), V{0});
   b.reset();
   EXPECT_FALSE(Exists(tmp.File("tm3601.tmp")));
-}
-
-TEST_F(FileCarrBuffTest, TheWindowIsATwentiethOfTheMemoryRoundedDownToFourAtLeast262144) {
-  EXPECT_EQ(NewBuffer(0)->BuffLength(), 262144);
-  EXPECT_EQ(NewBuffer(20000030)->BuffLength(), 1000000);  // 1000001.5 -> 1000002 -> 1000000
 }
 
 TEST_F(FileCarrBuffTest, AFileTakenByCopyIsLeftAloneAndAMissingOneLeavesAOneSampleFile) {

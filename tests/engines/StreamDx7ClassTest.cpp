@@ -1,7 +1,7 @@
-// The DirectSound 7 engine alone: a continue after a stop, "Stopped" from a
-// new buffer, the refill guard, a stop mark that must not end a later run,
-// and a final chunk whose file went away. At 8000 frames per second a chunk
-// is 32000 frames (four seconds) and one millisecond is exactly 8 frames.
+// The DirectSound 7 engine alone: the refill guard, a stop mark that must
+// not end a later run, and a final chunk whose file went away. At 8000
+// frames per second a chunk is 32000 frames (four seconds) and one
+// millisecond is exactly 8 frames.
 
 #include "engines/StreamDx7Class.h"
 
@@ -29,31 +29,6 @@ class StreamDx7ClassTest : public OneEngineTest<engines::StreamDx7Class> {
     return wave;
   }
 };
-
-TEST_F(StreamDx7ClassTest, PlayContinueAfterAStopPlaysOnFromWhereItStopped) {
-  const Wave wave = Ready(80000);
-  ASSERT_TRUE(engine->PlayMe());
-  w.loop.RunFor(3000);
-  EXPECT_TRUE(engine->StopPlay());
-  w.loop.RunFor(1000);
-  EXPECT_EQ(w.output.FramesPlayed(), 24000);
-  engine->PlayContinue();
-  w.loop.RunFor(8000);
-  EXPECT_EQ(w.output.Samples(), Concat({FramesOf(wave, 1, 80000), Silence(16)}));
-  EXPECT_EQ(reports, (Reports{"Playing", "Stopped", "Play Done"}));
-  EXPECT_EQ(reportUs.back(), 11'002'000);
-}
-
-TEST_F(StreamDx7ClassTest, ANewBufferDuringARunStopsItAndSaysSo) {
-  const Wave wave = Ready(80000);
-  ASSERT_TRUE(engine->PlayMe());
-  w.loop.RunFor(1000);
-  ASSERT_TRUE(engine->CreateSoundBuffer());
-  EXPECT_EQ(mod().RunningState, state::kRunIdle);
-  w.loop.RunFor(12000);
-  EXPECT_EQ(reports, (Reports{"Playing", "Stopped"}));
-  EXPECT_EQ(w.output.Samples(), FramesOf(wave, 1, 8000));
-}
 
 TEST_F(StreamDx7ClassTest, ASecondRefillNotificationDuringARefillIsDropped) {
   // The second half of the wave is a block that cannot be read: each refill

@@ -1,9 +1,9 @@
 // The DirectSound 9 engine alone: a poll fixed at the hand-over, both halves
-// flagged in one poll, a chunk that cannot be built, a library that cannot
-// be loaded, and an output that cannot start (the reason in the log; a rate
-// the library refuses is PlaybackTest's). The sound service library
-// (its halves, flags, position and end mark) is checked frame for frame
-// through this engine.
+// flagged in one poll, a chunk that cannot be built mid-run, and an output
+// that cannot start (the reason in the log). A rate the library refuses and
+// a first chunk that cannot be read are PlaybackTest's, for every engine.
+// The sound service library (its halves, flags, position and end mark) is
+// checked frame for frame through this engine.
 
 #include "engines/StreamDx9Class.h"
 
@@ -29,11 +29,12 @@ class StreamDx9ClassTest : public OneEngineTest<engines::StreamDx9Class> {
   }
 };
 
-// An attached engine on a platform of its own (its output, its library
-// path), with a mono format at 8000 frames/s and two empty channels.
+// An attached engine on a platform with an output of its own, with a mono
+// format at 8000 frames/s and two empty channels.
 struct OwnPlatform {
-  OwnPlatform(testing_support::SimWorld& w, audio::AudioOutput& output, std::string library)
-      : audio(w.loop, output, devices::AudioOffer{}, std::move(library)), ctx(w.loop, w.box, audio) {
+  OwnPlatform(testing_support::SimWorld& w, audio::AudioOutput& output)
+      : audio(w.loop, output, devices::AudioOffer{}, testing_support::SoundServiceLibraryPath()),
+        ctx(w.loop, w.box, audio) {
     ctx.Mod.FmtChannal = 1;
     ctx.Mod.FmtFriq = 8000;
     ctx.Mod.WaveNos = 8000;
@@ -80,29 +81,6 @@ TEST_F(StreamDx9ClassTest, AChunkThatCannotBeBuiltEndsTheRunAfterWhatTheLibraryH
   EXPECT_TRUE(engine->PollEnabled());
 }
 
-TEST_F(StreamDx9ClassTest, AStartWhoseFirstChunkCannotBeBuiltFailsAndNothingSounds) {
-  StartWithAVanishingTail(*engine, 32000, 20000);
-  Forget();
-  mod().PlayDirection = -1;  // the first chunk of the reverse run lies in the file that went away
-  EXPECT_FALSE(engine->PlayMe());
-  EXPECT_EQ(reports, Reports{"Play Failed"});
-  w.loop.RunFor(1000);
-  EXPECT_EQ(w.output.FramesPlayed(), 0);
-}
-
-// A library that cannot be loaded: the window is taken all the same, and the
-// buffer and the start fail. (Not offered, the engine refuses the window: the
-// server's --engines test.)
-TEST_F(StreamDx9ClassTest, WithoutTheLibraryTheBufferAndTheStartFail) {
-  OwnPlatform own(w, w.output, w.tmp.File("none.so"));
-  Listen(*own.engine);
-  EXPECT_FALSE(own.engine->CreateSoundBuffer());
-  EXPECT_EQ(own.ctx.Dx9Mod.ServiceHandle, 0);
-  EXPECT_FALSE(own.engine->PlayMe());
-  EXPECT_EQ(reports, (Reports{"Play Buffer - Failed", "Play Failed"}));
-  EXPECT_FALSE(own.engine->PollEnabled());
-}
-
 // An output whose start fails, as a sound card that another program holds.
 class OutputThatWillNotStart final : public audio::AudioOutput {
  public:
@@ -114,7 +92,7 @@ class OutputThatWillNotStart final : public audio::AudioOutput {
 
 TEST_F(StreamDx9ClassTest, AnOutputThatCannotStartFailsTheStartAndTheLogSaysWhy) {
   OutputThatWillNotStart busy;
-  OwnPlatform own(w, busy, testing_support::SoundServiceLibraryPath());
+  OwnPlatform own(w, busy);
   Listen(*own.engine);
   testing_support::CapturedLog log;
   ASSERT_TRUE(own.engine->CreateSoundBuffer());

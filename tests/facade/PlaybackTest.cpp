@@ -145,19 +145,6 @@ TEST_P(PlaybackTest, AFileCutShortOrFailingWhilePlayingEndsTheRunAsAtItsEndAndTh
   }
 }
 
-TEST_P(PlaybackTest, ReleaseFilesLetsGoOfTheWavesFileAfterARunThatHitAFault) {
-  HandOverStereo(50000);
-  testing_support::FaultyFileSystem fs;
-  os::FileSystemOverride use(fs);
-  fs.Only = path;
-  obj.PlayAgain();
-  fs.FailReadsFrom = fs.Reads() + 1;
-  world.loop.RunFor(9000);
-  obj.ReleaseFiles();
-  EXPECT_EQ(world.ctx.Mod.WaveNos, 0);
-  EXPECT_EQ(fs.OpenCount(), 0) << "the wave's file is still open after ReleaseFiles";
-}
-
 TEST_P(PlaybackTest, TheDebugLogNamesTheEngineTheWaveTheDeviceTheRunAndEveryReport) {
   testing_support::CapturedLog log(os::LogLevel::Debug);
   int32_t hwnd = 100;

@@ -1,6 +1,6 @@
 // Fuzzer: one JSON-RPC line, as playsrv reads it, handled by the real service
 // over the simulated platform with every engine offered. Each input gets a
-// fresh world; what the line makes the server write must be JSON lines.
+// fresh handle; what the line makes the server write must be JSON lines.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,8 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "facade/PlayDllClass.h"
-#include "facade/RealEngines.h"
+#include "embed/playdll.h"
 #include "platform/os/Log.h"
 #include "platform/os/SharedLibrary.h"
 #include "server/JsonRpcEndpoint.h"
@@ -34,18 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return os::SharedLibrary::Open(testing_support::SoundServiceLibraryPath());
   }();
   (void)keepLoaded;
-  testing_support::SimWorld world(devices::AudioOffer{true, true, true});
-  facade::PlayDllClass play(world.ctx, facade::MakeEngineFactory(world.ctx));
+  const std::string service = testing_support::SoundServiceLibraryPath();
+  playdll_options options{};
+  options.simulate = 1;
+  options.sound_service = service.c_str();
+  playdll_handle* play = playdll_create(&options);
+  if (play == nullptr) __builtin_trap();
   server::JsonRpcEndpoint endpoint([&](const std::string& line) {
     if (line.find('\n') != std::string::npos) __builtin_trap();  // one message, one line
     (void)nlohmann::json::parse(line);                           // throws (and so fails) on anything but JSON
   });
-  server::PlayService service(play, endpoint,
-                              server::PlayService::Hooks{[&](int32_t ms) {
-                                                           world.loop.RunFor(ms < 0 || ms > kMaxAdvanceMs ? kMaxAdvanceMs : ms);
-                                                           return world.loop.NowUs() / 1000;
-                                                         },
-                                                         [] {}});
+  server::PlayService playService(play, endpoint, true, kMaxAdvanceMs);
   // A line may hold several requests in a batch; the line splitter has cut
   // it at its newline, so the fuzzer's bytes stand for the bytes before it.
   std::string_view line(reinterpret_cast<const char*>(data), size);
@@ -55,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const std::bad_alloc&) {
     endpoint.WriteError(server::kServerError, "out of memory");
   }
-  world.loop.RunFor(1000);
+  playdll_advance_time(play, 1000, nullptr);
+  playdll_destroy(play);
   return 0;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "blocks/HostListBuilder.h"
+#include "server/Reference.h"
 #include "server/TypeLibrary.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/RecordedWav.h"
@@ -162,6 +163,33 @@ TEST_F(PlaysrvTest, DescribeAnswersTheInterfaceDescriptionAndEveryMemberInItIsSe
   EXPECT_EQ(s.Call("Describe", {{"all", true}}).Answer["error"]["code"], -32602);
 }
 
+// The page is built from `playsrv --reference`: every member, server method
+// and notification of the description, with its params and result.
+TEST_F(PlaysrvTest, TheManPageListsEveryMethodWithItsParamsAndResultAndEveryNotification) {
+  std::string page;
+  testing_support::ChildProcess gunzip("/bin/gzip", {"-dc", PLAY_BINARY_DIR "/man/playsrv.1.gz"});
+  for (const std::string& line : gunzip.ReadToEnd()) page += line + "\n";
+  const json d = server::Describe();
+  // A line of the page that begins with `text` (built with += : GCC 12 at -O3
+  // takes "\n" + string for an overlapping copy).
+  const auto startsLine = [](const std::string& text) {
+    std::string line = "\n";
+    line += text;
+    return line;
+  };
+  for (const json& m : d["interfaces"][0]["members"]) {
+    std::string entry = m["name"].get<std::string>();
+    if (const std::string params = server::ParamsText(m); !params.empty()) entry += " " + params;
+    entry += "\n    result: " + server::ResultText(m) + "\n";
+    EXPECT_THAT(page, testing::HasSubstr(startsLine(entry)));
+  }
+  for (const json& m : d["rpc"]["methods"]) EXPECT_THAT(page, testing::HasSubstr(startsLine(m["name"])));
+  for (const json& n : d["rpc"]["notifications"])
+    EXPECT_THAT(page, testing::HasSubstr(startsLine(n["name"].get<std::string>() + " {")));
+  for (const char* section : {"METHODS", "BLOCK LISTS", "NOTIFICATIONS", "ERRORS"})
+    EXPECT_THAT(page, testing::HasSubstr(std::string(".SH \"") + section + "\""));
+}
+
 // Under the real clock, with a standard error nobody reads (a pipe read
 // only when the test says).
 TEST_F(PlaysrvTest, AFullErrorOutputNeverHoldsTheServerAndTheNextLineThatFitsCountsTheDropped) {
@@ -200,7 +228,7 @@ TEST_F(PlaysrvTest, ReleaseReportsTheDestructionAnswersEveryRequestReadAndEndsWi
 
 TEST_F(PlaysrvTest, UnderTheRealClockAdvanceTimeWaitsAndAnswersTheLoopsTime) {
   Playsrv s({"--output", "null"});
-  EXPECT_EQ(s.Call("AdvanceTime", {{"ms", 10}}).Answer["error"]["code"], -32601);
+  EXPECT_GE(s.Result("AdvanceTime", {{"ms", 10}})["now_ms"].get<int64_t>(), 10);
 }
 
 TEST_F(PlaysrvTest, AnUnknownEngineIsRefusedBeforeTheServerStarts) {
