@@ -57,9 +57,8 @@ bool UseSoundSystem(const std::string& system, std::string& backend) {
     unsetenv("PULSE_SERVER");
     backend = "pulse";
   } else if (system == "pipewire" && !pipewire.empty()) {
-    setenv("PULSE_SERVER", ("unix:" + pipewire + "/pulse/native").c_str(), 1);
-    setenv("PULSE_CLIENTCONFIG", (pipewire + "/client.conf").c_str(), 1);
-    backend = "pulse";
+    setenv("PIPEWIRE_RUNTIME_DIR", pipewire.c_str(), 1);
+    backend = "pipewire";
   } else if (system == "jack" && !Env("PLAY_JACK_SERVER").empty()) {
     setenv("JACK_DEFAULT_SERVER", Env("PLAY_JACK_SERVER").c_str(), 1);
     backend = "jack";

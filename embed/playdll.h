@@ -139,9 +139,9 @@ PLAYDLL_API const char* playdll_last_error(void);
  * copied by playdll_create. */
 typedef struct playdll_options {
   /* Where the sound goes, as playsrv's --output: "device" (the first of
-   * JACK, PulseAudio, ALSA that opens), "device:pulse[:SINK]",
-   * "device:jack[:PORT,PORT]", "device:alsa[:PCM]", "null", "wav:PATH",
-   * "virtual", or a comma list ("device,wav:take.wav").
+   * JACK, PipeWire, PulseAudio, ALSA that opens), "device:pipewire[:NODE]",
+   * "device:pulse[:SINK]", "device:jack[:PORT,PORT]", "device:alsa[:PCM]",
+   * "null", "wav:PATH", "virtual", or a comma list ("device,wav:take.wav").
    * NULL or "": "virtual" under simulate, else the sound card when one opens
    * and "null" when none does. */
   const char* output;

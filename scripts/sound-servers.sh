@@ -5,7 +5,8 @@
 #   PulseAudio  a null sink "nul" (48 kHz stereo, no rewinds, so that a new
 #               stream is taken up at once), suspended after 1 s of idleness
 #   PipeWire    a desktop of its own: session bus, pipewire, wireplumber and
-#               pipewire-pulse, with a null sink "nul"
+#               pipewire-pulse, with a null sink "nul" (suspended after 1 s
+#               of idleness)
 #   JACK        jackd on its dummy driver, 48 kHz, 256-frame periods (real-time
 #               scheduling when run as root)
 #   ALSA        a configuration of its own: pcm "nul" plays through alsa-lib's
@@ -15,6 +16,8 @@
 #          PLAY_PIPEWIRE_DIR, PLAY_JACK_SERVER, PLAY_ALSA_CONFIG (and
 #          XDG_RUNTIME_DIR, the PulseAudio one, for what plays on `device`)
 #        scripts/sound-servers.sh stop              ends them all
+#        scripts/sound-servers.sh pipewire DIR      a PipeWire desktop in DIR
+#          (process ids in DIR/pids), for a test that kills its own
 # A server that does not start is reported on stderr and left out; the
 # device tests then fail, saying which.
 set -uo pipefail
@@ -39,8 +42,11 @@ start_pulse() {
   fi
 }
 
-start_pipewire() {
-  local dir; dir=$(mktemp -d /tmp/playsrv-pipewire.XXXXXX); chmod 700 "$dir"
+# A PipeWire desktop in folder $1: session bus, pipewire, wireplumber and
+# pipewire-pulse, stock apart from the null sink (which suspends after 1 s
+# idle instead of 5, to keep the tests short); process ids in $1/pids.
+run_pipewire() {
+  local dir=$1
   mkdir -p "$dir/config/pipewire/pipewire.conf.d"
   cat >"$dir/config/pipewire/pipewire.conf.d/nul.conf" <<'CONF'
 context.objects = [
@@ -51,27 +57,34 @@ context.objects = [
       media.class = Audio/Sink
       audio.position = [ FL FR ]
       audio.rate = 48000
+      session.suspend-timeout-seconds = 1
     }
   }
 ]
 CONF
   echo "autospawn = no" >"$dir/client.conf"
   (
-    export XDG_RUNTIME_DIR=$dir HOME=$dir XDG_CONFIG_HOME=$dir/config
+    export XDG_RUNTIME_DIR=$dir HOME=$dir XDG_CONFIG_HOME=$dir/config PIPEWIRE_RUNTIME_DIR=$dir
     export DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/bus PULSE_SERVER=unix:$dir/pulse/native
     export PULSE_CLIENTCONFIG=$dir/client.conf
-    dbus-daemon --session --address="unix:path=$dir/bus" --nofork --nopidfile >"$dir/dbus.log" 2>&1 &
+    rm -f "$dir/bus" "$dir/pipewire-0"
+    dbus-daemon --session --address="unix:path=$dir/bus" --nofork --nopidfile >>"$dir/dbus.log" 2>&1 &
     echo $! >>"$dir/pids"
     await test -S "$dir/bus"
-    pipewire >"$dir/pipewire.log" 2>&1 &
+    pipewire >>"$dir/pipewire.log" 2>&1 &
     echo $! >>"$dir/pids"
     await test -S "$dir/pipewire-0"
-    wireplumber >"$dir/wireplumber.log" 2>&1 &
+    wireplumber >>"$dir/wireplumber.log" 2>&1 &
     echo $! >>"$dir/pids"
-    pipewire-pulse >"$dir/pipewire-pulse.log" 2>&1 &
+    pipewire-pulse >>"$dir/pipewire-pulse.log" 2>&1 &
     echo $! >>"$dir/pids"
     await sh -c 'pactl list sinks short | grep -q nul'
   )
+}
+
+start_pipewire() {
+  local dir; dir=$(mktemp -d /tmp/playsrv-pipewire.XXXXXX); chmod 700 "$dir"
+  run_pipewire "$dir"
   if PULSE_SERVER=unix:$dir/pulse/native PULSE_CLIENTCONFIG=$dir/client.conf await sh -c 'pactl list sinks short | grep -q nul'; then
     echo "export PLAY_PIPEWIRE_DIR=$dir"
   else
@@ -122,6 +135,9 @@ case "${1:-}" in
       [[ -n $dir && -d $dir && $dir == /tmp/playsrv-* ]] && rm -rf "$dir"
     done
     ;;
-  *) echo "usage: $0 start|stop" >&2; exit 2 ;;
+  pipewire)
+    run_pipewire "$2"
+    ;;
+  *) echo "usage: $0 start|stop|pipewire DIR" >&2; exit 2 ;;
 esac
 exit 0

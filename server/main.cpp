@@ -48,8 +48,9 @@ int ServerMain(int argc, char** argv) {
   CLI::App app{"playsrv - the playback server; speaks JSON-RPC 2.0 on stdin/stdout, one message per line", "playsrv"};
   server::ServerOptions options;
   app.add_option("--output", options.Output,
-                 "where the sound goes: virtual, null, wav:PATH, device (the first of jack, pulse, alsa that opens), "
-                 "device:pulse[:SINK], device:jack[:PORT,PORT], device:alsa[:PCM], or a comma list of them "
+                 "where the sound goes: virtual, null, wav:PATH, device (the first of jack, pipewire, pulse, alsa that "
+                 "opens), device:pipewire[:NODE], device:pulse[:SINK], device:jack[:PORT,PORT], device:alsa[:PCM], or a "
+                 "comma list of them "
                  "(default: virtual with --simulate, else the sound device when one opens, else null)");
   app.add_option("--latency-ms", options.LatencyMs,
                  "what the sound card output keeps queued, in milliseconds (0: as little as the sound system "

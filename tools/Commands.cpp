@@ -226,7 +226,7 @@ int RunDevices(std::ostream& out) {
   if (!ListServerDevices(server, cards)) {
     std::cerr << "playctl: " << server << " --list-devices lists no sound card\n";
   } else if (!cards.empty()) {
-    out << "device          the first sound system that opens: jack, pulse, alsa\n";
+    out << "device          the first sound system that opens: jack, pipewire, pulse, alsa\n";
     for (const std::string& card : cards) {
       // "NAME<tab>DESCRIPTION", the description optional.
       const size_t tab = card.find('\t');

@@ -2,9 +2,9 @@
 // A sound system as DeviceOutput drives it: open a device, then the backend's
 // own real-time thread asks for stereo 16-bit frames at the device's rate
 // through a plain function, until Close. One file per sound system
-// (JackBackend.cpp, PulseBackend.cpp, AlsaBackend.cpp); each loads its
-// library when first used (os::SharedLibrary), so a machine without that
-// library only lacks that backend.
+// (JackBackend.cpp, PipeWireBackend.cpp, PulseBackend.cpp, AlsaBackend.cpp);
+// each loads its library when first used (os::SharedLibrary), so a machine
+// without that library only lacks that backend.
 //
 // The render function runs on the backend's thread: it must not block,
 // allocate, read files or throw. Everything else is called on the loop
@@ -24,9 +24,12 @@ class AudioBackend {
   // before this request, `delayFrames` had not left the card yet at the
   // steady time `nowNs` (os::SteadyNs). The card's own clock, as near as the
   // sound system tells it.
+  // `reconfigured`: this request is the first of a new size (a JACK
+  // server's new buffer size); false from a backend that cannot tell.
   struct Timing {
     int64_t delayFrames = 0;
     int64_t nowNs = 0;
+    bool reconfigured = false;
   };
   using RenderFn = void (*)(void* arg, int16_t* frames, size_t frameCount, const Timing& timing);
 
@@ -37,7 +40,7 @@ class AudioBackend {
 
   virtual ~AudioBackend() = default;
 
-  // "jack", "pulse" or "alsa".
+  // "jack", "pipewire", "pulse" or "alsa".
   virtual const char* Name() const = 0;
   // Opens `device` ("" = the default output) for two channels at the
   // device's own rate, asks the sound system to hold about `queueUs` of

@@ -2,7 +2,11 @@
 //   jack   a running JACK server (or PipeWire's JACK graph) is the user's
 //          choice for low latency, and one that holds the card leaves the
 //          others nothing to play on; without a server it fails at once
-//   pulse  PulseAudio, or PipeWire's PulseAudio service: every desktop
+//   pipewire  a PipeWire desktop's graph, natively: what its PulseAudio
+//          service would add to the latency stays out; without a server it
+//          fails at once
+//   pulse  PulseAudio, or PipeWire's PulseAudio service where the native
+//          client cannot join (no session manager): every other desktop
 //   alsa   the card itself, for machines without a sound server
 // as the engines fall back from one device API to the next.
 
@@ -14,19 +18,21 @@
 namespace audio {
 
 std::unique_ptr<AudioBackend> MakeJackBackend();
+std::unique_ptr<AudioBackend> MakePipeWireBackend();
 std::unique_ptr<AudioBackend> MakePulseBackend();
 std::unique_ptr<AudioBackend> MakeAlsaBackend();
 
 const std::vector<std::string>& AudioBackendNames() {
-  static const std::vector<std::string> names{"jack", "pulse", "alsa"};
+  static const std::vector<std::string> names{"jack", "pipewire", "pulse", "alsa"};
   return names;
 }
 
 std::unique_ptr<AudioBackend> MakeAudioBackend(const std::string& name) {
   if (name == "jack") return MakeJackBackend();
+  if (name == "pipewire") return MakePipeWireBackend();
   if (name == "pulse") return MakePulseBackend();
   if (name == "alsa") return MakeAlsaBackend();
-  throw std::invalid_argument("unknown sound system '" + name + "' (expected jack, pulse or alsa)");
+  throw std::invalid_argument("unknown sound system '" + name + "' (expected jack, pipewire, pulse or alsa)");
 }
 
 std::vector<AudioBackend::Device> ListAudioDevices() {

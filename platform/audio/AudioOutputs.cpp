@@ -16,7 +16,8 @@ namespace audio {
 namespace {
 
 constexpr const char* kForms =
-    "virtual, null, wav:PATH, device, device:pulse[:SINK], device:jack[:PORT,PORT] or device:alsa[:PCM]";
+    "virtual, null, wav:PATH, device, device:pipewire[:NODE], device:pulse[:SINK], device:jack[:PORT,PORT] or "
+    "device:alsa[:PCM]";
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 

@@ -5,6 +5,7 @@
 //   "wav:PATH"     WavOutput writing PATH
 //   "device"              DeviceOutput on the first sound system that opens
 //                         (AudioBackendNames' order), its default output
+//   "device:pipewire[:NODE]" PipeWire's graph, a sink node by name
 //   "device:pulse[:SINK]" PulseAudio (or PipeWire's service), a sink by name
 //   "device:jack[:L,R]"   JACK, connected to two ports by name
 //   "device:alsa[:PCM]"   ALSA, a PCM by name (hw:0,0, ...)

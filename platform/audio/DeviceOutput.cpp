@@ -58,6 +58,7 @@ bool DeviceOutput::Open() {
   ring_.Clear();
   ringWritten_ = 0;
   lastRingOut_ = 0;
+  lastPeriod_ = 0;
   renderTotal_ = 0;
   stretches_ = {};
   newest_ = 0;
@@ -166,6 +167,7 @@ bool DeviceOutput::TopUp() {
 
 void DeviceOutput::Play(const int16_t* frames, size_t frameCount, int64_t /*atUs*/) {
   if (!started_ || state_ != State::kOpen || frameCount == 0) return;
+  NoteNewPeriod();
   const int16_t* source = frames;
   if (channels_ == 1) {
     stereo_.resize(frameCount * kCardChannels);
@@ -195,6 +197,22 @@ void DeviceOutput::Play(const int16_t* frames, size_t frameCount, int64_t /*atUs
     os::LogInfo("the sound thread runs without real-time scheduling (not allowed here)");
     realTimeTold_ = true;
   }
+}
+
+// The sound system asks for more at a time than before (a JACK server's new
+// buffer size, a PipeWire graph's longer cycle): the ring is topped up to
+// the new size at once rather than by the clock's slow steering. Logs the
+// sound system's pauses Render saw since the last hand-over.
+void DeviceOutput::NoteNewPeriod() {
+  const int64_t period = backends_[active_]->PeriodFrames();
+  const int64_t changes = reconfigurations_.load(std::memory_order_acquire);
+  if (changes != reconfigurationsLogged_) {
+    os::LogInfo("the sound system reconfigured (now " + std::to_string(period) + " frames a period at " +
+                std::to_string(CardRate()) + " Hz); the card had silence for one period");
+    reconfigurationsLogged_ = changes;
+  }
+  if (period > lastPeriod_ && lastPeriod_ > 0 && TopUp()) SchedulePump(0);
+  lastPeriod_ = period;
 }
 
 void DeviceOutput::Stop() {
@@ -396,7 +414,10 @@ void DeviceOutput::Render(void* self, int16_t* out, size_t frames, const AudioBa
     got = ring->Read(out, wanted);
     me->ringRead_.fetch_add(static_cast<int64_t>(got / kCardChannels), std::memory_order_release);
     if (got < wanted) {
-      if (running) me->underruns_.fetch_add(1, std::memory_order_acq_rel);
+      // A request of a new size the ring was not kept for is the sound
+      // system's own pause (it reconfigured), not ours.
+      if (running && !timing.reconfigured) me->underruns_.fetch_add(1, std::memory_order_acq_rel);
+      if (running && timing.reconfigured) me->reconfigurations_.fetch_add(1, std::memory_order_acq_rel);
       phase = kPreroll;
     }
     if (running) me->NoteLowWater(static_cast<int64_t>(ring->Size()));

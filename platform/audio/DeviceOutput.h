@@ -32,7 +32,12 @@
 //
 // A ring that runs dry while a run sounds is an underrun: counted, logged,
 // and the card waits for a margin and a whole request again. Stop lets the
-// ring drain.
+// ring drain. The sound system may change its period under a run: a
+// request the backend marks as the first of a new size
+// (AudioBackend::Timing::reconfigured, a JACK server's new buffer size) that
+// the ring cannot fill is a period of silence of the sound system's making
+// (logged, not an underrun); a larger period has the ring topped up to it at
+// once. A new rate of the card is taken up at the next Start.
 //
 // Idle: kIdleUs after the last run has ended the sound system is let go
 // (stream closed, client gone) so that it can suspend the card, and the loop
@@ -129,6 +134,7 @@ class DeviceOutput final : public AudioOutput {
   bool Open();
   void Close();
   void Queue(const std::vector<int16_t>& stereo);
+  void NoteNewPeriod();
   bool TopUp();
   void Flush();
   void CancelFlush();
@@ -169,6 +175,8 @@ class DeviceOutput final : public AudioOutput {
   bool measured_ = false;
   int64_t underrunsLogged_ = 0;
   bool realTimeTold_ = false;
+  int64_t lastPeriod_ = 0;          // the sound system's period at the last hand-over
+  int64_t reconfigurationsLogged_ = 0;
   // The present run (from the latest Start after a Stop).
   std::vector<Segment> segments_;
   int64_t runHanded_ = 0;  // source frames handed over
@@ -181,6 +189,7 @@ class DeviceOutput final : public AudioOutput {
   std::atomic<int> phase_{kPreroll};  // written by Render only
   std::atomic<int64_t> prerollSamples_{0};
   std::atomic<int64_t> underruns_{0};
+  std::atomic<int64_t> reconfigurations_{0};  // first requests after a reconfiguration the ring could not fill
   std::atomic<int64_t> lowWater_{INT64_MAX};  // the ring's least since the last Steer (samples)
   // What left the card, as of the latest request (a sequence lock: odd
   // while Render writes).

@@ -95,6 +95,7 @@ class JackBackend final : public AudioBackend {
     arg_ = arg;
     lost_.store(false, std::memory_order_release);
     scratch_.assign(kScratchFrames * kChannels, 0);
+    lastCycle_ = 0;
     client_ = OpenClient();
     rate_.store(static_cast<int32_t>(jack.jack_get_sample_rate(client_)), std::memory_order_release);
     period_.store(jack.jack_get_buffer_size(client_), std::memory_order_release);
@@ -184,6 +185,10 @@ class JackBackend final : public AudioBackend {
     Timing timing;
     timing.delayFrames = range.max;
     timing.nowNs = os::SteadyNs();
+    // A cycle of a new length (told before it or not, as JACK servers
+    // differ).
+    timing.reconfigured = me->lastCycle_ > 0 && frames != me->lastCycle_;
+    me->lastCycle_ = frames;
     if (jack.jack_get_cycle_times(me->client_, &cycleFrame, &cycleUs, &nextUs, &periodUs) == 0)
       timing.nowNs += (static_cast<int64_t>(cycleUs) - static_cast<int64_t>(jack.jack_get_time())) * 1000;
     auto* left = static_cast<float*>(jack.jack_port_get_buffer(me->ports_[0], frames));
@@ -225,6 +230,7 @@ class JackBackend final : public AudioBackend {
   std::atomic<int32_t> rate_{0};
   std::atomic<int64_t> period_{0};
   std::atomic<bool> lost_{false};
+  jack_nframes_t lastCycle_ = 0;  // JACK's process thread (reset while inactive)
 };
 
 }  // namespace

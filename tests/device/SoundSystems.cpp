@@ -161,9 +161,9 @@ SoundSystem FindSoundSystem(const std::string& name) {
     s.server = "unix:" + dir + "/pulse/native";
   } else if (name == "pipewire") {
     const std::string dir = Required("PLAY_PIPEWIRE_DIR", name);
-    s.output = "device:pulse";
+    s.output = "device:pipewire";
     s.server = "unix:" + dir + "/pulse/native";
-    s.env = {{"PULSE_SERVER", s.server}, {"PULSE_CLIENTCONFIG", dir + "/client.conf"}};
+    s.env = {{"PIPEWIRE_RUNTIME_DIR", dir}, {"PULSE_SERVER", s.server}, {"PULSE_CLIENTCONFIG", dir + "/client.conf"}};
   } else if (name == "jack") {
     s.server = Required("PLAY_JACK_SERVER", name);
     s.output = "device:jack:rec:in_left,rec:in_right";
@@ -217,28 +217,44 @@ OwnServer::~OwnServer() {
 }
 
 void OwnServer::Start() {
-  const std::string command =
-      kind_ == "jack" ? "jackd --no-realtime -n own-" + dir_.substr(dir_.rfind('-') + 1) +
-                            " -d dummy -r 48000 -p 256 >/dev/null 2>&1 & echo $! >" + dir_ + "/pid; sleep 1"
-                      : "XDG_RUNTIME_DIR=" + dir_ + " HOME=" + dir_ +
-                            " pulseaudio -n --daemonize=yes --exit-idle-time=-1 --use-pid-file=yes --disable-shm=yes "
-                            "--load='module-null-sink sink_name=nul rate=48000 norewinds=1' "
-                            "--load=module-native-protocol-unix >/dev/null 2>&1 && cp " + dir_ + "/pulse/pid " + dir_ + "/pid";
+  std::string command;
+  if (kind_ == "jack") {
+    command = "jackd --no-realtime -n own-" + dir_.substr(dir_.rfind('-') + 1) +
+              " -d dummy -r 48000 -p 256 >/dev/null 2>&1 & echo $! >" + dir_ + "/pids; sleep 1";
+  } else if (kind_ == "pipewire") {
+    command = "rm -f " + dir_ + "/pids; bash " PLAY_SOURCE_DIR "/scripts/sound-servers.sh pipewire " + dir_;
+  } else {
+    command = "XDG_RUNTIME_DIR=" + dir_ + " HOME=" + dir_ +
+              " pulseaudio -n --daemonize=yes --exit-idle-time=-1 --use-pid-file=yes --disable-shm=yes "
+              "--load='module-null-sink sink_name=nul rate=48000 norewinds=1' "
+              "--load=module-native-protocol-unix >/dev/null 2>&1 && cp " + dir_ + "/pulse/pid " + dir_ + "/pids";
+  }
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
-  std::ifstream f(dir_ + "/pid");
-  f >> pid_;
-  ASSERT_GT(pid_, 0) << "no process id from " << command;
+  std::ifstream f(dir_ + "/pids");
+  for (int pid = 0; f >> pid;) pids_.push_back(pid);
+  ASSERT_FALSE(pids_.empty()) << "no process id from " << command;
 }
 
+// The servers' processes, the last started first. Their parent is gone, so
+// an ended one may stay a zombie for a while: that counts as ended.
 void OwnServer::Kill() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  for (int i = 0; i < 100 && kill(pid_, 0) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  pid_ = -1;
+  auto running = [](int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+  };
+  for (auto pid = pids_.rbegin(); pid != pids_.rend(); ++pid) {
+    kill(*pid, SIGTERM);
+    for (int i = 0; i < 100 && running(*pid); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  pids_.clear();
 }
 
 std::vector<std::pair<std::string, std::string>> OwnServer::Env(const std::string& system) const {
   if (system == "jack") return {{"JACK_DEFAULT_SERVER", "own-" + dir_.substr(dir_.rfind('-') + 1)}};
+  if (system == "pipewire") return {{"PIPEWIRE_RUNTIME_DIR", dir_}};
   std::vector<std::pair<std::string, std::string>> env{{"XDG_RUNTIME_DIR", dir_}, {"PULSE_SERVER", ""}};
   if (system == "alsa") env.emplace_back("ALSA_CONFIG_PATH", Required("PLAY_ALSA_CONFIG", system));
   return env;

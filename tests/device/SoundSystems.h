@@ -61,8 +61,9 @@ class Recorder {
 std::unique_ptr<Recorder> StartRecorder(const SoundSystem& system);
 
 // A sound server of a test's own, so that it can be killed: "pulse" (a
-// PulseAudio with the null sink; `alsa` plays into it through alsa-lib) or
-// "jack". Started by Start, ended by Kill (by its process id) or at the end.
+// PulseAudio with the null sink; `alsa` plays into it through alsa-lib),
+// "pipewire" (a desktop's PipeWire, scripts/sound-servers.sh) or "jack".
+// Started by Start, ended by Kill (by its process ids) or at the end.
 class OwnServer final {
  public:
   explicit OwnServer(std::string kind);
@@ -73,13 +74,13 @@ class OwnServer final {
   void Start();
   void Kill();
   // What points playsrv at this server (as SoundSystem::env), for `system`
-  // "pulse", "alsa" or "jack".
+  // "pulse", "alsa", "pipewire" or "jack".
   std::vector<std::pair<std::string, std::string>> Env(const std::string& system) const;
 
  private:
   std::string kind_;
   std::string dir_;
-  int pid_ = -1;
+  std::vector<int> pids_;
 };
 
 // Runs a shell command with the system's environment; its exit status.
