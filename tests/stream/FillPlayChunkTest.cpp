@@ -59,7 +59,10 @@ class FillPlayChunkTest : public ::testing::Test {
   }
   // One block file at position 1 holding `values`.
   std::unique_ptr<buffers::BlockCarrBuffClass> BlockFile(const std::vector<int16_t>& values) {
-    const std::string name = tmp.File("b" + std::to_string(++files) + ".raw");
+    std::string file = "b";  // built in steps: GCC 12 at -O3 takes "b" + string for an overlapping copy
+    file += std::to_string(++files);
+    file += ".raw";
+    const std::string name = tmp.File(file);
     testing_support::WriteSamples(name, values);
     return Ingested(HostList().Blk(name, static_cast<int32_t>(values.size()), 1, 1));
   }
