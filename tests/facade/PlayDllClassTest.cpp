@@ -211,21 +211,4 @@ TEST_F(FacadeTest, RefusedHandOversLeaveThePreviousWaveAndEngineAlone) {
   EXPECT_EQ(mod().ChanBuffL->WaveLR(1000), static_cast<int16_t>(999 * 7 - 3000));
 }
 
-// StopPlay closes the open files while the wave stays; ReleaseFiles also lets
-// the channel buffers go, which forget their files (BlockCarrBuffClassTest).
-TEST_F(FacadeTest, StopPlayWithoutAnEngineStillClosesTheOpenFilesOfBothTables) {
-  // The same samples as an Orgfile block and, behind it, as a block-file block.
-  Hand(16, 1, 1000, HostList().Org(org, 500, 1, 1, 1, 16).Blk(org, 500, 501, 1001).Build(), none);
-  runtime::VbArray<int16_t> q(0, 1000);
-  mod().ChanBuffL->QuickBuffGet(1, q);  // opens one file of each table
-  ASSERT_NE(world.ctx.Blocks.OpenOrgSlot, 0);
-  ASSERT_NE(world.ctx.Blocks.OpenBlkSlot, 0);
-  msgs.clear();
-  obj.StopPlay();
-  EXPECT_EQ(msgs, Texts{"Driver is Off"});
-  EXPECT_EQ(world.ctx.Blocks.OpenOrgFileNum, nullptr);
-  EXPECT_EQ(world.ctx.Blocks.OpenBlkFileNum, nullptr);
-  EXPECT_EQ(world.ctx.Blocks.OpenOrgSlot + world.ctx.Blocks.OpenBlkSlot, 0);
-}
-
 }  // namespace
