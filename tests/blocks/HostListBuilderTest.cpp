@@ -1,6 +1,7 @@
 // The host-list builder: what it refuses, naming the entry. The layout it
-// writes is ingested and played end to end (PlaysrvTest, playctl's tests); most refusals, with their texts, are checked through the C library
-// by the Python package's tests (tests/embed/python).
+// writes is ingested and played end to end (PlaysrvTest, playctl's tests); most
+// refusals, with their texts, are checked through the C library by the Python
+// package's tests (tests/embed/python).
 
 #include "blocks/HostListBuilder.h"
 

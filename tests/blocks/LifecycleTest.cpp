@@ -1,6 +1,6 @@
 // Every refusal of the engine with the text it shows, and a file left open
-// in a free slot. Copies, splits, writable blocks and
-// releases are checked sample for sample by RandomMixTest.
+// in a free slot. Copies, splits, writable blocks and releases are checked
+// sample for sample by RandomMixTest.
 
 #include "tests/blocks/BlocksFixture.h"
 

@@ -108,9 +108,9 @@ TEST_F(ChannelTest, ChunkReadKeepsOneArrayAndClearsWhatNoBlockCovers) {
 
 // Resizing, single-sample writes and the list handed out are not used in
 // playback today, so only the refusal of size zero and the release are
-// checked here; copies, splits and writable blocks are checked against a model by
-// RandomMixTest. A ramp 1..20: 1..10 from a block file, 11..20 from an
-// Orgfile.
+// checked here; copies, splits and writable blocks are checked against a
+// model by RandomMixTest. A ramp 1..20: 1..10 from a block file, 11..20 from
+// an Orgfile.
 class ResizeTest : public ChannelTest {
  protected:
   ResizeTest() {

@@ -1,7 +1,7 @@
-// The file-carried channel buffer, by what its header promises: files taken
-// by copy or in place, runs through a window
-// written back when it moves, resizing, and refusals with their texts. The
-// server never creates one; the tests keep to its contract.
+// The file-carried channel buffer, by what its header promises: files taken by
+// copy or in place, runs through a window written back when it moves, resizing,
+// and refusals with their texts. The server never creates one; the tests keep
+// to its contract.
 
 #include "buffers/FileCarrBuffClass.h"
 

@@ -1,8 +1,7 @@
 // The DirectSound 7 engine alone: the refill guard and a stop mark that must
-// not end a later run. A file that fails mid-run is PlaybackTest's, for
-// every engine. At 8000
-// frames per second a chunk is 32000 frames (four seconds) and one
-// millisecond is exactly 8 frames.
+// not end a later run. A file that fails mid-run is PlaybackTest's, for every
+// engine. At 8000 frames per second a chunk is 32000 frames (four seconds) and
+// one millisecond is exactly 8 frames.
 
 #include "engines/StreamDx7Class.h"
 
