@@ -90,4 +90,21 @@ TEST_F(BlocksTest, AWriteOutThatFailsKeepsTheBlockInMemoryAndLeavesNoFileAndNoNa
   EXPECT_EQ(Samples(s), std::vector<int16_t>(5000, 321));
 }
 
+// The slot a failed write-out took is free again, and the name it gave up is
+// no slot's: a block file under that name gets a slot of its own.
+TEST_F(BlocksTest, AfterAFailedWriteOutTheBlockGoesOutIntoTheSlotItGaveBack) {
+  const int32_t s = eng.NewBlock(5000, blocks::BlockMem);
+  {
+    FaultyFileSystem fs;
+    os::FileSystemOverride use(fs);
+    fs.FailNthWrite = 1;
+    EXPECT_THROW(eng.WriteBlockToFile(s), os::FileError);
+  }
+  eng.WriteBlockToFile(s);
+  EXPECT_EQ(Type(s), blocks::BlockFile);
+  EXPECT_EQ(eng.MemoryInUse, 0);
+  EXPECT_EQ(eng.BlkFileCount, 1);
+  EXPECT_EQ(eng.Blocks(Ingest({{dir + "/tm1.tmp", 1, blocks::BlockFile}}).at(0)).FileSlot, 2);
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -116,6 +117,21 @@ class EngineFixture : public ::testing::Test {
     HostList list;
     list.Org(name, half, 1, 1, 1, 16).Org(name, wave.Nos() - half, half + 1, 1 + 2 * half, 1, 16);
     return HandOver(engine, 1, rate, wave.Nos(), list);
+  }
+
+  // Hands over a mono wave at 8000 frames/s whose first `head` frames come
+  // from one file and the `tail` frames after them from another, and starts
+  // it; the second file goes away once the run has begun. Returns the head.
+  Wave StartWithAVanishingTail(engines::EngineContract& engine, int32_t head, int32_t tail) {
+    const Wave wave = MonoWave(head, 3);
+    const std::string nameA = w.tmp.File("a.wav"), nameB = w.tmp.File("b.wav");
+    testing_support::WriteSamples(nameA, wave.L);
+    testing_support::WriteSamples(nameB, MonoWave(tail, 4).L);
+    EXPECT_TRUE(HandOver(engine, 1, 8000, head + tail,
+                         HostList().Org(nameA, head, 1, 1, 1, 16).Org(nameB, tail, head + 1, 1, 1, 16)));
+    EXPECT_TRUE(engine.PlayMe());
+    std::remove(nameB.c_str());
+    return wave;
   }
 
   int32_t PositionOf(engines::EngineContract& engine) {

@@ -1,7 +1,7 @@
-// The DirectSound 7 engine alone: the refill guard and a stop mark that must
-// not end a later run. A file that fails mid-run is PlaybackTest's, for every
-// engine. At 8000 frames per second a chunk is 32000 frames (four seconds) and
-// one millisecond is exactly 8 frames.
+// The DirectSound 7 engine alone: the refill guard, a stop mark that must
+// not end a later run, and a final chunk whose file went away. At 8000
+// frames per second a chunk is 32000 frames (four seconds) and one
+// millisecond is exactly 8 frames.
 
 #include "engines/StreamDx7Class.h"
 
@@ -72,6 +72,16 @@ TEST_F(StreamDx7ClassTest, APauseInALaterRunIsNotEndedByTheMarkOfAStoppedOne) {
   EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
   EXPECT_EQ(reportUs.back(), 11'502'000);
   EXPECT_EQ(w.output.Samples(), Concat({FramesOf(wave, 1, 48000), Silence(16)}));
+}
+
+TEST_F(StreamDx7ClassTest, AFinalChunkThatCannotBeBuiltEndsTheRunAsAtAHalfBoundary) {
+  int32_t hwnd = 77;
+  ASSERT_TRUE(engine->PutONDx7Ds(hwnd));
+  const Wave wave = StartWithAVanishingTail(*engine, 64000, 8000);
+  w.loop.RunFor(11000);
+  EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
+  EXPECT_EQ(reportUs.back(), 8'002'000);
+  EXPECT_EQ(w.output.Samples(), Concat({FramesOf(wave, 1, 64000), FramesOf(wave, 1, 16)}));
 }
 
 }  // namespace

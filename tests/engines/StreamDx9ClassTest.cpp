@@ -1,7 +1,7 @@
 // The DirectSound 9 engine alone: a poll fixed at the hand-over, both halves
-// flagged in one poll, and an output that cannot start (the reason in the
-// log). A rate the library refuses and a file that cannot be read, first or
-// mid-run, are PlaybackTest's, for every engine.
+// flagged in one poll, a chunk that cannot be built mid-run, and an output
+// that cannot start (the reason in the log). A rate the library refuses and
+// a first chunk that cannot be read are PlaybackTest's, for every engine.
 // The sound service library (its halves, flags, position and end mark) is
 // checked frame for frame through this engine.
 
@@ -70,6 +70,15 @@ TEST_F(StreamDx9ClassTest, BothHalvesFlaggedInOnePollRefillHalfTwoFirst) {
   ASSERT_EQ(played.size(), 128000u);
   EXPECT_EQ(Samples(played.begin() + 96000, played.end()), FramesOf(wave, 32001, 64000));
   EXPECT_EQ(reports, Reports{"Playing"});
+}
+
+TEST_F(StreamDx9ClassTest, AChunkThatCannotBeBuiltEndsTheRunAfterWhatTheLibraryHolds) {
+  const Wave wave = StartWithAVanishingTail(*engine, 32000, 20000);
+  w.loop.RunFor(6000);
+  EXPECT_EQ(w.output.Samples(), FramesOf(wave, 1, 32000));
+  EXPECT_EQ(reports, (Reports{"Playing", "Play Done"}));
+  EXPECT_EQ(reportUs.back(), 4'000'000);
+  EXPECT_TRUE(engine->PollEnabled());
 }
 
 // An output whose start fails, as a sound card that another program holds.
