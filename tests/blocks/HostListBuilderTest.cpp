@@ -1,7 +1,7 @@
-// The host-list builder: the layout it writes and what it refuses, naming the
-// entry. Its lists are ingested and played by every suite that hands a wave
-// over; most refusals, with their texts, are checked through the C library
-// by the Python package's tests (tests/embed/python).
+// The host-list builder: what it refuses, naming the entry. The layout it
+// writes is ingested and played end to end (PlaysrvTest, playctl's tests); most
+// refusals, with their texts, are checked through the C library by the Python
+// package's tests (tests/embed/python).
 
 #include "blocks/HostListBuilder.h"
 
@@ -19,16 +19,6 @@ namespace {
 using blocks::HostListBuilder;
 
 constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
-
-TEST(HostListBuilderTest, WritesNameBytesFourToAnElementFirstByteLowestAndStartPositionsRunOn) {
-  HostListBuilder list;
-  list.AddSilence(8000).AddBlockFile("abcde", 10, 7);
-  EXPECT_EQ(list.Elements(), (std::vector<int32_t>{2,                                        // N
-                                                   1, 0, 8000, 5, 1, 0, 1, 16,               // silence
-                                                   3, 5, 0x64636261, 0x65, 10, 3, 8001, 7, 1, 16}));
-  EXPECT_EQ(list.Samples(), 8010);
-  EXPECT_EQ(list.Build()(1), 2);  // element 1 holds N
-}
 
 // The refusals the Python tests do not make: a stereo WAV's last byte (four
 // bytes a frame) and a name with a NUL byte, which no C string can carry.

@@ -1,6 +1,6 @@
-// Every refusal of the engine with the text it shows, the choice of records,
-// and a file left open in a free slot. Copies, splits, writable blocks and
-// releases are checked sample for sample by RandomMixTest.
+// Every refusal of the engine with the text it shows, and a file left open
+// in a free slot. Copies, splits, writable blocks and releases are checked
+// sample for sample by RandomMixTest.
 
 #include "tests/blocks/BlocksFixture.h"
 
@@ -31,15 +31,6 @@ TEST_F(BlocksTest, RefusalsShowTheirTextsAndMakeNoRecord) {
                 "Error - Block type has a problem in moving to buff", "Error - Free block can not be written to file",
                 "Error - A block can not be read for quick buffer", "Error - Could not brake a block",
                 "Error - Could not brake a block"}));
-}
-
-TEST_F(BlocksTest, NewBlockTakesTheLowestFreeRecord) {
-  for (int32_t i = 1; i <= 6; ++i) ASSERT_EQ(eng.NewBlock(1, blocks::BlockSilent), i);
-  eng.ReleaseBlock(5);
-  eng.ReleaseBlock(2);  // a lower record freed after a higher one is still found first
-  EXPECT_EQ(eng.NewBlock(1, blocks::BlockSilent), 2);
-  EXPECT_EQ(eng.NewBlock(1, blocks::BlockSilent), 5);
-  EXPECT_EQ(eng.NewBlock(1, blocks::BlockSilent), 7);
 }
 
 // Block files left open in free slots are caught by RandomMixTest, which

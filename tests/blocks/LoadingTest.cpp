@@ -1,8 +1,7 @@
-// Reading a run of a block into an array, writing out to temporary block
-// files, and the least-recently-used limit. Every source kind is read and
-// loaded frame for frame through the channel buffer (BlockCarrBuffClassTest),
-// which also checks that reads in place neither load nor stamp a block;
-// loads that fail are in FileFaultsTest.
+// Reading a run of a block into an array and writing out to temporary block
+// files. Every source kind is read and loaded frame for frame through the
+// channel buffer (BlockCarrBuffClassTest); the memory limit and its
+// evictions are RandomMixTest's; loads that fail are in FileFaultsTest.
 
 #include "tests/blocks/BlocksFixture.h"
 
@@ -40,22 +39,6 @@ TEST_F(BlocksTest, WriteBlockToFileWritesAFreshTempFileThatLoadsBack) {
   EXPECT_EQ(Samples(s), (std::vector<int16_t>{1, -2, 300, -32768}));
   eng.WriteBlockToFile(s);
   EXPECT_EQ(eng.BlkFileCount, 3);
-}
-
-TEST_F(BlocksTest, OverTheLimitFourBlocksStayAndTheLeastRecentlyUsedGoesOut) {
-  using enum blocks::BlockTypeCode;
-  memLimit = 0;
-  std::vector<int32_t> b;
-  for (int16_t i = 1; i <= 5; ++i) {
-    if (i == 5) eng.LoadBlock(b[0]);  // block 1 is now the most recently used
-    b.push_back(eng.NewBlock(3, BlockMem));
-    eng.Blocks(b.back()).Samples(0) = i;
-  }
-  EXPECT_EQ(Type(b[1]), BlockFile);
-  EXPECT_EQ(eng.MemoryInUse, 4 * 6);  // the other four stay
-  eng.LoadBlock(b[1]);                // back in; block 3 is now the oldest
-  EXPECT_EQ(Samples(b[1]), (std::vector<int16_t>{2, 0, 0}));
-  EXPECT_EQ(Type(b[2]), BlockFile);
 }
 
 }  // namespace

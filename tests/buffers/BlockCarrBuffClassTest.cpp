@@ -1,6 +1,6 @@
 // The channel buffer over every kind of source: window reads and single
 // samples frame for frame, forward and in reverse; the play chunk builder's
-// window read; resizing and the block list handed in.
+// window read; a refused size and the release.
 
 #include "buffers/BlockCarrBuffClass.h"
 
@@ -88,12 +88,6 @@ TEST_F(EverySourceTest, WindowsOfEveryLengthReadFrameForFrameForwardAndBackward)
   EXPECT_TRUE(box.Shown().empty());
 }
 
-TEST_F(EverySourceTest, WindowReadsNeitherLoadNorStampABlockNorMoveTheSampleCache) {
-  const auto untouched = std::tuple(eng.MemoryInUse, eng.UseCounter, buff->CurBlock());
-  Window(*buff, 1, 32);
-  EXPECT_EQ(std::tuple(eng.MemoryInUse, eng.UseCounter, buff->CurBlock()), untouched);
-}
-
 TEST_F(EverySourceTest, SingleSamplesLoadTheirBlocksBackwardAndForwardAndKeepTheMemoryCount) {
   // From 33 back to 0, then forward again from memory; 0 and 33 lie outside.
   for (int32_t p : std::views::iota(-33, 34) | std::views::transform([](int32_t k) { return std::abs(k); }))
@@ -113,10 +107,10 @@ TEST_F(ChannelTest, ChunkReadKeepsOneArrayAndClearsWhatNoBlockCovers) {
 }
 
 // Resizing, single-sample writes and the list handed out are not used in
-// playback today, so only their refusals, a cut and the release are checked
-// here; copies, splits and writable blocks are checked against a model by
-// RandomMixTest. A ramp 1..20: 1..10 from a block file, 11..20 from an
-// Orgfile.
+// playback today, so only the refusal of size zero and the release are
+// checked here; copies, splits and writable blocks are checked against a
+// model by RandomMixTest. A ramp 1..20: 1..10 from a block file, 11..20 from
+// an Orgfile.
 class ResizeTest : public ChannelTest {
  protected:
   ResizeTest() {
@@ -128,22 +122,10 @@ class ResizeTest : public ChannelTest {
   std::unique_ptr<buffers::BlockCarrBuffClass> b;
 };
 
-TEST_F(ResizeTest, CuttingInsideAnOrgfileBlockLoadsAndSplitsItKeepingTheLeftPart) {
-  b->ReDimSize(15);
-  EXPECT_EQ(b->BuffBlockCount(), 2);
-  EXPECT_EQ(eng.MemoryInUse, 10);
-  EXPECT_EQ(Window(*b, 1, 16), (V{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0}));
-}
-
 TEST_F(ResizeTest, ASizeOfZeroIsRefusedWithItsMessage) {
   b->ReDimSize(0);
   EXPECT_EQ(box.Shown(), std::vector<std::string>{"Error:\r\nCan not create buffer with zero size"});
   EXPECT_EQ(b->WaveINos(), 20);
-}
-
-TEST_F(ResizeTest, AnEmptyListIsARangeErrorThatLeavesAnEmptyChannel) {
-  EXPECT_THROW(b->BuffBlocksPutFresh(VbArray<int32_t>(0, 0)), os::RangeError);
-  EXPECT_EQ(b->WaveINos(), 0);
 }
 
 TEST_F(ResizeTest, ReleasingTheBufferReleasesEveryBlockAndForgetsTheFiles) {

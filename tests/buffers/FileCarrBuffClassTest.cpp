@@ -1,7 +1,7 @@
-// The file-carried channel buffer, by what its header promises: its own
-// temporary file, files taken by copy or in place, runs through a window
-// written back when it moves, resizing, and refusals with their texts. The
-// server never creates one; the tests keep to its contract.
+// The file-carried channel buffer, by what its header promises: files taken by
+// copy or in place, runs through a window written back when it moves, resizing,
+// and refusals with their texts. The server never creates one; the tests keep
+// to its contract.
 
 #include "buffers/FileCarrBuffClass.h"
 
@@ -15,7 +15,6 @@
 namespace {
 
 using runtime::VbArray;
-using os::files::Exists;
 using V = std::vector<int16_t>;
 
 // `values` as elements 1..n of a run.
@@ -95,14 +94,6 @@ TEST_F(FileCarrBuffTest, RefusalsShowTheirTextsAndChangeNothing) {
   EXPECT_EQ(pastEnd.Storage(), (V{0, 0, 0}));
 }
 
-TEST_F(FileCarrBuffTest, StartsOnATemporaryFileOfOneZeroSampleThatItDeletes) {
-  auto b = NewBuffer(0);
-  EXPECT_EQ(b->FileName1(), tmp.File("tm3601.tmp"));
-  EXPECT_EQ(FileSamples(b->FileName1()), V{0});
-  b.reset();
-  EXPECT_FALSE(Exists(tmp.File("tm3601.tmp")));
-}
-
 TEST_F(FileCarrBuffTest, AFileTakenByCopyIsLeftAloneAndAMissingOneLeavesAOneSampleFile) {
   const std::string given = WriteSamples("given.raw", {10, 20, 30});
   auto copy = NewBuffer(0);
@@ -127,17 +118,6 @@ TEST_F(FileCarrBuffTest, AFileTakenInPlaceAndReleasedIsKeptWithTheChanges) {
   EXPECT_EQ(kept->WaveLR(1), 0);
   kept.reset();
   EXPECT_EQ(FileSamples(given), (V{50, 20, 30}));
-}
-
-TEST_F(FileCarrBuffTest, AFileTakenInPlaceIsDeletedWhenTheBufferTakesAnother) {
-  const std::string given = WriteSamples("given.raw", {10, 20, 30});
-  auto gone = NewBuffer(-1, true);
-  gone->SetFileName1(given);
-  gone->SetFileName1(tmp.File("missing.raw"));  // a missing file leaves none
-  EXPECT_FALSE(Exists(given));
-  EXPECT_EQ(gone->FileName1(), "");
-  EXPECT_EQ(gone->WaveINos(), 0);
-  EXPECT_TRUE(box.Shown().empty());
 }
 
 }  // namespace

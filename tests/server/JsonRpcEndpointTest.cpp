@@ -21,7 +21,7 @@ using nlohmann::json;
 
 namespace {
 
-// The protocol rules the end-to-end tests do not reach: ids, notifications,
+// The protocol rules: refused lines and their codes, ids, notifications,
 // batches, nesting limits inside requests, bytes that are not UTF-8.
 class JsonRpcEndpointTest : public ::testing::Test {
  protected:

@@ -1,17 +1,15 @@
 // End-to-end: the real playsrv binary, driven over its pipes (under
-// --simulate unless told): the protocol's errors, a whole session, the end of
-// the process, and what a standard error nobody reads does to it.
+// --simulate unless told): a run-time error as the call's answer, a whole
+// session, the end of the process, and what a standard error nobody reads
+// does to it. Malformed lines are the endpoint's tests and the fuzzer's.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "blocks/HostListBuilder.h"
-#include "server/Reference.h"
 #include "server/TypeLibrary.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/RecordedWav.h"
@@ -60,45 +58,6 @@ class PlaysrvTest : public ::testing::Test {
   std::string out = tmp.File("played.wav");
   std::vector<int16_t> samples;
 };
-
-// Malformed lines of each kind, with the error code each answer must carry
-// ("" for no answer at all); every seventh line is bytes that are not JSON.
-// The kinds the request-line and endpoint tests read (syntax, nesting, ids,
-// batches) are there, nearer the fault.
-const std::vector<std::pair<std::string, std::string>> kMalformed{
-    {"[]", "-32600"},
-    {R"({"jsonrpc":"2.0","id":1,"method":"NoSuchMember"})", "-32601"},
-    {R"({"jsonrpc":"2.0","id":2,"method":"DxObj","params":{"MFrmHwnd":"1"}})", "-32602"},
-    // Two channels need a right list.
-    {R"({"jsonrpc":"2.0","id":3,"method":"WriteWaveMemo","params":{"FmtBits":16,"FmtChannal":2,"FmtFriq":8000,)"
-     R"("WaveNos":1,"BlkInLstL":[0]}})",
-     "-32602"},
-    {R"({"jsonrpc":"2.0","method":"NoSuchMember"})", ""},
-    {" \t ", ""}};
-
-TEST_F(PlaysrvTest, AThousandMalformedLinesAreAnsweredInOrderWithTheirErrorCodes) {
-  Playsrv s;
-  std::string input;
-  std::vector<std::string> expected;
-  for (int i = 0; i < 1000; ++i) {
-    std::string garbage = "#";  // never JSON, and bytes of every value but '\n'
-    for (int k = 0; k <= i % 37; ++k) garbage.push_back(static_cast<char>(1 + (i * 31 + k * 17) % 255));
-    std::replace(garbage.begin(), garbage.end(), '\n', 'x');
-    const auto [line, code] = i % 7 == 0 ? std::pair<std::string, std::string>{garbage, "-32700"}
-                                         : kMalformed[static_cast<size_t>(i % 7 - 1)];
-    input += line + "\n";
-    if (!code.empty()) expected.push_back(code);
-  }
-  // Written while the answers are read, so that neither pipe fills up.
-  std::thread writer([&] { s.SendRaw(input); });
-  std::vector<std::string> got;
-  std::string line;
-  while (got.size() < expected.size() && s.ReadLine(line))
-    got.push_back(std::to_string(json::parse(line)["error"]["code"].get<int>()));
-  writer.join();
-  EXPECT_EQ(got, expected);
-  EXPECT_EQ(s.Result("DxObj", {{"MFrmHwnd", 5}}), json({{"MFrmHwnd", 1}})) << "and the server serves on";
-}
 
 // PlayAtPos has no error handler, so the run-time error is the call's answer.
 TEST_F(PlaysrvTest, PlayingAWaveWhoseFileIsGoneAnswersTheRunTimeErrorNamingTheFile) {
@@ -161,33 +120,6 @@ TEST_F(PlaysrvTest, DescribeAnswersTheInterfaceDescriptionAndEveryMemberInItIsSe
   for (const json& m : d["interfaces"][0]["members"])
     EXPECT_NE(s.Call(m["name"]).Answer.value(json::json_pointer("/error/code"), 0), -32601) << m["name"];
   EXPECT_EQ(s.Call("Describe", {{"all", true}}).Answer["error"]["code"], -32602);
-}
-
-// The page is built from `playsrv --reference`: every member, server method
-// and notification of the description, with its params and result.
-TEST_F(PlaysrvTest, TheManPageListsEveryMethodWithItsParamsAndResultAndEveryNotification) {
-  std::string page;
-  testing_support::ChildProcess gunzip("/bin/gzip", {"-dc", PLAY_BINARY_DIR "/man/playsrv.1.gz"});
-  for (const std::string& line : gunzip.ReadToEnd()) page += line + "\n";
-  const json d = server::Describe();
-  // A line of the page that begins with `text` (built with += : GCC 12 at -O3
-  // takes "\n" + string for an overlapping copy).
-  const auto startsLine = [](const std::string& text) {
-    std::string line = "\n";
-    line += text;
-    return line;
-  };
-  for (const json& m : d["interfaces"][0]["members"]) {
-    std::string entry = m["name"].get<std::string>();
-    if (const std::string params = server::ParamsText(m); !params.empty()) entry += " " + params;
-    entry += "\n    result: " + server::ResultText(m) + "\n";
-    EXPECT_THAT(page, testing::HasSubstr(startsLine(entry)));
-  }
-  for (const json& m : d["rpc"]["methods"]) EXPECT_THAT(page, testing::HasSubstr(startsLine(m["name"])));
-  for (const json& n : d["rpc"]["notifications"])
-    EXPECT_THAT(page, testing::HasSubstr(startsLine(n["name"].get<std::string>() + " {")));
-  for (const char* section : {"METHODS", "BLOCK LISTS", "NOTIFICATIONS", "ERRORS"})
-    EXPECT_THAT(page, testing::HasSubstr(std::string(".SH \"") + section + "\""));
 }
 
 // Under the real clock, with a standard error nobody reads (a pipe read
