@@ -7,6 +7,10 @@
 
 namespace device_test {
 
+namespace {
+
+constexpr double kSame = 0.9;  // correlation of a block that matches
+
 double Correlation(const Samples& a, size_t at, const Samples& b, size_t from, size_t n) {
   double ab = 0, aa = 0, bb = 0;
   for (size_t i = 0; i < n; ++i) {
@@ -17,6 +21,8 @@ double Correlation(const Samples& a, size_t at, const Samples& b, size_t from, s
   }
   return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
 }
+
+}  // namespace
 
 size_t Find(const Samples& rec, const Samples& ref, size_t lo) {
   size_t best = rec.size();

@@ -11,9 +11,7 @@
 namespace device_test {
 
 constexpr size_t kBlock = 480;  // 10 ms at the card's rate
-constexpr double kSame = 0.9;   // correlation of a block that matches
 
-double Correlation(const Samples& a, size_t at, const Samples& b, size_t from, size_t n);
 // Where the first 20 ms of ref lie best in rec from `lo` on; rec.size() when nowhere.
 size_t Find(const Samples& rec, const Samples& ref, size_t lo);
 // How many samples from rec[at] on equal ref[from] on.

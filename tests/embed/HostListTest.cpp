@@ -1,5 +1,4 @@
-// The list builder and the WAV reader of the C API: each refusal with its
-// status and message, and a WAV file described as lists read in place.
+// The list builder of the C API: each refusal with its status and message.
 
 #include <gtest/gtest.h>
 
@@ -49,32 +48,6 @@ TEST(HostListTest, EachRefusedEntryIsAnArgumentErrorNamingTheEntryAndLeavesTheLi
     EXPECT_EQ(Elements(list), before) << message;
     playdll_list_destroy(list);
   }
-}
-
-// An 8-bit stereo file: each channel one entry over the whole data, the
-// right one a byte after the left, both counted from byte 1.
-TEST(HostListTest, AWavFileIsItsFormatAndOneListPerChannelReadInPlace) {
-  testing_support::TempDir tmp;
-  const std::string path = tmp.File("take.wav");
-  std::vector<uint8_t> bytes(44 + 2 * 300, 0x80);
-  const auto header = audio::WavHeader(2, 22050, 8, 600);
-  std::copy(header.begin(), header.end(), bytes.begin());
-  testing_support::WriteBytes(path, bytes);
-  playdll_wav w{};
-  ASSERT_EQ(playdll_wav_open(path.c_str(), &w), PLAYDLL_OK) << playdll_last_error();
-  EXPECT_EQ((std::vector<int32_t>{w.FmtBits, w.FmtChannal, w.FmtFriq, w.WaveNos}),
-            (std::vector<int32_t>{8, 2, 22050, 300}));
-  const auto entry = [&](int32_t filePos) {
-    playdll_list* l = playdll_list_create(nullptr);
-    playdll_list_add_wav_file(l, path.c_str(), 300, filePos, 2, 8);
-    std::vector<int32_t> e = Elements(l);
-    playdll_list_destroy(l);
-    return e;
-  };
-  EXPECT_EQ(Elements(w.BlkInLstL), entry(45));
-  EXPECT_EQ(Elements(w.BlkInLstR), entry(46));
-  playdll_wav_close(&w);
-  EXPECT_EQ(w.BlkInLstL, nullptr);
 }
 
 }  // namespace

@@ -28,13 +28,7 @@ Texts TakeAll(playdll_handle* handle) {
   return texts;
 }
 
-class PlayDllTest : public ::testing::Test {
- protected:
-  testing_support::TempDir tmp;
-  testing_support::Reports reports;
-};
-
-TEST_F(PlayDllTest, WithoutACallbackReportsWaitInTheQueueWhileTheDescriptorIsReadable) {
+TEST(PlayDllTest, WithoutACallbackReportsWaitInTheQueueWhileTheDescriptorIsReadable) {
   HandlePtr h = MakeSimulatedHandle();
   const int fd = playdll_event_fd(h.get());
   EXPECT_FALSE(Readable(fd));
@@ -44,18 +38,7 @@ TEST_F(PlayDllTest, WithoutACallbackReportsWaitInTheQueueWhileTheDescriptorIsRea
   EXPECT_FALSE(Readable(fd));
 }
 
-TEST_F(PlayDllTest, ACallbackSetLaterIsGivenWhatWaitsInTheQueueFirst) {
-  HandlePtr h = MakeSimulatedHandle();
-  ASSERT_EQ(playdll_PlayAgain(h.get()), PLAYDLL_OK);
-  playdll_set_event_callback(h.get(), testing_support::Reports::Callback, &reports);
-  ASSERT_EQ(playdll_PlayContinue(h.get()), PLAYDLL_OK);
-  Texts expected = kPlayAgainWithoutWave;
-  expected.push_back("Nothing to Continue");
-  EXPECT_EQ(reports.Texts(), expected);
-  EXPECT_FALSE(Readable(playdll_event_fd(h.get())));
-}
-
-TEST_F(PlayDllTest, NullArgumentsAndAnAdvanceOutOfRangeAreRefusedAsArguments) {
+TEST(PlayDllTest, NullArgumentsAndAnAdvanceOutOfRangeAreRefusedAsArguments) {
   HandlePtr h = MakeSimulatedHandle();
   const std::vector<std::pair<std::string, int>> calls{
       {"PlayAgain(NULL)", playdll_PlayAgain(nullptr)},
@@ -70,7 +53,8 @@ TEST_F(PlayDllTest, NullArgumentsAndAnAdvanceOutOfRangeAreRefusedAsArguments) {
   EXPECT_TRUE(TakeAll(h.get()).empty()) << "no refused call reached the object";
 }
 
-TEST_F(PlayDllTest, CreateRefusesWhatCannotBeSetUpAndSaysWhy) {
+TEST(PlayDllTest, CreateRefusesWhatCannotBeSetUpAndSaysWhy) {
+  testing_support::TempDir tmp;
   const std::string folder = tmp.Path();
   const std::string wavFolder = "wav:" + folder;
   const std::vector<std::tuple<std::string, playdll_options, std::string>> cases{
@@ -85,7 +69,7 @@ TEST_F(PlayDllTest, CreateRefusesWhatCannotBeSetUpAndSaysWhy) {
   }
 }
 
-TEST_F(PlayDllTest, DestroyInsideTheCallbackIsRefusedAndLeavesTheHandleWorking) {
+TEST(PlayDllTest, DestroyInsideTheCallbackIsRefusedAndLeavesTheHandleWorking) {
   struct Seen {
     playdll_handle* handle = nullptr;
     int status = 0;

@@ -1,6 +1,6 @@
 // Host threads and the handle's threads (run under ThreadSanitizer by
-// `make tsan`): calls from four threads at once, a callback that calls back
-// into the library, and calls that reach the loop while an advance runs.
+// `make tsan`): calls from four threads at once, and a callback that calls
+// back into the library.
 
 #include <gtest/gtest.h>
 
@@ -88,39 +88,6 @@ TEST(ThreadsTest, ACallbackThatCallsBackIntoTheLibraryIsServedAndItsReportsFollo
   EXPECT_EQ(r.Status, PLAYDLL_OK);
   EXPECT_EQ(r.Seen.Texts(), (Texts{"Play Again - Failed", "Not ready|Do \"Play New\" first", "Driver is Off",
                                    "U-Turn Failed", "Driver is Off"}));
-}
-
-// Under the virtual clock, a call the callback makes while an advance runs
-// is held until the advance has ended: the time it reads is the advance's end.
-TEST(ThreadsTest, ACallMadeFromTheCallbackDuringAnAdvanceRunsAtTheAdvancesEnd) {
-  struct Timing {
-    playdll_handle* Handle = nullptr;
-    std::atomic<int64_t> NowAtDone{-1};
-  } t;
-  HandlePtr h = MakeSimulatedHandle();
-  t.Handle = h.get();
-  playdll_list* silence = playdll_list_create("left channel");
-  playdll_list_add_silence(silence, 8000);
-  int32_t hwnd = 5;
-  ASSERT_EQ(playdll_DxObj(h.get(), &hwnd), PLAYDLL_OK);
-  ASSERT_EQ(playdll_WriteWaveMemo(h.get(), 16, 1, 8000, 8000, playdll_list_data(silence), playdll_list_size(silence),
-                                  nullptr, 0),
-            PLAYDLL_OK);
-  playdll_list_destroy(silence);
-  playdll_set_event_callback(
-      h.get(), [](void* self, const playdll_event* e) {
-        auto* timing = static_cast<Timing*>(self);
-        int64_t now = 0;
-        if (std::string(e->Ttl) == "Play Done" && playdll_advance_time(timing->Handle, 0, &now) == PLAYDLL_OK)
-          timing->NowAtDone = now;
-      },
-      &t);
-  ASSERT_EQ(playdll_PlayAgain(h.get()), PLAYDLL_OK);
-  int64_t end = 0;
-  ASSERT_EQ(playdll_advance_time(h.get(), 5000, &end), PLAYDLL_OK);
-  ASSERT_EQ(playdll_StopPlay(h.get()), PLAYDLL_OK);  // after the callback's call
-  EXPECT_EQ(end, 5000);
-  EXPECT_EQ(t.NowAtDone, 5000);
 }
 
 }  // namespace

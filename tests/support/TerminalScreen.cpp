@@ -7,16 +7,6 @@ namespace testing_support {
 TerminalScreen::TerminalScreen(int columns, int rows)
     : columns_(columns), rows_(rows), screen_(static_cast<size_t>(rows), std::string(static_cast<size_t>(columns), ' ')) {}
 
-void TerminalScreen::Resize(int columns, int rows) {
-  columns_ = columns;
-  rows_ = rows;
-  screen_.resize(static_cast<size_t>(rows), std::string());
-  for (std::string& row : screen_) row.resize(static_cast<size_t>(columns), ' ');
-  row_ = std::min(row_, rows - 1);
-  column_ = std::min(column_, columns - 1);
-  wrapNext_ = false;
-}
-
 void TerminalScreen::LineFeed() {
   if (row_ + 1 < rows_) {
     ++row_;

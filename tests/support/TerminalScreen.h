@@ -17,9 +17,6 @@ class TerminalScreen final {
 
   // Interprets `bytes`; an escape sequence cut at the end waits for the next call.
   void Feed(const std::string& bytes);
-  // A new size, as after a resize; what is shown is cut or padded (the
-  // programs under test redraw after a resize).
-  void Resize(int columns, int rows);
 
   // The rows on the screen, top first, without trailing blanks.
   std::vector<std::string> Rows() const;

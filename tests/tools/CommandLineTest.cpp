@@ -20,9 +20,16 @@ namespace {
 
 using A = Action;
 
-// Each key as a terminal sends it, one at a time, and what it means.
-TEST(CommandLineTest, EachKeyDecodesFromTheBytesATerminalSends) {
-  const std::vector<std::pair<std::string, std::vector<Action>>> keys{
+// Bytes as a terminal sends them, and what they mean: each key alone, keys
+// arriving together in their order, a sequence split across reads left
+// pending until its end comes, and the time typed after g left for the prompt.
+TEST(CommandLineTest, KeysDecodeFromTheBytesATerminalSends) {
+  struct Row {
+    std::string bytes;
+    std::vector<Action> actions;
+    std::string left = "";
+  };
+  const std::vector<Row> rows{
       {" ", {A::Pause}},   {"u", {A::UTurn}},       {"+", {A::Faster}},      {"=", {A::Faster}},
       {"-", {A::Slower}},  {"s", {A::Stop}},        {"l", {A::Loop}},        {"q", {A::Quit}},
       {"\033[D", {A::Back}}, {"\033OD", {A::Back}}, {"\033[C", {A::Forward}}, {"\033OC", {A::Forward}},
@@ -32,31 +39,15 @@ TEST(CommandLineTest, EachKeyDecodesFromTheBytesATerminalSends) {
       {",", {A::StepBack}}, {".", {A::StepForward}},
       // keys and sequences that mean nothing are dropped whole (no '[' of theirs selects)
       {"z", {}}, {"\033[Z", {}}, {"\033[1;5A", {}}, {"\033OQ", {}},
+      {" u\033[Dz\033[4~q", {A::Pause, A::UTurn, A::Back, A::End, A::Quit}},
+      {"u\033[", {A::UTurn}, "\033["},
+      {"ug1:02.5\r", {A::UTurn, A::GoTo}, "1:02.5\r"},
   };
-  for (const auto& [bytes, actions] : keys) {
-    std::string pending = bytes;
-    EXPECT_EQ(DecodeKeys(pending), actions) << testing::PrintToString(bytes);
-    EXPECT_EQ(pending, "") << testing::PrintToString(bytes);
+  for (const Row& row : rows) {
+    std::string pending = row.bytes;
+    EXPECT_EQ(DecodeKeys(pending), row.actions) << testing::PrintToString(row.bytes);
+    EXPECT_EQ(pending, row.left) << testing::PrintToString(row.bytes);
   }
-}
-
-TEST(CommandLineTest, KeysArrivingTogetherDecodeInTheirOrder) {
-  std::string pending = " u\033[Dz\033[4~q";
-  EXPECT_EQ(DecodeKeys(pending), (std::vector<Action>{A::Pause, A::UTurn, A::Back, A::End, A::Quit}));
-}
-
-TEST(CommandLineTest, ASequenceSplitAcrossReadsWaitsForItsEnd) {
-  std::string pending = "u\033[";
-  EXPECT_EQ(DecodeKeys(pending), std::vector<Action>{A::UTurn});
-  EXPECT_EQ(pending, "\033[");
-  pending += "4~";
-  EXPECT_EQ(DecodeKeys(pending), std::vector<Action>{A::End});
-}
-
-TEST(CommandLineTest, TheTimeTypedAfterGIsLeftForThePrompt) {
-  std::string pending = "ug1:02.5\r";
-  EXPECT_EQ(DecodeKeys(pending), (std::vector<Action>{A::UTurn, A::GoTo}));
-  EXPECT_EQ(pending, "1:02.5\r");
 }
 
 TEST(CommandLineTest, ScriptStepsTakeTheirTimesFromTheWaitsBeforeThem) {

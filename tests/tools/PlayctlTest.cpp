@@ -468,37 +468,6 @@ TEST_F(SteeredRunTest, AFullDiskUnderTheWavOutputIsToldAndFailsTheRun) {
   EXPECT_FALSE(r.Has("played sound written to"));
 }
 
-TEST_F(PlayctlTest, KeysOnARealTerminalSteerTheRunAndTheTerminalIsRestored) {
-  const std::string wav = Mono16("ramp.wav", Ramp(60000, -30000));  // 7.5 s at 8000 Hz
-  os::Process::Options options;
-  options.Args = {"play", wav, "--simulate"};
-  options.OnTerminal = true;
-  os::Process p(kPlayctl, options);
-  std::string screen;
-  // Reads the terminal until `text` shows from screen[from] on (false after 30 s or at its end).
-  const auto waitFor = [&](const std::string& text, size_t from) {
-    for (int rounds = 0; rounds < 300; ++rounds) {
-      if (screen.find(text, from) != std::string::npos) return true;
-      if (p.ReadSome(screen, 100) == os::Input::End) return false;
-    }
-    return false;
-  };
-  ASSERT_TRUE(waitFor("0:01.", 0)) << screen;
-  const auto raw = p.ChildTerminalMode();
-  ASSERT_TRUE(raw.has_value());
-  EXPECT_FALSE(raw->EditsLines || raw->Echoes) << "keys are read one by one, not echoed";
-  const size_t mark = screen.size();
-  ASSERT_TRUE(p.Send("u"));
-  EXPECT_TRUE(waitFor("reverse  playing", mark)) << screen.substr(mark);
-  ASSERT_TRUE(p.Send("q"));
-  while (waitFor("\x01", screen.size())) {
-  }  // to the end of its output
-  EXPECT_EQ(p.Wait(30000), 0);
-  const auto after = p.ChildTerminalMode();
-  ASSERT_TRUE(after.has_value());
-  EXPECT_TRUE(after->EditsLines && after->Echoes) << "the terminal is restored";
-}
-
 // Installed into a prefix, playctl plays from there (converting a piece of
 // another rate to the first piece's rate).
 TEST_F(PlayctlTest, InstalledIntoAPrefixPlaysFromThereConvertingAPieceOfAnotherRate) {
@@ -518,14 +487,6 @@ TEST_F(PlayctlTest, InstalledIntoAPrefixPlaysFromThereConvertingAPieceOfAnotherR
   const Samples played = Recorded(out, 8800), expected = tone(8000, 8800);
   ASSERT_EQ(played.size(), 8800u);
   for (size_t i = 900; i < 8700; ++i) ASSERT_NEAR(played[i], expected[i - 800], 120) << i;
-}
-
-TEST_F(PlayctlTest, BothProgramsTellOneVersion) {
-  const Run ctl = Playctl({"--version"});
-  const Run srv = Playctl({"--version"}, PLAY_BINARY_DIR "/playsrv");
-  ASSERT_EQ(ctl.Out.size(), 1u);
-  ASSERT_EQ(srv.Out.size(), 1u);
-  EXPECT_EQ(ctl.Out[0].substr(ctl.Out[0].find(' ')), srv.Out[0].substr(srv.Out[0].find(' ')));
 }
 
 }  // namespace

@@ -137,26 +137,29 @@ TEST_P(ScreenWidthTest, AServerWarningMidRunPrintsAboveTheStatusAreaWhichStaysWh
 INSTANTIATE_TEST_SUITE_P(Columns, ScreenWidthTest, ::testing::Values(40, 120),
                          [](const ::testing::TestParamInfo<int>& p) { return std::to_string(p.param) + "Columns"; });
 
-TEST_F(ScreenTest, AResizeRedrawsTheAreaForTheNewWidth) {
-  OnTerminal run(PLAY_BINARY_DIR "/playctl", {"play", Wave("ramp.wav", 7.5), "--simulate"}, 120, 30);
-  ASSERT_TRUE(run.Shows("0:01."));
-  run.Process().ResizeTerminal(40, 30);
-  run.Screen().Resize(40, 30);
-  ASSERT_TRUE(run.ReadUntil([](const testing_support::TerminalScreen& s) {
-    const auto rows = s.Rows();
-    return !rows.empty() && rows[0].rfind("0:0", 0) == 0 && rows[0].size() < 40;
-  })) << testing::PrintToString(run.Screen().Rows());
-  ASSERT_TRUE(run.Process().Send("q"));
-  ASSERT_EQ(run.End(), 0);
-  for (const std::string& row : StatusArea(run.Screen().Rows())) EXPECT_LT(row.size(), 40u) << row;
-}
-
 TEST_F(ScreenTest, TheScreenEndsWhenTheWaveHasPlayedToItsEnd) {
   OnTerminal run(PLAY_BINARY_DIR "/playctl", {"play", Wave("short.wav", 0.5), "--simulate"}, 80, 24);
   EXPECT_EQ(run.End(), 0);
   const std::vector<std::string> area = StatusArea(run.Screen().Rows());
   ASSERT_FALSE(area.empty());
   EXPECT_EQ(area[0].rfind("0:00.500 / 0:00.500  forward  at the end", 0), 0u) << area[0];
+}
+
+// Keys are read one by one, unechoed, while the screen stands, and the
+// terminal is given back as it was.
+TEST_F(ScreenTest, KeysSteerTheRunAndTheTerminalIsRestored) {
+  OnTerminal run(PLAY_BINARY_DIR "/playctl", {"play", Wave("ramp.wav", 7.5), "--simulate"}, 80, 24);
+  ASSERT_TRUE(run.Shows("0:01."));
+  const auto raw = run.Process().ChildTerminalMode();
+  ASSERT_TRUE(raw.has_value());
+  EXPECT_FALSE(raw->EditsLines || raw->Echoes) << "keys are read one by one, not echoed";
+  ASSERT_TRUE(run.Process().Send("u"));
+  EXPECT_TRUE(run.Shows("reverse  playing")) << testing::PrintToString(run.Screen().Rows());
+  ASSERT_TRUE(run.Process().Send("q"));
+  EXPECT_EQ(run.End(), 0);
+  const auto after = run.Process().ChildTerminalMode();
+  ASSERT_TRUE(after.has_value());
+  EXPECT_TRUE(after->EditsLines && after->Echoes) << "the terminal is restored";
 }
 
 TEST_F(ScreenTest, KeepOpenKeepsTheScreenAfterTheEndUntilQ) {
