@@ -6,7 +6,10 @@
 // by us. Against PipeWire's PulseAudio service this saves the queue that
 // service keeps per stream (at least twice its smallest request on top of
 // the graph's cycle) and gives the card's timing cycle for cycle
-// (pw_stream_get_time_n). libpipewire is loaded at run time.
+// (pw_stream_get_time_n). A buffer is played in the graph's next cycle; when
+// that cycle is shorter (a new quantum), the graph plays that much of it and
+// drops the rest, which OnProcess hands over again before new frames.
+// libpipewire is loaded at run time.
 
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
@@ -18,10 +21,12 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/audio/AudioBackend.h"
 #include "platform/audio/RealTime.h"
 #include "platform/audio/SoundLibrary.h"
+#include "platform/audio/SpscRing.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Errors.h"
 
@@ -62,6 +67,9 @@ constexpr size_t kFrameBytes = kChannels * sizeof(int16_t);
 // at 48 kHz (5.3 ms), as a JACK setup for live work.
 constexpr int64_t kDefaultCycleFrames48k = 256;
 constexpr int32_t kFallbackRate = 48000;
+// The longest cycle whose buffer is kept to be played again (PipeWire's
+// default quantum limit).
+constexpr size_t kMaxCycleFrames = 8192;
 // How long the server, and the session manager's link, may take.
 constexpr int64_t kConnectTimeoutNs = 2000000000;
 
@@ -200,6 +208,8 @@ class PipeWireBackend final : public AudioBackend {
   const char* Name() const override { return "pipewire"; }
 
   void Open(const std::string& device, int64_t queueUs, RenderFn render, void* arg) override {
+    lastFrames_ = 0;
+    replayed_.Clear();
     if (suspended_ && device == device_ && render == render_ && arg == arg_ && !Lost()) {
       suspended_ = false;
       rendering_.store(true, std::memory_order_seq_cst);
@@ -366,7 +376,26 @@ class PipeWireBackend final : public AudioBackend {
                            static_cast<int64_t>(time.buffered);
       if (time.now > 0) timing.nowNs = time.now;
     }
-    render_(arg_, out, frames, timing);
+    // A cycle of a new length. The buffer filled last is played in this
+    // cycle, and a graph whose cycle got shorter plays only this cycle's
+    // length of it and drops the rest: that rest is played again first.
+    timing.reconfigured = lastFrames_ > 0 && frames != lastFrames_;
+    if (lastFrames_ > frames) Replay(frames, lastFrames_);
+    timing.delayFrames += static_cast<int64_t>(replayed_.Size() / kChannels);
+    const size_t again = replayed_.Read(out, frames * kChannels) / kChannels;
+    render_(arg_, out + again * kChannels, frames - again, timing);
+    lastFrames_ = frames <= kMaxCycleFrames ? frames : 0;
+    if (lastFrames_ > 0) std::memcpy(last_.data(), out, frames * kFrameBytes);
+  }
+
+  // Puts the frames of the last buffer from `from` to `to` before what is
+  // still to be played again.
+  void Replay(size_t from, size_t to) {
+    const size_t pending = replayed_.Size();
+    std::memcpy(scratch_.data(), last_.data() + from * kChannels, (to - from) * kFrameBytes);
+    replayed_.Read(scratch_.data() + (to - from) * kChannels, pending);
+    replayed_.Clear();
+    replayed_.Write(scratch_.data(), (to - from) * kChannels + pending);
   }
 
   std::unique_ptr<Connection> connection_;
@@ -384,6 +413,12 @@ class PipeWireBackend final : public AudioBackend {
   std::atomic<bool> failed_{false};
   std::atomic<int64_t> period_{0};
   std::atomic<int> realTime_{-1};
+  // The data thread's (reset by Open before rendering starts): the buffer
+  // filled last and what of it is to be played again.
+  size_t lastFrames_ = 0;
+  std::vector<int16_t> last_ = std::vector<int16_t>(kMaxCycleFrames * kChannels);
+  std::vector<int16_t> scratch_ = std::vector<int16_t>(3 * kMaxCycleFrames * kChannels);
+  SpscRing replayed_{2 * kMaxCycleFrames * kChannels};
 };
 
 // Every audio sink of the graph, by node name.
