@@ -13,7 +13,7 @@ done
 # run time), and servers for the device tests. Without recommends: jackd2's
 # pull in a desktop's worth of packages.
 sound=(libjack-jackd2-dev libasound2-dev libpipewire-0.3-dev libasound2-plugins jackd2 pipewire pipewire-bin
-       wireplumber pipewire-pulse dbus-daemon)
+       wireplumber pipewire-pulse dbus-daemon dbus-bin python3-dbus)
 sound_missing=()
 for p in "${sound[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || sound_missing+=("$p")

@@ -7,7 +7,9 @@
 #   PipeWire    a desktop of its own: session bus, pipewire, wireplumber and
 #               pipewire-pulse, with a null sink "nul" (suspended after 1 s
 #               of idleness)
-#   JACK        jackd on its dummy driver, 48 kHz, 256-frame periods (real-time
+#   JACK        jackdbus on a session bus of its own (jack_control with
+#               DBUS_SESSION_BUS_ADDRESS=unix:path=$PLAY_JACK_DIR/bus), its
+#               dummy driver at 48 kHz, 256-frame periods (real-time
 #               scheduling when run as root)
 #   ALSA        a configuration of its own: pcm "nul" plays through alsa-lib's
 #               pulse plugin into the PulseAudio sink, pcm "take" also writes
@@ -92,19 +94,33 @@ start_pipewire() {
   fi
 }
 
+# jackdbus rather than jackd: the same server, driven through D-Bus
+# (jack_control) on a session bus of its own, so that a test can change its
+# rate while it runs (a new rate of the driver, then a switch of master).
 start_jack() {
   local dir; dir=$(mktemp -d /tmp/playsrv-jack.XXXXXX); chmod 700 "$dir"
   local name; name=playsrv-${dir##*.}
   # Real-time scheduling where it is allowed (as root, as CI runs), so that
   # the dummy card keeps time on a busy machine; without it otherwise.
-  local rt=--no-realtime
-  [[ $(id -u) -eq 0 ]] && rt=--realtime
-  jackd "$rt" -n "$name" -d dummy -r 48000 -p 256 >"$dir/jackd.log" 2>&1 &
-  echo $! >"$dir/pids"
+  local rt=False
+  [[ $(id -u) -eq 0 ]] && rt=True
+  (
+    export DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/bus HOME=$dir XDG_CONFIG_HOME=$dir/config
+    dbus-daemon --session --address="unix:path=$dir/bus" --nofork --nopidfile >>"$dir/dbus.log" 2>&1 &
+    echo $! >>"$dir/pids"
+    await test -S "$dir/bus"
+    # Started here, not by the bus on first call, so that its process id is known.
+    jackdbus auto >>"$dir/jackdbus.log" 2>&1 &
+    echo $! >>"$dir/pids"
+    await sh -c 'dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+      org.freedesktop.DBus.NameHasOwner string:org.jackaudio.service | grep -q true'
+    jack_control eps name "$name" && jack_control eps realtime "$rt" && jack_control ds dummy &&
+      jack_control dps rate 48000 && jack_control dps period 256 && jack_control start
+  ) >>"$dir/jack_control.log" 2>&1
   if JACK_DEFAULT_SERVER=$name await jack_lsp; then
     echo "export PLAY_JACK_SERVER=$name PLAY_JACK_DIR=$dir"
   else
-    echo "sound-servers: jackd did not start (see $dir/jackd.log)" >&2
+    echo "sound-servers: jackdbus did not start (see the logs in $dir)" >&2
   fi
 }
 

@@ -66,6 +66,7 @@ bool DeviceOutput::Open() {
   outRing_.store(0, std::memory_order_relaxed);
   outSounding_.store(false, std::memory_order_relaxed);
   phase_.store(kPreroll, std::memory_order_release);
+  ratePaused_.store(false, std::memory_order_relaxed);
   std::string why;
   for (size_t i = 0; i < backends_.size(); ++i) {
     try {
@@ -77,6 +78,7 @@ bool DeviceOutput::Open() {
     }
     active_ = i;
     state_ = State::kOpen;
+    ringRate_.store(CardRate(), std::memory_order_release);
     marginUs_ = configuredMarginUs_;
     // While it holds the card, the loop thread hands frames over ahead of
     // ordinary work, where the system allows it.
@@ -120,13 +122,14 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
   }
   if (!started_ && !Available()) throw os::PlayError("device output: " + trouble_);
   if (state_ != State::kOpen) throw os::PlayError("device output: " + trouble_);
-  const bool newRate = !resampler_ || resampler_->InRate() != rate || resampler_->OutRate() != CardRate();
+  SwitchRate();
+  const bool newRate = !resampler_ || resampler_->InRate() != rate || resampler_->OutRate() != RingRate();
   CancelFlush();  // a run that joins on goes on through the same conversion
   if (resampler_ && newRate) {
     Flush();
     resampler_.reset();
   }
-  if (!resampler_) resampler_ = std::make_unique<Resampler>(rate, CardRate(), kCardChannels);
+  if (!resampler_) NewConversion(rate);
   channels_ = channels;
   pump_ = pump;
   if (!started_) {
@@ -134,17 +137,16 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
     measured_ = false;
     lowWater_.store(INT64_MAX, std::memory_order_release);
     underrunsLogged_ = underruns_.load(std::memory_order_acquire);
-    prerollSamples_.store(marginUs_ * CardRate() / 1000000 * kCardChannels,
-                          std::memory_order_release);
+    prerollSamples_.store(marginUs_ * RingRate() / 1000000 * kCardChannels, std::memory_order_release);
     // A run that joins on shares the conversion: what it holds back still
     // belongs to the run before.
-    segments_.assign(1, Segment{ringWritten_ + resampler_->HeldFrames(), 0, rate});
+    segments_.assign(1, Segment{ringWritten_ + resampler_->HeldFrames(), 0, rate, RingRate()});
     runHanded_ = 0;
     startNs_ = os::SteadyNs();
     startLatencyUs_ = -1;
     running_.store(true, std::memory_order_release);
   } else if (newRate) {
-    segments_.push_back(Segment{ringWritten_, runHanded_, rate});
+    segments_.push_back(Segment{ringWritten_, runHanded_, rate, RingRate()});
   }
   TopUp();
   topUpPending_ = true;
@@ -158,8 +160,8 @@ void DeviceOutput::Start(int32_t channels, int32_t rate, OutputPump pump) {
 bool DeviceOutput::TopUp() {
   if (steer_ == nullptr) return false;
   const int64_t period = backends_[active_]->PeriodFrames();
-  const int64_t fullUs = (period > 0 ? UsOf(period, CardRate()) : kAssumedPeriodUs) + kPumpMs * 1000 + marginUs_;
-  const int64_t lack = fullUs - UsOf(static_cast<int64_t>(ring_.Size()) / kCardChannels, CardRate());
+  const int64_t fullUs = (period > 0 ? UsOf(period, RingRate()) : kAssumedPeriodUs) + kPumpMs * 1000 + marginUs_;
+  const int64_t lack = fullUs - UsOf(static_cast<int64_t>(ring_.Size()) / kCardChannels, RingRate());
   if (lack <= 0) return false;
   steer_->Advance(lack);
   return true;
@@ -167,6 +169,7 @@ bool DeviceOutput::TopUp() {
 
 void DeviceOutput::Play(const int16_t* frames, size_t frameCount, int64_t /*atUs*/) {
   if (!started_ || state_ != State::kOpen || frameCount == 0) return;
+  SwitchRate();
   NoteNewPeriod();
   const int16_t* source = frames;
   if (channels_ == 1) {
@@ -175,6 +178,7 @@ void DeviceOutput::Play(const int16_t* frames, size_t frameCount, int64_t /*atUs
     source = stereo_.data();
   }
   runHanded_ += static_cast<int64_t>(frameCount);
+  Remember(source, frameCount);
   resampler_->Process(source, frameCount, converted_);
   Queue(converted_);
   // The first hand-over after a Start may leave the ring short by what a
@@ -242,13 +246,103 @@ void DeviceOutput::Queue(const std::vector<int16_t>& stereo) {
 
 void DeviceOutput::Flush() {
   if (state_ != State::kOpen || !resampler_) return;
+  SwitchRate();
   resampler_->Flush(converted_);
   Queue(converted_);
+  history_.clear();
+  streamFrames_ = 0;
+  streamRing_ = ringWritten_;
+}
+
+// A conversion from `rate` to the ring's rate, whose output begins at the
+// ring's end.
+void DeviceOutput::NewConversion(int32_t rate) {
+  resampler_ = std::make_unique<Resampler>(rate, RingRate(), kCardChannels);
+  history_.clear();
+  streamFrames_ = 0;
+  streamRing_ = ringWritten_;
+}
+
+// Keeps the source frames of the present conversion, the last
+// kHistoryFrames of them at least, for a switch of rate.
+void DeviceOutput::Remember(const int16_t* stereo, size_t frames) {
+  if (history_.size() >= 2 * kHistoryFrames * kCardChannels) {
+    history_.erase(history_.begin(), history_.end() - static_cast<long>(kHistoryFrames * kCardChannels));
+  }
+  history_.insert(history_.end(), stereo, stereo + frames * kCardChannels);
+  streamFrames_ += static_cast<int64_t>(frames);
 }
 
 void DeviceOutput::CancelFlush() {
   if (flushTask_ != 0) loop_.Cancel(flushTask_);
   flushTask_ = 0;
+}
+
+// The card took a new rate (a JACK server's): once Render has stopped
+// reading the ring (ratePaused_), the frames queued in it are dropped and
+// made again at the new rate, and the conversion goes on at the new rate;
+// then Render reads again. Nothing of the wave is dropped or repeated. The
+// present conversion's source frames are converted again from the one the
+// card had got to, in one stream with what follows; what the ring holds of
+// an earlier conversion (or of source frames no longer kept) is converted
+// from the ring's frames instead. The run's segments from the first frame
+// not yet rendered on are moved to the new rate.
+void DeviceOutput::SwitchRate() {
+  if (state_ != State::kOpen || !ratePaused_.load(std::memory_order_acquire)) return;
+  const int32_t from = RingRate(), to = CardRate();
+  if (to != from) {
+    const int64_t read = ringRead_.load(std::memory_order_acquire);
+    queued_.resize(ring_.Size());
+    queued_.resize(ring_.Read(queued_.data(), queued_.size()));
+    ringWritten_ = read;
+    ringRate_.store(to, std::memory_order_release);
+    const int64_t kept = streamFrames_ - static_cast<int64_t>(history_.size() / kCardChannels);
+    const int64_t at =
+        resampler_ ? std::min(std::max<int64_t>(read - streamRing_, 0) * resampler_->InRate() / from, streamFrames_) : -1;
+    // Of the ring's frames, those before the present conversion's source
+    // frame `at` are made again from themselves.
+    const int64_t fromRing = at >= kept ? std::min<int64_t>(std::max<int64_t>(streamRing_ - read, 0),
+                                                            static_cast<int64_t>(queued_.size() / kCardChannels))
+                                        : static_cast<int64_t>(queued_.size() / kCardChannels);
+    if (at < kept && resampler_) {  // the source frames are not all kept: the ring's frames and what is held back
+      resampler_->Flush(converted_);
+      queued_.insert(queued_.end(), converted_.begin(), converted_.end());
+    }
+    if (fromRing > 0 || at < kept) {
+      Resampler again(from, to, kCardChannels);
+      again.Process(queued_.data(), static_cast<size_t>(at < kept ? queued_.size() / kCardChannels : fromRing),
+                    converted_);
+      Queue(converted_);
+      again.Flush(converted_);
+      Queue(converted_);
+    }
+    MoveSegments(read, from, to);
+    if (resampler_) {
+      const std::vector<int16_t> source(history_.begin() + (at >= kept ? (at - kept) * kCardChannels : 0),
+                                        at >= kept ? history_.end() : history_.begin());
+      NewConversion(resampler_->InRate());
+      Remember(source.data(), source.size() / kCardChannels);
+      resampler_->Process(source.data(), source.size() / kCardChannels, converted_);
+      Queue(converted_);
+    }
+    prerollSamples_.store(marginUs_ * to / 1000000 * kCardChannels, std::memory_order_release);
+    lowWater_.store(INT64_MAX, std::memory_order_release);
+  }
+  ratePaused_.store(false, std::memory_order_release);
+}
+
+// The segments at and after ring frame `read` (not rendered yet) from ring
+// frames at `from` Hz to `to` Hz; a segment begins there at the new rate.
+void DeviceOutput::MoveSegments(int64_t read, int32_t from, int32_t to) {
+  if (segments_.empty() || segments_.front().ring > read) {
+    for (Segment& s : segments_) s = Segment{read + (s.ring - read) * to / from, s.source, s.rate, to};
+    return;
+  }
+  auto after = std::find_if(segments_.begin(), segments_.end(), [read](const Segment& s) { return s.ring > read; });
+  const Segment& at = *(after - 1);
+  const Segment split{read, at.source + (read - at.ring) * at.rate / at.cardRate, at.rate, to};
+  for (auto s = after; s != segments_.end(); ++s) *s = Segment{read + (s->ring - read) * to / from, s->source, s->rate, to};
+  segments_.insert(after, split);
 }
 
 // Turns the loop's clock faster when the ring holds less than its target
@@ -257,14 +351,14 @@ void DeviceOutput::CancelFlush() {
 void DeviceOutput::Steer() {
   const int64_t low = lowWater_.exchange(INT64_MAX, std::memory_order_acq_rel);
   if (low != INT64_MAX) {
-    const auto lowUs = static_cast<double>(UsOf(low / kCardChannels, CardRate()));
+    const auto lowUs = static_cast<double>(UsOf(low / kCardChannels, RingRate()));
     lowUs_ = measured_ ? lowUs_ + kSmoothing * (lowUs - lowUs_) : lowUs;
     measured_ = true;
   }
   const int64_t out = RingFramesOut();
   const int64_t first = segments_.front().ring;
   if (startLatencyUs_ < 0 && out > first) {
-    const int64_t leftNs = os::SteadyNs() - UsOf(out - first, CardRate()) * 1000;
+    const int64_t leftNs = os::SteadyNs() - UsOf(out - first, RingRate()) * 1000;
     startLatencyUs_ = std::max<int64_t>((leftNs - startNs_) / 1000, 0);
   }
   if (steer_ == nullptr || !measured_) return;
@@ -288,7 +382,7 @@ int64_t DeviceOutput::RingFramesOut() {
     read = ringRead_.load(std::memory_order_acquire);
     if ((before & 1u) == 0 && seq_.load(std::memory_order_acquire) == before) break;
   }
-  if (sounding && ns > 0) out += (os::SteadyNs() - ns) / 1000 * CardRate() / 1000000;
+  if (sounding && ns > 0) out += (os::SteadyNs() - ns) / 1000 * RingRate() / 1000000;
   lastRingOut_ = std::max(lastRingOut_, std::min(out, read));
   return lastRingOut_;
 }
@@ -300,7 +394,7 @@ int64_t DeviceOutput::UnheardFrames() {
   int64_t heard = 0;
   for (const Segment& s : segments_) {
     if (out < s.ring) break;
-    heard = s.source + (out - s.ring) * s.rate / CardRate();
+    heard = s.source + (out - s.ring) * s.rate / s.cardRate;
   }
   return runHanded_ - std::clamp<int64_t>(heard, 0, runHanded_);
 }
@@ -314,8 +408,10 @@ void DeviceOutput::AwaitHeard() {
     Flush();
   }
   const int64_t limitNs = os::SteadyNs() + kAwaitLimitUs * 1000;
-  while (!backends_[active_]->Lost() && RingFramesOut() < ringWritten_ && os::SteadyNs() < limitNs)
+  while (!backends_[active_]->Lost() && RingFramesOut() < ringWritten_ && os::SteadyNs() < limitNs) {
+    SwitchRate();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void DeviceOutput::SchedulePump(int64_t delayUs) {
@@ -398,6 +494,15 @@ void DeviceOutput::MarkStretch(bool sounding) {
 void DeviceOutput::Render(void* self, int16_t* out, size_t frames, const AudioBackend::Timing& timing) {
   auto* me = static_cast<DeviceOutput*>(self);
   me->Publish(timing);
+  // The card's new rate: the ring is left alone until the loop thread has
+  // converted what it holds (SwitchRate), and the card meanwhile has the
+  // sound system's own pause.
+  bool paused = me->ratePaused_.load(std::memory_order_acquire);
+  if (!paused && me->backends_[me->active_]->Rate() != me->ringRate_.load(std::memory_order_acquire)) {
+    if (me->running_.load(std::memory_order_acquire)) me->reconfigurations_.fetch_add(1, std::memory_order_acq_rel);
+    me->ratePaused_.store(true, std::memory_order_release);
+    paused = true;
+  }
   const size_t wanted = frames * kCardChannels;
   size_t got = 0;
   SpscRing* ring = &me->ring_;
@@ -409,15 +514,20 @@ void DeviceOutput::Render(void* self, int16_t* out, size_t frames, const AudioBa
   // this request, so that its first frames never run dry; a drained run's
   // last frames go out as they are.
   if (phase == kPreroll && queued > 0 && ((queued >= preroll && queued >= wanted) || !running)) phase = kSounding;
-  if (phase == kSounding) {
+  if (paused) {
+    phase = kPreroll;
+  } else if (phase == kSounding && running && timing.reconfigured && queued < wanted) {
+    // A request of a new size the ring was not kept for is the sound
+    // system's own pause (it reconfigured), not ours: silence for the whole
+    // of it, beside the sound system's own, rather than a second pause.
+    me->reconfigurations_.fetch_add(1, std::memory_order_acq_rel);
+    phase = kPreroll;
+  } else if (phase == kSounding) {
     me->MarkStretch(true);
     got = ring->Read(out, wanted);
     me->ringRead_.fetch_add(static_cast<int64_t>(got / kCardChannels), std::memory_order_release);
     if (got < wanted) {
-      // A request of a new size the ring was not kept for is the sound
-      // system's own pause (it reconfigured), not ours.
-      if (running && !timing.reconfigured) me->underruns_.fetch_add(1, std::memory_order_acq_rel);
-      if (running && timing.reconfigured) me->reconfigurations_.fetch_add(1, std::memory_order_acq_rel);
+      if (running) me->underruns_.fetch_add(1, std::memory_order_acq_rel);
       phase = kPreroll;
     }
     if (running) me->NoteLowWater(static_cast<int64_t>(ring->Size()));

@@ -34,10 +34,18 @@
 // and the card waits for a margin and a whole request again. Stop lets the
 // ring drain. The sound system may change its period under a run: a
 // request the backend marks as the first of a new size
-// (AudioBackend::Timing::reconfigured, a JACK server's new buffer size) that
-// the ring cannot fill is a period of silence of the sound system's making
-// (logged, not an underrun); a larger period has the ring topped up to it at
-// once. A new rate of the card is taken up at the next Start.
+// (AudioBackend::Timing::reconfigured, a JACK server's new buffer size, a
+// PipeWire graph's new quantum) that the ring cannot fill is a period of
+// silence of the sound system's making (silence whole, logged, not an
+// underrun); a larger period has the ring topped up to it at once.
+// The card may change its rate under a run (a JACK server's): Render then
+// plays silence and leaves the ring alone (ratePaused_) until the loop
+// thread, at its next hand-over, has dropped the ring's frames and made
+// them again at the new rate (SwitchRate): from the source frames the card
+// had got to, which the present conversion keeps (kHistoryFrames), in one
+// conversion with what follows; what the ring holds of an earlier
+// conversion is converted from its own frames. Positions, the margin and
+// the clock's steering go on at the new rate (Segment::cardRate).
 //
 // Idle: kIdleUs after the last run has ended the sound system is let go
 // (stream closed, client gone) so that it can suspend the card, and the loop
@@ -80,6 +88,9 @@ class DeviceOutput final : public AudioOutput {
   // The ring holds two seconds of stereo at up to 192 kHz: far more than a
   // run keeps queued.
   static constexpr size_t kRingSamples = 2 * 192000 * 2;
+  // The source frames kept for a change of the card's rate: far more than
+  // the ring holds.
+  static constexpr size_t kHistoryFrames = 96000;
 
   // How a device output runs.
   struct Settings {
@@ -125,6 +136,7 @@ class DeviceOutput final : public AudioOutput {
     int64_t ring;
     int64_t source;
     int32_t rate;
+    int32_t cardRate;  // of the ring frames
   };
 
   static void Render(void* self, int16_t* out, size_t frames, const AudioBackend::Timing& timing);
@@ -138,9 +150,16 @@ class DeviceOutput final : public AudioOutput {
   bool TopUp();
   void Flush();
   void CancelFlush();
+  void SwitchRate();
+  void NewConversion(int32_t rate);
+  void Remember(const int16_t* stereo, size_t frames);
+  void MoveSegments(int64_t read, int32_t from, int32_t to);
   void Steer();
   int64_t RingFramesOut();
   int32_t CardRate() const { return backends_[active_]->Rate(); }
+  // The rate of the frames in the ring: the card's, but for a moment after
+  // the card changed it (SwitchRate).
+  int32_t RingRate() const { return ringRate_.load(std::memory_order_relaxed); }
   void SchedulePump(int64_t delayUs);
   void CancelPump();
   void ScheduleIdle();
@@ -164,6 +183,13 @@ class DeviceOutput final : public AudioOutput {
   std::unique_ptr<Resampler> resampler_;
   std::vector<int16_t> stereo_;     // scratch: source frames as stereo
   std::vector<int16_t> converted_;  // scratch: at the card's rate
+  std::vector<int16_t> queued_;     // scratch: the ring's frames at a rate switch
+  // The present conversion (resampler_) since it was made or flushed: its
+  // latest source frames (stereo), how many it took in all, and the ring
+  // frame its output begins at.
+  std::vector<int16_t> history_;
+  int64_t streamFrames_ = 0;
+  int64_t streamRing_ = 0;
   SpscRing ring_;                   // stereo samples at the card's rate
   int64_t ringWritten_ = 0;         // frames written to the ring since open
   OutputPump pump_;
@@ -190,6 +216,8 @@ class DeviceOutput final : public AudioOutput {
   std::atomic<int64_t> prerollSamples_{0};
   std::atomic<int64_t> underruns_{0};
   std::atomic<int64_t> reconfigurations_{0};  // first requests after a reconfiguration the ring could not fill
+  std::atomic<int32_t> ringRate_{0};          // written by the loop thread
+  std::atomic<bool> ratePaused_{false};       // set by Render at a new rate, cleared by SwitchRate
   std::atomic<int64_t> lowWater_{INT64_MAX};  // the ring's least since the last Steer (samples)
   // What left the card, as of the latest request (a sequence lock: odd
   // while Render writes).
