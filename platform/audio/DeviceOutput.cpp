@@ -296,30 +296,26 @@ void DeviceOutput::SwitchRate() {
     queued_.resize(ring_.Read(queued_.data(), queued_.size()));
     ringWritten_ = read;
     ringRate_.store(to, std::memory_order_release);
-    const int64_t kept = streamFrames_ - static_cast<int64_t>(history_.size() / kCardChannels);
+    // The present conversion's source frame the card had got to, and
+    // whether it is still kept.
+    const int64_t oldest = streamFrames_ - static_cast<int64_t>(history_.size() / kCardChannels);
     const int64_t at =
-        resampler_ ? std::min(std::max<int64_t>(read - streamRing_, 0) * resampler_->InRate() / from, streamFrames_) : -1;
-    // Of the ring's frames, those before the present conversion's source
-    // frame `at` are made again from themselves.
-    const int64_t fromRing = at >= kept ? std::min<int64_t>(std::max<int64_t>(streamRing_ - read, 0),
-                                                            static_cast<int64_t>(queued_.size() / kCardChannels))
-                                        : static_cast<int64_t>(queued_.size() / kCardChannels);
-    if (at < kept && resampler_) {  // the source frames are not all kept: the ring's frames and what is held back
-      resampler_->Flush(converted_);
-      queued_.insert(queued_.end(), converted_.begin(), converted_.end());
-    }
-    if (fromRing > 0 || at < kept) {
-      Resampler again(from, to, kCardChannels);
-      again.Process(queued_.data(), static_cast<size_t>(at < kept ? queued_.size() / kCardChannels : fromRing),
-                    converted_);
-      Queue(converted_);
-      again.Flush(converted_);
-      Queue(converted_);
+        resampler_ ? std::min(std::max<int64_t>(read - streamRing_, 0) * resampler_->InRate() / from, streamFrames_) : 0;
+    const bool kept = resampler_ && at >= oldest;
+    const auto queuedFrames = static_cast<int64_t>(queued_.size() / kCardChannels);
+    if (kept) {  // only an earlier conversion's frames are made from the ring's
+      ConvertAgain(std::clamp<int64_t>(streamRing_ - read, 0, queuedFrames), from, to);
+    } else {     // all of them, and what the conversion holds back
+      if (resampler_) {
+        resampler_->Flush(converted_);
+        queued_.insert(queued_.end(), converted_.begin(), converted_.end());
+      }
+      ConvertAgain(static_cast<int64_t>(queued_.size() / kCardChannels), from, to);
     }
     MoveSegments(read, from, to);
     if (resampler_) {
-      const std::vector<int16_t> source(history_.begin() + (at >= kept ? (at - kept) * kCardChannels : 0),
-                                        at >= kept ? history_.end() : history_.begin());
+      const auto first = history_.begin() + (kept ? (at - oldest) * kCardChannels : 0);
+      const std::vector<int16_t> source(first, kept ? history_.end() : first);
       NewConversion(resampler_->InRate());
       Remember(source.data(), source.size() / kCardChannels);
       resampler_->Process(source.data(), source.size() / kCardChannels, converted_);
@@ -329,6 +325,17 @@ void DeviceOutput::SwitchRate() {
     lowWater_.store(INT64_MAX, std::memory_order_release);
   }
   ratePaused_.store(false, std::memory_order_release);
+}
+
+// Queues the first `frames` of queued_ (ring frames at `from` Hz) again at
+// `to` Hz, in a conversion of their own.
+void DeviceOutput::ConvertAgain(int64_t frames, int32_t from, int32_t to) {
+  if (frames <= 0) return;
+  Resampler again(from, to, kCardChannels);
+  again.Process(queued_.data(), static_cast<size_t>(frames), converted_);
+  Queue(converted_);
+  again.Flush(converted_);
+  Queue(converted_);
 }
 
 // The segments at and after ring frame `read` (not rendered yet) from ring
