@@ -67,8 +67,10 @@ bool DeviceOutput::Open() {
   outSounding_.store(false, std::memory_order_relaxed);
   phase_.store(kPreroll, std::memory_order_release);
   ratePaused_.store(false, std::memory_order_relaxed);
+  ringRate_.store(0, std::memory_order_relaxed);  // not known until a backend opens
   std::string why;
   for (size_t i = 0; i < backends_.size(); ++i) {
+    active_ = i;  // before the backend's thread starts: Render asks it for the card's rate
     try {
       backends_[i]->Open(device_, systemQueueUs_, &Render, this);
     } catch (const std::exception& e) {
@@ -76,7 +78,6 @@ bool DeviceOutput::Open() {
       why += (why.empty() ? "" : "; ") + std::string(e.what());
       continue;
     }
-    active_ = i;
     state_ = State::kOpen;
     ringRate_.store(CardRate(), std::memory_order_release);
     marginUs_ = configuredMarginUs_;
@@ -505,7 +506,8 @@ void DeviceOutput::Render(void* self, int16_t* out, size_t frames, const AudioBa
   // converted what it holds (SwitchRate), and the card meanwhile has the
   // sound system's own pause.
   bool paused = me->ratePaused_.load(std::memory_order_acquire);
-  if (!paused && me->backends_[me->active_]->Rate() != me->ringRate_.load(std::memory_order_acquire)) {
+  const int32_t ringRate = me->ringRate_.load(std::memory_order_acquire);
+  if (!paused && ringRate != 0 && me->backends_[me->active_]->Rate() != ringRate) {
     if (me->running_.load(std::memory_order_acquire)) me->reconfigurations_.fetch_add(1, std::memory_order_acq_rel);
     me->ratePaused_.store(true, std::memory_order_release);
     paused = true;

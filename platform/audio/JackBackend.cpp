@@ -85,6 +85,8 @@ class JackBackend final : public AudioBackend {
     const JackApi& jack = Jack();
     if (suspended_ && device == device_ && render == render_ && arg == arg_ && !Lost()) {
       suspended_ = false;
+      // The server may have changed its rate meanwhile, untold to an inactive client.
+      rate_.store(static_cast<int32_t>(jack.jack_get_sample_rate(client_)), std::memory_order_release);
       if (jack.jack_activate(client_) != 0) Fail("cannot activate the client");
       Connect(device);
       return;
