@@ -142,6 +142,11 @@ case "${1:-}" in
     write_alsa
     ;;
   stop)
+    # jackdbus stops its server cleanly only when told: killed, it leaves the
+    # server in JACK's registry of servers, which holds eight.
+    if [[ -n ${PLAY_JACK_DIR:-} && -S ${PLAY_JACK_DIR}/bus ]]; then
+      DBUS_SESSION_BUS_ADDRESS=unix:path=$PLAY_JACK_DIR/bus timeout 10 jack_control exit >/dev/null 2>&1
+    fi
     for dir in "${PLAY_PIPEWIRE_DIR:-}" "${PLAY_JACK_DIR:-}" "${PLAY_PULSE_DIR:-}"; do
       [[ -n $dir && -f $dir/pids ]] || continue
       tac "$dir/pids" | while read -r pid; do kill "$pid" 2>/dev/null; done
