@@ -22,6 +22,7 @@
 
 #include "platform/audio/Resampler.h"
 #include "platform/os/Clock.h"
+#include "platform/os/Process.h"
 #include "tests/device/Recordings.h"
 #include "tests/device/SoundSystems.h"
 #include "tests/support/ChildProcess.h"
@@ -368,6 +369,59 @@ TEST_P(JackGraphTest, ANewBufferSizeMidRunLosesAndRepeatsNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Jack, JackGraphTest, ::testing::Values(Case{"jack", "dx7"}), CaseName);
+
+// Sixty seconds of a continuous sine at the default latency while two
+// processes keep both cores busy: the recording holds no gap (more than 1 ms
+// of near-silence between the sine's first and last loud sample) and the
+// card never ran dry (TearDown). Run by `make soak`, not by `make test`.
+class DeviceSoak : public DeviceTest {};
+
+TEST_P(DeviceSoak, DISABLED_SixtySecondsBesideTwoBusyProcessesHoldNoGap) {
+  constexpr int32_t kSeconds = 60;
+  constexpr size_t kGap = kCardRate / 1000;
+  left_.clear();
+  for (int32_t i = 0; i < kRate * kSeconds; ++i)
+    left_.push_back(static_cast<int16_t>(std::lround(8000 * std::sin(2 * M_PI * 441.0 * i / kRate))));
+  auto rec = device_test::StartRecorder(system_);
+  auto s = Start();
+  HandOver(*s, kRate, static_cast<int32_t>(left_.size()));
+  std::vector<std::unique_ptr<os::Process>> busy;
+  os::Process::Options spin;
+  spin.Args = {"-c", "while :; do :; done"};
+  spin.NullInput = true;
+  for (int i = 0; i < 2; ++i) busy.push_back(std::make_unique<os::Process>("/bin/sh", spin));
+  s->Call("PlayAgain");
+  Wait(kSeconds * 1000 - 2000);
+  EXPECT_TRUE(PlayToTheEnd(*s)) << "no \"Play Done\"";
+  busy.clear();
+  rec->Stop();
+  const Samples& heard = rec->Left();
+  auto loud = [](int16_t v) { return std::abs(v) > 4000; };
+  const auto first = std::find_if(heard.begin(), heard.end(), loud);
+  ASSERT_NE(first, heard.end()) << "nothing heard";
+  const auto last = std::find_if(heard.rbegin(), heard.rend(), loud).base();
+  size_t gaps = 0, quiet = 0;
+  std::ostringstream where;  // each gap's time into the sine and length
+  for (auto it = first; it != last; ++it) {
+    if (std::abs(*it) < 200) {
+      ++quiet;
+      continue;
+    }
+    if (quiet > kGap && ++gaps <= 10)
+      where << " " << static_cast<double>(it - first - quiet) / kCardRate << " s (" << quiet * 1000 / kCardRate << " ms)";
+    quiet = 0;
+  }
+  const double heardSeconds = static_cast<double>(last - first) / kCardRate;
+  EXPECT_EQ(gaps, 0u) << "gaps at" << where.str();
+  EXPECT_NEAR(heardSeconds, kSeconds, 0.05) << "the sine was not heard whole";
+  std::cout << "[ measured ] " << system_.name << " " << heardSeconds << " s heard beside two busy processes, "
+            << gaps << " gaps\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, DeviceSoak,
+                         ::testing::Values(Case{"pulse", "dx7"}, Case{"pipewire", "dx9"}, Case{"jack", "dx7"},
+                                           Case{"alsa", "waveout"}),
+                         CaseName);
 
 // Hands a wave of `frames` frames of silence, mono at 8000 Hz, over.
 void HandOverSilence(Playsrv& s, int32_t frames) {
