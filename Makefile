@@ -5,7 +5,8 @@
 #   make bench  release build of the benchmarks, then runs them
 #   make fuzz   clang build of the fuzzers with ASan/UBSan, each run FUZZ_SECONDS (60)
 #   make fuzz-ci  the same, 20 s each
-#   make soak   the soak test (hours of looped play in virtual time), not part of make test
+#   make soak   the soak tests (hours of looped play in virtual time; a minute of play per
+#               sound system beside two busy processes), not part of make test
 #   make bench-compare  whole jobs against cp and SoX (installs sox)
 #   make build-release-tests  release build of everything, tests and benchmarks
 #               included (compiled, not run), as a user's plain release build
@@ -53,7 +54,9 @@ tsan: deps
 	  status=$$?; scripts/sound-servers.sh stop; exit $$status
 
 soak: build-test
-	cd $(TEST_DIR) && ctest -C Soak -L soak --output-on-failure
+	@eval "$$(scripts/sound-servers.sh start)"; \
+	  (cd $(TEST_DIR) && ctest -C Soak -L soak --output-on-failure); status=$$?; \
+	  scripts/sound-servers.sh stop; exit $$status
 
 build-release: deps
 	cmake -S . -B $(REL_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPLAY_BENCH=ON -DPLAY_TESTS=OFF -DPLAY_WERROR=ON $(LAUNCHER)

@@ -8,14 +8,11 @@
 //   start_latency_ms  PlayAgain to the first frame leaving the card, by the card's clock
 //   turn_latency_ms   PlayUTurn to the first frame of the way back leaving the card
 //   underruns         times the card found no frames while playing (0)
-// BM_BesideTwoBusyProcesses plays 60 s at the default latency while two
-// processes keep both cores busy: the load test of the device output.
+// The load test (a minute beside two busy processes, searched for gaps) is
+// a device test run by `make soak`.
 
 #include <benchmark/benchmark.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -27,7 +24,6 @@
 #include "facade/RealEngines.h"
 #include "platform/audio/AudioBackend.h"
 #include "platform/audio/DeviceOutput.h"
-#include "platform/audio/RealTime.h"
 #include "platform/audio/SlavedClock.h"
 #include "platform/os/MessageBox.h"
 #include "tests/support/TestWorld.h"
@@ -103,33 +99,8 @@ struct CardWorld {
   facade::PlayDllClass play;
 };
 
-// Two processes that keep both cores busy while they live.
-class BusyProcesses final {
- public:
-  BusyProcesses() {
-    for (pid_t& pid : pids_) {
-      pid = fork();
-      if (pid == 0) {
-        audio::DropRealTime();  // not the real-time scheduling of the thread that forked
-        for (uint64_t n = 0;; ++n) benchmark::DoNotOptimize(n);
-      }
-    }
-  }
-  ~BusyProcesses() {
-    for (const pid_t pid : pids_) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  BusyProcesses(const BusyProcesses&) = delete;
-  BusyProcesses& operator=(const BusyProcesses&) = delete;
-
- private:
-  pid_t pids_[2] = {-1, -1};
-};
-
 // Plays `seconds` of the wave per iteration with a U-turn in the middle.
-void PlayOn(benchmark::State& state, const std::string& system, int32_t seconds, bool busy) {
+void PlayOn(benchmark::State& state, const std::string& system, int32_t seconds) {
   std::string backend;
   if (!UseSoundSystem(system, backend)) {
     state.SkipWithError(("no private " + system + " server (run through make bench)").c_str());
@@ -146,8 +117,6 @@ void PlayOn(benchmark::State& state, const std::string& system, int32_t seconds,
   const auto list = testing_support::HostList().Silent(frames, 1).Build();
   world.play.WriteWaveMemo(bits, channels, rate, frames, list, list);
   world.RunFor(500);
-  std::unique_ptr<BusyProcesses> load;
-  if (busy) load = std::make_unique<BusyProcesses>();
   double fraction = 0, start = 0, turn = 0;
   const int64_t underruns = world.output.Underruns();
   for (auto _ : state) {
@@ -171,17 +140,12 @@ void PlayOn(benchmark::State& state, const std::string& system, int32_t seconds,
   state.counters["underruns"] = static_cast<double>(world.output.Underruns() - underruns);
 }
 
-void BM_RealTimePlayback(benchmark::State& state, const char* system) { PlayOn(state, system, 8, false); }
-void BM_BesideTwoBusyProcesses(benchmark::State& state, const char* system) { PlayOn(state, system, 60, true); }
+void BM_RealTimePlayback(benchmark::State& state, const char* system) { PlayOn(state, system, 8); }
 
 BENCHMARK_CAPTURE(BM_RealTimePlayback, pulse, "pulse")->UseManualTime()->Iterations(2)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(BM_RealTimePlayback, pipewire, "pipewire")->UseManualTime()->Iterations(2)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(BM_RealTimePlayback, jack, "jack")->UseManualTime()->Iterations(2)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(BM_RealTimePlayback, alsa, "alsa")->UseManualTime()->Iterations(2)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(BM_BesideTwoBusyProcesses, pulse, "pulse")->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(BM_BesideTwoBusyProcesses, pipewire, "pipewire")->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(BM_BesideTwoBusyProcesses, jack, "jack")->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(BM_BesideTwoBusyProcesses, alsa, "alsa")->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 

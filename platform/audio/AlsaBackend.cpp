@@ -74,7 +74,12 @@ class AlsaBackend final : public AudioBackend {
     lost_.store(false, std::memory_order_release);
     stop_.store(false, std::memory_order_release);
     realTime_.store(-1, std::memory_order_release);
-    const int opened = alsa.snd_pcm_open(&pcm_, name_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    int opened = 0;
+    {
+      // A plugin's own thread (the pulse plugin's) feeds the card as ours does.
+      const ScopedRealTime realTime(kRenderPriority);
+      opened = alsa.snd_pcm_open(&pcm_, name_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    }
     if (opened == -EBUSY) throw os::PlayError("ALSA: the device '" + name_ + "' is busy (another program plays on it)");
     if (opened < 0) throw os::PlayError("ALSA: cannot open '" + name_ + "': " + alsa.snd_strerror(opened));
     try {

@@ -30,4 +30,27 @@ inline void DropRealTime() {
   pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
 }
 
+// Real-time scheduling for the calling thread while it lives, as it was
+// before afterwards. Threads started meanwhile inherit it: a library that
+// starts a thread of its own to feed the card (alsa-lib's pulse plugin) gets
+// it real-time by being opened inside one.
+class ScopedRealTime final {
+ public:
+  explicit ScopedRealTime(int priority) {
+    int policy = 0;
+    sched_param param{};
+    wasRealTime_ = pthread_getschedparam(pthread_self(), &policy, &param) == 0 &&
+                   (policy == SCHED_FIFO || policy == SCHED_RR);
+    if (!wasRealTime_) RequestRealTime(priority);
+  }
+  ~ScopedRealTime() {
+    if (!wasRealTime_) DropRealTime();
+  }
+  ScopedRealTime(const ScopedRealTime&) = delete;
+  ScopedRealTime& operator=(const ScopedRealTime&) = delete;
+
+ private:
+  bool wasRealTime_ = false;
+};
+
 }  // namespace audio
