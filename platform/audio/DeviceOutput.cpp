@@ -250,15 +250,18 @@ void DeviceOutput::Flush() {
   SwitchRate();
   resampler_->Flush(converted_);
   Queue(converted_);
-  history_.clear();
-  streamFrames_ = 0;
-  streamRing_ = ringWritten_;
+  ForgetHistory();
 }
 
 // A conversion from `rate` to the ring's rate, whose output begins at the
 // ring's end.
 void DeviceOutput::NewConversion(int32_t rate) {
   resampler_ = std::make_unique<Resampler>(rate, RingRate(), kCardChannels);
+  ForgetHistory();
+}
+
+// The present conversion starts afresh: its output begins at the ring's end.
+void DeviceOutput::ForgetHistory() {
   history_.clear();
   streamFrames_ = 0;
   streamRing_ = ringWritten_;

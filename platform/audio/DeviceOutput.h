@@ -153,6 +153,7 @@ class DeviceOutput final : public AudioOutput {
   void SwitchRate();
   void ConvertAgain(int64_t frames, int32_t from, int32_t to);
   void NewConversion(int32_t rate);
+  void ForgetHistory();
   void Remember(const int16_t* stereo, size_t frames);
   void MoveSegments(int64_t read, int32_t from, int32_t to);
   void Steer();

@@ -11,15 +11,21 @@ namespace audio {
 constexpr int kRenderPriority = 10;
 constexpr int kLoopPriority = 5;
 
+// Whether the calling thread has real-time scheduling (first-in-first-out
+// or round-robin).
+inline bool HasRealTime() {
+  int policy = 0;
+  sched_param param{};
+  return pthread_getschedparam(pthread_self(), &policy, &param) == 0 && (policy == SCHED_FIFO || policy == SCHED_RR);
+}
+
 // Asks for first-in-first-out real-time scheduling of the calling thread at
 // `priority`, unless it has real-time scheduling already; true when it has
 // it after the call (false where the system does not allow it). No
 // allocation: callable on a render thread.
 inline bool RequestRealTime(int priority) {
-  int policy = 0;
+  if (HasRealTime()) return true;
   sched_param param{};
-  if (pthread_getschedparam(pthread_self(), &policy, &param) == 0 && (policy == SCHED_FIFO || policy == SCHED_RR))
-    return true;
   param.sched_priority = priority;
   return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 }
@@ -36,11 +42,7 @@ inline void DropRealTime() {
 // it real-time by being opened inside one.
 class ScopedRealTime final {
  public:
-  explicit ScopedRealTime(int priority) {
-    int policy = 0;
-    sched_param param{};
-    wasRealTime_ = pthread_getschedparam(pthread_self(), &policy, &param) == 0 &&
-                   (policy == SCHED_FIFO || policy == SCHED_RR);
+  explicit ScopedRealTime(int priority) : wasRealTime_(HasRealTime()) {
     if (!wasRealTime_) RequestRealTime(priority);
   }
   ~ScopedRealTime() {
@@ -50,7 +52,7 @@ class ScopedRealTime final {
   ScopedRealTime& operator=(const ScopedRealTime&) = delete;
 
  private:
-  bool wasRealTime_ = false;
+  const bool wasRealTime_;
 };
 
 }  // namespace audio
