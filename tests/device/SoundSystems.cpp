@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -24,15 +25,10 @@ namespace device_test {
 
 namespace {
 
-std::string Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v != nullptr ? v : "";
-}
-
 // A variable `make test` exports; fails loudly when it is missing.
 std::string Required(const char* name, const std::string& system) {
-  const std::string v = Env(name);
-  if (v.empty()) {
+  const char* v = std::getenv(name);
+  if (v == nullptr || *v == '\0') {
     ADD_FAILURE() << "no private " << system << " server (" << name
                   << " unset): run through `make test`, which starts one (scripts/sound-servers.sh)";
     throw std::runtime_error(std::string("no ") + name);
@@ -95,7 +91,9 @@ class PulseRecorder final : public Recorder {
 // the steady clock in the same callback).
 class JackRecorder final : public Recorder {
  public:
-  explicit JackRecorder(const std::string& server) : frames_(kCapacity), cycles_(kCapacity / 16) {
+  explicit JackRecorder(const std::string& server) {
+    left_.resize(kCapacity);  // filled in place by the callback, which must not allocate
+    anchors_.resize(kCapacity / 16);
     jack_status_t status{};
     client_ = jack_client_open("rec", static_cast<jack_options_t>(JackNoStartServer | JackServerName | JackUseExactName),
                                &status, server.c_str());
@@ -112,8 +110,8 @@ class JackRecorder final : public Recorder {
     jack_deactivate(client_);
     jack_client_close(client_);
     client_ = nullptr;
-    left_.assign(frames_.begin(), frames_.begin() + static_cast<long>(count_));
-    anchors_.assign(cycles_.begin(), cycles_.begin() + static_cast<long>(periods_));
+    left_.resize(count_);
+    anchors_.resize(periods_);
   }
 
  private:
@@ -127,17 +125,15 @@ class JackRecorder final : public Recorder {
     float period = 0;
     jack_get_cycle_times(me->client_, &frames, &start, &next, &period);
     const auto* in = static_cast<const float*>(jack_port_get_buffer(me->left_port_, n));
-    if (me->count_ + n > kCapacity || me->periods_ >= me->cycles_.size()) return 0;
-    me->cycles_[me->periods_++] = Anchor{me->count_, static_cast<int64_t>(start) * 1000 + steady};
-    for (jack_nframes_t i = 0; i < n; ++i) me->frames_[me->count_ + i] = static_cast<int16_t>(std::lrint(in[i] * 32768.0f));
+    if (me->count_ + n > kCapacity || me->periods_ >= me->anchors_.size()) return 0;
+    me->anchors_[me->periods_++] = Anchor{me->count_, static_cast<int64_t>(start) * 1000 + steady};
+    for (jack_nframes_t i = 0; i < n; ++i) me->left_[me->count_ + i] = static_cast<int16_t>(std::lrint(in[i] * 32768.0f));
     me->count_ += n;
     return 0;
   }
 
   jack_client_t* client_ = nullptr;
   jack_port_t* left_port_ = nullptr;
-  Samples frames_;
-  std::vector<Anchor> cycles_;
   size_t count_ = 0;
   size_t periods_ = 0;
 };
@@ -179,26 +175,28 @@ SoundSystem FindSoundSystem(const std::string& name) {
   return s;
 }
 
+namespace {
+
+void Set(const std::string& name, const std::optional<std::string>& value) {
+  if (value.has_value()) {
+    setenv(name.c_str(), value->c_str(), 1);
+  } else {
+    unsetenv(name.c_str());
+  }
+}
+
+}  // namespace
+
 ScopedEnv::ScopedEnv(const std::vector<std::pair<std::string, std::string>>& vars) {
   for (const auto& [name, value] : vars) {
     const char* old = std::getenv(name.c_str());
-    saved_.push_back({name, {old != nullptr, old != nullptr ? old : ""}});
-    if (value.empty()) {
-      unsetenv(name.c_str());
-    } else {
-      setenv(name.c_str(), value.c_str(), 1);
-    }
+    saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+    Set(name, value.empty() ? std::nullopt : std::optional<std::string>(value));
   }
 }
 
 ScopedEnv::~ScopedEnv() {
-  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-    if (it->second.first) {
-      setenv(it->first.c_str(), it->second.second.c_str(), 1);
-    } else {
-      unsetenv(it->first.c_str());
-    }
-  }
+  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) Set(it->first, it->second);
 }
 
 std::unique_ptr<Recorder> StartRecorder(const SoundSystem& system) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,7 +36,7 @@ class ScopedEnv final {
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
-  std::vector<std::pair<std::string, std::pair<bool, std::string>>> saved_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;  // unset: nullopt
 };
 
 // Records the left channel of what reaches a sound system's sink from the
