@@ -1,6 +1,6 @@
 // The channel buffer over every kind of source: window reads and single
 // samples frame for frame, forward and in reverse; the play chunk builder's
-// window read; a refused size and the release.
+// window read; the release.
 
 #include "buffers/BlockCarrBuffClass.h"
 
@@ -107,8 +107,7 @@ TEST_F(ChannelTest, ChunkReadKeepsOneArrayAndClearsWhatNoBlockCovers) {
 }
 
 // Resizing, single-sample writes and the list handed out are not used in
-// playback today, so only the refusal of size zero and the release are
-// checked here; copies, splits and writable blocks are checked against a
+// playback today, so only the release is checked here; copies, splits and writable blocks are checked against a
 // model by RandomMixTest. A ramp 1..20: 1..10 from a block file, 11..20 from
 // an Orgfile.
 class ResizeTest : public ChannelTest {
@@ -121,12 +120,6 @@ class ResizeTest : public ChannelTest {
   V ramp = V(20);
   std::unique_ptr<buffers::BlockCarrBuffClass> b;
 };
-
-TEST_F(ResizeTest, ASizeOfZeroIsRefusedWithItsMessage) {
-  b->ReDimSize(0);
-  EXPECT_EQ(box.Shown(), std::vector<std::string>{"Error:\r\nCan not create buffer with zero size"});
-  EXPECT_EQ(b->WaveINos(), 20);
-}
 
 TEST_F(ResizeTest, ReleasingTheBufferReleasesEveryBlockAndForgetsTheFiles) {
   b.reset();

@@ -1,7 +1,6 @@
 // The file-carried channel buffer, by what its header promises: files taken by
-// copy or in place, runs through a window written back when it moves, resizing,
-// and refusals with their texts. The server never creates one; the tests keep
-// to its contract.
+// copy or in place, runs through a window written back when it moves, and
+// resizing. The server never creates one; the tests keep to its contract.
 
 #include "buffers/FileCarrBuffClass.h"
 
@@ -69,29 +68,6 @@ TEST_F(FileCarrBuffTest, ResizingKeepsExactlyTheNewSizeAndCutSamplesStayCut) {
   EXPECT_EQ(os::files::Length(b->FileName1()), 80);
   b->ReDimSize(0);
   EXPECT_EQ(os::files::Length(b->FileName1()), 0);
-}
-
-TEST_F(FileCarrBuffTest, RefusalsShowTheirTextsAndChangeNothing) {
-  auto b = NewBuffer();
-  b->BuffPut(1, Samples1({1, 2, 3, 4}));
-  b->SetWaveLR(5, 9);
-  EXPECT_EQ(b->WaveLR(5), 0);
-  b->BuffPut(1, Samples1(V(9, 1)));  // longer than BuffLength
-  VbArray<int16_t> pastEnd(0, 2), none(0, 0);
-  b->BuffGet(4, pastEnd);
-  // A run of no samples is refused at position 0, silent inside; BuffPut ignores it.
-  b->BuffGet(0, none);
-  b->BuffGet(2, none);
-  b->BuffPut(0, none);
-  b->SetBuffLength(0);
-  b->MovePointer(-1);
-  b->ReDimSize(-1);
-  const std::string bare = "Out of limit - Error";
-  EXPECT_EQ(box.Shown(), (std::vector<std::string>{bare, bare, bare + "\r\n 9 8 1", bare, bare, bare, bare, bare}));
-  EXPECT_EQ(b->WaveINos(), 4);
-  EXPECT_EQ(b->BuffLength(), 8);
-  EXPECT_EQ(FileSamples(b->FileName1()), (V{1, 2, 3, 4}));
-  EXPECT_EQ(pastEnd.Storage(), (V{0, 0, 0}));
 }
 
 TEST_F(FileCarrBuffTest, AFileTakenByCopyIsLeftAloneAndAMissingOneLeavesAOneSampleFile) {

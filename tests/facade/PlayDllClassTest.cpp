@@ -17,10 +17,6 @@ using Texts = std::vector<std::string>;
 
 namespace {
 
-// The values the host reads through PlayRunningDx7State.
-static_assert(state::kRunIdle == 0 && state::kRunPlaying == 1 && state::kRunPlayingLoop == 2 &&
-              state::kRunPaused == 3);
-
 class FacadeTest : public ::testing::Test {
  protected:
   FacadeTest() : obj(world.ctx, testing_support::FakeFactory(script, world.ctx.Mod)) {
@@ -108,17 +104,6 @@ TEST_F(FacadeTest, DxObjTakesTheFirstEngineThatAcceptsReleasingTheOneBefore) {
     EXPECT_EQ(obj.EngineInUse() == nullptr, c.driverType == facade::kDriverNone);
     EXPECT_EQ(script.calls, c.calls);
   }
-}
-
-TEST_F(FacadeTest, StartsWithoutAWaveSayPlayNewComesFirstAndChangeNothing) {
-  mod().PlayDirection = -1;
-  mod().PlayProgress = 33;
-  obj.PlayAgain();
-  obj.PlayAgainRev();
-  EXPECT_EQ(msgs, (Texts{"Play Again - Failed", "Not ready / Do \"Play New\" first", "Play Again Rev. - Failed",
-                         "Not ready / Do \"Play New\" first"}));
-  EXPECT_EQ(mod().PlayDirection, -1);
-  EXPECT_EQ(mod().PlayProgress, 33);
 }
 
 TEST_F(FacadeTest, CommandsWithoutAnEngineSayDriverIsOffAndTheirFailure) {

@@ -1,12 +1,11 @@
 // The public object driving each real engine in the simulated world: what
-// the host hears and what it is told when a file fails or a rate is refused,
-// and what the log says of a refused rate.
+// the host hears and what it is told when a file fails while playing or a
+// rate is refused, and what the log says of a refused rate. (A file missing
+// at the start: PlaysrvTest.)
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
 #include <utility>
 
 #include "facade/PlayDllClass.h"
@@ -74,21 +73,6 @@ INSTANTIATE_TEST_SUITE_P(
                                  "waveOutOpen failed with result 32"}),
     [](const ::testing::TestParamInfo<EngineCase>& p) { return std::string(p.param.name); });
 
-// A FIFO in its place is refused by the file layer as a missing file is
-// (FilesAndOutputsTest), through the same start.
-TEST_P(PlaybackTest, AMissingOrgfileFailsTheStartNamingTheFileAndNothingSounds) {
-  HandOverStereo(20000);
-  world.box.Clear();
-  std::remove(path.c_str());
-  obj.PlayAgain();  // each engine's start catches the read error and says so
-  world.loop.RunFor(6000);
-  // The DirectSound 9 engine's own report only; the others' are echoed.
-  EXPECT_EQ(msgs, (Dx9() ? Texts{"Play Failed"} : Texts{"Play Failed", "Play Failed"}));
-  ASSERT_EQ(world.box.Shown().size(), 1u);
-  EXPECT_THAT(world.box.Shown()[0], HasSubstr("'" + path + "': No such file or directory"));
-  EXPECT_EQ(world.output.FramesPlayed(), 0) << "nothing may sound from a start that failed";
-}
-
 TEST_P(PlaybackTest, ARateNoDeviceTakesFailsTheBufferWithItsReasonAndEveryStartBeforeAChunkIsSizedFromIt) {
   testing_support::CapturedLog log;
   // DirectSound takes 100 to 100000 Hz.
@@ -103,27 +87,20 @@ TEST_P(PlaybackTest, ARateNoDeviceTakesFailsTheBufferWithItsReasonAndEveryStartB
   EXPECT_EQ(world.output.FramesPlayed(), 0);
 }
 
-TEST_P(PlaybackTest, AFileCutShortOrFailingWhilePlayingEndsTheRunAsAtItsEndAndTheHostIsToldOnce) {
-  for (const bool failing : {false, true}) {
-    SCOPED_TRACE(failing ? "failing" : "cut short");
-    msgs.clear();
-    HandOverStereo(50000);
-    world.box.Clear();
-    testing_support::FaultyFileSystem fs;
-    os::FileSystemOverride use(fs);
-    fs.Only = path;
-    obj.PlayAgain();  // the first chunk is read here
-    if (failing) {
-      fs.FailReadsFrom = fs.Reads() + 1;  // the disk fails under every later read
-    } else {
-      std::filesystem::resize_file(path, 10000 * 4);
-    }
-    world.loop.RunFor(9000);
-    EXPECT_EQ(msgs, (Texts{"Playing", "Play Done"}));
-    ASSERT_EQ(world.box.Shown().size(), 1u);
-    EXPECT_THAT(world.box.Shown()[0],
-                ::testing::AllOf(HasSubstr(path), HasSubstr(failing ? "Input/output error" : "short read")));
-  }
+// A file cut short under a run: the engines' own tests (a vanishing tail) and
+// the block layer's (FileFaultsTest).
+TEST_P(PlaybackTest, AFileFailingWhilePlayingEndsTheRunAsAtItsEndAndTheHostIsToldOnce) {
+  HandOverStereo(50000);
+  world.box.Clear();
+  testing_support::FaultyFileSystem fs;
+  os::FileSystemOverride use(fs);
+  fs.Only = path;
+  obj.PlayAgain();                    // the first chunk is read here
+  fs.FailReadsFrom = fs.Reads() + 1;  // the disk fails under every later read
+  world.loop.RunFor(9000);
+  EXPECT_EQ(msgs, (Texts{"Playing", "Play Done"}));
+  ASSERT_EQ(world.box.Shown().size(), 1u);
+  EXPECT_THAT(world.box.Shown()[0], ::testing::AllOf(HasSubstr(path), HasSubstr("Input/output error")));
 }
 
 }  // namespace

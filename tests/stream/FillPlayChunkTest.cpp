@@ -57,15 +57,6 @@ class FillPlayChunkTest : public ::testing::Test {
     b->BuffBlocksPutFresh(idx);
     return b;
   }
-  // One block file at position 1 holding `values`.
-  std::unique_ptr<buffers::BlockCarrBuffClass> BlockFile(const std::vector<int16_t>& values) {
-    std::string file = "b";  // built in steps: GCC 12 at -O3 takes "b" + string for an overlapping copy
-    file += std::to_string(++files);
-    file += ".raw";
-    const std::string name = tmp.File(file);
-    testing_support::WriteSamples(name, values);
-    return Ingested(HostList().Blk(name, static_cast<int32_t>(values.size()), 1, 1));
-  }
   bool Fill(int32_t half) { return stream::FillPlayChunk(mod, dx9, half); }
 
   // Elements from..to of PlayChunk.
@@ -83,7 +74,6 @@ class FillPlayChunkTest : public ::testing::Test {
   blocks::VodoRaraZodorUze engine{memory, appTmpDir, box};
   state::PlayDllMod mod;  // after the engine: its buffers release their records into it
   state::Dx9CallBackMod dx9;
-  int files = 0;
 };
 
 // Interleaved frames of positions first, first + 1, ...: left 3 * position, right -position.
@@ -96,7 +86,7 @@ std::vector<int16_t> Frames(int32_t first, int32_t count) {
 
 TEST_F(FillPlayChunkTest, EndTicksUseTheSinglePrecisionTenth) {
   // 999 frames at 1000 Hz: TailMs 1000, and 1.0 / 0.1f is just under 10.
-  mod.ChanBuffL = BlockFile(std::vector<int16_t>(999, 1));
+  mod.ChanBuffL = Ingested(HostList().Silent(999, 1));
   Setup(1, 16, 1000, 2000, 999, 1);
   EXPECT_TRUE(Fill(1));
   EXPECT_EQ(Bookkeeping(), (Books{999, 1998, 1000, 1, 10, 1000}));
@@ -123,7 +113,8 @@ TEST_F(EightBitTest, SamplesAreScaledBy256) {
 // order, left before right, until that one; the rest stays cleared, and
 // PlayProgress does not move.
 TEST_F(EightBitTest, ASampleThatDoesNotFit16BitsEndsTheChunkAtItInPlayOrder) {
-  mod.ChanBuffR = BlockFile({1, 2, 128});
+  testing_support::WriteSamples(tmp.File("r.raw"), {1, 2, 128});
+  mod.ChanBuffR = Ingested(HostList().Blk(tmp.File("r.raw"), 3, 1, 1));
   EXPECT_THROW(Fill(1), os::OverflowError);
   EXPECT_EQ(mod.PlayProgress, 1);
   EXPECT_EQ(Chunk(1, 8), (std::vector<int16_t>{-32768, 256, 0, 512, 32512, 0, 0, 0}));
