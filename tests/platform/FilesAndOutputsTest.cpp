@@ -26,6 +26,7 @@
 #include "platform/os/FileSystem.h"
 #include "platform/os/MessageBox.h"
 #include "tests/support/FaultyFileSystem.h"
+#include "tests/support/RecordedWav.h"
 #include "tests/support/TestWorld.h"
 
 using ::testing::HasSubstr;
@@ -36,29 +37,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Put(Bytes& v, uint32_t x, int bytes) {
-  for (int i = 0; i < bytes; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
-}
-// Byte by byte: a ranged insert of the four bytes makes GCC 12 at -O2 warn
-// (-Wstringop-overflow) about a write it misreads.
-void PutTag(Bytes& v, const char* tag) {
-  for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(tag[i]));
-}
-
-// The canonical header written out field by field, then the samples.
+// The canonical header, its data size `dataBytes`, then the samples.
 Bytes ExpectedFile(uint32_t channels, uint32_t rate, uint32_t dataBytes, const std::vector<int16_t>& samples) {
-  Bytes h;
-  PutTag(h, "RIFF");
-  Put(h, 36 + dataBytes, 4);
-  PutTag(h, "WAVE");
-  PutTag(h, "fmt ");
-  for (auto [x, n] : {std::pair<uint32_t, int>{16, 4}, {1, 2}, {channels, 2}, {rate, 4}, {rate * channels * 2, 4},
-                      {channels * 2, 2}, {16, 2}})
-    Put(h, x, n);
-  PutTag(h, "data");
-  Put(h, dataBytes, 4);
-  for (int16_t s : samples) Put(h, static_cast<uint16_t>(s), 2);
-  return h;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(samples.data());
+  return testing_support::WavBytes(channels, rate, 16, Bytes(bytes, bytes + 2 * samples.size()), false, dataBytes);
 }
 
 TEST(WavOutput, WritesHeaderAndFramesExactlyKeepsTheFirstFormatAndFixesSizesAtStopOrEnd) {

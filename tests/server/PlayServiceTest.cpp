@@ -65,14 +65,4 @@ TEST_F(PlayServiceTest, AServerMessageBoxRaisedDuringACallIsWrittenAsAMessageBox
             json::parse(R"({"jsonrpc":"2.0","method":"MessageBox","params":{"text":"Error - Could not brake a block"}})"));
 }
 
-TEST_F(PlayServiceTest, AfterReleaseTheMembersAndAdvanceTimeAnswerThatTheObjectHasBeenReleased) {
-  Answer("DxObj", {{"MFrmHwnd", 1}});
-  EXPECT_TRUE(Answer("Release")["result"].is_null());
-  for (const char* method : {"PlayAgain", "AdvanceTime", "Release"}) {
-    const json params = std::string(method) == "AdvanceTime" ? json{{"ms", 1}} : json(nullptr);
-    EXPECT_EQ(Answer(method, params)["error"],
-              json({{"code", -32000}, {"message", std::string(method) + ": the object has been released"}}));
-  }
-}
-
 }  // namespace

@@ -138,23 +138,29 @@ TEST_F(PlaysrvTest, AFullErrorOutputNeverHoldsTheServerAndTheNextLineThatFitsCou
   EXPECT_THAT(after, testing::HasSubstr(" diagnostic lines were dropped because the error output was full\n"));
 }
 
-// Under the real clock: Release with three more requests in the same write.
+// Under the real clock: Release with four more requests in the same write;
+// after it the members and AdvanceTime answer that the object is gone.
 TEST_F(PlaysrvTest, ReleaseReportsTheDestructionAnswersEveryRequestReadAndEndsWithStatusZero) {
   Playsrv s({"--output", "null"});
   std::string input;
   int id = 100;
-  for (const char* m : {"Release", "Release", "PlayAgain", "Describe"})
-    input += json{{"jsonrpc", "2.0"}, {"id", ++id}, {"method", m}}.dump() + "\n";
+  for (const char* m : {"Release", "Release", "PlayAgain", "AdvanceTime", "Describe"}) {
+    json request{{"jsonrpc", "2.0"}, {"id", ++id}, {"method", m}};
+    if (std::string(m) == "AdvanceTime") request["params"] = {{"ms", 1}};
+    input += request.dump() + "\n";
+  }
   s.SendRaw(input);
   std::vector<json> last;
   for (const std::string& l : s.ReadToEnd()) last.push_back(json::parse(l));
-  ASSERT_EQ(last.size(), 5u);
+  ASSERT_EQ(last.size(), 6u);
   EXPECT_EQ(Playsrv::Reports({last[0]}), Reports{"Driver is Off"});
   EXPECT_EQ(last[1], json::parse(R"({"jsonrpc":"2.0","id":101,"result":null})"));
   EXPECT_EQ(last[2], json::parse(R"({"jsonrpc":"2.0","id":102,"error":)"
                                 R"({"code":-32000,"message":"Release: the object has been released"}})"));
-  EXPECT_EQ(last[3]["error"]["code"], -32000);
-  EXPECT_EQ(last[4]["result"]["name"], "RivuvaRurarozUvi");
+  for (const auto& [i, method] : {std::pair{3, "PlayAgain"}, {4, "AdvanceTime"}})
+    EXPECT_EQ(last[static_cast<size_t>(i)]["error"],
+              json({{"code", -32000}, {"message", std::string(method) + ": the object has been released"}}));
+  EXPECT_EQ(last[5]["result"]["name"], "RivuvaRurarozUvi");
   EXPECT_EQ(s.Wait(), 0);
 }
 

@@ -26,7 +26,7 @@ int FaultyFileSystem::Close(int fd) {
 ssize_t FaultyFileSystem::Pread(int fd, void* dst, size_t bytes, int64_t offset) {
   if (Picked(fd)) {
     ++reads_;
-    if (reads_ == FailNthRead || (FailReadsFrom != 0 && reads_ >= FailReadsFrom)) return Fail(ReadErrno);
+    if (reads_ == FailNthRead || (FailReadsFrom != 0 && reads_ >= FailReadsFrom)) return Fail(EIO);
     if (ShortReads && bytes > 1) bytes /= 2;
   }
   return real_.Pread(fd, dst, bytes, offset);
@@ -35,7 +35,7 @@ ssize_t FaultyFileSystem::Pread(int fd, void* dst, size_t bytes, int64_t offset)
 ssize_t FaultyFileSystem::Pwrite(int fd, const void* src, size_t bytes, int64_t offset) {
   if (Picked(fd)) {
     ++writes_;
-    if (writes_ == FailNthWrite || (FailWritesFrom != 0 && writes_ >= FailWritesFrom)) return Fail(WriteErrno);
+    if (writes_ == FailNthWrite) return Fail(EIO);
     if (DiskBytes >= 0) return PwriteOnDisk(fd, src, bytes, offset);
   }
   return real_.Pwrite(fd, src, bytes, offset);

@@ -6,9 +6,8 @@
 // Rules apply to files whose path contains `Only` (every file when empty) and
 // that were opened while this object was in place:
 //   FailNthRead / FailNthWrite      the n-th read or write (1-based, counted
-//                                   over the picked files) fails with
-//                                   ReadErrno / WriteErrno
-//   FailReadsFrom / FailWritesFrom  that one and every later one fails
+//                                   over the picked files) fails with EIO
+//   FailReadsFrom                   that read and every later one fails
 //   DiskBytes                       the room left on the disk: a write that
 //                                   grows the files by more writes what fits
 //                                   and returns that part, the next fails with
@@ -31,15 +30,13 @@ namespace testing_support {
 class FaultyFileSystem final : public os::FileSystem {
  public:
   std::string Only;
-  int64_t FailReadsFrom = 0, FailWritesFrom = 0;  // 0: none
-  int64_t FailNthRead = 0, FailNthWrite = 0;      // 0: none
-  int ReadErrno = EIO, WriteErrno = EIO;
+  int64_t FailReadsFrom = 0;                  // 0: none
+  int64_t FailNthRead = 0, FailNthWrite = 0;  // 0: none
   int64_t DiskBytes = -1;  // -1: no limit
   bool ShortReads = false;
   int OpenErrno = 0;  // 0: opens succeed
 
   int64_t Reads() const { return reads_; }
-  int64_t Writes() const { return writes_; }
   int64_t OpenCount() const { return static_cast<int64_t>(paths_.size()); }
 
   int Open(const std::string& path, int flags, mode_t mode) override;

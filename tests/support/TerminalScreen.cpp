@@ -40,17 +40,11 @@ void TerminalScreen::Control(char command, const std::vector<int>& params) {
   };
   switch (command) {
     case 'A': row_ = std::max(0, row_ - n); break;
-    case 'B': row_ = std::min(rows_ - 1, row_ + n); break;
-    case 'C': column_ = std::min(columns_ - 1, column_ + n); break;
-    case 'D': column_ = std::max(0, column_ - n); break;
     case 'H':
-    case 'f':
       row_ = std::clamp((params.size() > 0 && params[0] > 0 ? params[0] : 1) - 1, 0, rows_ - 1);
       column_ = std::clamp((params.size() > 1 && params[1] > 0 ? params[1] : 1) - 1, 0, columns_ - 1);
       break;
-    case 'K':
-      blank(line, mode == 0 ? column_ : 0, mode == 1 ? column_ + 1 : columns_);
-      break;
+    case 'K': blank(line, column_, columns_); break;
     case 'J':
       if (mode == 2) {
         for (std::string& row : screen_) blank(row, 0, columns_);
@@ -103,11 +97,6 @@ void TerminalScreen::Feed(const std::string& bytes) {
     } else if (c == '\n') {
       LineFeed();
       wrapNext_ = false;
-    } else if (c == '\b') {
-      column_ = std::max(0, column_ - 1);
-      wrapNext_ = false;
-    } else if (c == '\t') {
-      column_ = std::min(columns_ - 1, (column_ / 8 + 1) * 8);
     } else if (static_cast<unsigned char>(c) >= ' ') {
       Put(c);
     }

@@ -1,9 +1,9 @@
 #pragma once
 // What a terminal of a given size shows after the bytes a program wrote to
-// it: a small emulator of the part of a VT100/xterm that programs drawing a
-// status area use (printable ASCII with wrapping at the last column as
-// xterm does it, CR, LF, BS, TAB, cursor up/down/left/right and position,
-// erase in line and in display; colours and modes are ignored). Lines that
+// it: a small emulator of the part of a VT100/xterm that playctl's status
+// area uses (printable ASCII with wrapping at the last column as xterm does
+// it, CR, LF, cursor up and position, erase to the end of the line and of
+// the display, erase the display; anything else is ignored). Lines that
 // scroll off the top are kept.
 
 #include <string>

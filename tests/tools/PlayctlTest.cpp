@@ -47,34 +47,12 @@ void WriteSound(const std::string& path, int format, int channels, const std::ve
   sf_close(f);
 }
 
-void Put(std::vector<uint8_t>& out, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void PutId(std::vector<uint8_t>& out, const char* id) { out.insert(out.end(), id, id + 4); }
-
 // A PCM WAV whose data chunk holds `data`, written by hand so that it may be
 // odd: any channel count, and an odd-sized LIST chunk before fmt and data
 // when `listFirst`.
 void WriteWav(const std::string& path, uint16_t channels, uint32_t rate, uint16_t bits, bool listFirst,
               const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> file;
-  PutId(file, "RIFF");
-  Put(file, static_cast<uint32_t>(36 + (listFirst ? 14 : 0) + data.size()), 4);
-  PutId(file, "WAVE");
-  if (listFirst) {
-    PutId(file, "LIST");
-    Put(file, 5, 4);
-    file.insert(file.end(), {'I', 'N', 'F', 'O', 'x', 0});  // 5 bytes and the pad byte
-  }
-  PutId(file, "fmt ");
-  const uint32_t align = channels * bits / 8u;
-  for (const auto& [v, n] : {std::pair<uint32_t, int>{16, 4}, {1, 2}, {channels, 2}, {rate, 4}, {rate * align, 4},
-                            {align, 2}, {bits, 2}})
-    Put(file, v, n);
-  PutId(file, "data");
-  Put(file, static_cast<uint32_t>(data.size()), 4);
-  file.insert(file.end(), data.begin(), data.end());
-  testing_support::WriteBytes(path, file);
+  testing_support::WriteBytes(path, testing_support::WavBytes(channels, rate, bits, data, listFirst));
 }
 
 // A ramp of `n` samples rising by one from `first`.
