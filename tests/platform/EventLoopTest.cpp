@@ -112,32 +112,4 @@ TEST(EventLoopRun, WatchesDescriptorsTakesForeignPostsAndQuits) {
   EXPECT_EQ(seen, (std::vector<std::string>{"posted", "fd ab", "fd end", "due"}));
 }
 
-// Two threads post while the loop is busy with its own ticks: each posted
-// task runs once, on the loop's thread, in its poster's order.
-TEST(EventLoopRun, TasksPostedFromOtherThreadsAmidTicksRunOnceEachInTheirPostersOrder) {
-  os::SteadyClock clock;
-  EventLoop loop(clock);
-  Timer busy(loop);
-  busy.SetInterval(1);
-  busy.SetEnabled(true);
-  constexpr int kPerThread = 2000;
-  std::vector<int> seen[2];  // touched on the loop's thread only
-  const auto post = [&](int poster) {
-    for (int i = 0; i < kPerThread; ++i) {
-      loop.PostFromAnyThread([&, poster, i] {
-        seen[poster].push_back(i);
-        if (seen[0].size() + seen[1].size() == 2 * kPerThread) loop.Quit();
-      });
-    }
-  };
-  std::thread first(post, 0), second(post, 1);
-  RunAtMostTenSeconds(loop);
-  first.join();
-  second.join();
-  std::vector<int> inOrder(kPerThread);
-  for (int i = 0; i < kPerThread; ++i) inOrder[static_cast<size_t>(i)] = i;
-  EXPECT_EQ(seen[0], inOrder);
-  EXPECT_EQ(seen[1], inOrder);
-}
-
 }  // namespace
